@@ -2,6 +2,7 @@
 // crash, and whatever was read writes and reads back to the same text.
 #include "params/slicerparams.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstddef>
