@@ -1,0 +1,37 @@
+#pragma once
+// Named stopwatches for the costly stages ("SliceFaces", "blur2", ...).
+// Process-wide and without a lock: call only from the GUI thread's call stack,
+// never from inside an OpenMP region.
+#include <QElapsedTimer>
+#include <QString>
+
+struct PerfData {
+    QString name;
+    QElapsedTimer timer;
+    bool running = false;
+    float msecs = 0;   // accumulated over all finished runs
+    int count = 0;     // number of started runs
+};
+
+// Starts the stage; a stage that is already running is logged and left alone.
+void perfBegin(const QString &name);
+// Stops the stage and adds its time; a stage that is not running is logged.
+void perfEnd(const QString &name);
+// Table of all stages in name order (percent, msecs, count, name), "\r\n" lines.
+// Throws QString when a stage is still running.
+QString perfReport();
+// Forgets all records (a fresh measurement, or test isolation).
+void perfClear();
+// Name of the stage started last (empty before the first perfBegin).
+QString perfLastStarted();
+
+// Brackets a scope as one run of a stage.
+class PerfScope {
+public:
+    explicit PerfScope(const QString &name) : m_name(name) { perfBegin(m_name); }
+    ~PerfScope() { perfEnd(m_name); }
+    PerfScope(const PerfScope &) = delete;
+    PerfScope &operator=(const PerfScope &) = delete;
+private:
+    QString m_name;
+};

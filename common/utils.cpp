@@ -1,0 +1,78 @@
+#include "common/utils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cmath>
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.exists())
+        throw QString("File not found \"%1\"").arg(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw QString("Cannot read file \"%1\"").arg(path);
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw QString("Cannot write file \"%1\"").arg(path);
+    if (f.write(bytes) != bytes.size() || !f.flush())
+        throw QString("Cannot write file \"%1\"").arg(path);
+}
+
+static QString withSlash(QString dir)
+{
+    if (!dir.endsWith('/'))
+        dir += '/';
+    return dir;
+}
+
+QString appDir()
+{
+    // Without an application object Qt cannot tell the executable's folder.
+    if (!QCoreApplication::instance())
+        return withSlash(QDir::currentPath());
+    return withSlash(QCoreApplication::applicationDirPath());
+}
+
+QString dataDir()
+{
+    return withSlash(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+QString tempDir() { return withSlash(QDir::tempPath()); }
+
+QString resourcePath(const QString &overrideDir, const QString &name)
+{
+    const QString local = overrideDir + name;
+    if (QFile::exists(local))
+        return local;
+    const QString builtIn = ":/res/" + name;
+    if (QFile::exists(builtIn))
+        return builtIn;
+    throw QString("Resouce not found: ") + name;
+}
+
+QString resourcePath(const QString &name) { return resourcePath(appDir(), name); }
+
+QString formatDuration(float s)
+{
+    if (!std::isfinite(s))
+        return "0:00:00";
+    const double days = std::floor(double(s) / 86400.0);
+    // Truncated whole seconds; the time of day wraps like a clock for negatives.
+    const double whole = std::trunc(double(s));
+    long long tod = (long long)std::fmod(whole, 86400.0);
+    if (tod < 0)
+        tod += 86400;
+    QString clock = QString::asprintf("%lld:%02lld:%02lld", tod / 3600, (tod / 60) % 60, tod % 60);
+    if (days >= 1)
+        return QString::asprintf("%.0f days, ", days) + clock;
+    return clock;
+}

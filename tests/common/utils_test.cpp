@@ -1,0 +1,96 @@
+#include "common/crc32.h"
+#include "common/utils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+TEST(Crc32, KnownValues)
+{
+    EXPECT_EQ(crc32(QByteArray("abc")), 0x352441C2u);
+    EXPECT_EQ(crc32(QByteArray("123456789")), 0xCBF43926u);
+    EXPECT_EQ(crc32(QByteArray()), 0u);
+    const QByteArray zeros(32, '\0');
+    EXPECT_EQ(crc32(zeros), 0x190A55ADu);
+}
+
+TEST(Crc32, ChainsLikeOneBuffer)
+{
+    const QByteArray all = "The quick brown fox jumps over the lazy dog";
+    for (int split : {0, 1, 10, all.size()}) {
+        const quint32 head = crc32(all.constData(), size_t(split));
+        EXPECT_EQ(crc32(all.constData() + split, size_t(all.size() - split), head), crc32(all))
+            << "split at " << split;
+    }
+    EXPECT_EQ(crc32(all), 0x414FA339u);
+}
+
+TEST(FormatDuration, Table)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct { float s; const char *want; } cases[] = {
+        {0, "0:00:00"},
+        {59, "0:00:59"},
+        {59.99f, "0:00:59"},          // truncated, not rounded
+        {3600, "1:00:00"},
+        {86399, "23:59:59"},
+        {86400, "1 days, 0:00:00"},
+        {90061, "1 days, 1:01:01"},
+        {3 * 86400 + 45296, "3 days, 12:34:56"},
+        {nan, "0:00:00"},
+        {inf, "0:00:00"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(formatDuration(c.s), QString(c.want)) << c.s;
+}
+
+TEST(FileHelpers, WriteReadAndErrors)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("a.bin");
+    QByteArray bytes("x\0y\r\n", 5);
+    writeFile(path, bytes);
+    EXPECT_EQ(readFile(path), bytes);
+    writeFile(path, "z"); // truncates the longer content
+    EXPECT_EQ(readFile(path), QByteArray("z"));
+
+    const QString missing = dir.filePath("missing.txt");
+    try {
+        readFile(missing);
+        FAIL() << "no exception";
+    } catch (const QString &msg) {
+        EXPECT_EQ(msg, QString("File not found \"%1\"").arg(missing));
+    }
+    // A folder exists but cannot be read or written as a file.
+    EXPECT_THROW(readFile(dir.path()), QString);
+    EXPECT_THROW(writeFile(dir.filePath("no/such/folder/f"), "x"), QString);
+}
+
+TEST(ResourcePath, FileBesideExecutableOverridesElseError)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString d = dir.path() + "/";
+    writeFile(d + "hints.htm", "<html/>");
+    EXPECT_EQ(resourcePath(d, "hints.htm"), d + "hints.htm");
+    try {
+        resourcePath(d, "nothing.here");
+        FAIL() << "no exception";
+    } catch (const QString &msg) {
+        EXPECT_EQ(msg, QString("Resouce not found: nothing.here"));
+    }
+}
+
+TEST(PerUserFolders, EndInSlash)
+{
+    EXPECT_TRUE(appDir().endsWith('/'));
+    EXPECT_TRUE(dataDir().endsWith('/'));
+    EXPECT_TRUE(tempDir().endsWith('/'));
+}
