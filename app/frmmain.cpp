@@ -52,6 +52,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
     m_viewer->showFPS = ini.getInt("showFPS", 0) != 0;
 
+    m_startedWithFile = !startFile.isEmpty();
     reopenLastProject(startFile);
 
     m_viewer->lastNonGCodeMode = ini.getInt("lastNonGCodeMode", m_viewer->lastNonGCodeMode);
@@ -217,7 +218,8 @@ void FrmMain::onTimer()
     if (m_firstTick) {
         m_firstTick = false;
         QTimer::singleShot(1000, this, &FrmMain::delayedStartup);
-        if (Ini::instance().getInt("askForCheckUpdates", 1) != 0)
+        // A file named on the command line wins over the welcome scene.
+        if (Ini::instance().getInt("askForCheckUpdates", 1) != 0 && !m_startedWithFile)
             loadWelcomeProject();
     }
 

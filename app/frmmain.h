@@ -78,6 +78,7 @@ private:
     bool m_askOnClose = true;
     bool m_checkUpdatesNow = false;
     bool m_firstTick = true;
+    bool m_startedWithFile = false;
     bool m_uiEnabled = true;
     bool m_wasMaximized = false;
     float m_iniSaveClock = 0;
