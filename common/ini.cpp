@@ -17,14 +17,19 @@ Ini::Ini(const QString &organisation, const QString &application)
 
 Ini::~Ini() { store(); }
 
+static void storeProcessIni() { Ini::instance().store(); }
+
 Ini &Ini::instance()
 {
     static Ini *ini = [] {
+        // Qt's settings globals must outlive our static: create them first, so
+        // they are destroyed after it and the exit-time store still works.
+        { QSettings warmUp("Ilvenor", "_"); }
         static Ini theIni;
-        // Static destruction runs after Qt's own globals may be gone, so the
-        // normal last store happens while the application still exists.
-        if (QCoreApplication *app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { theIni.store(); });
+        // The normal last store happens while the application object is
+        // being destroyed (after the main window has written its state).
+        if (QCoreApplication::instance())
+            qAddPostRoutine(storeProcessIni);
         return &theIni;
     }();
     return *ini;

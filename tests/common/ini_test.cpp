@@ -1,11 +1,14 @@
 #include "common/ini.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -127,4 +130,19 @@ TEST_F(IniTest, DialogFoldersRememberPerCategory)
     EXPECT_EQ(o.value("model").toString(), QString("/models/a/"));
     DialogFolders fresh(ini);
     EXPECT_EQ(fresh.folder("model"), QString("/models/a/"));
+}
+
+// The process store writes once more during static destruction; Qt's settings
+// globals must still exist then (this used to crash at exit).
+TEST_F(IniTest, ProcessStoreWritesAtExit)
+{
+    EXPECT_EXIT(
+        {
+            QCoreApplication::setApplicationName(app);
+            Ini::instance().setInt("atExit", 1);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    Ini ini("Ilvenor", app);
+    EXPECT_EQ(ini.getInt("atExit", 0), 1);
 }
