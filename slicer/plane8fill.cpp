@@ -42,10 +42,13 @@ inline bool roundSample(double v, int &out)
 }
 
 // Calls mark(row, column, up) for every sample row a segment crosses inside
-// the map: rows r with min(y0, y1) < r <= max(y0, y1), the column being the
-// segment's x at height r (accumulated in float, rounded). up: the segment
-// runs toward larger y. Columns left of the plane come as negative values;
-// rows outside the plane are skipped without iterating them.
+// the map. Segment ends are rounded to whole samples; a segment from y0 to y1
+// covers the sample rows between them, sample row s standing for the band
+// [s, s + 1) with its centre at s + 0.5, and the column is the segment's x at
+// that centre (accumulated in float, rounded). Sampling at the centres keeps
+// rows and columns symmetric, so a layer is not shifted by a sample in y.
+// up: the segment runs toward larger y. Columns left of the plane come as
+// negative values; rows outside the plane are skipped without iterating them.
 template <typename Mark>
 void forEachCrossing(const Segments &segs, const SampleMap &map, Mark mark)
 {
@@ -62,21 +65,23 @@ void forEachCrossing(const Segments &segs, const SampleMap &map, Mark mark)
         const int n = up ? y1 - y0 : y0 - y1;
         const float dx = float(x1 - x0) / float(n);
         if (up) {
-            // rows y0+1 .. y1, x advancing from x0
-            int r = y0 + 1, rEnd = qMin(y1, map.rows - 1);
-            float x = float(x0) + dx;
+            // sample rows y0 .. y1 - 1
+            int r = y0;
+            const int rEnd = qMin(y1 - 1, map.rows - 1);
+            float x = float(x0) + 0.5f * dx;
             if (r < 0) {
-                x = float(x0) + float(qint64(-y0)) * dx;
+                x = float(x0) + (float(qint64(-y0)) + 0.5f) * dx;
                 r = 0;
             }
             for (; r <= rEnd; r++, x += dx)
                 mark(r, int(std::floor(x + 0.5f)), true);
         } else {
-            // rows y0 down to y1+1, x advancing from x0
-            int r = y0, rEnd = qMax(y1 + 1, 0);
-            float x = float(x0);
+            // sample rows y0 - 1 down to y1
+            int r = y0 - 1;
+            const int rEnd = qMax(y1, 0);
+            float x = float(x0) + 0.5f * dx;
             if (r > map.rows - 1) {
-                x = float(x0) + float(qint64(r - (map.rows - 1))) * dx;
+                x = float(x0) + (float(qint64(y0 - map.rows)) + 0.5f) * dx;
                 r = map.rows - 1;
             }
             for (; r >= rEnd; r--, x += dx)
