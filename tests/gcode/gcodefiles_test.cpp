@@ -168,8 +168,9 @@ void expectSameMoves(const GCodeSim &a, const GCodeSim &b, bool types, const cha
         ASSERT_TRUE(p.x == q.x && p.y == q.y && p.z == q.z && p.e == q.e && p.f == q.f
                     && p.fan == q.fan && p.time == q.time && p.line == q.line)
             << what << " record " << i;
-        if (types)
+        if (types) {
             ASSERT_EQ(p.segType, q.segType) << what << " record " << i;
+        }
     }
     EXPECT_EQ(a.layers().size(), b.layers().size()) << what;
     EXPECT_EQ(a.parser().firstError(), b.parser().firstError()) << what;
