@@ -42,15 +42,15 @@ struct CharTables {
             cls[c] = Other;
             lineStop[c] = commentStop[c] = false;
         }
-        cls[' '] = cls['\t'] = Blank;
-        cls['('] = Paren;
+        cls[unsigned(' ')] = cls[unsigned('\t')] = Blank;
+        cls[unsigned('(')] = Paren;
         for (unsigned char c : {'\0', '\n', '\r', ';', '*'})
             cls[c] = Terminator;
         for (int c = 'A'; c <= 'Z'; ++c)
             cls[c] = cls[c + 32] = Letter;
         for (unsigned char c : {'\0', '\n', '\r'})
             lineStop[c] = commentStop[c] = true;
-        commentStop[';'] = true;
+        commentStop[unsigned(';')] = true;
     }
 };
 
