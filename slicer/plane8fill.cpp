@@ -449,7 +449,7 @@ void Plane8::fromSegs(const Segments &segs, const Extents &ext)
             uchar &p = row(r)[qMax(0, col)];
             p = uchar(p + (up ? -1 : 1));
         });
-#pragma omp parallel for schedule(static) if (h >= 128)
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
     for (int y = 0; y < h; y++)
         rk::prefixSumRowSse2(row(y), w);
 }
