@@ -113,7 +113,8 @@ void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert)
         return;
     }
     threshold = qMax(0, threshold);
-#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20)) // small planes: a region costs more than it saves
+    // Small planes: a parallel region would cost more than it saves.
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
     for (int chunk = 0; chunk < chunks; chunk++) {
         const int yEnd = qMin(h, chunk * 16 + 16);
         for (int y = chunk * 16; y < yEnd; y++)
