@@ -265,6 +265,21 @@ TEST(TravelRouter, StaysInsideUAndLShapes)
     EXPECT_LE(lrt.pts.size(), 4);
 }
 
+TEST(TravelRouter, NarrowPassageNeedsPixelSearch)
+{
+    // Two rooms joined by a corridor 3 pixels wide: no 4 x 4 block fits in it.
+    const Plane1 m = maskWithRects(64, 64, {QRect(4, 4, 24, 56), QRect(36, 4, 24, 56),
+                                            QRect(28, 49, 8, 3)});
+    const TravelRouter router(m);
+    const PolyPoint a{10, 6}, b{50, 6};
+    const PolyLine r = router.route(a, b);
+    expectRouteInside(router, r, a, b);
+    float maxY = 0;
+    for (const PolyPoint &q : r.pts)
+        maxY = std::max(maxY, q.y);
+    EXPECT_GE(maxY, 49);
+}
+
 TEST(TravelRouter, NoRouteBetweenSeparateAreas)
 {
     const Plane1 m = maskWithRects(64, 32, {QRect(2, 2, 10, 10), QRect(40, 2, 10, 10)});

@@ -297,3 +297,35 @@ TEST(FacesBlock, RoundTripAndUntrustedCount)
     read(negative, g);
     EXPECT_EQ(g.count(), 0);
 }
+
+TEST(FacesFiles, RealBrokenAndValidFiles)
+{
+    struct Case { const char *file; int tris; const char *error; bool flipped; };
+    const Case cases[] = {
+        {"empty_file.stl", 0, "STL loader: empty file.", false},
+        {"text_file.stl", 0, nullptr, false},           // short text: ASCII, nothing in it
+        {"invalid_stl_ascii.stl", 0, nullptr, false},
+        {"random_bits.stl", 0, nullptr, false},
+        {"random_bits.obj", 0, nullptr, false},
+        {"vertical_line.stl", 1, nullptr, false},       // degenerate triangle kept
+        {"zero_size_cube.stl", 12, nullptr, false},
+        {"self_overlapping_cubes.stl", 24, nullptr, true}, // parity sampling misreads overlaps
+        {"cube.stl", 12, nullptr, false},
+        {"tetrahedron.stl", 4, nullptr, false},
+        {"negative_indexed.obj", 12, nullptr, false},
+        {"vertex_texture_normal_indexed.obj", 12, nullptr, false},
+    };
+    for (const Case &c : cases) {
+        Faces f;
+        bool flipped = false;
+        const QString err = thrownBy([&] { flipped = f.importFile(QString(TESSAVO_TEST_DATA "/scene/") + c.file); });
+        EXPECT_EQ(err, QString(c.error ? c.error : "")) << c.file;
+        EXPECT_EQ(f.count(), c.tris) << c.file;
+        EXPECT_EQ(flipped, c.flipped) << c.file;
+    }
+    Faces cube;
+    cube.importFile(TESSAVO_TEST_DATA "/scene/cube.stl");
+    const Box3 b = cube.boundingBox(); // Z-up file: its z becomes y, its y becomes -z
+    EXPECT_EQ(b.min, Vec3(0, 0, -10));
+    EXPECT_EQ(b.max, Vec3(10, 10, 0));
+}
