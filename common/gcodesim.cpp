@@ -511,6 +511,7 @@ GCodeParser::Result GCodeParser::move()
 namespace {
 
 const char kZCode[] = "ZCode";
+constexpr qsizetype kMaxText = 0x7FFF0000;
 
 // Layers are keyed by the exact Z: -0 equals +0, and all NaNs share one key
 // (a NaN never equals the last Z, so each would look again).
@@ -534,8 +535,13 @@ void GCodeSim::clear()
 
 void GCodeSim::append(const QByteArray &chunk)
 {
-    if (chunk.isEmpty())
+    if (chunk.isEmpty() || !rejected_.isEmpty())
         return;
+    // A byte array holds less than 2 GB; refuse instead of failing to grow.
+    if (chunk.size() > kMaxText - text_.size()) {
+        rejected_ = QStringLiteral("G-code text larger than 2 GB is not supported.");
+        return;
+    }
     const qsizetype oldSize = text_.size();
     text_.append(chunk);
     if (!decided_) {
@@ -595,6 +601,11 @@ void GCodeSim::parseUpTo(qsizetype limit)
     parser_.setText(base, base + text_.size());
     const char *cur = base + cursor_;
     const char *lim = base + limit;
+    // Sliced G-code has a command every 25-40 bytes; one reservation spares
+    // the repeated copying of a large load.
+    const std::size_t expected = moves_.size() + std::size_t(limit - cursor_) / 32;
+    if (moves_.capacity() < expected)
+        moves_.reserve(std::max(expected, moves_.capacity() * 3 / 2));
     while (cur < lim) {
         if (parser_.parse(cur, lim) == GCodeParser::NoCommand)
             break;

@@ -253,6 +253,8 @@ void blurStripScalar(const StripArgs &a)
         uchar *out = a.dst + qint64(c) * a.dstStride;
         for (int y = a.y0; y < a.y1; y++) {
             out[y] = uchar(sum / a.win);
+            if (a.rowAverages)
+                a.rowAverages[16 * (y - a.y0) + c] = out[y];
             sum += stripRow(a, y + r + 1, above, below)[c] - stripRow(a, y - r, above, below)[c];
         }
     }
@@ -297,6 +299,8 @@ void blurStripSse2(const StripArgs &a)
     for (int y = a.y0; y < a.y1; y += 16) {
         for (int i = 0; i < 16; i++) {
             tile[i] = _mm_packus_epi16(_mm_mulhi_epu16(lo, recip), _mm_mulhi_epu16(hi, recip));
+            if (a.rowAverages)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(a.rowAverages + 16 * (y + i - a.y0)), tile[i]);
             const __m128i in = load(y + i + r + 1);
             const __m128i out = load(y + i - r);
             lo = _mm_sub_epi16(_mm_add_epi16(lo, _mm_unpacklo_epi8(in, zero)), _mm_unpacklo_epi8(out, zero));
@@ -304,6 +308,64 @@ void blurStripSse2(const StripArgs &a)
         }
         transposeStore16(tile, a.dst + y, a.dstStride);
     }
+}
+
+// ---- thin-run counters ---------------------------------------------------
+
+static inline void hairMarker(const HairCounters &h, int y, int count, int column, QVector<quint32> &out)
+{
+    if (count >= h.lowerBound && count <= h.upperBound)
+        out.append(quint32(y & 0xFFFF) | quint32(count & 0xFF) << 16 | quint32(column) << 24);
+}
+
+void hairScanScalar(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out)
+{
+    const int wide = h.upperBound + 1;
+    for (int i = 0; i < rows; i++)
+        for (int c = 0; c < 16; c++) {
+            const uchar v = averages[16 * i + c];
+            if (h.inRun[c]) {
+                if (v < h.levelLow) {
+                    hairMarker(h, y0 + i, h.count[c], c, out);
+                    h.inRun[c] = 0;
+                } else if (h.count[c] < wide) {
+                    h.count[c]++;
+                }
+            } else if (v >= h.levelHigh) {
+                h.inRun[c] = 0xFF;
+                h.count[c] = 1;
+            }
+        }
+}
+
+void hairScanSse2(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out)
+{
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    const __m128i low = _mm_set1_epi8(char(h.levelLow)), high = _mm_set1_epi8(char(h.levelHigh));
+    const __m128i wide = _mm_set1_epi8(char(h.upperBound + 1));
+    __m128i inRun = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.inRun));
+    __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.count));
+    for (int i = 0; i < rows; i++) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(averages + 16 * i));
+        const __m128i below = _mm_xor_si128(_mm_cmpeq_epi8(_mm_subs_epu8(low, v), zero), _mm_set1_epi32(-1));
+        const __m128i reaches = _mm_cmpeq_epi8(_mm_subs_epu8(high, v), zero);
+        const __m128i ends = _mm_and_si128(inRun, below);
+        if (int m = _mm_movemask_epi8(ends)) {
+            alignas(16) uchar counts[16];
+            _mm_store_si128(reinterpret_cast<__m128i *>(counts), count);
+            for (int c = 0; c < 16; c++)
+                if (m & (1 << c))
+                    hairMarker(h, y0 + i, counts[c], c, out);
+        }
+        const __m128i goesOn = _mm_andnot_si128(below, inRun);
+        const __m128i starts = _mm_andnot_si128(inRun, reaches);
+        const __m128i grown = _mm_min_epu8(_mm_add_epi8(count, one), wide);
+        count = _mm_or_si128(_mm_and_si128(goesOn, grown),
+                             _mm_or_si128(_mm_and_si128(starts, one), _mm_andnot_si128(_mm_or_si128(goesOn, starts), count)));
+        inRun = _mm_or_si128(goesOn, starts);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.inRun), inRun);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.count), count);
 }
 
 } // namespace rk

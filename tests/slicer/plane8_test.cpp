@@ -280,3 +280,29 @@ TEST(Plane8, Blur2HairModeMarksThinRunsOnly)
     EXPECT_EQ(single, two);
     EXPECT_EQ(d1, d2);
 }
+
+TEST(Plane8, BlurAndThresholdMoveAStraightEdgeByTheDistance)
+{
+    // Square [20, 44) shrunk by 1.5 pixels: the first pixel kept on each side
+    // has its centre 1.5 pixels inside the edge line.
+    Plane1 region(64, 64);
+    region.fill(0);
+    for (int y = 20; y < 44; y++)
+        for (int x = 20; x < 44; x++)
+            region.setPixel(x, y, true);
+    Plane8 cov, t, ts, blurred, bs;
+    cov.fromPlane1(region);
+    const ThresholdScale p = ThresholdScaleFromWinsize(1.5f, 1.0f);
+    Plane8::blur2(p.win, 0, true, cov, t, region.blockSummary(), false, ts);
+    ts.edgeReduce(255, true, true);
+    ts.edgeReduce(0, true, true);
+    Plane8::blur2(p.win, 0, true, t, blurred, ts, false, bs);
+    Plane1 inner;
+    inner.fromPlane8(blurred, p.threshold, false);
+    for (int i = 0; i < 64; i++) {
+        EXPECT_EQ(inner.pixel(i, 32), i >= 21 && i < 43) << i; // left and right edges
+        EXPECT_EQ(inner.pixel(32, i), i >= 21 && i < 43) << i; // top and bottom edges
+    }
+    EXPECT_FALSE(inner.pixel(21, 21)); // corners are rounded off
+    EXPECT_TRUE(inner.pixel(26, 26));
+}
