@@ -160,6 +160,15 @@ static uchar blockState(const uchar *p, int stride)
 }
 
 
+Plane8 Plane8::blockSummary() const
+{
+    Plane8 out(width / 16, height / 16);
+    for (int by = 0; by < out.height; by++)
+        for (int bx = 0; bx < out.width; bx++)
+            out.setPixel(bx, by, blockState(data + qint64(by) * 16 * width + bx * 16, width));
+    return out;
+}
+
 void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, Plane8 &dst,
                    const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
                    const BlurHairParams *hair, QVector<QVector<quint32>> *markers)
