@@ -191,6 +191,115 @@ void expandBitsSse2(const uchar *src, int bytes, uchar *dst)
         expandBitsScalar(src + i, bytes - i, dst + 8 * i);
 }
 
+// ---- one-pixel morphology ------------------------------------------------
+
+static inline quint32 word32(const uchar *p)
+{
+    quint32 v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Words [first, words) of a row; neighbours outside the row read as 0.
+static void offsetRowRange(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int first,
+                           int words)
+{
+    auto left = [](quint32 w, quint32 prev) { return w << 1 | prev >> 31; };
+    auto right = [](quint32 w, quint32 next) { return w >> 1 | next << 31; };
+    auto at = [&](const uchar *row, int i) { return i >= 0 && i < words ? word32(row + 4 * i) : 0u; };
+    for (int i = first; i < words; i++) {
+        const quint32 pu = at(up, i - 1), pm = at(mid, i - 1), pd = at(down, i - 1);
+        const quint32 u = at(up, i), m = at(mid, i), d = at(down, i);
+        const quint32 nu = at(up, i + 1), nm = at(mid, i + 1), nd = at(down, i + 1);
+        quint32 r;
+        switch (op) {
+        case 'a': r = m & left(m, pm) & right(m, nm) & u & d; break;
+        case 'o': r = m | left(m, pm) | right(m, nm) | u | d; break;
+        case 'A':
+            r = (u & left(u, pu) & right(u, nu)) & (m & left(m, pm) & right(m, nm)) &
+                (d & left(d, pd) & right(d, nd));
+            break;
+        default: // 'O'
+            r = (u | left(u, pu) | right(u, nu)) | (m | left(m, pm) | right(m, nm)) |
+                (d | left(d, pd) | right(d, nd));
+            break;
+        }
+        std::memcpy(out + 4 * i, &r, 4);
+    }
+}
+
+void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
+{
+    offsetRowRange(op, up, mid, down, out, 0, words);
+}
+
+namespace {
+// Four words as one 128-bit little-endian row piece: bit i is pixel i.
+struct RowVec {
+    const uchar *row;
+    int words;
+    __m128i load(int group) const // words 4 group .. 4 group + 3, or what exists of them
+    {
+        if (group < 0)
+            return _mm_setzero_si128();
+        if (4 * group + 4 <= words)
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 16 * group));
+        return 4 * group < words ? _mm_cvtsi32_si128(int(word32(row + 16 * group))) : _mm_setzero_si128();
+    }
+};
+// Pixel x - 1 moved to bit x (the left neighbour), carrying from prev.
+inline __m128i leftOf(__m128i v, __m128i prev)
+{
+    const __m128i t = _mm_or_si128(_mm_slli_si128(v, 8), _mm_srli_si128(prev, 8));
+    return _mm_or_si128(_mm_slli_epi64(v, 1), _mm_srli_epi64(t, 63));
+}
+// Pixel x + 1 moved to bit x (the right neighbour), carrying from next.
+inline __m128i rightOf(__m128i v, __m128i next)
+{
+    const __m128i t = _mm_or_si128(_mm_srli_si128(v, 8), _mm_slli_si128(next, 8));
+    return _mm_or_si128(_mm_srli_epi64(v, 1), _mm_slli_epi64(t, 63));
+}
+} // namespace
+
+void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
+{
+    const RowVec ru{up, words}, rm{mid, words}, rd{down, words};
+    const int groups = words / 4;
+    __m128i pu = _mm_setzero_si128(), pm = pu, pd = pu;
+    __m128i u = groups ? ru.load(0) : pu, m = groups ? rm.load(0) : pu, d = groups ? rd.load(0) : pu;
+    for (int g = 0; g < groups; g++) {
+        const __m128i nu = ru.load(g + 1), nm = rm.load(g + 1), nd = rd.load(g + 1);
+        __m128i r;
+        switch (op) {
+        case 'a':
+            r = _mm_and_si128(_mm_and_si128(m, _mm_and_si128(leftOf(m, pm), rightOf(m, nm))), _mm_and_si128(u, d));
+            break;
+        case 'o':
+            r = _mm_or_si128(_mm_or_si128(m, _mm_or_si128(leftOf(m, pm), rightOf(m, nm))), _mm_or_si128(u, d));
+            break;
+        case 'A': {
+            const __m128i hu = _mm_and_si128(u, _mm_and_si128(leftOf(u, pu), rightOf(u, nu)));
+            const __m128i hm = _mm_and_si128(m, _mm_and_si128(leftOf(m, pm), rightOf(m, nm)));
+            const __m128i hd = _mm_and_si128(d, _mm_and_si128(leftOf(d, pd), rightOf(d, nd)));
+            r = _mm_and_si128(hu, _mm_and_si128(hm, hd));
+            break;
+        }
+        default: { // 'O'
+            const __m128i hu = _mm_or_si128(u, _mm_or_si128(leftOf(u, pu), rightOf(u, nu)));
+            const __m128i hm = _mm_or_si128(m, _mm_or_si128(leftOf(m, pm), rightOf(m, nm)));
+            const __m128i hd = _mm_or_si128(d, _mm_or_si128(leftOf(d, pd), rightOf(d, nd)));
+            r = _mm_or_si128(hu, _mm_or_si128(hm, hd));
+            break;
+        }
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * g), r);
+        pu = u; pm = m; pd = d;
+        u = nu; m = nm; d = nd;
+    }
+    if (4 * groups < words)
+        offsetRowRange(op, up, mid, down, out, 4 * groups, words);
+}
+
 // ---- row prefix sum -------------------------------------------------------
 
 void prefixSumRowScalar(uchar *row, int width)

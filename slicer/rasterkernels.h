@@ -25,6 +25,13 @@ void blockSummaryRowSse2(const uchar *rows16, int stride, int blocks, uchar *out
 void expandBitsScalar(const uchar *src, int bytes, uchar *dst);
 void expandBitsSse2(const uchar *src, int bytes, uchar *dst);
 
+// One row of a one-pixel morphology step over `words` 32-bit words, from the
+// rows above, at and below: 'a' / 'A' keep a pixel whose 4- / 8-neighbourhood
+// is all set, 'o' / 'O' set one with any neighbour set. Pixels beyond both
+// ends of the row read as clear.
+void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
+void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
+
 // Running sum of each row modulo 256, in place.
 void prefixSumRowScalar(uchar *row, int width);
 void prefixSumRowSse2(uchar *row, int width);

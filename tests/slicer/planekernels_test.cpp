@@ -165,3 +165,26 @@ TEST(RasterKernels, BlurStripRowAveragesAreTheUntransposedOutput)
         for (int c = 0; c < 16; c++)
             ASSERT_EQ(avg2[size_t(16 * y + c)], d2[size_t(c * rows + y)]);
 }
+
+TEST(RasterKernels, OffsetRowsMatchScalar)
+{
+    std::mt19937 rng(9);
+    for (int words : {1, 2, 3, 4, 5, 7, 8, 9, 13, 20})
+        for (int density : {10, 50, 90})
+            for (char op : {'a', 'A', 'o', 'O'}) {
+                std::vector<uchar> rows[3];
+                for (auto &r : rows) {
+                    r.resize(size_t(4 * words));
+                    for (auto &b : r) {
+                        uchar v = 0;
+                        for (int i = 0; i < 8; i++)
+                            v |= uchar((int(rng() % 100) < density) << i);
+                        b = v;
+                    }
+                }
+                std::vector<uchar> a(size_t(4 * words)), b(a);
+                rk::offsetRowScalar(op, rows[0].data(), rows[1].data(), rows[2].data(), a.data(), words);
+                rk::offsetRowSse2(op, rows[0].data(), rows[1].data(), rows[2].data(), b.data(), words);
+                ASSERT_EQ(a, b) << op << " words " << words << " density " << density;
+            }
+}
