@@ -1,0 +1,252 @@
+// Mesh files: STL (binary and ASCII) and Wavefront OBJ, read and written.
+#include "scene/faces.h"
+#include "common/utils.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QList>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+// STL files are Z up: file (x, y, z) is internal (x, z, -y).
+inline Vec3 fromZUp(float x, float y, float z) { return {x, z, -y}; }
+inline Vec3 toZUp(const Vec3 &v) { return {v.x, -v.z, v.y}; }
+
+QString extensionOf(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    const int dot = name.lastIndexOf('.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+QList<QByteArray> splitLines(const QByteArray &data) { return data.split('\n'); }
+
+QList<QByteArray> pieces(const QByteArray &line)
+{
+    QList<QByteArray> out;
+    for (const QByteArray &p : line.trimmed().split(' '))
+        if (!p.isEmpty())
+            out.append(p);
+    return out;
+}
+
+float readFloat(const QList<QByteArray> &pc, int i)
+{
+    return i < pc.size() ? pc[i].toFloat() : 0.0f;
+}
+
+void loadBinaryStl(Faces &f, const QByteArray &data)
+{
+    if (data.size() < 84)
+        throw QString("STL loader: invalid header");
+    const bool convert = !data.left(80).trimmed().startsWith("solid ");
+    const uchar *bytes = reinterpret_cast<const uchar *>(data.constData());
+    const qint32 count = qFromLittleEndian<qint32>(bytes + 80);
+    if (count > (data.size() - 84) / 50)
+        throw QString("STL loader: Corrupt BinarySTL, triangleCnt > filesize");
+    if (count <= 0)
+        return;
+    f.reserve(f.count() + count);
+    const uchar *rec = bytes + 84;
+    for (qint32 i = 0; i < count; ++i, rec += 50) {
+        float v[9];
+        for (int k = 0; k < 9; ++k)
+            v[k] = qFromLittleEndian<float>(rec + 12 + 4 * k);
+        if (convert)
+            f.append(fromZUp(v[0], v[1], v[2]), fromZUp(v[3], v[4], v[5]), fromZUp(v[6], v[7], v[8]));
+        else
+            f.append(Vec3(v[0], v[1], v[2]), Vec3(v[3], v[4], v[5]), Vec3(v[6], v[7], v[8]));
+    }
+}
+
+void loadAsciiStl(Faces &f, const QByteArray &data)
+{
+    const bool convert = data.startsWith("solid ");
+    Vec3 v[3];
+    int held = 0;
+    for (const QByteArray &line : splitLines(data)) {
+        const QList<QByteArray> pc = pieces(line);
+        if (pc.isEmpty())
+            continue;
+        if (pc[0] == "vertex") {
+            if (held < 3) {
+                const float x = readFloat(pc, 1), y = readFloat(pc, 2), z = readFloat(pc, 3);
+                v[held] = convert ? fromZUp(x, y, z) : Vec3(x, y, z);
+            }
+            if (held < 4) // counts past three only need to stay above three
+                ++held;
+        } else if (pc[0] == "endloop") {
+            if (held == 3)
+                f.append(v[0], v[1], v[2]);
+            held = 0;
+        }
+    }
+}
+
+QByteArray num7(float v) { return ' ' + QByteArray::number(double(v), 'g', 7); }
+
+QByteArray asciiStl(const Faces &f, const QString &name)
+{
+    QByteArray out = "solid " + name.toUtf8() + '\n';
+    for (const Triangle &t : f.tris) {
+        const Vec3 n = toZUp(t.n);
+        out += "facet normal" + num7(n.x) + num7(n.y) + num7(n.z) + "\n  outer loop\n";
+        for (const Vec3 &p : {t.p, t.q, t.r}) {
+            const Vec3 c = toZUp(p);
+            out += "    vertex" + num7(c.x) + num7(c.y) + num7(c.z) + '\n';
+        }
+        out += "  endloop\nendfacet\n";
+    }
+    out += "endsolid\n";
+    return out;
+}
+
+QByteArray binaryStl(const Faces &f, const QString &name)
+{
+    QByteArray out = QString("STL export %1").arg(name).toUtf8().left(80);
+    out = out.leftJustified(80, ' ');
+    out.reserve(84 + 50 * f.count());
+    uchar word[4];
+    qToLittleEndian<quint32>(quint32(f.count()), word);
+    out.append(reinterpret_cast<const char *>(word), 4);
+    for (const Triangle &t : f.tris) {
+        for (const Vec3 &p : {t.n, t.p, t.q, t.r}) {
+            const Vec3 c = toZUp(p);
+            for (int k = 0; k < 3; ++k) {
+                qToLittleEndian<float>(c[k], word);
+                out.append(reinterpret_cast<const char *>(word), 4);
+            }
+        }
+        out.append(2, '\0');
+    }
+    return out;
+}
+
+// Exact float equality (so -0 equals 0, NaN equals nothing) as a hash key.
+struct VertexKey {
+    float x, y, z;
+    bool operator==(const VertexKey &o) const { return x == o.x && y == o.y && z == o.z; }
+};
+uint qHash(const VertexKey &k, uint seed = 0)
+{
+    auto bits = [](float f) {
+        if (f == 0.0f)
+            f = 0.0f;
+        quint32 u;
+        std::memcpy(&u, &f, 4);
+        return u;
+    };
+    return ::qHash(bits(k.x), seed) ^ (::qHash(bits(k.y), seed) * 31u) ^ (::qHash(bits(k.z), seed) * 131u);
+}
+
+QByteArray objText(const Faces &f)
+{
+    // A vertex is reused when it equals one of the last 1000 distinct vertices
+    // written; within that window each position is written at most once, so a
+    // map to its latest index finds exactly what a window search would.
+    const int window = 1000;
+    QHash<VertexKey, int> latest;
+    int written = 0;
+    QByteArray verts, faces;
+    for (const Triangle &t : f.tris) {
+        int idx[3];
+        int k = 0;
+        for (const Vec3 &p : {t.p, t.q, t.r}) {
+            const VertexKey key{p.x, p.y, p.z};
+            auto it = latest.find(key);
+            if (it != latest.end() && it.value() >= written - window) {
+                idx[k++] = it.value();
+                continue;
+            }
+            latest.insert(key, written);
+            idx[k++] = written++;
+            verts += "v " + QByteArray::number(double(p.x), 'f', 3) + ' ' + QByteArray::number(double(p.y), 'f', 3) + ' '
+                   + QByteArray::number(double(p.z), 'f', 3) + "\r\n";
+        }
+        faces += "f " + QByteArray::number(idx[0] + 1) + ' ' + QByteArray::number(idx[1] + 1) + ' '
+               + QByteArray::number(idx[2] + 1) + "\r\n";
+    }
+    return verts + faces;
+}
+
+} // namespace
+
+void Faces::loadStl(const QByteArray &data)
+{
+    if (data.isEmpty())
+        throw QString("STL loader: empty file.");
+    if (data.size() >= 84 && static_cast<signed char>(data[83]) < 10)
+        loadBinaryStl(*this, data);
+    else
+        loadAsciiStl(*this, data);
+}
+
+void Faces::loadObj(const QByteArray &data)
+{
+    QVector<Vec3> verts;
+    QVector<int> face;
+    for (const QByteArray &line : splitLines(data)) {
+        const QList<QByteArray> pc = pieces(line);
+        if (pc.size() < 4)
+            continue;
+        if (pc[0] == "v") {
+            verts.append(Vec3(pc[1].toFloat(), pc[2].toFloat(), pc[3].toFloat()));
+        } else if (pc[0] == "f") {
+            face.clear();
+            bool good = true;
+            for (int i = 1; i < pc.size() && good; ++i) {
+                const int slash = pc[i].indexOf('/');
+                bool ok = false;
+                const int k = (slash < 0 ? pc[i] : pc[i].left(slash)).toInt(&ok, 10);
+                const qint64 idx = k >= 1 ? qint64(k) - 1 : qint64(k) + verts.size();
+                good = ok && idx >= 0 && idx < verts.size();
+                face.append(int(idx));
+            }
+            if (!good)
+                continue;
+            for (int k = 2; k < face.size(); ++k)
+                append(verts[face[0]], verts[face[k - 1]], verts[face[k]]);
+        }
+    }
+}
+
+bool Faces::importBytes(const QByteArray &data, const QString &ext)
+{
+    clear();
+    const QString e = ext.toLower();
+    if (e == ".stl")
+        loadStl(data);
+    else if (e == ".obj")
+        loadObj(data);
+    else
+        throw QString("Faces::importFile() unsupported extension: ") + ext;
+    if (orientationCheck())
+        return false;
+    flip();
+    return true;
+}
+
+bool Faces::importFile(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        throw QString("Faces::importFile() File not found: ") + path;
+    return importBytes(readFile(path), extensionOf(path));
+}
+
+QByteArray Faces::exportFata(const QString &ext, bool binary) const
+{
+    const QString e = ext.toLower();
+    if (e == ".stl")
+        return binary ? binaryStl(*this, QString()) : asciiStl(*this, QString());
+    if (e == ".obj")
+        return objText(*this);
+    throw QString("Faces::exportFata() unsupported extension: ") + ext;
+}
+
+void Faces::exportFile(const QString &path, bool binary) const
+{
+    writeFile(path, exportFata(extensionOf(path), binary));
+}

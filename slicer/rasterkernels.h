@@ -1,0 +1,49 @@
+#pragma once
+// Row and block kernels of the raster planes, each in an SSE2 version and a
+// plain scalar twin that defines its result (tests compare the two). Kernels
+// know nothing of planes or threads; the plane operations decide who runs what.
+#include <QtGlobal>
+
+namespace rk {
+
+// Packs `width` bytes into bits (bit i of the output = src[i] >= threshold,
+// negated when invert); dst gets (width + 7) / 8 bytes. threshold 0 .. 255.
+void thresholdRowScalar(const uchar *src, int width, int threshold, bool invert, uchar *dst);
+void thresholdRowSse2(const uchar *src, int width, int threshold, bool invert, uchar *dst);
+
+// a op= b, c over `bytes` bytes (ops as Plane1::bitwiseOp).
+void bitwiseScalar(int op, uchar *a, const uchar *b, const uchar *c, int bytes);
+void bitwiseSse2(int op, uchar *a, const uchar *b, const uchar *c, int bytes);
+
+// One row of 16 x 16 block summaries: rows16 points at 16 bit-plane rows of
+// `stride` bytes; `blocks` blocks (2 bytes each) give out[0 .. blocks-1].
+void blockSummaryRowScalar(const uchar *rows16, int stride, int blocks, uchar *out);
+void blockSummaryRowSse2(const uchar *rows16, int stride, int blocks, uchar *out);
+
+// Expands `bytes` bit bytes into 8 x bytes bytes (bit set -> 255).
+void expandBitsScalar(const uchar *src, int bytes, uchar *dst);
+void expandBitsSse2(const uchar *src, int bytes, uchar *dst);
+
+// Running sum of each row modulo 256, in place.
+void prefixSumRowScalar(uchar *row, int width);
+void prefixSumRowSse2(uchar *row, int width);
+
+// Box blur of one 16-column strip of a Plane8, written transposed. For source
+// rows y in [y0, y1) and strip columns c in 0 .. 15:
+//   dst[c * dstStride + y] = floor(sum of src rows y - win/2 .. y + win/2 / win)
+// where rows above `top` read aboveValue and rows from `bottom` on read
+// belowValue. y0, y1 are multiples of 16; win is odd, 3 .. 15.
+struct StripArgs {
+    const uchar *src;  // strip column 0 of source row 0
+    int srcStride;
+    int top, bottom;   // source rows that may be read: [top, bottom)
+    uchar aboveValue, belowValue;
+    int y0, y1;
+    int win;
+    uchar *dst;        // destination row of strip column 0 (x = 0)
+    int dstStride;
+};
+void blurStripScalar(const StripArgs &a);
+void blurStripSse2(const StripArgs &a);
+
+} // namespace rk
