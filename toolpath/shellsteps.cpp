@@ -65,10 +65,13 @@ void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, 
     s.tmpSummary.edgeReduce(0, true, true);
     Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary);
     // Stretch around the threshold so that the offset edge is the new 128 level.
-    const int thr = ts.threshold, scale = ts.scale;
+    // Each pass truncates its average; taking the level half a step lower
+    // undoes that bias, which otherwise moves every step a few hundredths of
+    // a pixel too far in and adds up over many loops.
+    const float thr = ts.threshold - 0.5f;
     uchar lut[256];
     for (int v = 0; v < 256; ++v)
-        lut[v] = uchar(std::clamp((v - thr) * scale + 128, 0, 255));
+        lut[v] = uchar(std::clamp(int(std::lround((v - thr) * ts.scale + 128)), 0, 255));
     const int n = cov.width * cov.height;
     for (int i = 0; i < n; ++i)
         cov.data[i] = lut[cov.data[i]];
