@@ -129,6 +129,35 @@ TEST(ShellSteps, OneWidthWallBecomesOneOuterHair)
     }
 }
 
+TEST(ShellSteps, SlantedWallHairKeepsItsWidth)
+{
+    for (float deg : {30.0f, 45.0f, 70.0f}) {
+        const float a = deg * 3.14159265f / 180, ux = std::cos(a), uy = std::sin(a);
+        const float cx = 128, cy = 128;
+        Plane8 cov = emptyCoverage(256, 256);
+        paint(cov, [=](float x, float y) {
+            const float along = (x - cx) * ux + (y - cy) * uy;
+            const float across = -(x - cx) * uy + (y - cy) * ux;
+            return std::fabs(along) < 80 && std::fabs(across) < P / 2;
+        });
+        const ShellStepsResult r = runShells(cov, SlicerParams());
+        ASSERT_EQ(r.hairs.size(), 1) << deg;
+        const PolyLine &h = r.hairs[0];
+        EXPECT_GT(h.length(), 130) << deg;
+        for (int i = 0; i < h.size(); ++i) {
+            const float across = -(h.pts[i].x - cx) * uy + (h.pts[i].y - cy) * ux;
+            const float along = (h.pts[i].x - cx) * ux + (h.pts[i].y - cy) * uy;
+            // The end caps cut the row runs short, which pulls the last
+            // vertex sideways by up to half the width.
+            EXPECT_NEAR(across, 0, std::fabs(along) < 75 ? 0.3f : P / 2) << deg << " along " << along;
+            if (std::fabs(along) < 70) {
+                EXPECT_NEAR(h.w[i], P, 0.2f * P) << deg;
+            }
+        }
+        EXPECT_TRUE(r.outlines.isEmpty()) << deg;
+    }
+}
+
 TEST(ShellSteps, ThreeWidthWallGetsInnerHairDownTheMiddle)
 {
     Plane8 cov = emptyCoverage(256, 256);
