@@ -236,7 +236,6 @@ void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathLis
     blockSummary8(cov, summary);
     HairDetector det;
     det.p = p;
-    const int n = cov.width * cov.height;
     for (int k = 0; k < 10000; ++k) {
         const bool half = k == 0;
         s.before = cov;
@@ -255,10 +254,7 @@ void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathLis
             blockSummary8(cov, summary);
             pool.append(hairs);
         }
-        bool any = false;
-        for (int i = 0; i < n && !any; ++i)
-            any = cov.data[i] >= 128;
-        if (!any)
+        if (!anyInside(cov))
             break;
         // The region after each step ends on the centre line of the next ring.
         pool.append(traceOutlines(cov, summary, pp, HShell, minOutlineArea(p), s));

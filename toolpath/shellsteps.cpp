@@ -37,6 +37,15 @@ float reachableDistance(float distance, float factor)
 
 } // namespace
 
+bool anyInside(const Plane8 &cov)
+{
+    const int n = cov.width * cov.height;
+    for (int i = 0; i < n; ++i)
+        if (cov.data[i] >= 128)
+            return true;
+    return false;
+}
+
 void blockSummary8(const Plane8 &src, Plane8 &summary)
 {
     const int bw = src.width / 16, bh = src.height / 16;
@@ -178,6 +187,10 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
             out.outlines.append(ol);
         }
+        // Once nothing is left, later steps would only blur an empty plane:
+        // stop, so that an absurd VShellCnt cannot stall the layer.
+        if (!anyInside(cov))
+            break;
         if (detect)
             s.before = cov;
         offsetCoverage(cov, summary, d, half ? 1.0f : 0.5f, s);

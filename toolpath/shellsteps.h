@@ -33,6 +33,9 @@ void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, 
 // or above, 128 mixed. Sizes must be multiples of 16.
 void blockSummary8(const Plane8 &src, Plane8 &summary);
 
+// Whether any pixel of cov is at or above the 128 level.
+bool anyInside(const Plane8 &cov);
+
 // Outlines of the region cov >= 128 (closed, counter-clockwise outside and
 // clockwise around holes), of the given type; outlines enclosing less than
 // minArea square pixels are dropped.

@@ -216,7 +216,9 @@ TEST(ShellSteps, HairSwitchesAndDegenerateInput)
     Plane8 edge = emptyCoverage(64, 64);
     paintRect(edge, 0, 0, 64, 30);
     edge.data[50 * 64 + 50] = 255;
-    for (const SlicerParams &p : {SlicerParams(), odd}) {
+    SlicerParams huge;
+    huge.VShellCnt = 1000000;  // stops once the region is used up
+    for (const SlicerParams &p : {SlicerParams(), odd, huge}) {
         for (const Plane8 *pl : {&edge}) {
             ShellStepsResult r;
             OffsetScratch s;
