@@ -254,3 +254,22 @@ TEST(ShellSteps, RepairCornersSharpensRoundedCorners)
         EXPECT_LT(best, 0.3f);
     }
 }
+
+TEST(ShellSteps, LoopFillOverlapMovesTheInfillEdge)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 20, 20, 108, 108);
+    auto leftEdge = [](const Plane1 &m) {
+        for (int x = 0; x < m.width; ++x)
+            if (m.pixel(x, 64))
+                return x;
+        return -1;
+    };
+    SlicerParams sp;
+    const int base = leftEdge(runShells(cov, sp).infill);
+    ASSERT_GT(base, 20);
+    for (int overlap : {-2, 1, 3}) {
+        sp.LoopFillOverlap = overlap;  // thirds of a width = pixels; positive grows
+        EXPECT_EQ(leftEdge(runShells(cov, sp).infill), base - overlap) << overlap;
+    }
+}
