@@ -50,6 +50,9 @@ public:
     QString stateText() const;
 
     QString fileName() const { return m_fileName; }
+    // The content stays, but counts as never saved (a built-in or a recovered
+    // project that must not be written back where it came from).
+    void forgetFileName() { m_fileName.clear(); }
     bool isNew() const { return m_isNew; }
     bool isChanged() const { return m_changeCount != 0; }
     bool isNewAndUnchanged() const { return m_isNew && m_changeCount == 0; }

@@ -69,6 +69,13 @@ QByteArray Project::saveToStr(bool cacheMode) const
 
 void Project::loadFromStr(const QByteArray &data, bool cacheMode)
 {
+    // The snapshot of a new document is empty: the empty scene.
+    if (data.isEmpty()) {
+        objs.clear();
+        bars.clear();
+        modified = false;
+        return;
+    }
     QDataStream s(data);
     setupStream(s);
     quint32 sig = 0;

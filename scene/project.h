@@ -32,6 +32,7 @@ public:
     // over only when the stream was read completely: on any error (message
     // text thrown) the project is left as it was. Outside cache mode inline
     // meshes are added to the cache; in cache mode every hash must be cached.
+    // An empty buffer is the empty scene.
     void loadFromStr(const QByteArray &data, bool cacheMode);
     // A whole project file: a fresh cache, taken over only on success. An
     // empty buffer clears the scene.

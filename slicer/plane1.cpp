@@ -113,7 +113,8 @@ void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert)
         return;
     }
     threshold = qMax(0, threshold);
-#pragma omp parallel for schedule(static) if (h >= 128)
+    // Small planes: a parallel region would cost more than it saves.
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
     for (int chunk = 0; chunk < chunks; chunk++) {
         const int yEnd = qMin(h, chunk * 16 + 16);
         for (int y = chunk * 16; y < yEnd; y++)
@@ -188,7 +189,7 @@ void Plane1::offset1(Plane1 &dst, char op) const
         return;
     std::memcpy(dst.row(0), row(0), size_t(s));
     std::memcpy(dst.row(h - 1), row(h - 1), size_t(s));
-#pragma omp parallel for schedule(static) if (h >= 512)
+#pragma omp parallel for schedule(static) if (qint64(width) * h >= (1 << 20))
     for (int y = 1; y < h - 1; y++)
         offsetRow(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
 }

@@ -81,7 +81,7 @@ void Plane8::fromPlane1(const Plane1 &src)
 {
     setSize(src.size());
     const int w = width, h = height, full = w >> 3;
-#pragma omp parallel for schedule(static) if (h >= 128)
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
     for (int y = 0; y < h; y++) {
         rk::expandBitsSse2(src.row(y), full, row(y));
         for (int x = full * 8; x < w; x++)

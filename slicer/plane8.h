@@ -76,11 +76,13 @@ public:
     void fromPlane1(const Plane1 &src);
 
     // Polygon fills into this plane, whose size must already be set. Segments
-    // in mm; ext maps onto the whole plane; 4 x 4 samples per pixel; scratch is
-    // the sample store (resized here). Pixel value = 16 x covered samples
+    // in mm; ext maps onto the whole plane; 4 x 4 samples per pixel, taken at
+    // the sample centres (an outline on pixel borders covers whole pixels);
+    // scratch is the sample store (resized here). Pixel value = 16 x covered samples
     // (255 for 16). Returns whether a sample row did not close (always false
-    // unless check). In checking mode rows after the first unclosed one may
-    // keep stale content. Segments with non-finite coordinates are skipped;
+    // unless check). Every row is resolved even after an unclosed one, so the
+    // plane never depends on the thread count. Segments with non-finite
+    // coordinates or beyond +-2^30 samples are skipped;
     // crossings left of the plane count at column 0, right of it are dropped.
     // NonZero (nonZero) or Positive winding rule; inside of a correctly facing
     // outline has winding +1. Profiling stage "Plane8.fromSegs3".

@@ -1,13 +1,19 @@
-// Polygon fills of Plane8: sample marking into a bit-packed store, then
-// table-driven row resolves.
+// Polygon fills of Plane8: crossings are marked into a bit-packed sample
+// store, then each pixel row is resolved with one table lookup per sample row
+// and pixel. The plane is processed in bands of eight pixel rows: a band's
+// part of the store is cleared, marked and resolved while it is hot in cache,
+// and bands run in parallel. Marking a band only needs the segments that
+// cross it, so segments are bucketed by band first.
 #include "slicer/plane1.h"
 #include "slicer/plane8.h"
 #include "slicer/rasterkernels.h"
 #include "slicer/rasterperf.h"
 
 #include <emmintrin.h>
+#include <omp.h>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -35,55 +41,161 @@ struct SampleMap {
 // Nearest integer, halves upward; false when the value cannot be placed.
 inline bool roundSample(double v, int &out)
 {
-    if (!(std::fabs(v) < 1 << 30)) // also rejects NaN
+    const double big = double(1 << 30);
+    if (!(v > -big && v < big)) // also rejects NaN
         return false;
-    out = int(std::floor(v + 0.5));
+    // floor(v + 0.5) by truncating a positive value: no libm call.
+    out = int(qint64(v + 0.5 + big) - qint64(big));
     return true;
 }
 
-// Calls mark(row, column, up) for every sample row a segment crosses inside
-// the map: rows r with min(y0, y1) < r <= max(y0, y1), the column being the
-// segment's x at height r (accumulated in float, rounded). up: the segment
-// runs toward larger y. Columns left of the plane come as negative values;
-// rows outside the plane are skipped without iterating them.
-template <typename Mark>
-void forEachCrossing(const Segments &segs, const SampleMap &map, Mark mark)
+// Nearest column, halves upward; every column left of the plane comes as -1
+// (callers clamp them to column 0), which avoids a floor call per crossing.
+inline int crossingColumn(float x)
 {
-    if (!map.valid)
-        return;
-    for (const Segment &s : segs) {
-        int x0, y0, x1, y1;
-        if (!roundSample((s.x0 - map.ox) * map.kx, x0) || !roundSample((s.y0 - map.oy) * map.ky, y0) ||
-            !roundSample((s.x1 - map.ox) * map.kx, x1) || !roundSample((s.y1 - map.oy) * map.ky, y1))
-            continue; // non-finite or absurdly far: nothing to place
-        if (y0 == y1)
-            continue;
-        const bool up = y1 > y0;
-        const int n = up ? y1 - y0 : y0 - y1;
-        const float dx = float(x1 - x0) / float(n);
-        if (up) {
-            // rows y0+1 .. y1, x advancing from x0
-            int r = y0 + 1, rEnd = qMin(y1, map.rows - 1);
-            float x = float(x0) + dx;
-            if (r < 0) {
-                x = float(x0) + float(qint64(-y0)) * dx;
-                r = 0;
+    const float v = x + 0.5f;
+    return v < 0 ? -1 : v < float(1 << 30) ? int(v) : 1 << 30;
+}
+
+// A segment in whole samples. Ends are rounded; it covers the sample rows
+// between them, sample row s standing for the band [s, s + 1) with its centre
+// at s + 0.5, and its column in a row is the segment's x at that centre.
+// Sampling at the centres keeps rows and columns symmetric, so a layer is not
+// shifted by a sample in y. up: the segment runs toward larger y.
+struct SampleSeg {
+    int x0, y0;
+    float dx;     // column change per sample row, along the segment
+    int lo, hi;   // sample rows covered, clipped to the plane: lo .. hi
+    bool up;
+
+    // Column of the crossing in sample row r (lo <= r <= hi).
+    int column(int r) const
+    {
+        const int k = up ? r - y0 : y0 - 1 - r; // rows from the segment's start
+        return crossingColumn(float(x0) + (float(k) + 0.5f) * dx);
+    }
+};
+
+// Pixel rows per band.
+constexpr int kBandPixelRows = 8;
+
+// Placeable segments, bucketed by band of sample rows. Segments that span
+// many bands are kept in one list that every band scans, so memory stays
+// proportional to the segment count whatever their lengths.
+struct SegBands {
+    std::vector<SampleSeg> segs;
+    std::vector<int> start; // band b: items[start[b] .. start[b + 1])
+    std::vector<int> items;
+    std::vector<int> longSegs;
+    int bandRows = 0;
+
+    SegBands(const Segments &in, const SampleMap &map, int bandRows) : bandRows(bandRows)
+    {
+        if (!map.valid)
+            return;
+        segs.reserve(size_t(in.size()));
+        for (const Segment &s : in) {
+            int x0, y0, x1, y1;
+            if (!roundSample((s.x0 - map.ox) * map.kx, x0) || !roundSample((s.y0 - map.oy) * map.ky, y0) ||
+                !roundSample((s.x1 - map.ox) * map.kx, x1) || !roundSample((s.y1 - map.oy) * map.ky, y1))
+                continue; // non-finite or absurdly far: nothing to place
+            if (y0 == y1)
+                continue;
+            SampleSeg g;
+            g.up = y1 > y0;
+            g.x0 = x0;
+            g.y0 = y0;
+            g.dx = float(x1 - x0) / float(g.up ? y1 - y0 : y0 - y1);
+            g.lo = qMax(0, g.up ? y0 : y1);
+            g.hi = qMin(map.rows - 1, g.up ? y1 - 1 : y0 - 1);
+            if (g.lo <= g.hi)
+                segs.push_back(g);
+        }
+        const int bands = (map.rows + bandRows - 1) / bandRows;
+        start.assign(size_t(bands) + 1, 0);
+        for (int i = 0; i < int(segs.size()); i++) {
+            const int b0 = segs[size_t(i)].lo / bandRows, b1 = segs[size_t(i)].hi / bandRows;
+            if (b1 - b0 >= 4) {
+                longSegs.push_back(i);
+                continue;
             }
-            for (; r <= rEnd; r++, x += dx)
-                mark(r, int(std::floor(x + 0.5f)), true);
-        } else {
-            // rows y0 down to y1+1, x advancing from x0
-            int r = y0, rEnd = qMax(y1 + 1, 0);
-            float x = float(x0);
-            if (r > map.rows - 1) {
-                x = float(x0) + float(qint64(r - (map.rows - 1))) * dx;
-                r = map.rows - 1;
-            }
-            for (; r >= rEnd; r--, x += dx)
-                mark(r, int(std::floor(x + 0.5f)), false);
+            for (int b = b0; b <= b1; b++)
+                start[size_t(b) + 1]++;
+        }
+        for (int b = 0; b < bands; b++)
+            start[size_t(b) + 1] += start[size_t(b)];
+        items.resize(size_t(start[size_t(bands)]));
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (int i = 0; i < int(segs.size()); i++) {
+            const int b0 = segs[size_t(i)].lo / bandRows, b1 = segs[size_t(i)].hi / bandRows;
+            if (b1 - b0 >= 4)
+                continue;
+            for (int b = b0; b <= b1; b++)
+                items[size_t(fill[size_t(b)]++)] = i;
         }
     }
-}
+
+    int bandCount() const { return int(start.size()) - 1; }
+
+    // Calls mark(row, column, up) for every crossing in sample rows r0 .. r1 - 1.
+    template <typename Mark>
+    void forEachCrossing(int band, int r0, int r1, Mark mark) const
+    {
+        auto one = [&](const SampleSeg &g) {
+            const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
+            for (int r = a; r <= b; r++)
+                mark(r, g.column(r), g.up);
+        };
+        for (int i = start[size_t(band)]; i < start[size_t(band) + 1]; i++)
+            one(segs[size_t(items[size_t(i)])]);
+        for (int i : longSegs)
+            one(segs[size_t(i)]);
+    }
+};
+
+
+// Per-thread sample store of one band, kept clean between bands: the resolve
+// clears only the 16-pixel groups that marking touched (recorded in `dirty`),
+// so neither clearing nor resolving walks the empty parts of the plane.
+struct BandStore {
+    uchar *scratch;
+    uchar *samples = nullptr; // the current band's rows of rowBytes
+    qint64 bandBytes, rowBytes;
+    bool perThread;
+    int dirtyWords; // 64-bit words of dirty group bits per pixel row
+    std::vector<quint64> dirty;
+
+    BandStore(uchar *scratch, qint64 rowBytes, int width, int bands)
+        : scratch(scratch), bandBytes(rowBytes * kBandPixelRows), rowBytes(rowBytes)
+    {
+        // One region per thread when the store has room for all of them (it
+        // stays in cache and is cleared once), else each band its own rows.
+        perThread = omp_get_num_threads() <= bands;
+        if (perThread) {
+            samples = scratch + bandBytes * omp_get_thread_num();
+            std::memset(samples, 0, size_t(bandBytes));
+        }
+        dirtyWords = ((width + 15) / 16 + 63) / 64;
+        dirty.assign(size_t(dirtyWords) * kBandPixelRows, 0);
+    }
+    void use(int band, int rows)
+    {
+        if (!perThread) {
+            samples = scratch + bandBytes * band;
+            std::memset(samples, 0, size_t(rowBytes * rows));
+        }
+    }
+    uchar *row(int localRow) { return samples + rowBytes * localRow; }
+    void markDirty(int localRow, int pixel)
+    {
+        dirty[size_t(localRow * dirtyWords + (pixel >> 10))] |= quint64(1) << ((pixel >> 4) & 63);
+    }
+    bool isDirty(int localRow, int group) const
+    {
+        return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
+    }
+    void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
+};
 
 // ---- winding tables (NonZero, Positive) ----
 
@@ -154,16 +266,6 @@ const OddTable &oddTable()
 
 inline uchar uniformLevel(int rowsInside) { return uchar(qMin(255, rowsInside * 64)); }
 
-// Clears a scratch store in parallel row chunks.
-void clearParallel(uchar *p, qint64 bytes)
-{
-    const qint64 chunk = 1 << 16;
-    const qint64 chunks = (bytes + chunk - 1) / chunk;
-#pragma omp parallel for schedule(static) if (chunks > 4)
-    for (qint64 i = 0; i < chunks; i++)
-        std::memset(p + i * chunk, 0, size_t(qMin(chunk, bytes - i * chunk)));
-}
-
 } // namespace
 
 bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check)
@@ -173,64 +275,82 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     const int w = width, h = height;
     // 32 bits per pixel: 4 x 4 samples, 2 bits each (low +1, high -1).
     scratch.setSize(QSize(w * 32, h));
-    clearParallel(scratch.data, scratch.byteSize);
-    uchar *store = scratch.data;
     const SampleMap map(ext, w, h, 4);
-
-    forEachCrossing(segs, map, [&](int r, int col, bool up) {
-        if (col >= map.cols)
-            return;
-        col = qMax(0, col);
-        const int rowBase = (r >> 2) * w, bitRow = 2 * 4 * (r & 3) + (up ? 0 : 1);
-        // A taken sample moves the crossing one sample left, until a free one.
-        for (; col >= 0; col--) {
-            uchar *word = store + 4 * qint64(rowBase + (col >> 2));
-            const quint32 bit = 1u << (bitRow + 2 * (col & 3));
-            const quint32 v = load32(word);
-            if (!(v & bit)) {
-                store32(word, v | bit);
-                return;
-            }
-        }
-    });
-
+    const SegBands bands(segs, map, 4 * kBandPixelRows);
+    const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
     const qint8(*table)[256] = tables.t[nonZero ? 0 : 1];
+    auto inside = [nonZero](int v) { return nonZero ? v != 0 : v > 0; };
     int unclosed = 0;
-#pragma omp parallel for schedule(static) reduction(| : unclosed) if (h >= 64)
-    for (int y = 0; y < h; y++) {
-        const uchar *words = store + 4 * qint64(y) * w;
-        uchar *out = row(y);
-        int wind[4] = {0, 0, 0, 0};
-        auto inside = [&](int v) { return nonZero ? v != 0 : v > 0; };
-        int x = 0;
-        while (x < w) {
-            // Edge-free pixels: four at a time.
-            if (x + 4 <= w &&
-                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 4 * x)),
-                                                 _mm_setzero_si128())) == 0xFFFF) {
-                const uchar v = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
-                int end = x + 4;
-                while (end + 4 <= w &&
-                       _mm_movemask_epi8(_mm_cmpeq_epi8(
-                           _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 4 * end)),
-                           _mm_setzero_si128())) == 0xFFFF)
-                    end += 4;
-                std::memset(out + x, v, size_t(end - x));
-                x = end;
-                continue;
+
+#pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
+    {
+        BandStore store(scratch.data, qint64(4) * w, w, bandCount);
+#pragma omp for schedule(static)
+        for (int band = 0; band < bandCount; band++) {
+            const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
+            store.use(band, py1 - py0);
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool up) {
+                    if (col >= map.cols)
+                        return;
+                    col = qMax(0, col);
+                    const int local = (r >> 2) - py0;
+                    uchar *words = store.row(local);
+                    const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
+                    // A taken sample moves the crossing one sample left, until
+                    // a free one. The set of samples taken does not depend on
+                    // the order of the crossings, so neither does the result.
+                    for (; col >= 0; col--) {
+                        uchar *word = words + 4 * (col >> 2);
+                        const quint32 bit = 1u << (bitRow + 2 * (col & 3));
+                        const quint32 v = load32(word);
+                        if (!(v & bit)) {
+                            store32(word, v | bit);
+                            store.markDirty(local, col >> 2);
+                            return;
+                        }
+                    }
+                });
+
+            for (int y = py0; y < py1; y++) {
+                const int local = y - py0;
+                uchar *words = store.row(local);
+                uchar *out = row(y);
+                int wind[4] = {0, 0, 0, 0};
+                uchar level = 0; // value of an edge-free pixel at the current winding
+                for (int g = 0; g < groups;) {
+                    if (!store.isDirty(local, g)) {
+                        int g2 = g + 1;
+                        while (g2 < groups && !store.isDirty(local, g2))
+                            g2++;
+                        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+                        g = g2;
+                        continue;
+                    }
+                    const int x1 = qMin(w, 16 * g + 16);
+                    for (int x = 16 * g; x < x1; x++) {
+                        const quint32 word = load32(words + 4 * x);
+                        if (!word) {
+                            out[x] = level;
+                            continue;
+                        }
+                        int covered = 0;
+                        for (int k = 0; k < 4; k++) {
+                            const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
+                            wind[k] += e >> 4;
+                            covered += e & 15;
+                        }
+                        out[x] = uchar(qMin(255, covered * 16));
+                        level = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                    }
+                    std::memset(words + 64 * g, 0, size_t(4 * (x1 - 16 * g)));
+                    g++;
+                }
+                store.clearDirty(local);
+                if (wind[0] | wind[1] | wind[2] | wind[3])
+                    unclosed = 1;
             }
-            const quint32 word = load32(words + 4 * x);
-            int covered = 0;
-            for (int k = 0; k < 4; k++) {
-                const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
-                wind[k] += e >> 4;
-                covered += e & 15;
-            }
-            out[x] = uchar(qMin(255, covered * 16));
-            x++;
         }
-        if (wind[0] | wind[1] | wind[2] | wind[3])
-            unclosed = 1;
     }
     return check && unclosed;
 }
@@ -242,48 +362,75 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
     const int w = width, h = height;
     // 16 bits per pixel: bit (x mod 4) + 4 (y mod 4).
     scratch.setSize(QSize(w * 16, h));
-    clearParallel(scratch.data, scratch.byteSize);
-    uchar *store = scratch.data;
     const SampleMap map(ext, w, h, 4);
-
-    forEachCrossing(segs, map, [&](int r, int col, bool) {
-        if (col >= map.cols)
-            return;
-        col = qMax(0, col);
-        uchar *word = store + 2 * (qint64(r >> 2) * w + (col >> 2));
-        const int bit = (col & 3) + 4 * (r & 3);
-        word[bit >> 3] ^= uchar(1 << (bit & 7));
-    });
-
+    const SegBands bands(segs, map, 4 * kBandPixelRows);
+    const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
+    // Edge-free pixels take the level of the sample rows inside: 0, 64, 128, 192, 255.
     static const uchar uniform[16] = {0, 64, 64, 128, 64, 128, 128, 192, 64, 128, 128, 192, 128, 192, 192, 255};
     int unclosed = 0;
-#pragma omp parallel for schedule(static) reduction(| : unclosed) if (h >= 64)
-    for (int y = 0; y < h; y++) {
-        const uchar *words = store + 2 * qint64(y) * w;
-        uchar *out = row(y);
-        int state = 0;
-        int x = 0;
-        for (; x + 4 <= w; x += 4) {
-            quint64 four;
-            std::memcpy(&four, words + 2 * x, 8);
-            if (four == 0) {
-                const quint32 v = uniform[state] * 0x01010101u;
-                store32(out + x, v);
-                continue;
-            }
-            for (int i = 0; i < 4; i++) {
-                const uchar e = table.t[state][(four >> (16 * i)) & 0xFFFF];
-                out[x + i] = e & 0xF0;
-                state = e & 15;
+
+#pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
+    {
+        BandStore store(scratch.data, qint64(2) * w, w, bandCount);
+#pragma omp for schedule(static)
+        for (int band = 0; band < bandCount; band++) {
+            const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
+            store.use(band, py1 - py0);
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool) {
+                    if (col >= map.cols)
+                        return;
+                    col = qMax(0, col);
+                    const int local = (r >> 2) - py0;
+                    uchar *word = store.row(local) + 2 * (col >> 2);
+                    const int bit = (col & 3) + 4 * (r & 3);
+                    word[bit >> 3] ^= uchar(1 << (bit & 7));
+                    store.markDirty(local, col >> 2);
+                });
+
+            for (int y = py0; y < py1; y++) {
+                const int local = y - py0;
+                uchar *words = store.row(local);
+                uchar *out = row(y);
+                int state = 0;
+                for (int g = 0; g < groups;) {
+                    if (!store.isDirty(local, g)) {
+                        int g2 = g + 1;
+                        while (g2 < groups && !store.isDirty(local, g2))
+                            g2++;
+                        std::memset(out + 16 * g, uniform[state], size_t(qMin(w, 16 * g2) - 16 * g));
+                        g = g2;
+                        continue;
+                    }
+                    const int x1 = qMin(w, 16 * g + 16);
+                    int x = 16 * g;
+                    // Four pixels at a time; edge-free quads take the uniform level.
+                    for (; x + 4 <= x1; x += 4) {
+                        quint64 four;
+                        std::memcpy(&four, words + 2 * x, 8);
+                        if (four == 0) {
+                            store32(out + x, uniform[state] * 0x01010101u);
+                            continue;
+                        }
+                        for (int i = 0; i < 4; i++) {
+                            const uchar e = table.t[state][(four >> (16 * i)) & 0xFFFF];
+                            out[x + i] = e & 0xF0;
+                            state = e & 15;
+                        }
+                    }
+                    for (; x < x1; x++) {
+                        const uchar e = table.t[state][words[2 * x] | words[2 * x + 1] << 8];
+                        out[x] = e & 0xF0;
+                        state = e & 15;
+                    }
+                    std::memset(words + 32 * g, 0, size_t(2 * (x1 - 16 * g)));
+                    g++;
+                }
+                store.clearDirty(local);
+                if (state)
+                    unclosed = 1;
             }
         }
-        for (; x < w; x++) {
-            const uchar e = table.t[state][words[2 * x] | words[2 * x + 1] << 8];
-            out[x] = e & 0xF0;
-            state = e & 15;
-        }
-        if (state)
-            unclosed = 1;
     }
     return check && unclosed;
 }
@@ -294,13 +441,15 @@ void Plane8::fromSegs(const Segments &segs, const Extents &ext)
     fill(0);
     const int w = width, h = height;
     const SampleMap map(ext, w, h, 1);
-    forEachCrossing(segs, map, [&](int r, int col, bool up) {
-        if (col >= w)
-            return;
-        uchar &p = row(r)[qMax(0, col)];
-        p = uchar(p + (up ? -1 : 1));
-    });
-#pragma omp parallel for schedule(static) if (h >= 128)
+    const SegBands bands(segs, map, h > 0 ? h : 1); // one band: the plane is its own store
+    for (int b = 0; b < bands.bandCount(); b++)
+        bands.forEachCrossing(b, 0, h, [&](int r, int col, bool up) {
+            if (col >= w)
+                return;
+            uchar &p = row(r)[qMax(0, col)];
+            p = uchar(p + (up ? -1 : 1));
+        });
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
     for (int y = 0; y < h; y++)
         rk::prefixSumRowSse2(row(y), w);
 }

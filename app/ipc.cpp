@@ -1,0 +1,118 @@
+#include "ipc.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QWidget>
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace {
+std::unique_ptr<QLocalServer> &server()
+{
+    static std::unique_ptr<QLocalServer> s;
+    return s;
+}
+
+// Connections from another user are refused, whatever reached the socket.
+bool sameUser(QLocalSocket *socket)
+{
+#ifdef Q_OS_LINUX
+    struct ucred cred;
+    socklen_t len = sizeof(cred);
+    if (getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
+        return false;
+    return cred.uid == getuid();
+#else
+    Q_UNUSED(socket);
+    return true;
+#endif
+}
+} // namespace
+
+QString ipcServerName(const QString &appName)
+{
+#ifdef Q_OS_UNIX
+    // The runtime folder is the user's own (mode 0700); Qt falls back to a
+    // private folder under the temporary one when XDG_RUNTIME_DIR is unset.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!dir.isEmpty() && QDir().mkpath(dir))
+        return dir + "/" + appName + ".ipc";
+#endif
+    return appName + "-" + qEnvironmentVariable("USERNAME", qEnvironmentVariable("USER"));
+}
+
+void ipc_startServer(const QString &name)
+{
+    if (!server())
+        server().reset(new QLocalServer);
+    if (server()->isListening())
+        return;
+    server()->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server()->listen(name)) {
+        // Nobody answered our "focus" before we got here, so a socket file
+        // with this name is a leftover of an instance that died.
+        QLocalServer::removeServer(name);
+        if (!server()->listen(name))
+            throw "ipc_startServer().listen failed";
+    }
+}
+
+bool ipc_sendMessage(const QString &name, const QByteArray &message)
+{
+    QLocalSocket socket;
+    socket.connectToServer(name, QIODevice::ReadWrite);
+    if (!socket.waitForConnected(0) && socket.state() != QLocalSocket::ConnectedState)
+        return false;
+    socket.write(message.toHex());
+    bool written = socket.waitForBytesWritten(500) || socket.bytesToWrite() == 0;
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(500);
+    return written;
+}
+
+bool ipc_pollMessage(QByteArray &out)
+{
+    QLocalServer *s = server().get();
+    if (!s || !s->isListening())
+        return false;
+    while (s->hasPendingConnections()) {
+        std::unique_ptr<QLocalSocket> c(s->nextPendingConnection());
+        if (!c || !sameUser(c.get()))
+            continue;
+        if (!c->bytesAvailable() && !c->waitForReadyRead(100))
+            continue;
+        QByteArray hex = c->readAll();
+        // The sender closes once written; collect what is still in flight.
+        while (c->state() == QLocalSocket::ConnectedState && c->waitForReadyRead(50))
+            hex += c->readAll();
+        hex += c->readAll();
+        out = QByteArray::fromHex(hex);
+        return true;
+    }
+    return false;
+}
+
+void ipc_stopServer()
+{
+    if (server())
+        server()->close();
+}
+
+void bringToFront(QWidget *window)
+{
+    if (!window)
+        return;
+    // No synthetic Alt key on X11: raise and activate is what the window
+    // manager honours.
+    window->raise();
+    window->activateWindow();
+}

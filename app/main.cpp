@@ -1,0 +1,72 @@
+// Entry: hand the file to a running instance, or become the instance.
+#include "app/frmmain.h"
+#include "app/ipc.h"
+#include "app/qmyapp.h"
+
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int g_termPipe[2] = {-1, -1};
+
+void onTerm(int)
+{
+    char c = 1;
+    ssize_t r = ::write(g_termPipe[1], &c, 1);
+    (void)r;
+}
+
+// A termination request from the system (logout, kill) closes the window
+// the orderly way, so the last state is stored; nobody is there to answer
+// questions then.
+void closeOnTerm(FrmMain *w, QObject *owner)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_termPipe) != 0)
+        return;
+    auto *n = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(n, &QSocketNotifier::activated, owner, [w, n]() {
+        char c;
+        ssize_t r = ::read(g_termPipe[0], &c, 1);
+        (void)r;
+        n->setEnabled(false);
+        w->requestClose(false);
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onTerm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QMyApp app(argc, argv);
+    const QString name = ipcServerName(QCoreApplication::applicationName());
+    try {
+        QString arg = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+        if (ipc_sendMessage(name, "focus")) {
+            if (!arg.isEmpty())
+                ipc_sendMessage(name, "open " + QFileInfo(arg).absoluteFilePath().toUtf8());
+            return 0;
+        }
+        ipc_startServer(name);
+        applyDarkLook(app);
+        std::unique_ptr<FrmMain> w(new FrmMain(arg));
+        closeOnTerm(w.get(), w.get());
+        w->show();
+        int rc = app.exec();
+        ipc_stopServer();
+        w.reset();
+        return rc;
+    } catch (...) {
+        handleException(currentExceptionText());
+        ipc_stopServer();
+        return -1;
+    }
+}

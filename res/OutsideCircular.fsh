@@ -1,0 +1,8 @@
+uniform vec4 u_color;
+varying vec3 v_p;
+void main()
+{
+    if (v_p.y >= -0.001 && v_p.y <= 1.0 && v_p.x * v_p.x + v_p.z * v_p.z <= 0.25)
+        discard;
+    gl_FragColor = u_color;
+}

@@ -1,0 +1,13 @@
+uniform vec3 ec_light_pos;
+uniform vec4 u_color;
+uniform sampler2D texture;
+varying vec3 v_ecPos;
+varying vec3 v_ecNormal;
+varying vec2 v_texCoord;
+void main()
+{
+    vec3 n = normalize(v_ecNormal);
+    float d = max(dot(normalize(ec_light_pos - v_ecPos), n), 0.0);
+    vec4 c = vec4(u_color.rgb * d + vec3(pow(d, 20.0) * 0.5), u_color.a);
+    gl_FragColor = c * texture2D(texture, v_texCoord).zyxw;
+}

@@ -1,0 +1,5 @@
+uniform vec4 u_color;
+void main()
+{
+    gl_FragColor = u_color;
+}

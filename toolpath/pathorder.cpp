@@ -1,0 +1,260 @@
+#include "toolpath/pathorder.h"
+
+#include "toolpath/runlabels.h"
+#include "toolpath/travelrouter.h"
+
+#include <QString>
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+float dist2(PolyPoint a, PolyPoint b)
+{
+    const float dx = a.x - b.x, dy = a.y - b.y;
+    return dx * dx + dy * dy;
+}
+
+bool isShellType(int type)
+{
+    return type == Perimeter || type == Loop;
+}
+
+} // namespace
+
+int findNearest(const PathList &pool, float a, PolyPoint head, bool allowReverse, int *vertex)
+{
+    const float r = 1.5f * a;
+    const float r2 = r * r;
+    float best = 1e30f;
+    int bestPath = -1, bestVertex = 0;
+    bool done = false;
+    auto test = [&](int i, int v, PolyPoint p) {
+        const float d = dist2(p, head);
+        if (d < best) {
+            best = d;
+            bestPath = i;
+            bestVertex = v;
+            done = d <= r2; // good enough: stop searching
+        }
+    };
+    for (int i = 0; i < pool.size() && !done; ++i) {
+        const PolyLine &path = pool[i];
+        const int n = path.pts.size();
+        if (n == 0)
+            continue;
+        if (path.closed) {
+            for (int v = 0; v < n && !done; ++v)
+                test(i, v, path.pts[v]);
+        } else {
+            test(i, 0, path.pts[0]);
+            if (allowReverse && !done && n > 1)
+                test(i, n - 1, path.pts[n - 1]);
+        }
+    }
+    if (vertex)
+        *vertex = bestVertex;
+    return bestPath;
+}
+
+void removePerimeterGap(PolyLine &path, float gapLength)
+{
+    const int n = path.pts.size();
+    if (n < 2 || !(gapLength > 0))
+        return;
+    const float half = gapLength * 0.5f;
+    auto pull = [half](PolyPoint &end, PolyPoint toward) {
+        const PolyPoint d = toward - end;
+        const float len = std::sqrt(d.x * d.x + d.y * d.y);
+        if (len > 0)
+            end = end + d * std::min(half / len, 1.0f); // never past the neighbour
+    };
+    // Both moves use the unmoved neighbours, so a two-point loop shrinks evenly.
+    const PolyPoint second = path.pts[1], beforeLast = path.pts[n - 2];
+    pull(path.pts[0], second);
+    pull(path.pts[n - 1], beforeLast);
+}
+
+bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, bool allowReverse,
+                PolyPoint &head, bool single, const TravelRouter *router)
+{
+    int vertex = 0;
+    int idx;
+    while ((idx = findNearest(pool, a, head, allowReverse, &vertex)) >= 0) {
+        PolyLine path = pool.takeAt(idx);
+        if (path.closed)
+            path = path.rotatedFrom(vertex, false);
+        else if (vertex != 0)
+            path = path.reversed();
+        const bool wasClosed = path.closed;
+        path.openLoop();
+        if (wasClosed && a * gap > 0)
+            removePerimeterGap(path, a * gap);
+
+        const PolyPoint first = path.pts[0];
+        const bool join = !output.isEmpty() && output.last().type == path.type &&
+                          !isShellType(path.type) &&
+                          std::fabs(first.x - head.x) + std::fabs(first.y - head.y) <= k * a;
+        if (!join && router) {
+            const PolyLine travel = router->route(head, first);
+            if (travel.pts.size() > 2 || (travel.pts.size() == 2 && travel.farTravelAfter))
+                output.append(travel);
+        }
+        path.spliceInto(output, join);
+
+        const PolyLine &last = output.last();
+        head = last.pts.last();
+        const int n = last.pts.size();
+        if (isShellType(last.type) && n >= 2) {
+            // Nudge the search point ahead of the seam and to the side, so the
+            // next loop does not start right where this one ended.
+            const PolyPoint d = last.pts[n - 1] - last.pts[n - 2];
+            const float len = std::sqrt(d.x * d.x + d.y * d.y);
+            if (len > 0) {
+                const PolyPoint u{d.x / len, d.y / len};
+                const PolyPoint nrm{-u.y, u.x};
+                head = head + u * (1.5f * a) + nrm * a;
+            }
+        }
+        if (single)
+            break;
+    }
+    return !output.isEmpty();
+}
+
+PolyPoint layerStartTarget(int layerStartPos, int layer, float bedWidth, float bedDepth,
+                           float widthInPixels)
+{
+    const float w = bedWidth * widthInPixels * 100.0f;
+    const float h = bedDepth * widthInPixels * 100.0f;
+    float x = 0, y = 0;
+    switch (layerStartPos) {
+    case 1: {
+        // Same layer, same point on every run: a fixed LCG step of the layer.
+        const uint32_t r = uint32_t(2u * uint32_t(layer) * 134775813u + 1u);
+        const float angle = float(r % 10000u);
+        x = w * std::cos(angle);
+        y = h * std::sin(angle);
+        break;
+    }
+    case 2: y = -h; break;
+    case 3: y = h; break;
+    case 4: x = w; break;
+    case 5: x = -w; break;
+    case 6: {
+        // 166 degrees per layer: successive seams land nearly opposite,
+        // slowly turning round the part.
+        const double deg = std::fmod(double(layer) * 166.0, 360.0);
+        const float angle = float(deg * 3.14159265358979323846 / 180.0);
+        x = w * std::cos(angle);
+        y = h * std::sin(angle);
+        break;
+    }
+    default:
+        throw QString("FATAL ERROR: invalid sp.LayerStartPos while paralellLayerProcessing %1")
+            .arg(layerStartPos);
+    }
+    return PolyPoint(std::trunc(x), std::trunc(y));
+}
+
+bool Island::isEmpty() const
+{
+    for (const PathList &s : shells)
+        if (!s.isEmpty())
+            return false;
+    return fill.isEmpty();
+}
+
+QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &shells,
+                            const PathList &fill, PathList &remaining)
+{
+    const RunLabels areas(layerMask, false);
+    QVector<Island> islands(areas.count());
+    for (Island &isl : islands)
+        isl.shells.resize(shells.size());
+    auto areaOf = [&areas](const PolyLine &path) {
+        for (const PolyPoint &q : path.pts) {
+            const int l = areas.labelAt(q.x, q.y);
+            if (l >= 0)
+                return l;
+        }
+        return -1;
+    };
+    for (int k = 0; k < shells.size(); ++k) {
+        for (const PolyLine &path : shells[k]) {
+            const int l = areaOf(path);
+            if (l < 0)
+                remaining.append(path);
+            else
+                islands[l].shells[k].append(path);
+        }
+    }
+    for (const PolyLine &path : fill) {
+        const int l = areaOf(path);
+        if (l < 0)
+            remaining.append(path);
+        else
+            islands[l].fill.append(path);
+    }
+    QVector<Island> used;
+    for (const Island &isl : islands)
+        if (!isl.isEmpty())
+            used.append(isl);
+    return used;
+}
+
+void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> islands,
+                    PathList remaining, PolyPoint &head, PathList &output, const Plane1 *routing)
+{
+    std::unique_ptr<TravelRouter> router;
+    if (routing)
+        router = std::make_unique<TravelRouter>(*routing);
+    const float gap = sp.PerimeterGap;
+    for (int i = islands.size() - 1; i >= 0; --i)
+        if (islands[i].isEmpty())
+            islands.removeAt(i);
+
+    while (!islands.isEmpty()) {
+        int idx = -1;
+        float best = 1e30f;
+        for (int i = 0; i < islands.size(); ++i) {
+            auto visit = [&](const PathList &list) {
+                for (const PolyLine &path : list)
+                    for (const PolyPoint &q : path.pts) {
+                        const float d = dist2(q, head);
+                        if (d < best) {
+                            best = d;
+                            idx = i;
+                        }
+                    }
+            };
+            for (const PathList &s : islands[i].shells)
+                visit(s);
+            visit(islands[i].fill);
+        }
+        if (idx < 0)
+            throw QString("FATAL ERROR: processIslands_and_RemainingHairs() islandIdx<0 %1")
+                .arg(islands.size());
+        Island isl = islands.takeAt(idx);
+
+        // Sweeps: each visits the shells from the innermost to the perimeter
+        // and takes the nearest loop of each, so inner loops of a contour are
+        // drawn before its perimeter.
+        bool placed = true;
+        while (placed) {
+            placed = false;
+            for (int k = isl.shells.size() - 1; k >= 0; --k) {
+                if (isl.shells[k].isEmpty())
+                    continue;
+                const int before = isl.shells[k].size();
+                orderPaths(p, 0, gap, isl.shells[k], output, false, head, true, router.get());
+                placed = placed || isl.shells[k].size() < before;
+            }
+        }
+        const float k = sp.HShellType == 1 ? 0.5f : 2.5f;
+        orderPaths(p, k, gap, isl.fill, output, true, head, false, router.get());
+    }
+    orderPaths(a, 2.5f, gap, remaining, output, true, head, false, nullptr);
+}

@@ -1,0 +1,67 @@
+#pragma once
+// Path ordering: turns a layer's unordered pool of paths into drawing order.
+//
+// All coordinates are raster units of the layer plane (one extrusion width is
+// p = 1 / 0.333 units). `a` is the ordering unit (raster units): the
+// good-enough radius is 1.5 a, joins reach k a (Manhattan), the perimeter gap
+// is gap × a long. The head position is owned by the caller and updated here.
+// Everything here is a pure function of its arguments: no state between calls.
+#include "params/slicerparams.h"
+#include "slicer/plane1.h"
+#include "toolpath/polyline.h"
+
+class TravelRouter;
+
+// Index of the pool path whose start is nearest to `head` (closed paths: any
+// vertex; open paths: vertex 0, and the last vertex when allowReverse), or -1
+// for an empty pool. Pool order is searched; the first candidate within 1.5 a
+// wins at once; ties keep the earlier candidate. `vertex` gets the vertex.
+int findNearest(const PathList &pool, float a, PolyPoint head, bool allowReverse, int *vertex);
+
+// Shortens both ends of an opened loop by gapLength / 2 each, moving the end
+// vertices towards their neighbours (never past them).
+void removePerimeterGap(PolyLine &path, float gapLength);
+
+// Moves paths from `pool` to `output` in drawing order (see pathorder.cpp),
+// updating `head`. With `single` it places one path and returns. With a
+// router, a path that is not joined to the previous one is preceded by a
+// Travel path through the router's mask when the route bends. Returns
+// whether `output` is non-empty.
+bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, bool allowReverse,
+                PolyPoint &head, bool single = false, const TravelRouter *router = nullptr);
+
+// Far start target of layer `layer` for LayerStartPos 1..6, in raster units.
+// bedWidth and bedDepth in mm (build-volume entries 0 and 2), widthInPixels
+// one extrusion width in raster units. Throws "FATAL ERROR: invalid
+// sp.LayerStartPos while paralellLayerProcessing <value>" for other values.
+PolyPoint layerStartTarget(int layerStartPos, int layer, float bedWidth, float bedDepth,
+                           float widthInPixels);
+
+// One connected region of a layer: its shell loops and what is drawn inside.
+struct Island {
+    // shells[0] holds the perimeter loops (outer contour and holes),
+    // shells[k] the loops of shell k; higher k lies further inside.
+    QVector<PathList> shells;
+    PathList fill; // HShell and Infill lines, inner hairs
+    bool isEmpty() const;
+};
+
+// Splits the layer's paths into islands by the connected area of the layer
+// region each path's first inside vertex lies in. `layerMask` is the driver's
+// layer mask (a set bit is outside the solid area). Paths with no vertex
+// inside any area (outer hairs, skirt, support) go to `remaining`, in their
+// order. Islands are numbered in scan order of their areas.
+QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &shells,
+                            const PathList &fill, PathList &remaining);
+
+// Places the islands one by one, nearest first: shell loops in sweeps from
+// the innermost shell to the perimeter (one loop per shell list per sweep,
+// a = p, no joins, no reversal), then the island's fill (join factor 2.5,
+// 0.5 with concentric shells, reversal allowed). Travels within an island are
+// routed through `routing` when given (see TravelRouter). Then the remaining
+// paths with the general ordering (unit a, join factor 2.5). Appends to
+// `output`, updates `head`. Throws "FATAL ERROR: processIslands_and_RemainingHairs()
+// islandIdx<0 <count>" when no island can be chosen.
+void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> islands,
+                    PathList remaining, PolyPoint &head, PathList &output,
+                    const Plane1 *routing = nullptr);

@@ -1,0 +1,84 @@
+#include "toolpath/runlabels.h"
+
+#include <cmath>
+
+namespace {
+
+int findRoot(QVector<int> &parent, int i)
+{
+    while (parent[i] != i) {
+        parent[i] = parent[parent[i]];
+        i = parent[i];
+    }
+    return i;
+}
+
+} // namespace
+
+RunLabels::RunLabels(const Plane1 &plane, bool value)
+    : m_width(plane.width), m_height(plane.height)
+{
+    m_rowStart.resize(m_height + 1);
+    QVector<int> parent;
+    for (int y = 0; y < m_height; ++y) {
+        m_rowStart[y] = m_runs.size();
+        const int prevBegin = y > 0 ? m_rowStart[y - 1] : 0;
+        const int prevEnd = m_runs.size();
+        int x = 0;
+        int scan = prevBegin;
+        while (x < m_width) {
+            if (plane.pixel(x, y) != value) {
+                ++x;
+                continue;
+            }
+            const int x0 = x;
+            while (x < m_width && plane.pixel(x, y) == value)
+                ++x;
+            const int id = m_runs.size();
+            m_runs.append({x0, x, id});
+            parent.append(id);
+            // Runs of the row above touching [x0 - 1, x] (8-connected).
+            while (scan < prevEnd && m_runs[scan].x1 < x0)
+                ++scan;
+            for (int j = scan; j < prevEnd && m_runs[j].x0 <= x; ++j) {
+                const int a = findRoot(parent, id), b = findRoot(parent, j);
+                if (a != b)
+                    parent[std::max(a, b)] = std::min(a, b);
+            }
+        }
+    }
+    m_rowStart[m_height] = m_runs.size();
+    // Roots are the lowest run index of their area, so numbering roots in run
+    // order numbers areas by their first run in scan order.
+    QVector<int> rootLabel(m_runs.size(), -1);
+    for (int i = 0; i < m_runs.size(); ++i) {
+        const int r = findRoot(parent, i);
+        if (rootLabel[r] < 0)
+            rootLabel[r] = m_count++;
+        m_runs[i].label = rootLabel[r];
+    }
+}
+
+int RunLabels::label(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height)
+        return -1;
+    int lo = m_rowStart[y], hi = m_rowStart[y + 1];
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (m_runs[mid].x1 <= x)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < m_rowStart[y + 1] && m_runs[lo].x0 <= x)
+        return m_runs[lo].label;
+    return -1;
+}
+
+int RunLabels::labelAt(float x, float y) const
+{
+    if (!(x >= 0 && y >= 0 && x < float(m_width) && y < float(m_height)))
+        return -1;
+    return label(int(std::floor(x)), int(std::floor(y)));
+}

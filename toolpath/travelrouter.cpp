@@ -1,0 +1,247 @@
+#include "toolpath/travelrouter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <queue>
+#include <vector>
+
+namespace {
+
+constexpr int kBlock = 4;
+
+// A* over a w x h grid of cells, 8-connected without corner cutting, octile
+// heuristic; ties broken by (f, h, index) so the result never varies. Cells
+// are passed to `free` in grid coordinates. Fills `cells` with the path
+// (start first) as cell indices.
+template <class Free>
+bool astar(int w, int h, Free free, int sx, int sy, int gx, int gy, std::vector<int> &cells)
+{
+    const size_t n = size_t(w) * size_t(h);
+    std::vector<float> g(n, 1e30f);
+    std::vector<int> parent(n, -1);
+    std::vector<unsigned char> closed(n, 0);
+    auto heuristic = [&](int x, int y) {
+        const float dx = float(std::abs(x - gx)), dy = float(std::abs(y - gy));
+        return std::max(dx, dy) + 0.41421356f * std::min(dx, dy);
+    };
+    struct Node {
+        float f, h;
+        int idx;
+        bool operator<(const Node &o) const // priority_queue pops the largest
+        {
+            if (f != o.f)
+                return f > o.f;
+            if (h != o.h)
+                return h > o.h;
+            return idx > o.idx;
+        }
+    };
+    std::priority_queue<Node> open;
+    const int start = sy * w + sx, goal = gy * w + gx;
+    g[start] = 0;
+    open.push({heuristic(sx, sy), heuristic(sx, sy), start});
+    static const int DX[8] = {1, -1, 0, 0, 1, 1, -1, -1};
+    static const int DY[8] = {0, 0, 1, -1, 1, -1, 1, -1};
+    while (!open.empty()) {
+        const Node cur = open.top();
+        open.pop();
+        if (closed[cur.idx])
+            continue;
+        closed[cur.idx] = 1;
+        if (cur.idx == goal)
+            break;
+        const int cx = cur.idx % w, cy = cur.idx / w;
+        for (int k = 0; k < 8; ++k) {
+            const int nx = cx + DX[k], ny = cy + DY[k];
+            if (nx < 0 || ny < 0 || nx >= w || ny >= h || !free(nx, ny))
+                continue;
+            if (k >= 4 && (!free(nx, cy) || !free(cx, ny)))
+                continue;
+            const int ni = ny * w + nx;
+            if (closed[ni])
+                continue;
+            const float ng = g[cur.idx] + (k >= 4 ? 1.41421356f : 1.0f);
+            if (ng < g[ni]) {
+                g[ni] = ng;
+                parent[ni] = cur.idx;
+                const float hh = heuristic(nx, ny);
+                open.push({ng + hh, hh, ni});
+            }
+        }
+    }
+    if (!closed[goal])
+        return false;
+    cells.clear();
+    for (int i = goal; i >= 0; i = parent[i])
+        cells.push_back(i);
+    std::reverse(cells.begin(), cells.end());
+    return true;
+}
+
+} // namespace
+
+TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
+
+bool TravelRouter::freeAt(int x, int y) const
+{
+    return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
+}
+
+bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len = std::sqrt(dx * dx + dy * dy);
+    if (!std::isfinite(len))
+        return false;
+    const int n = std::max(1, int(std::ceil(len * 2.0f)));
+    for (int i = 0; i <= n; ++i) {
+        const float t = float(i) / float(n);
+        if (!freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+            return false;
+    }
+    return true;
+}
+
+bool TravelRouter::snap(PolyPoint p, int &x, int &y) const
+{
+    const int cx = int(std::floor(p.x)), cy = int(std::floor(p.y));
+    int best = -1;
+    for (int r = 0; r <= 3 && best < 0; ++r) {
+        for (int dy = -r; dy <= r; ++dy) {
+            for (int dx = -r; dx <= r; ++dx) {
+                if (std::max(std::abs(dx), std::abs(dy)) != r || !freeAt(cx + dx, cy + dy))
+                    continue;
+                const int d = dx * dx + dy * dy;
+                if (best < 0 || d < best) {
+                    best = d;
+                    x = cx + dx;
+                    y = cy + dy;
+                }
+            }
+        }
+    }
+    return best >= 0;
+}
+
+bool TravelRouter::blockFree(int bx, int by) const
+{
+    return m_blocks[by * m_bw + bx] != 0;
+}
+
+bool TravelRouter::blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &way) const
+{
+    if (m_blocks.isEmpty()) {
+        m_bw = m_mask.width / kBlock;
+        m_bh = m_mask.height / kBlock;
+        m_blocks.resize(m_bw * m_bh);
+        for (int by = 0; by < m_bh; ++by) {
+            for (int bx = 0; bx < m_bw; ++bx) {
+                bool all = true;
+                for (int y = by * kBlock; y < (by + 1) * kBlock && all; ++y)
+                    for (int x = bx * kBlock; x < (bx + 1) * kBlock && all; ++x)
+                        all = !m_mask.pixel(x, y);
+                m_blocks[by * m_bw + bx] = all;
+            }
+        }
+    }
+    if (m_bw == 0 || m_bh == 0)
+        return false;
+    auto centre = [](int bx, int by) {
+        return PolyPoint(float(bx * kBlock) + kBlock * 0.5f, float(by * kBlock) + kBlock * 0.5f);
+    };
+    // The free block nearest to p whose centre p sees in a straight line.
+    auto entry = [&](PolyPoint p, int &ex, int &ey) {
+        const int cx = int(std::floor(p.x)) / kBlock, cy = int(std::floor(p.y)) / kBlock;
+        float best = 1e30f;
+        for (int by = cy - 2; by <= cy + 2; ++by) {
+            for (int bx = cx - 2; bx <= cx + 2; ++bx) {
+                if (bx < 0 || by < 0 || bx >= m_bw || by >= m_bh || !blockFree(bx, by))
+                    continue;
+                const PolyPoint c = centre(bx, by);
+                const float d = (c.x - p.x) * (c.x - p.x) + (c.y - p.y) * (c.y - p.y);
+                if (d < best && segmentFree(p, c)) {
+                    best = d;
+                    ex = bx;
+                    ey = by;
+                }
+            }
+        }
+        return best < 1e30f;
+    };
+    int sx = 0, sy = 0, gx = 0, gy = 0;
+    if (!entry(from, sx, sy) || !entry(to, gx, gy))
+        return false;
+    std::vector<int> cells;
+    if (!astar(m_bw, m_bh, [this](int x, int y) { return blockFree(x, y); }, sx, sy, gx, gy, cells))
+        return false;
+    way.clear();
+    way.append(from);
+    for (int c : cells)
+        way.append(centre(c % m_bw, c / m_bw));
+    way.append(to);
+    return true;
+}
+
+bool TravelRouter::pixelRoute(PolyPoint from, PolyPoint to, int sx, int sy, int gx, int gy,
+                              QVector<PolyPoint> &way) const
+{
+    // Most detours stay near the straight line: search a window around it
+    // first, the whole plane only when the way round leaves the window.
+    const int margin = std::max(32, (std::abs(gx - sx) + std::abs(gy - sy)) / 2);
+    const int x0 = std::max(0, std::min(sx, gx) - margin);
+    const int y0 = std::max(0, std::min(sy, gy) - margin);
+    const int x1 = std::min(m_mask.width, std::max(sx, gx) + margin + 1);
+    const int y1 = std::min(m_mask.height, std::max(sy, gy) + margin + 1);
+    std::vector<int> cells;
+    int ox = x0, oy = y0, w = x1 - x0;
+    auto inWindow = [&](int x, int y) { return freeAt(x + ox, y + oy); };
+    if (!astar(w, y1 - y0, inWindow, sx - ox, sy - oy, gx - ox, gy - oy, cells)) {
+        ox = oy = 0;
+        w = m_mask.width;
+        if (!astar(w, m_mask.height, inWindow, sx, sy, gx, gy, cells))
+            return false;
+    }
+    way.clear();
+    for (int c : cells)
+        way.append(PolyPoint(float(ox + c % w) + 0.5f, float(oy + c / w) + 0.5f));
+    way.first() = from;
+    if (way.size() > 1)
+        way.last() = to;
+    else
+        way.append(to);
+    return true;
+}
+
+PolyLine TravelRouter::route(PolyPoint from, PolyPoint to) const
+{
+    PolyLine travel(Travel);
+    if (!std::isfinite(from.x) || !std::isfinite(from.y) || !std::isfinite(to.x) ||
+        !std::isfinite(to.y))
+        return travel;
+    if (segmentFree(from, to)) {
+        travel.pts = {from, to};
+        return travel;
+    }
+    int sx = 0, sy = 0, gx = 0, gy = 0;
+    if (!snap(from, sx, sy) || !snap(to, gx, gy))
+        return travel;
+    const int area = m_areas.label(sx, sy);
+    if (area < 0 || area != m_areas.label(gx, gy))
+        return travel;
+
+    QVector<PolyPoint> way;
+    if (!blockRoute(from, to, way) && !pixelRoute(from, to, sx, sy, gx, gy, way))
+        return travel;
+    // Pull the way straight: from each kept vertex go to the furthest
+    // following vertex still in sight.
+    travel.pts.append(from);
+    int anchor = 0;
+    while (anchor < way.size() - 1) {
+        int next = anchor + 1;
+        while (next + 1 < way.size() && segmentFree(way[anchor], way[next + 1]))
+            ++next;
+        travel.pts.append(way[next]);
+        anchor = next;
+    }
+    return travel;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Routes travel moves of one layer around the outside of the part.
+//
+// The routing plane is the layer mask as the driver makes it (a set bit is
+// outside the solid area) after shrinking it by about 1.333 extrusion widths:
+// a clear bit is where the nozzle may travel. A travel between two points
+// of the same clear area never leaves that area: when the straight line stays
+// inside it is used as it is; otherwise the shortest 8-connected path (A*,
+// octile distance) is found, first over 4 x 4 pixel blocks that are wholly
+// free (fast), then, when the blocks leave no way through a narrow passage,
+// over single pixels; the path is then pulled straight where the mask allows.
+// Points in different areas, or outside every area, get no route: the writer
+// then travels straight, with its far-travel retract rules.
+//
+// Deterministic: ties in the search are broken by cell index. A router caches
+// its block grid: use one router per thread.
+#include "slicer/plane1.h"
+#include "toolpath/polyline.h"
+#include "toolpath/runlabels.h"
+
+class TravelRouter {
+public:
+    // Keeps a reference to `mask`: it must outlive the router.
+    explicit TravelRouter(const Plane1 &mask);
+
+    // A Travel path from `from` to `to` (raster units) with at least the two
+    // end points, or an empty path when no route inside the mask exists.
+    PolyLine route(PolyPoint from, PolyPoint to) const;
+
+    // Whether every pixel the segment touches (sampled every half pixel) is
+    // free.
+    bool segmentFree(PolyPoint a, PolyPoint b) const;
+    bool freeAt(int x, int y) const;
+
+private:
+    // The free pixel nearest to p (within 3 pixels), or false.
+    bool snap(PolyPoint p, int &x, int &y) const;
+    // Way from `from` to `to` over wholly free blocks, as block centres with
+    // the end points; false when the blocks do not connect them.
+    bool blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &way) const;
+    bool pixelRoute(PolyPoint from, PolyPoint to, int sx, int sy, int gx, int gy,
+                    QVector<PolyPoint> &way) const;
+    bool blockFree(int bx, int by) const;
+
+    const Plane1 &m_mask;
+    RunLabels m_areas;
+    mutable QVector<unsigned char> m_blocks; // 1 = all 16 pixels free; built on first use
+    mutable int m_bw = 0, m_bh = 0;
+};

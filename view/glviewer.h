@@ -1,0 +1,124 @@
+#pragma once
+// The 3D view: an ordinary widget whose frames come from GLRenderer. Draws the
+// bed, the build volume and the project's objects; navigates the camera with
+// the mouse; reports the object and depth under the pointer. Painted on
+// demand: after input, and while animate() reports motion (the main window's
+// heartbeat repaints then).
+#include "common/buildvolume.h"
+#include "view/camera.h"
+#include "view/glrenderer.h"
+#include "view/mousestate.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class Project;
+class Obj;
+class GLList;
+class GLList_Phong;
+class GLList_Ground;
+
+// Edit tools and view pages shared with the main window.
+enum EditMode { EM_Select = 0, EM_Move, EM_Rotate, EM_Scale, EM_DropPlane, EM_Support, EM_GCode };
+enum ViewMode { VM_Objects = 0, VM_Support, VM_GCode };
+
+// The process-wide view page and its smoothly following companion.
+struct ViewModeState {
+    int mode = VM_Objects;
+    int previous = VM_Objects;
+    float smooth = 0;
+};
+ViewModeState &viewModeState();
+
+class GlViewer : public QWidget {
+    Q_OBJECT
+public:
+    explicit GlViewer(QWidget *parent = nullptr);
+    ~GlViewer() override;
+
+    Project *project = nullptr; // not owned
+    Camera cam;
+    MouseState mouse;
+    GLRenderer renderer;
+
+    BuildVolume volume;
+    bool circularPlatform = false;
+    bool showFPS = false;
+
+    // Current tool (EditMode); see setTool.
+    int editMode = EM_Select;
+    int lastNonGCodeMode = EM_Select;
+    int lastObjEditMode = EM_Select;
+    // Sets the tool; remembers the last non-G-code and last object tool.
+    void setTool(int mode);
+
+    // Set by animate(); the heartbeat clears it and repaints.
+    bool animating = false;
+    // One animation step (camera glide, fly-in of objects); true while moving.
+    bool animate(float dt);
+
+    // Objects fly in from `start` (scene transform) to where they are.
+    void startFlyIn(Obj *obj, const float startTransform[16]);
+    void clearFlyIn();
+
+    // Under the pointer as of the last frame.
+    Obj *objectUnderPointer() const;
+    bool pointUnderPointer(QVector3D *point) const;
+
+    // Frame statistics of the last paint (µs).
+    qint64 timeBltUs = 0, timeOverlayUs = 0;
+    int framesPainted = 0;
+
+    // Hooks for later parts of the view: extra drawing in the main pass (the
+    // G-code preview) and 2D overlays (button bars, legend).
+    std::function<void()> drawGCodeHook;
+    std::vector<std::function<void(QPainter &)>> overlays;
+
+    // The frame as painted last (for tests and screenshots).
+    QImage lastFrame;
+
+    // Colour as the shaders expect it (blue first, see GLRenderer).
+    static QVector4D shaderColor(const QColor &c);
+
+signals:
+    void selectionChanged();
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+    void mousePressEvent(QMouseEvent *) override;
+    void mouseMoveEvent(QMouseEvent *) override;
+    void mouseReleaseEvent(QMouseEvent *) override;
+    void wheelEvent(QWheelEvent *) override;
+
+private:
+    struct MeshList;
+    struct FlyIn {
+        float start[16];
+        float t = 0;
+    };
+
+    void drawMain();
+    void drawPick();
+    void setupFrameMatrices(bool pick);
+    void drawObjects(bool pick);
+    void drawBedAndVolume();
+    GLList_Phong *meshList(const Obj *o);
+    QMatrix4x4 drawTransform(const Obj *o) const;
+    // Renders now so that pick colour and depth are those under the pointer.
+    void probePointer();
+    void clickSelect();
+    QString statsLine() const;
+
+    QHash<const void *, std::shared_ptr<MeshList>> m_meshLists;
+    QHash<const Obj *, FlyIn> m_flyIn;
+    std::unique_ptr<GLList_Ground> m_bed;
+    std::unique_ptr<GLList_Phong> m_volumeLines;
+    QString m_bedKey; // volume the bed lists were made for
+    QElapsedTimer m_frameClock;
+    float m_fps = 0;
+    Obj *m_pressObject = nullptr;
+};
