@@ -273,3 +273,32 @@ TEST(ShellSteps, LoopFillOverlapMovesTheInfillEdge)
         EXPECT_EQ(leftEdge(runShells(cov, sp).infill), base - overlap) << overlap;
     }
 }
+
+TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
+{
+    // A block with a one-width fin standing out of it, and a pointed tab.
+    Plane8 cov = emptyCoverage(256, 256);
+    paintRect(cov, 40, 40, 120, 120);
+    paintRect(cov, 120, 78, 200, 78 + P);
+    paint(cov, [](float x, float y) { return y > 120 && y < 190 && std::fabs(x - 80) < (190 - y) * 0.12f; });
+    const ShellStepsResult r = runShells(cov, SlicerParams());
+    const PathList outer = ofType(r.hairs, OuterHair);
+    ASSERT_GE(outer.size(), 2);
+    bool fin = false, tip = false;
+    for (const PolyLine &h : outer) {
+        fin |= h.pts.first().y > 77 && h.pts.first().y < 82 && h.length() > 60;
+        // The tab is thinner than the half step's blur window for its last 20 pixels.
+        tip |= std::fabs(h.pts.first().x - 80) < 1 && h.length() > 12;
+    }
+    EXPECT_TRUE(fin);
+    EXPECT_TRUE(tip);
+    // No outline passes closer to a hair than the two half widths (where a
+    // hair tapers out to nothing it may end at a loop's tip).
+    for (const PolyLine &h : r.hairs)
+        for (int i = 0; i < h.size(); ++i)
+            if (h.w[i] >= P / 2) {
+                for (const PolyLine &o : r.outlines)
+                    for (const PolyPoint &q : o.pts)
+                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y), (h.w[i] + P) / 2 - 0.5f);
+            }
+}
