@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <omp.h>
 
 namespace {
 
@@ -297,8 +298,31 @@ TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
     for (const PolyLine &h : r.hairs)
         for (int i = 0; i < h.size(); ++i)
             if (h.w[i] >= P / 2) {
-                for (const PolyLine &o : r.outlines)
-                    for (const PolyPoint &q : o.pts)
+                for (PolyLine o : r.outlines) {
+                    o.openLoop();  // sample the segments, not only the vertices
+                    for (const PolyPoint &q : o.splitLongSegs(0.5f).pts)
                         ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y), (h.w[i] + P) / 2 - 0.5f);
+                }
             }
+}
+
+TEST(ShellSteps, SameResultForAnyThreadCount)
+{
+    Plane8 cov = emptyCoverage(512, 256);
+    for (int i = 0; i < 6; ++i)
+        paintCircle(cov, 50 + 80 * i, 128, 20 + 6 * i);
+    paintRect(cov, 20, 20, 480, 20 + P);
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const ShellStepsResult a = runShells(cov, SlicerParams());
+    omp_set_num_threads(3);
+    const ShellStepsResult b = runShells(cov, SlicerParams());
+    omp_set_num_threads(before);
+    ASSERT_EQ(a.outlines.size(), b.outlines.size());
+    for (int i = 0; i < a.outlines.size(); ++i)
+        EXPECT_EQ(a.outlines[i].pts, b.outlines[i].pts);
+    ASSERT_EQ(a.hairs.size(), b.hairs.size());
+    for (int i = 0; i < a.hairs.size(); ++i)
+        EXPECT_EQ(a.hairs[i].pts, b.hairs[i].pts);
+    EXPECT_TRUE(a.infill == b.infill);
 }
