@@ -1,6 +1,7 @@
 #include "toolpath/hairdetect.h"
 
 #include "slicer/plane8.h"
+#include "toolpath/shellsteps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,16 +57,39 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     // Longest run across that still matters for the squareness test.
     const int crossCap = int(std::ceil(maxRun * 2)) + 2;
     const float maxPos = 8191.0f;
+    // Uniform 16 x 16 blocks are skipped whole: all-0 blocks hold no run,
+    // and an all-255 block makes its run too long to be thin anyway.
+    Plane8 summary;
+    const bool blocks = W % 16 == 0 && H % 16 == 0;
+    if (blocks)
+        blockSummary8(before, summary);
+    const int sw = W / 16;
+    auto block = [&](int along, int line) -> int {
+        if (!blocks || (along & 15))
+            return 128;
+        return columnPass ? summary.data[(along >> 4) * sw + (line >> 4)]
+                          : summary.data[(line >> 4) * sw + (along >> 4)];
+    };
     for (int line = 0; line < lines; ++line) {
         int i = 0;
         while (i < len) {
+            if (block(i, line) == 0) {
+                i += 16;
+                continue;
+            }
             if (at(before, i, line) < 128) {
                 ++i;
                 continue;
             }
             const int i0 = i;
-            while (i < len && at(before, i, line) >= 128)
-                ++i;
+            while (i < len) {
+                if (block(i, line) == 255)
+                    i += 16;
+                else if (at(before, i, line) >= 128)
+                    ++i;
+                else
+                    break;
+            }
             const int i1 = i;  // run [i0, i1)
             if (i1 - i0 > maxRun + 2)
                 continue;
