@@ -11,6 +11,7 @@
 
 #include <emmintrin.h>
 #include <omp.h>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -76,8 +77,9 @@ struct SampleSeg {
     }
 };
 
-// Pixel rows per band.
+// Pixel rows per band, and the sample rows of a band as a shift.
 constexpr int kBandPixelRows = 8;
+constexpr int kBandSampleShift = 5;
 
 // Placeable segments, bucketed by band of sample rows. Segments that span
 // many bands are kept in one list that every band scans, so memory stays
@@ -87,9 +89,9 @@ struct SegBands {
     std::vector<int> start; // band b: items[start[b] .. start[b + 1])
     std::vector<int> items;
     std::vector<int> longSegs;
-    int bandRows = 0;
 
-    SegBands(const Segments &in, const SampleMap &map, int bandRows) : bandRows(bandRows)
+    // Bands of 2^bandShift sample rows.
+    SegBands(const Segments &in, const SampleMap &map, int bandShift)
     {
         if (!map.valid)
             return;
@@ -111,10 +113,10 @@ struct SegBands {
             if (g.lo <= g.hi)
                 segs.push_back(g);
         }
-        const int bands = (map.rows + bandRows - 1) / bandRows;
+        const int bands = ((map.rows - 1) >> bandShift) + 1;
         start.assign(size_t(bands) + 1, 0);
         for (int i = 0; i < int(segs.size()); i++) {
-            const int b0 = segs[size_t(i)].lo / bandRows, b1 = segs[size_t(i)].hi / bandRows;
+            const int b0 = segs[size_t(i)].lo >> bandShift, b1 = segs[size_t(i)].hi >> bandShift;
             if (b1 - b0 >= 4) {
                 longSegs.push_back(i);
                 continue;
@@ -127,7 +129,7 @@ struct SegBands {
         items.resize(size_t(start[size_t(bands)]));
         std::vector<int> fill(start.begin(), start.end() - 1);
         for (int i = 0; i < int(segs.size()); i++) {
-            const int b0 = segs[size_t(i)].lo / bandRows, b1 = segs[size_t(i)].hi / bandRows;
+            const int b0 = segs[size_t(i)].lo >> bandShift, b1 = segs[size_t(i)].hi >> bandShift;
             if (b1 - b0 >= 4)
                 continue;
             for (int b = b0; b <= b1; b++)
@@ -274,9 +276,11 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     const WindingTables &tables = windingTables();
     const int w = width, h = height;
     // 32 bits per pixel: 4 x 4 samples, 2 bits each (low +1, high -1).
+    if (qint64(w) * 32 > INT_MAX)
+        throw QString("Plane8::fromSegs3() plane too wide");
     scratch.setSize(QSize(w * 32, h));
     const SampleMap map(ext, w, h, 4);
-    const SegBands bands(segs, map, 4 * kBandPixelRows);
+    const SegBands bands(segs, map, kBandSampleShift);
     const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
     const qint8(*table)[256] = tables.t[nonZero ? 0 : 1];
     auto inside = [nonZero](int v) { return nonZero ? v != 0 : v > 0; };
@@ -361,9 +365,11 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
     const OddTable &table = oddTable();
     const int w = width, h = height;
     // 16 bits per pixel: bit (x mod 4) + 4 (y mod 4).
+    if (qint64(w) * 16 > INT_MAX)
+        throw QString("Plane8::fromSegs2() plane too wide");
     scratch.setSize(QSize(w * 16, h));
     const SampleMap map(ext, w, h, 4);
-    const SegBands bands(segs, map, 4 * kBandPixelRows);
+    const SegBands bands(segs, map, kBandSampleShift);
     const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
     // Edge-free pixels take the level of the sample rows inside: 0, 64, 128, 192, 255.
     static const uchar uniform[16] = {0, 64, 64, 128, 64, 128, 128, 192, 64, 128, 128, 192, 128, 192, 192, 255};
@@ -441,7 +447,7 @@ void Plane8::fromSegs(const Segments &segs, const Extents &ext)
     fill(0);
     const int w = width, h = height;
     const SampleMap map(ext, w, h, 1);
-    const SegBands bands(segs, map, h > 0 ? h : 1); // one band: the plane is its own store
+    const SegBands bands(segs, map, 30); // one band: the plane is its own store
     for (int b = 0; b < bands.bandCount(); b++)
         bands.forEachCrossing(b, 0, h, [&](int r, int col, bool up) {
             if (col >= w)

@@ -258,3 +258,13 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
     }
     orderPaths(a, 2.5f, gap, remaining, output, true, head, false, nullptr);
 }
+
+void orderLayer(const SlicerParams &sp, float p, float a, const Plane1 &layerMask,
+                const Plane1 *travelMask, const QVector<PathList> &shells, const PathList &fill,
+                const PathList &other, PolyPoint &head, PathList &output)
+{
+    PathList remaining;
+    const QVector<Island> islands = formIslands(layerMask, shells, fill, remaining);
+    remaining += other;
+    processIslands(sp, p, a, islands, remaining, head, output, travelMask);
+}

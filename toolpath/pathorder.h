@@ -6,6 +6,13 @@
 // good-enough radius is 1.5 a, joins reach k a (Manhattan), the perimeter gap
 // is gap × a long. The head position is owned by the caller and updated here.
 // Everything here is a pure function of its arguments: no state between calls.
+//
+// Travel: within an island, a travel whose straight line would leave the
+// travel mask (the layer region grown by about 1.333 extrusion widths) is
+// replaced by an explicit Travel path routed inside it (TravelRouter), so the
+// nozzle does not cross outer walls or gaps of the part when a way round
+// exists. Paths themselves are never cut at the mask: a path that leaves it
+// is drawn as it stands.
 #include "params/slicerparams.h"
 #include "slicer/plane1.h"
 #include "toolpath/polyline.h"
@@ -65,3 +72,13 @@ QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &sh
 void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> islands,
                     PathList remaining, PolyPoint &head, PathList &output,
                     const Plane1 *routing = nullptr);
+
+// The whole ordering of one layer as the driver calls it: `shells` and `fill`
+// are split into islands by `layerMask` (formIslands), `other` (support,
+// outer hairs, anything outside the islands) is ordered after them, and
+// travels inside an island are routed through `travelMask` (driver sense:
+// set bit = outside; pass nullptr for straight travels). Appends to `output`
+// (which may already hold the layer's skirt) and updates `head`.
+void orderLayer(const SlicerParams &sp, float p, float a, const Plane1 &layerMask,
+                const Plane1 *travelMask, const QVector<PathList> &shells, const PathList &fill,
+                const PathList &other, PolyPoint &head, PathList &output);

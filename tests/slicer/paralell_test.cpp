@@ -1,4 +1,5 @@
 #include "slicer/paralell.h"
+#include "slicer/workerthread.h"
 
 #include <gtest/gtest.h>
 #include <random>
@@ -73,4 +74,20 @@ TEST(ThreadBudget, FollowsCoresWithinMachine)
     EXPECT_EQ(threadBudget(), 1);
     setCoresAndPriority(ideal, QThread::InheritPriority);
     EXPECT_EQ(threadBudget(), qMax(1, ideal));
+}
+
+TEST(WorkerThread, RunsPostedJobsWithItsIdAndQuitsOnDelete)
+{
+    std::atomic<int> sum{0};
+    {
+        WorkerThread worker(3);
+        worker.start();
+        for (int i = 0; i < 5; i++)
+            worker.post([&](int id) { sum += id; }); // waits for the previous job
+        while (!worker.idle())
+            busyPause();
+        EXPECT_EQ(sum.load(), 15);
+        worker.post([&](int id) { sum += 10 * id; });
+    } // the destructor waits for the job, then ends the thread
+    EXPECT_EQ(sum.load(), 45);
 }

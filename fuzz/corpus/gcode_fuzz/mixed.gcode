@@ -1,0 +1,14 @@
+G1 X1
+G1 X2
+G1 X3M117 hello ;x
+G1 X5 (c) Y6 G1 X7*9 ;segType:Infill
+; Inset
+g1 z.3 e-1.5
+G20
+G91
+G1 X1 Y1 E1 F1200
+G4 P250
+G28 X0
+M106 S300
+G92 A3
+G1 X

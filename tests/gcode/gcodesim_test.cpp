@@ -1,0 +1,256 @@
+#include "common/gcodesim.h"
+#include "toolpath/polyline.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+GCodeSim loaded(const QByteArray &text)
+{
+    GCodeSim sim;
+    sim.load(text);
+    return sim;
+}
+
+TEST(GCodeSim, MoveTimeAndDistances)
+{
+    struct Case {
+        const char *text;
+        double time, filament, print, travel;
+    };
+    const Case cases[] = {
+        {"G1 X10 F600", 1.0, 0, 0, 10},
+        {"G1 X10 E1 F600", 1.0, 1, 10, 0},
+        // A retract takes no time, moves nothing and keeps the timing feed.
+        {"G1 X10 F600\nG1 E-2 F2400\nG1 X20", 2.0, -2, 0, 20},
+        {"G1 E-2 F2400", 0, -2, 0, 0},
+        {"G1 Z5 F600", 0, 0, 0, 0},
+        {"G1 X3 Y4 Z12 E0.5 F300", 1.0, 0.5, 5, 0},
+        {"G1 X10 E1 F600\nG1 X20 E0.5", 2.0, 0.5, 10, 10}, // falling E is travel
+        {"G1 F1200\nG1 X10", 0.5, 0, 0, 10},
+        // Feed rate clamps: 0 becomes 0.01 mm/min, beyond 1e7 becomes 1e7.
+        {"G1 X10 F0", 10 * 60 / 0.01, 0, 0, 10},
+        {"G1 X10 F-5", 10 * 60 / 0.01, 0, 0, 10},
+        {"G1 F100000000\nG1 X1000", 1000 * 60 / 1e7, 0, 0, 1000},
+        {"G1 X10 F600\nG92 E100\nG1 X20 E101", 2.0, 1, 10, 10},
+    };
+    for (const Case &c : cases) {
+        const GCodeSim s = loaded(c.text);
+        const GCodeState &st = s.parser().state();
+        EXPECT_NEAR(st.time, c.time, 1e-6 * (1 + c.time)) << c.text;
+        EXPECT_NEAR(st.filament, c.filament, 1e-6) << c.text;
+        EXPECT_NEAR(st.printDist, c.print, 1e-6) << c.text;
+        EXPECT_NEAR(st.travelDist, c.travel, 1e-6) << c.text;
+    }
+}
+
+TEST(GCodeSim, RecordsCopyTheStateAfterEachCommand)
+{
+    const GCodeSim s = loaded("M106 S100\n;segType:Loop\nG1 X1 Y2 Z0.3 E0.5 F1200 ; hi\nG4 P500\n");
+    ASSERT_EQ(s.moves().size(), 3u);
+    const GCodeMove &m = s.moves()[1];
+    EXPECT_EQ(m.x, 1.f);
+    EXPECT_EQ(m.y, 2.f);
+    EXPECT_EQ(m.z, 0.3f);
+    EXPECT_EQ(m.e, 0.5f);
+    EXPECT_EQ(m.f, 1200.f);
+    EXPECT_EQ(m.fan, 100);
+    EXPECT_EQ(m.segType, Loop);
+    EXPECT_NEAR(m.time, std::sqrt(5.0) * 60 / 1200, 1e-6);
+    EXPECT_EQ(m.line, 2);
+    EXPECT_EQ(m.lineEnd, 53u);
+    EXPECT_NEAR(s.moves()[2].time, m.time + 0.5, 1e-6);
+    EXPECT_EQ(s.moves()[0].segType, Unknown);
+}
+
+TEST(GCodeSim, LayersByExactZJoinRevisitedHeights)
+{
+    const GCodeSim s = loaded("G1 Z0.2\nG1 X1\nG1 Z0.4\nG1 X2\nG1 Z0.6\nG1 Z0.2\nG1 X3\n"
+                              "G1 Z0.4 X4\nG1 X5\nG1 Z0.20001");
+    const QVector<GCodeLayer> &l = s.layers();
+    ASSERT_EQ(l.size(), 4);
+    EXPECT_EQ(l[0].z, 0.2f);
+    ASSERT_EQ(l[0].ranges.size(), 2);
+    EXPECT_EQ(l[0].ranges[0].begin, 0);
+    EXPECT_EQ(l[0].ranges[0].end, 2);
+    EXPECT_EQ(l[0].ranges[1].begin, 5);
+    EXPECT_EQ(l[0].ranges[1].end, 7);
+    EXPECT_EQ(l[1].z, 0.4f);
+    ASSERT_EQ(l[1].ranges.size(), 2);
+    EXPECT_EQ(l[1].ranges[1].begin, 7);
+    EXPECT_EQ(l[1].ranges[1].end, 9);
+    EXPECT_EQ(l[2].z, 0.6f);
+    EXPECT_EQ(l[2].moveCount(), 1);
+    EXPECT_EQ(l[3].z, 0.20001f);
+    EXPECT_EQ(l[3].moveCount(), 1);
+    int total = 0;
+    for (const GCodeLayer &layer : l)
+        total += layer.moveCount();
+    EXPECT_EQ(total, int(s.moves().size()));
+}
+
+TEST(GCodeSim, GenericTagAlsoTypesTheMoveBeforeIt)
+{
+    const GCodeSim s = loaded("G1 X1\n; Inset\nG1 X2\nG1 X3\n;TYPE:FILL\nG1 X4\n"
+                              "G1 X5\n; Support\nG1 X6\n");
+    const int want[] = {Loop, Loop, Loop, HShell, Support, Support};
+    ASSERT_EQ(s.moves().size(), 6u);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(s.moves()[i].segType, want[i]) << i;
+}
+
+// Everything a load leaves behind, for comparing loads.
+void expectSameLoad(const GCodeSim &a, const GCodeSim &b, const std::string &what)
+{
+    ASSERT_EQ(a.moves().size(), b.moves().size()) << what;
+    for (std::size_t i = 0; i < a.moves().size(); ++i)
+        ASSERT_TRUE(a.moves()[i] == b.moves()[i]) << what << " record " << i;
+    ASSERT_EQ(a.layers().size(), b.layers().size()) << what;
+    for (int i = 0; i < a.layers().size(); ++i) {
+        ASSERT_EQ(a.layers()[i].z, b.layers()[i].z) << what;
+        ASSERT_EQ(a.layers()[i].ranges.size(), b.layers()[i].ranges.size()) << what;
+        for (int r = 0; r < a.layers()[i].ranges.size(); ++r) {
+            ASSERT_EQ(a.layers()[i].ranges[r].begin, b.layers()[i].ranges[r].begin) << what;
+            ASSERT_EQ(a.layers()[i].ranges[r].end, b.layers()[i].ranges[r].end) << what;
+        }
+    }
+    ASSERT_EQ(a.parser().firstError(), b.parser().firstError()) << what;
+    ASSERT_EQ(a.parser().lineNumber(), b.parser().lineNumber()) << what;
+    ASSERT_EQ(a.parser().state().time, b.parser().state().time) << what;
+    ASSERT_EQ(a.parser().state().filament, b.parser().state().filament) << what;
+    ASSERT_EQ(a.rejected(), b.rejected()) << what;
+}
+
+// Small, but with every construct a cut can fall into: all line-end forms,
+// numbers, comments and tags, parentheses, M117, start-up junk, an error,
+// several commands per line, Z changes and a last line without an end.
+const char kSplitText[] =
+    "do junk\r\n"
+    "G28\r\n"
+    "M106 S127.5\n\r"
+    ";TYPE:WALL-OUTER\r"
+    "G1 X10.125 Y-3.5 Z0.3 E0.25 F1200 ; c\n"
+    "G1 X1 (p) Y2 G1 X3*7 ;segType:Infill ; Inset\n"
+    "\n"
+    "M117 G1 X99 ;TYPE:SKIRT\n"
+    "G1 Z0.6 X5 G1 Y6 Y7\r\n"
+    "g1 z.3 e-1.5\r\r"
+    "; Infill\n"
+    "G1 X7 E2\n"
+    "G4 P250\n"
+    "G1 Y8";
+
+TEST(GCodeSim, PiecesCutAnywhereGiveTheWholeLoad)
+{
+    const QByteArray text(kSplitText);
+    const GCodeSim whole = loaded(text);
+    ASSERT_GT(whole.moves().size(), 8u);
+    ASSERT_GT(whole.layers().size(), 2);
+    ASSERT_TRUE(whole.parser().hasError());
+
+    for (int cut = 0; cut <= text.size(); ++cut) {
+        GCodeSim s;
+        s.append(text.left(cut));
+        s.append(text.mid(cut));
+        s.finish();
+        expectSameLoad(whole, s, "cut at " + std::to_string(cut));
+    }
+    for (int a = 0; a <= text.size(); ++a) {
+        for (int b = a; b <= text.size(); b += 3) {
+            GCodeSim s;
+            s.append(text.left(a));
+            s.append(text.mid(a, b - a));
+            s.append(text.mid(b));
+            s.finish();
+            expectSameLoad(whole, s, "cuts at " + std::to_string(a) + "," + std::to_string(b));
+        }
+    }
+    GCodeSim bytes;
+    for (char c : text)
+        bytes.append(QByteArray(1, c));
+    bytes.finish();
+    expectSameLoad(whole, bytes, "byte by byte");
+}
+
+TEST(GCodeSim, PiecesOfRandomBytesGiveTheWholeLoad)
+{
+    std::mt19937 rng(7);
+    const char alphabet[] = "GMTXYZEFSP0123456789.-+ ;()*\r\n\t\0xg";
+    for (int round = 0; round < 300; ++round) {
+        QByteArray text;
+        const int n = rng() % 200;
+        for (int i = 0; i < n; ++i)
+            text += round % 2 ? char(rng() % 256) : alphabet[rng() % (sizeof alphabet - 1)];
+        const GCodeSim whole = loaded(text);
+        const int cut = n ? int(rng() % n) : 0;
+        GCodeSim s;
+        s.append(text.left(cut));
+        s.append(text.mid(cut));
+        s.finish();
+        expectSameLoad(whole, s, "round " + std::to_string(round));
+    }
+}
+
+TEST(GCodeSim, PiecesGrowTheRecordsAsTheyArrive)
+{
+    GCodeSim s;
+    s.append("G1 Z0.2 X1\nG1 X2\nG1 X");
+    EXPECT_EQ(s.moves().size(), 2u); // the unfinished line waits
+    EXPECT_EQ(s.layers().size(), 1);
+    s.append("3\nG1 Z0.4\n");
+    EXPECT_EQ(s.moves().size(), 4u);
+    EXPECT_EQ(s.moves()[2].x, 3.f);
+    EXPECT_EQ(s.layers().size(), 2);
+    s.finish();
+    EXPECT_EQ(s.moves().size(), 4u);
+    s.clear();
+    EXPECT_TRUE(s.moves().empty());
+    EXPECT_TRUE(s.layers().isEmpty());
+    EXPECT_TRUE(s.text().isEmpty());
+}
+
+TEST(GCodeSim, BinaryZCodeIsRejected)
+{
+    const QByteArray bin("ZCode\x01\x00\x10\nG1 X1\n", 14);
+    const GCodeSim whole = loaded(bin);
+    EXPECT_FALSE(whole.rejected().isEmpty());
+    EXPECT_TRUE(whole.rejected().contains("ZCode"));
+    EXPECT_TRUE(whole.moves().empty());
+    for (int cut = 0; cut <= bin.size(); ++cut) {
+        GCodeSim s;
+        s.append(bin.left(cut));
+        s.append(bin.mid(cut));
+        s.finish();
+        expectSameLoad(whole, s, "cut at " + std::to_string(cut));
+    }
+    // Shorter than the magic, or different: text as usual.
+    const GCodeSim shortText = loaded("ZCo");
+    EXPECT_TRUE(shortText.rejected().isEmpty());
+    EXPECT_TRUE(shortText.parser().firstError().contains("(first param) 'Z'"));
+    EXPECT_TRUE(loaded("ZCodX\nG1 X1").rejected().isEmpty());
+}
+
+TEST(GCodeSim, StatisticsText)
+{
+    const QDateTime now(QDate(2026, 1, 1), QTime(13, 5, 0));
+    EXPECT_EQ(gcodeStatsText(90000, 2000, 30, 10, kDefaultFilamentPrices, false, now),
+              "Time: 1 days, 1:00:00  Finish: 14:5 pm  Length: 2.0 m  Travel: 25.0%");
+    EXPECT_EQ(gcodeStatsText(3599.9, 2000, 0, 0, kDefaultFilamentPrices, true, now),
+              "Time: 0:59:59\r\nFinish: 14:4 pm\r\nLength: 2.0 m\r\nTravel: 0.0%"
+              "\r\n  PLA : 0.182\r\n  ABS : 0.15");
+    EXPECT_EQ(gcodeStatsText(0, 12345, 0, 0.5, "PLA=0.091; ;=5; X=abc; Wood = 0.2 =x; ABS", true,
+                             now),
+              "Time: 0:00:00\r\nFinish: 13:5 pm\r\nLength: 12.3 m\r\nTravel: 50.0%"
+              "\r\n  PLA : 1.12\r\n  Wood : 2.47");
+    // Absurd totals still give a text.
+    EXPECT_FALSE(gcodeStatsText(1e30, 0, 0, 0, "", true, now).isEmpty());
+
+    const GCodeSim s = loaded("G1 X10 E1 F600\nG1 X20\n");
+    EXPECT_EQ(s.statsText(false, "", now),
+              "Time: 0:00:02  Finish: 13:5 pm  Length: 0.0 m  Travel: 50.0%");
+}
+
+} // namespace
