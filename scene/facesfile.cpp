@@ -231,8 +231,15 @@ bool Faces::importBytes(const QByteArray &data, const QString &ext)
 
 bool Faces::importFile(const QString &path)
 {
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (!info.exists())
         throw QString("Faces::importFile() File not found: ") + path;
+    // Devices, pipes and folders could be read without end; files past what a
+    // byte array holds cannot be read at all.
+    if (!info.isFile())
+        throw QString("Faces::importFile() not a regular file: ") + path;
+    if (info.size() > qint64(2000000000))
+        throw QString("Faces::importFile() file too large: ") + path;
     return importBytes(readFile(path), extensionOf(path));
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <functional>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -217,6 +218,23 @@ TEST(Plane8, TwoBlurPassesGiveTheSquareBoxBlurInPlace)
     EXPECT_EQ(out.pixel(30, 20), 145); // 4 of 7 rows
     EXPECT_EQ(out.pixel(30, 19), 109);
     EXPECT_EQ(out.pixel(30, 30), 255);
+}
+
+TEST(Plane8, BlockSummaryOfCoverage)
+{
+    std::mt19937 rng(23);
+    for (int w : {48, 160, 40}) {
+        Plane8 p = blockyPlane(w / 16 * 16, 64, rng);
+        if (w % 16) { // a partial block column is ignored
+            Plane8 wider(w, 64);
+            wider.fill(9);
+            for (int y = 0; y < 64; y++)
+                std::memcpy(wider.row(y), p.row(y), size_t(p.width));
+            EXPECT_EQ(wider.blockSummary(), exactSummary(p));
+        } else {
+            EXPECT_EQ(p.blockSummary(), exactSummary(p));
+        }
+    }
 }
 
 TEST(Plane8, Blur2RejectsBadArguments)
