@@ -329,3 +329,24 @@ TEST(FacesFiles, RealBrokenAndValidFiles)
     EXPECT_EQ(b.min, Vec3(0, 0, -10));
     EXPECT_EQ(b.max, Vec3(10, 10, 0));
 }
+
+TEST(FacesFiles, NonFiniteCoordinatesLoadAndStayHarmless)
+{
+    // Coordinates are not validated: NaN and infinity load as they are, and
+    // every later step must cope (box ignores NaN, the check still answers).
+    const float nan = std::nanf(""), inf = INFINITY;
+    const QByteArray bytes = binaryStl("x", 3, {nan, 0, 0, 1, 0, 0, 0, 1, 0,  //
+                                                0, 0, 0, 1, 0, 0, inf, 1, 0,  //
+                                                0, 0, 0, 2, 0, 0, 0, 0, 2});
+    Faces f;
+    EXPECT_NO_THROW(f.importBytes(bytes, ".stl"));
+    ASSERT_EQ(f.count(), 3);
+    const Box3 b = f.boundingBox();
+    EXPECT_EQ(b.min.x, 0);
+    EXPECT_EQ(b.max.x, inf);
+    Faces g;
+    g.loadStl(f.exportFata(".stl", true));
+    EXPECT_EQ(g.contentHash(), f.contentHash());
+    EXPECT_FALSE(f.exportFata(".stl", false).isEmpty());
+    EXPECT_FALSE(f.exportFata(".obj", false).isEmpty());
+}
