@@ -180,8 +180,20 @@ TEST(FacesOrientation, BatchedCountsEqualThePlainLoop)
         rays.append(CrossingRay{o, dir, i % 4 == 0 ? i % f.count() : -1});
     }
     const QVector<int> fast = countCrossings(f.tris, rays);
-    for (int i = 0; i < rays.size(); ++i)
-        EXPECT_EQ(fast[i], f.rayCrossings(rays[i].origin, rays[i].origin + rays[i].dir, rays[i].skip)) << i;
+    const RayMesh rm(f.tris);
+    for (int i = 0; i < rays.size(); ++i) {
+        const CrossingRay &r = rays[i];
+        EXPECT_EQ(fast[i], f.rayCrossings(r.origin, r.origin + r.dir, r.skip)) << i;
+        // Hits one by one, with their t, in triangle order.
+        QVector<QPair<int, float>> plain, batched;
+        for (int k = 0; k < f.count(); ++k) {
+            float t;
+            if (rayCrossesTriangle(r.origin, r.dir, f.tris[k].p, f.tris[k].q, f.tris[k].r, &t))
+                plain.append({k, t});
+        }
+        rm.forEachHit(r.origin, r.dir, [&](int k, float t) { batched.append({k, t}); });
+        EXPECT_EQ(batched, plain) << i;
+    }
 }
 
 TEST(FacesExport, BinaryStlLayoutAndExactRoundTrip)
