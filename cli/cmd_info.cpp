@@ -26,6 +26,9 @@ static int runInfo(const QStringList &args)
     }
     const QString path = args[0];
     if (QFileInfo(path).suffix().compare("tvprj", Qt::CaseInsensitive) == 0) {
+        const QFileInfo info(path);
+        if (info.exists() && (!info.isFile() || info.size() > qint64(2000000000)))
+            throw QString("not a regular project file: ") + path;
         Project p;
         p.loadFile(readFile(path));
         std::printf("project: %s\nobjects: %d\n", qPrintable(path), int(p.objs.size()));

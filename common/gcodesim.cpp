@@ -4,6 +4,7 @@
 #include "common/utils.h"
 #include "toolpath/polyline.h"
 
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
@@ -511,6 +512,7 @@ GCodeParser::Result GCodeParser::move()
 namespace {
 
 const char kZCode[] = "ZCode";
+constexpr qsizetype kMaxText = 0x7FFF0000;
 
 // Layers are keyed by the exact Z: -0 equals +0, and all NaNs share one key
 // (a NaN never equals the last Z, so each would look again).
@@ -534,8 +536,13 @@ void GCodeSim::clear()
 
 void GCodeSim::append(const QByteArray &chunk)
 {
-    if (chunk.isEmpty())
+    if (chunk.isEmpty() || !rejected_.isEmpty())
         return;
+    // A byte array holds less than 2 GB; refuse instead of failing to grow.
+    if (chunk.size() > kMaxText - text_.size()) {
+        rejected_ = QStringLiteral("G-code text larger than 2 GB is not supported.");
+        return;
+    }
     const qsizetype oldSize = text_.size();
     text_.append(chunk);
     if (!decided_) {
@@ -595,6 +602,11 @@ void GCodeSim::parseUpTo(qsizetype limit)
     parser_.setText(base, base + text_.size());
     const char *cur = base + cursor_;
     const char *lim = base + limit;
+    // Sliced G-code has a command every 25-40 bytes; one reservation spares
+    // the repeated copying of a large load.
+    const std::size_t expected = moves_.size() + std::size_t(limit - cursor_) / 32;
+    if (moves_.capacity() < expected)
+        moves_.reserve(std::max(expected, moves_.capacity() * 3 / 2));
     while (cur < lim) {
         if (parser_.parse(cur, lim) == GCodeParser::NoCommand)
             break;
@@ -651,7 +663,8 @@ QString gcodeStatsText(double time, double filament, double printDist, double tr
     const QString duration = formatDuration(float(time));
     // Bounded so that an absurd total cannot overflow the date arithmetic.
     const double secs = std::isfinite(time) ? std::min(std::max(time, 0.0), 1e11) : 0.0;
-    const QString finish = now.addSecs(qint64(secs)).toString(QStringLiteral("H:m a"));
+    // The C locale keeps the text the same on every system ("am"/"pm").
+    const QString finish = QLocale::c().toString(now.addSecs(qint64(secs)), QStringLiteral("H:m a"));
     const double metres = filament / 1000.0;
     const QString length = QString::number(metres, 'f', 1);
     const QString travel =

@@ -141,7 +141,8 @@ public:
     const std::vector<GCodeMove> &moves() const { return moves_; }
     const QVector<GCodeLayer> &layers() const { return layers_; }
     const GCodeParser &parser() const { return parser_; }
-    // Set when the data is binary G-code ("ZCode"); nothing is parsed then.
+    // Set when the data is binary G-code ("ZCode"; nothing is parsed then) or
+    // grows past 2 GB (parsing stops there).
     const QString &rejected() const { return rejected_; }
 
     // The statistics of the whole run so far (see gcodeStatsText).

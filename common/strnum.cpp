@@ -85,11 +85,9 @@ struct Table {
     }
 };
 
-const Table &table()
-{
-    static const Table t;
-    return t;
-}
+// Built once at start-up, before the self-test below runs.
+const Table s_table;
+inline const Table &table() { return s_table; }
 
 // Exact powers of ten up to 1e22 divide without double rounding; beyond
 // that the reader multiplies by the reciprocal.
@@ -114,11 +112,7 @@ struct Pow10Table {
     }
 };
 
-const Pow10Table &powers()
-{
-    static const Pow10Table t;
-    return t;
-}
+const Pow10Table s_powers;
 
 constexpr std::int64_t kAccLimit = 100000000000000000LL; // 1e17: a further digit still fits 18
 constexpr std::int64_t kFastLimit = 1000000000000000LL;  // 1e15: a further pair still fits
@@ -219,7 +213,7 @@ bool strToNormalFloat(const char *&text, float &out)
     if (!ok)
         return false;
 
-    const Pow10Table &pw = powers();
+    const Pow10Table &pw = s_powers;
     double v = double(acc);
     v = frac <= 22 ? v / pw.pos[frac] : v * pw.neg[frac];
     out = float(neg ? -v : v);

@@ -1,6 +1,7 @@
 #include "scene/fileops.h"
 #include "common/utils.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 FileOps::FileOps(const QString &extension, const QString &description, RequestFn request, FileOpsUi *ui)
@@ -85,6 +86,9 @@ bool FileOps::open(const QString &fileName, bool ask)
     }
     // The document state changes only once the file was read and loaded, so
     // a missing or corrupt file leaves the previous project in place.
+    const QFileInfo info(name);
+    if (info.exists() && (!info.isFile() || info.size() > qint64(2000000000)))
+        throw QString("Not a project file \"%1\"").arg(name);
     const QByteArray bytes = readFile(name);
     requestLoad(LoadFull, bytes);
     m_fileName = name;

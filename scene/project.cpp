@@ -194,7 +194,7 @@ Obj *Project::addObject(const QString &path, bool select)
 {
     Faces mesh;
     mesh.importFile(path);
-    return addObject(mesh, QFileInfo(path).completeBaseName(), select);
+    return addObject(std::move(mesh), QFileInfo(path).completeBaseName(), select);
 }
 
 Obj *Project::addObject(Faces mesh, const QString &name, bool select)

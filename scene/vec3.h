@@ -37,11 +37,14 @@ struct Box3 {
     Vec3 min{FLT_MAX, FLT_MAX, FLT_MAX};
     Vec3 max{-FLT_MAX, -FLT_MAX, -FLT_MAX};
     bool isEmpty() const { return min.x > max.x || min.y > max.y || min.z > max.z; }
+    // NaN coordinates are ignored.
     void add(const Vec3 &p)
     {
         for (int i = 0; i < 3; ++i) {
-            min[i] = std::fmin(min[i], p[i]);
-            max[i] = std::fmax(max[i], p[i]);
+            if (p[i] < min[i])
+                min[i] = p[i];
+            if (p[i] > max[i])
+                max[i] = p[i];
         }
     }
     void add(const Box3 &b)

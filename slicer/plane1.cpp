@@ -138,39 +138,6 @@ void Plane1::bitwiseOp(int op, Plane1 *a, const Plane1 *b, const Plane1 *c, bool
     rk::bitwiseSse2(op, a->data, b->data, c ? c->data : nullptr, a->byteSize);
 }
 
-// One row of a one-pixel step. Pixels beyond both ends read as clear.
-static void offsetRow(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
-{
-    auto left = [](quint32 w, quint32 prev) { return w << 1 | prev >> 31; };
-    auto right = [](quint32 w, quint32 next) { return w >> 1 | next << 31; };
-    quint32 pu = 0, pm = 0, pd = 0;
-    quint32 u = load32(up), m = load32(mid), d = load32(down);
-    for (int i = 0; i < words; i++) {
-        quint32 nu = 0, nm = 0, nd = 0;
-        if (i + 1 < words) {
-            nu = load32(up + 4 * (i + 1));
-            nm = load32(mid + 4 * (i + 1));
-            nd = load32(down + 4 * (i + 1));
-        }
-        quint32 r;
-        switch (op) {
-        case 'a': r = m & left(m, pm) & right(m, nm) & u & d; break;
-        case 'o': r = m | left(m, pm) | right(m, nm) | u | d; break;
-        case 'A':
-            r = (u & left(u, pu) & right(u, nu)) & (m & left(m, pm) & right(m, nm)) &
-                (d & left(d, pd) & right(d, nd));
-            break;
-        default: // 'O'
-            r = (u | left(u, pu) | right(u, nu)) | (m | left(m, pm) | right(m, nm)) |
-                (d | left(d, pd) | right(d, nd));
-            break;
-        }
-        store32(out + 4 * i, r);
-        pu = u; pm = m; pd = d;
-        u = nu; m = nm; d = nd;
-    }
-}
-
 void Plane1::offset1(Plane1 &dst, char op) const
 {
     if (width % 32 != 0)
@@ -191,7 +158,7 @@ void Plane1::offset1(Plane1 &dst, char op) const
     std::memcpy(dst.row(h - 1), row(h - 1), size_t(s));
 #pragma omp parallel for schedule(static) if (qint64(width) * h >= (1 << 20))
     for (int y = 1; y < h - 1; y++)
-        offsetRow(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
+        rk::offsetRowSse2(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
 }
 
 Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 static uchar *alignedStart(QByteArray &storage)
 {
@@ -158,41 +159,14 @@ static uchar blockState(const uchar *p, int stride)
     return allZero ? 0 : allFull ? 255 : 128;
 }
 
-namespace {
-struct HairScan {
-    const BlurHairParams &p;
-    QVector<quint32> &out;
-
-    // Scans destination row `c` of the strip over x in [x0, x1).
-    void column(const uchar *avg, int c, int x0, int x1, bool runAbove, bool runContinuesBelow)
-    {
-        const int wide = p.upperBound + 1;
-        bool inRun = runAbove;
-        int count = runAbove ? wide : 0;
-        for (int x = x0; x < x1; x++) {
-            const uchar a = avg[x];
-            if (inRun) {
-                if (a < p.levelLow) {
-                    record(x, count, c);
-                    inRun = false;
-                } else if (count < wide) {
-                    count++;
-                }
-            } else if (a >= p.levelHigh) {
-                inRun = true;
-                count = 1;
-            }
-        }
-        if (inRun && !runContinuesBelow)
-            record(x1, count, c);
-    }
-    void record(int position, int count, int c)
-    {
-        if (count >= p.lowerBound && count <= p.upperBound)
-            out.append(packHairMarker(position, count, c));
-    }
-};
-} // namespace
+Plane8 Plane8::blockSummary() const
+{
+    Plane8 out(width / 16, height / 16);
+    for (int by = 0; by < out.height; by++)
+        for (int bx = 0; bx < out.width; bx++)
+            out.setPixel(bx, by, blockState(data + qint64(by) * 16 * width + bx * 16, width));
+    return out;
+}
 
 void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, Plane8 &dst,
                    const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
@@ -240,7 +214,7 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
         return qMax(1, cost);
     });
 
-    auto processColumn = [&](int bx) {
+    auto processColumn = [&](int bx, std::vector<uchar> &averages) {
         QVector<quint32> *markerList = hair ? &(*markers)[bx] : nullptr;
         uchar *dstBlockRow = dst.data + qint64(bx) * 16 * dst.width; // dst rows 16 bx ..
         int by = 0;
@@ -269,15 +243,30 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
             a.win = win;
             a.dst = dstBlockRow;
             a.dstStride = dst.width;
+            if (hair) {
+                averages.resize(size_t(16) * (a.y1 - a.y0));
+                a.rowAverages = averages.data();
+            }
             rk::blurStripSse2(a);
             for (int k = by0; k < by; k++)
                 dstSummary.setPixel(k, bx, blockState(dstBlockRow + k * 16, dst.width));
-            if (markerList) {
-                HairScan scan{*hair, *markerList};
-                const bool runAbove = summary(bx, by0 - 1) >= hair->levelHigh && uniformValue(summary(bx, by0 - 1));
-                const bool runBelow = summary(bx, by) >= hair->levelLow && uniformValue(summary(bx, by));
-                for (int c = 0; c < 16; c++)
-                    scan.column(dstBlockRow + qint64(c) * dst.width, c, a.y0, a.y1, runAbove, runBelow);
+            if (hair) {
+                // A run reaching into a full uniform block is never thin; one
+                // reaching an empty block ends at the strip's edge.
+                const uchar above = summary(bx, by0 - 1), below = summary(bx, by);
+                rk::HairCounters h;
+                h.levelLow = hair->levelLow;
+                h.levelHigh = hair->levelHigh;
+                h.lowerBound = hair->lowerBound;
+                h.upperBound = qMin<uchar>(hair->upperBound, 254); // the count saturates one above it
+                const bool runAbove = uniformValue(above) && above >= hair->levelHigh;
+                std::memset(h.inRun, runAbove ? 0xFF : 0, 16);
+                std::memset(h.count, runAbove ? h.upperBound + 1 : 0, 16);
+                rk::hairScanSse2(a.rowAverages, a.y1 - a.y0, a.y0, h, *markerList);
+                if (!(uniformValue(below) && below >= hair->levelLow)) {
+                    const uchar zeros[16] = {};
+                    rk::hairScanSse2(zeros, 1, a.y1, h, *markerList);
+                }
             }
         }
     };
@@ -285,8 +274,9 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
         const int n = omp_get_num_threads();
+        std::vector<uchar> averages; // per thread: a strip's row averages for the hair counters
         for (int t = omp_get_thread_num(); t < parts.size(); t += n)
             for (int bx = parts[t].first; bx < parts[t].end; bx++)
-                processColumn(bx);
+                processColumn(bx, averages);
     }
 }

@@ -111,6 +111,10 @@ public:
                       const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
                       const BlurHairParams *hair = nullptr, QVector<QVector<quint32>> *markers = nullptr);
 
+    // One byte per 16 x 16 block ((width / 16) x (height / 16), partial blocks
+    // ignored): 0 all 0, 255 all 255, 128 otherwise. The summary blur2 reads.
+    Plane8 blockSummary() const;
+
     // Marks the end pixels of every run of pixels equal to value with 128,
     // along rows and/or columns; outside the plane counts as 0.
     // Profiling stage "edgeReduce".

@@ -191,6 +191,115 @@ void expandBitsSse2(const uchar *src, int bytes, uchar *dst)
         expandBitsScalar(src + i, bytes - i, dst + 8 * i);
 }
 
+// ---- one-pixel morphology ------------------------------------------------
+
+static inline quint32 word32(const uchar *p)
+{
+    quint32 v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Words [first, words) of a row; neighbours outside the row read as 0.
+static void offsetRowRange(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int first,
+                           int words)
+{
+    auto left = [](quint32 w, quint32 prev) { return w << 1 | prev >> 31; };
+    auto right = [](quint32 w, quint32 next) { return w >> 1 | next << 31; };
+    auto at = [&](const uchar *row, int i) { return i >= 0 && i < words ? word32(row + 4 * i) : 0u; };
+    for (int i = first; i < words; i++) {
+        const quint32 pu = at(up, i - 1), pm = at(mid, i - 1), pd = at(down, i - 1);
+        const quint32 u = at(up, i), m = at(mid, i), d = at(down, i);
+        const quint32 nu = at(up, i + 1), nm = at(mid, i + 1), nd = at(down, i + 1);
+        quint32 r;
+        switch (op) {
+        case 'a': r = m & left(m, pm) & right(m, nm) & u & d; break;
+        case 'o': r = m | left(m, pm) | right(m, nm) | u | d; break;
+        case 'A':
+            r = (u & left(u, pu) & right(u, nu)) & (m & left(m, pm) & right(m, nm)) &
+                (d & left(d, pd) & right(d, nd));
+            break;
+        default: // 'O'
+            r = (u | left(u, pu) | right(u, nu)) | (m | left(m, pm) | right(m, nm)) |
+                (d | left(d, pd) | right(d, nd));
+            break;
+        }
+        std::memcpy(out + 4 * i, &r, 4);
+    }
+}
+
+void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
+{
+    offsetRowRange(op, up, mid, down, out, 0, words);
+}
+
+namespace {
+// Four words as one 128-bit little-endian row piece: bit i is pixel i.
+struct RowVec {
+    const uchar *row;
+    int words;
+    __m128i load(int group) const // words 4 group .. 4 group + 3, or what exists of them
+    {
+        if (group < 0)
+            return _mm_setzero_si128();
+        if (4 * group + 4 <= words)
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 16 * group));
+        return 4 * group < words ? _mm_cvtsi32_si128(int(word32(row + 16 * group))) : _mm_setzero_si128();
+    }
+};
+// Pixel x - 1 moved to bit x (the left neighbour), carrying from prev.
+inline __m128i leftOf(__m128i v, __m128i prev)
+{
+    const __m128i t = _mm_or_si128(_mm_slli_si128(v, 8), _mm_srli_si128(prev, 8));
+    return _mm_or_si128(_mm_slli_epi64(v, 1), _mm_srli_epi64(t, 63));
+}
+// Pixel x + 1 moved to bit x (the right neighbour), carrying from next.
+inline __m128i rightOf(__m128i v, __m128i next)
+{
+    const __m128i t = _mm_or_si128(_mm_srli_si128(v, 8), _mm_slli_si128(next, 8));
+    return _mm_or_si128(_mm_srli_epi64(v, 1), _mm_slli_epi64(t, 63));
+}
+} // namespace
+
+void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
+{
+    const RowVec ru{up, words}, rm{mid, words}, rd{down, words};
+    const int groups = words / 4;
+    __m128i pu = _mm_setzero_si128(), pm = pu, pd = pu;
+    __m128i u = groups ? ru.load(0) : pu, m = groups ? rm.load(0) : pu, d = groups ? rd.load(0) : pu;
+    for (int g = 0; g < groups; g++) {
+        const __m128i nu = ru.load(g + 1), nm = rm.load(g + 1), nd = rd.load(g + 1);
+        __m128i r;
+        switch (op) {
+        case 'a':
+            r = _mm_and_si128(_mm_and_si128(m, _mm_and_si128(leftOf(m, pm), rightOf(m, nm))), _mm_and_si128(u, d));
+            break;
+        case 'o':
+            r = _mm_or_si128(_mm_or_si128(m, _mm_or_si128(leftOf(m, pm), rightOf(m, nm))), _mm_or_si128(u, d));
+            break;
+        case 'A': {
+            const __m128i hu = _mm_and_si128(u, _mm_and_si128(leftOf(u, pu), rightOf(u, nu)));
+            const __m128i hm = _mm_and_si128(m, _mm_and_si128(leftOf(m, pm), rightOf(m, nm)));
+            const __m128i hd = _mm_and_si128(d, _mm_and_si128(leftOf(d, pd), rightOf(d, nd)));
+            r = _mm_and_si128(hu, _mm_and_si128(hm, hd));
+            break;
+        }
+        default: { // 'O'
+            const __m128i hu = _mm_or_si128(u, _mm_or_si128(leftOf(u, pu), rightOf(u, nu)));
+            const __m128i hm = _mm_or_si128(m, _mm_or_si128(leftOf(m, pm), rightOf(m, nm)));
+            const __m128i hd = _mm_or_si128(d, _mm_or_si128(leftOf(d, pd), rightOf(d, nd)));
+            r = _mm_or_si128(hu, _mm_or_si128(hm, hd));
+            break;
+        }
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * g), r);
+        pu = u; pm = m; pd = d;
+        u = nu; m = nm; d = nd;
+    }
+    if (4 * groups < words)
+        offsetRowRange(op, up, mid, down, out, 4 * groups, words);
+}
+
 // ---- row prefix sum -------------------------------------------------------
 
 void prefixSumRowScalar(uchar *row, int width)
@@ -253,6 +362,8 @@ void blurStripScalar(const StripArgs &a)
         uchar *out = a.dst + qint64(c) * a.dstStride;
         for (int y = a.y0; y < a.y1; y++) {
             out[y] = uchar(sum / a.win);
+            if (a.rowAverages)
+                a.rowAverages[16 * (y - a.y0) + c] = out[y];
             sum += stripRow(a, y + r + 1, above, below)[c] - stripRow(a, y - r, above, below)[c];
         }
     }
@@ -297,6 +408,8 @@ void blurStripSse2(const StripArgs &a)
     for (int y = a.y0; y < a.y1; y += 16) {
         for (int i = 0; i < 16; i++) {
             tile[i] = _mm_packus_epi16(_mm_mulhi_epu16(lo, recip), _mm_mulhi_epu16(hi, recip));
+            if (a.rowAverages)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(a.rowAverages + 16 * (y + i - a.y0)), tile[i]);
             const __m128i in = load(y + i + r + 1);
             const __m128i out = load(y + i - r);
             lo = _mm_sub_epi16(_mm_add_epi16(lo, _mm_unpacklo_epi8(in, zero)), _mm_unpacklo_epi8(out, zero));
@@ -304,6 +417,64 @@ void blurStripSse2(const StripArgs &a)
         }
         transposeStore16(tile, a.dst + y, a.dstStride);
     }
+}
+
+// ---- thin-run counters ---------------------------------------------------
+
+static inline void hairMarker(const HairCounters &h, int y, int count, int column, QVector<quint32> &out)
+{
+    if (count >= h.lowerBound && count <= h.upperBound)
+        out.append(quint32(y & 0xFFFF) | quint32(count & 0xFF) << 16 | quint32(column) << 24);
+}
+
+void hairScanScalar(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out)
+{
+    const int wide = h.upperBound + 1;
+    for (int i = 0; i < rows; i++)
+        for (int c = 0; c < 16; c++) {
+            const uchar v = averages[16 * i + c];
+            if (h.inRun[c]) {
+                if (v < h.levelLow) {
+                    hairMarker(h, y0 + i, h.count[c], c, out);
+                    h.inRun[c] = 0;
+                } else if (h.count[c] < wide) {
+                    h.count[c]++;
+                }
+            } else if (v >= h.levelHigh) {
+                h.inRun[c] = 0xFF;
+                h.count[c] = 1;
+            }
+        }
+}
+
+void hairScanSse2(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out)
+{
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    const __m128i low = _mm_set1_epi8(char(h.levelLow)), high = _mm_set1_epi8(char(h.levelHigh));
+    const __m128i wide = _mm_set1_epi8(char(h.upperBound + 1));
+    __m128i inRun = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.inRun));
+    __m128i count = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.count));
+    for (int i = 0; i < rows; i++) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(averages + 16 * i));
+        const __m128i below = _mm_xor_si128(_mm_cmpeq_epi8(_mm_subs_epu8(low, v), zero), _mm_set1_epi32(-1));
+        const __m128i reaches = _mm_cmpeq_epi8(_mm_subs_epu8(high, v), zero);
+        const __m128i ends = _mm_and_si128(inRun, below);
+        if (int m = _mm_movemask_epi8(ends)) {
+            alignas(16) uchar counts[16];
+            _mm_store_si128(reinterpret_cast<__m128i *>(counts), count);
+            for (int c = 0; c < 16; c++)
+                if (m & (1 << c))
+                    hairMarker(h, y0 + i, counts[c], c, out);
+        }
+        const __m128i goesOn = _mm_andnot_si128(below, inRun);
+        const __m128i starts = _mm_andnot_si128(inRun, reaches);
+        const __m128i grown = _mm_min_epu8(_mm_add_epi8(count, one), wide);
+        count = _mm_or_si128(_mm_and_si128(goesOn, grown),
+                             _mm_or_si128(_mm_and_si128(starts, one), _mm_andnot_si128(_mm_or_si128(goesOn, starts), count)));
+        inRun = _mm_or_si128(goesOn, starts);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.inRun), inRun);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.count), count);
 }
 
 } // namespace rk

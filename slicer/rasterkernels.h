@@ -2,6 +2,7 @@
 // Row and block kernels of the raster planes, each in an SSE2 version and a
 // plain scalar twin that defines its result (tests compare the two). Kernels
 // know nothing of planes or threads; the plane operations decide who runs what.
+#include <QVector>
 #include <QtGlobal>
 
 namespace rk {
@@ -24,6 +25,13 @@ void blockSummaryRowSse2(const uchar *rows16, int stride, int blocks, uchar *out
 void expandBitsScalar(const uchar *src, int bytes, uchar *dst);
 void expandBitsSse2(const uchar *src, int bytes, uchar *dst);
 
+// One row of a one-pixel morphology step over `words` 32-bit words, from the
+// rows above, at and below: 'a' / 'A' keep a pixel whose 4- / 8-neighbourhood
+// is all set, 'o' / 'O' set one with any neighbour set. Pixels beyond both
+// ends of the row read as clear.
+void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
+void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
+
 // Running sum of each row modulo 256, in place.
 void prefixSumRowScalar(uchar *row, int width);
 void prefixSumRowSse2(uchar *row, int width);
@@ -42,8 +50,25 @@ struct StripArgs {
     int win;
     uchar *dst;        // destination row of strip column 0 (x = 0)
     int dstStride;
+    // When set, also receives the 16 averages of every source row y, not
+    // transposed, at rowAverages[16 * (y - y0)].
+    uchar *rowAverages = nullptr;
 };
 void blurStripScalar(const StripArgs &a);
 void blurStripSse2(const StripArgs &a);
+
+// Thin-run counters of 16 columns (blur2's second mode). A run starts where
+// the average reaches levelHigh and lasts while it stays at or above
+// levelLow; its count saturates at upperBound + 1. When a run ends in row y
+// with lowerBound <= count <= upperBound, the marker (y, count, column) is
+// appended, rows in order and columns in order within a row.
+struct HairCounters {
+    uchar levelLow, levelHigh, lowerBound, upperBound; // upperBound at most 254
+    uchar inRun[16];  // 0 or 0xFF
+    uchar count[16];
+};
+// Scans rows y0 .. y0 + rows - 1 of averages (16 per row).
+void hairScanScalar(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out);
+void hairScanSse2(const uchar *averages, int rows, int y0, HairCounters &h, QVector<quint32> &out);
 
 } // namespace rk

@@ -1,5 +1,6 @@
 #include "slicer/slicefaces.h"
 #include "common/perfdata.h"
+#include "scene/project.h"
 
 #include <QString>
 #include <algorithm>
@@ -204,5 +205,23 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
             cut.cutTriangle(t + 36, t + 39, t + 42, supTarget);
         }
     }
+    return fr;
+}
+
+SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float layerHeight,
+                      float firstLayerHeight, float barWidthLimit, float barSizeLimit,
+                      QVector<SliceLayer> &layers)
+{
+    const QVector<Triangle> tris = scene.gatherTriangles();
+    QVector<SliceBar> bars;
+    bars.reserve(scene.bars.size());
+    for (const SupportBar &b : scene.bars)
+        bars.append(SliceBar{reinterpret_cast<const float *>(b.mesh.tris.constData()), b.mesh.count(),
+                             b.size, 0});
+    const SliceFrame fr = SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), bars,
+                                     lowerLimit, upperLimit, layerHeight, firstLayerHeight,
+                                     barWidthLimit, barSizeLimit, layers);
+    for (SliceLayer &l : layers)
+        l.owner = &scene;
     return fr;
 }

@@ -36,3 +36,10 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
                       float lowerLimit, float upperLimit, float layerHeight,
                       float firstLayerHeight, float barWidthLimit, float barSizeLimit,
                       QVector<SliceLayer> &layers);
+
+// The scene's form: gathers every object's placed triangles and the support
+// bars' meshes and cuts them. The second size field of a bar is 0 (a bar has
+// one size), so bars no wider than barWidthLimit are cut as two walls.
+SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float layerHeight,
+                      float firstLayerHeight, float barWidthLimit, float barSizeLimit,
+                      QVector<SliceLayer> &layers);

@@ -22,6 +22,7 @@ expect "info project names" 0 '^  cube\(2\): triangles 12' "$CLI" info "$D/sampl
 expect "info empty file" 1 '^error: STL loader: empty file\.$' "$CLI" info "$D/empty_file.stl"
 expect "info missing" 1 '^error: Faces::importFile\(\) File not found: ' "$CLI" info "$T/none.stl"
 expect "info other type" 1 '^error: Faces::importFile\(\) unsupported extension: \.md$' "$CLI" info "$D/LICENSE-SlicerTestModels-CC0.md"
+expect "info folder" 1 "not a regular file" "$CLI" info "$D/" 
 expect "info usage" 1 '^error: usage' "$CLI" info
 head -c 300 "$D/sample.tvprj" > "$T/cut.tvprj"
 expect "info cut project" 1 '^error: (Project::loadFromStr|Faces::readBlock)' "$CLI" info "$T/cut.tvprj"

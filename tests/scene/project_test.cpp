@@ -218,3 +218,26 @@ TEST(ProjectObjects, GatherPlacesAndKeepsFacing)
     o->facesReversed = true;
     EXPECT_LT(p.gatherTriangles()[0].n.y, -0.99f);
 }
+
+TEST(Mat4, RotationInverseAndPlacementHelpers)
+{
+    const Mat4 r = Mat4::rotation(1, 90); // right-handed about Y: +x goes to -z
+    const Vec3 x = r.map({1, 0, 0});
+    EXPECT_NEAR(x.x, 0, 1e-6);
+    EXPECT_NEAR(x.z, -1, 1e-6);
+    const Mat4 m = Mat4::translation({3, -4, 5}) * Mat4::rotation(0, 33) * Mat4::scaling({2, 0.5f, -1});
+    const Mat4 id = m * m.inverted();
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(id.m[i], Mat4().m[i], 1e-5) << i;
+    EXPECT_LT(m.det3(), 0);
+    EXPECT_EQ(Mat4::scaling({0, 1, 1}).inverted().m[15], 0); // singular: zeros
+
+    Project p;
+    Obj *o = p.addObject(boxMesh({0, 0, 0}, {10, 10, 10}), "c", false);
+    o->transformAbout(Mat4::rotation(2, 90), {0, 5, 0}); // about its own centre
+    const Box3 b = o->sceneBox();
+    EXPECT_NEAR(b.min.y, 0, 1e-5);
+    EXPECT_NEAR(b.max.x, 5, 1e-5);
+    o->moveBy({1, 2, 3});
+    EXPECT_EQ(o->transform.translationPart().z, 3);
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <functional>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -219,6 +220,23 @@ TEST(Plane8, TwoBlurPassesGiveTheSquareBoxBlurInPlace)
     EXPECT_EQ(out.pixel(30, 30), 255);
 }
 
+TEST(Plane8, BlockSummaryOfCoverage)
+{
+    std::mt19937 rng(23);
+    for (int w : {48, 160, 40}) {
+        Plane8 p = blockyPlane(w / 16 * 16, 64, rng);
+        if (w % 16) { // a partial block column is ignored
+            Plane8 wider(w, 64);
+            wider.fill(9);
+            for (int y = 0; y < 64; y++)
+                std::memcpy(wider.row(y), p.row(y), size_t(p.width));
+            EXPECT_EQ(wider.blockSummary(), exactSummary(p));
+        } else {
+            EXPECT_EQ(p.blockSummary(), exactSummary(p));
+        }
+    }
+}
+
 TEST(Plane8, Blur2RejectsBadArguments)
 {
     Plane8 src(32, 32), dst, ds, summary(2, 2), wrong(1, 2), odd(24, 32);
@@ -279,4 +297,30 @@ TEST(Plane8, Blur2HairModeMarksThinRunsOnly)
     omp_set_num_threads(saved);
     EXPECT_EQ(single, two);
     EXPECT_EQ(d1, d2);
+}
+
+TEST(Plane8, BlurAndThresholdMoveAStraightEdgeByTheDistance)
+{
+    // Square [20, 44) shrunk by 1.5 pixels: the first pixel kept on each side
+    // has its centre 1.5 pixels inside the edge line.
+    Plane1 region(64, 64);
+    region.fill(0);
+    for (int y = 20; y < 44; y++)
+        for (int x = 20; x < 44; x++)
+            region.setPixel(x, y, true);
+    Plane8 cov, t, ts, blurred, bs;
+    cov.fromPlane1(region);
+    const ThresholdScale p = ThresholdScaleFromWinsize(1.5f, 1.0f);
+    Plane8::blur2(p.win, 0, true, cov, t, region.blockSummary(), false, ts);
+    ts.edgeReduce(255, true, true);
+    ts.edgeReduce(0, true, true);
+    Plane8::blur2(p.win, 0, true, t, blurred, ts, false, bs);
+    Plane1 inner;
+    inner.fromPlane8(blurred, p.threshold, false);
+    for (int i = 0; i < 64; i++) {
+        EXPECT_EQ(inner.pixel(i, 32), i >= 21 && i < 43) << i; // left and right edges
+        EXPECT_EQ(inner.pixel(32, i), i >= 21 && i < 43) << i; // top and bottom edges
+    }
+    EXPECT_FALSE(inner.pixel(21, 21)); // corners are rounded off
+    EXPECT_TRUE(inner.pixel(26, 26));
 }

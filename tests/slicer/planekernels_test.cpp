@@ -2,6 +2,7 @@
 #include "slicer/rasterkernels.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -114,4 +115,76 @@ TEST(RasterKernels, BlurStripMatchesScalar)
         rk::blurStripSse2(a);
         EXPECT_EQ(d1, d2) << "win " << win << " rows " << rows;
     }
+}
+
+TEST(RasterKernels, HairCountersMatchScalar)
+{
+    std::mt19937 rng(6);
+    for (int round = 0; round < 30; round++) {
+        const int rows = 1 + int(rng() % 80);
+        // Smooth random columns so that runs of many lengths occur.
+        std::vector<uchar> avg(size_t(rows) * 16);
+        for (int c = 0; c < 16; c++) {
+            int v = int(rng() % 256);
+            for (int i = 0; i < rows; i++) {
+                v = qBound(0, v + int(rng() % 81) - 40, 255);
+                avg[size_t(16 * i + c)] = uchar(v);
+            }
+        }
+        rk::HairCounters h1{45, 75, uchar(2 + rng() % 4), uchar(6 + rng() % 8), {}, {}};
+        for (int c = 0; c < 16; c++) {
+            h1.inRun[c] = rng() % 2 ? 0xFF : 0;
+            h1.count[c] = h1.inRun[c] ? uchar(1 + rng() % (h1.upperBound + 1)) : 0;
+        }
+        rk::HairCounters h2 = h1;
+        QVector<quint32> m1, m2;
+        rk::hairScanScalar(avg.data(), rows, 100, h1, m1);
+        rk::hairScanSse2(avg.data(), rows, 100, h2, m2);
+        EXPECT_EQ(m1, m2) << "round " << round;
+        EXPECT_EQ(0, std::memcmp(h1.inRun, h2.inRun, 16));
+        EXPECT_EQ(0, std::memcmp(h1.count, h2.count, 16));
+        if (round == 0) {
+            EXPECT_FALSE(m1.isEmpty());
+        }
+    }
+}
+
+TEST(RasterKernels, BlurStripRowAveragesAreTheUntransposedOutput)
+{
+    std::mt19937 rng(8);
+    const int rows = 48, stride = 32;
+    const auto src = randomBytes(rng, stride * rows);
+    std::vector<uchar> d1(size_t(rows) * 16), d2(d1), avg1(d1.size()), avg2(d1.size());
+    rk::StripArgs a{src.data(), stride, 0, rows, 0, 255, 0, rows, 5, d1.data(), rows, avg1.data()};
+    rk::blurStripScalar(a);
+    a.dst = d2.data();
+    a.rowAverages = avg2.data();
+    rk::blurStripSse2(a);
+    EXPECT_EQ(avg1, avg2);
+    for (int y = 0; y < rows; y++)
+        for (int c = 0; c < 16; c++)
+            ASSERT_EQ(avg2[size_t(16 * y + c)], d2[size_t(c * rows + y)]);
+}
+
+TEST(RasterKernels, OffsetRowsMatchScalar)
+{
+    std::mt19937 rng(9);
+    for (int words : {1, 2, 3, 4, 5, 7, 8, 9, 13, 20})
+        for (int density : {10, 50, 90})
+            for (char op : {'a', 'A', 'o', 'O'}) {
+                std::vector<uchar> rows[3];
+                for (auto &r : rows) {
+                    r.resize(size_t(4 * words));
+                    for (auto &b : r) {
+                        uchar v = 0;
+                        for (int i = 0; i < 8; i++)
+                            v |= uchar((int(rng() % 100) < density) << i);
+                        b = v;
+                    }
+                }
+                std::vector<uchar> a(size_t(4 * words)), b(a);
+                rk::offsetRowScalar(op, rows[0].data(), rows[1].data(), rows[2].data(), a.data(), words);
+                rk::offsetRowSse2(op, rows[0].data(), rows[1].data(), rows[2].data(), b.data(), words);
+                ASSERT_EQ(a, b) << op << " words " << words << " density " << density;
+            }
 }
