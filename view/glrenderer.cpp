@@ -33,7 +33,10 @@ void glChk(const char *label)
         throw QString("glChk() error:%1 at:%2").arg(e).arg(label);
 }
 
-GLRenderer::GLRenderer() = default;
+GLRenderer::GLRenderer()
+{
+    initViewResources();
+}
 
 GLRenderer::~GLRenderer()
 {

@@ -1,0 +1,328 @@
+#include "toolpath/shellsteps.h"
+
+#include "params/slicerparams.h"
+#include "rasterfixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <omp.h>
+
+namespace {
+
+const float P = widthInPixels();
+
+ShellStepsResult runShells(const Plane8 &cov, const SlicerParams &sp)
+{
+    ShellStepsResult r;
+    OffsetScratch s;
+    shellSteps(cov, sp, r, s);
+    return r;
+}
+
+PathList ofType(const PathList &l, int type)
+{
+    PathList out;
+    for (const PolyLine &p : l)
+        if (p.type == type)
+            out.append(p);
+    return out;
+}
+
+// Outline of `type` that encloses (cx, cy): the crossing pair around cx.
+bool edgesAround(const PathList &outlines, float cx, float y, float *left, float *right)
+{
+    for (const PolyLine &o : outlines) {
+        const QVector<float> xs = crossingsAtY(o, y);
+        for (int i = 0; i + 1 < xs.size(); i += 2)
+            if (xs[i] < cx && xs[i + 1] > cx) {
+                *left = xs[i];
+                *right = xs[i + 1];
+                return true;
+            }
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(ShellSteps, SquareLoopsLieWholeWidthsInside)
+{
+    Plane8 cov = emptyCoverage(256, 256);
+    paintRect(cov, 64, 64, 192, 192);
+    SlicerParams sp;
+    sp.VShellCnt = 3;
+    const ShellStepsResult r = runShells(cov, sp);
+    const PathList per = ofType(r.outlines, Perimeter), loops = ofType(r.outlines, Loop);
+    ASSERT_EQ(per.size(), 1);
+    EXPECT_TRUE(per[0].closed);
+    EXPECT_TRUE(r.hairs.isEmpty());
+    // Shell s has its centre line (s + 0.5) widths inside, on every straight side.
+    for (float y : {90.0f, 128.0f, 170.0f}) {
+        float l, rr;
+        ASSERT_TRUE(edgesAround(per, 128, y, &l, &rr));
+        EXPECT_NEAR(l, 64 + 0.5f * P, 0.05f * P) << y;
+        EXPECT_NEAR(rr, 192 - 0.5f * P, 0.05f * P) << y;
+        for (int s = 1; s <= 2; ++s) {
+            PathList one;
+            for (const PolyLine &o : loops) {
+                float a, b;
+                if (edgesAround({o}, 128, y, &a, &b) && std::fabs(a - (64 + (s + 0.5f) * P)) < P / 2)
+                    one.append(o);
+            }
+            ASSERT_EQ(one.size(), 1) << "loop " << s;
+            ASSERT_TRUE(edgesAround(one, 128, y, &l, &rr));
+            EXPECT_NEAR(l, 64 + (s + 0.5f) * P, 0.05f * P) << s;
+            EXPECT_NEAR(rr, 192 - (s + 0.5f) * P, 0.05f * P) << s;
+        }
+    }
+    EXPECT_EQ(loops.size(), 2);
+    // The infill region starts half a width inside the last loop.
+    EXPECT_FALSE(r.infill.pixel(64 + int(3.0f * P) - 1, 128));
+    EXPECT_TRUE(r.infill.pixel(64 + int(3.0f * P) + 1, 128));
+    EXPECT_TRUE(r.infill.pixel(128, 128));
+}
+
+TEST(ShellSteps, CirclePerimeterRadius)
+{
+    Plane8 cov = emptyCoverage(256, 256);
+    paintCircle(cov, 128.3f, 127.6f, 70);
+    SlicerParams sp;
+    sp.VShellCnt = 2;
+    const ShellStepsResult r = runShells(cov, sp);
+    const PathList per = ofType(r.outlines, Perimeter);
+    ASSERT_EQ(per.size(), 1);
+    double sum = 0, worst = 0;
+    for (const PolyPoint &q : per[0].pts) {
+        const double d = std::hypot(q.x - 128.3, q.y - 127.6) - (70 - 0.5 * P);
+        sum += d;
+        worst = std::max(worst, std::fabs(d));
+    }
+    EXPECT_NEAR(sum / per[0].size(), 0.0, 0.05 * P);
+    EXPECT_LT(worst, 0.15 * P);
+    EXPECT_GT(per[0].area(), 0);  // outer outlines run counter-clockwise
+}
+
+TEST(ShellSteps, OneWidthWallBecomesOneOuterHair)
+{
+    // Vertical and horizontal walls one extrusion width thick.
+    for (bool vertical : {true, false}) {
+        Plane8 cov = emptyCoverage(256, 256);
+        if (vertical)
+            paintRect(cov, 100, 40, 100 + P, 200);
+        else
+            paintRect(cov, 40, 100, 200, 100 + P);
+        SlicerParams sp;
+        const ShellStepsResult r = runShells(cov, sp);
+        ASSERT_EQ(r.hairs.size(), 1) << vertical;
+        const PolyLine &h = r.hairs[0];
+        EXPECT_EQ(h.type, int(OuterHair));
+        EXPECT_FALSE(h.closed);
+        ASSERT_EQ(h.w.size(), h.pts.size());
+        for (int i = 0; i < h.size(); ++i) {
+            const float across = vertical ? h.pts[i].x : h.pts[i].y;
+            EXPECT_NEAR(across, 100 + P / 2, 0.2f);
+            EXPECT_NEAR(h.w[i], P, 0.2f * P);
+        }
+        EXPECT_GT(h.length(), 150);
+        EXPECT_TRUE(r.outlines.isEmpty());
+        EXPECT_EQ(countSet(r.infill), 0);
+    }
+}
+
+TEST(ShellSteps, SlantedWallHairKeepsItsWidth)
+{
+    for (float deg : {30.0f, 45.0f, 70.0f}) {
+        const float a = deg * 3.14159265f / 180, ux = std::cos(a), uy = std::sin(a);
+        const float cx = 128, cy = 128;
+        Plane8 cov = emptyCoverage(256, 256);
+        paint(cov, [=](float x, float y) {
+            const float along = (x - cx) * ux + (y - cy) * uy;
+            const float across = -(x - cx) * uy + (y - cy) * ux;
+            return std::fabs(along) < 80 && std::fabs(across) < P / 2;
+        });
+        const ShellStepsResult r = runShells(cov, SlicerParams());
+        ASSERT_EQ(r.hairs.size(), 1) << deg;
+        const PolyLine &h = r.hairs[0];
+        EXPECT_GT(h.length(), 130) << deg;
+        for (int i = 0; i < h.size(); ++i) {
+            const float across = -(h.pts[i].x - cx) * uy + (h.pts[i].y - cy) * ux;
+            const float along = (h.pts[i].x - cx) * ux + (h.pts[i].y - cy) * uy;
+            // The end caps cut the row runs short, which pulls the last
+            // vertex sideways by up to half the width.
+            EXPECT_NEAR(across, 0, std::fabs(along) < 75 ? 0.3f : P / 2) << deg << " along " << along;
+            if (std::fabs(along) < 70) {
+                EXPECT_NEAR(h.w[i], P, 0.2f * P) << deg;
+            }
+        }
+        EXPECT_TRUE(r.outlines.isEmpty()) << deg;
+    }
+}
+
+TEST(ShellSteps, ThreeWidthWallGetsInnerHairDownTheMiddle)
+{
+    Plane8 cov = emptyCoverage(256, 256);
+    paintRect(cov, 100, 40, 100 + 3 * P, 200);
+    SlicerParams sp;
+    sp.VShellCnt = 2;
+    const ShellStepsResult r = runShells(cov, sp);
+    const PathList per = ofType(r.outlines, Perimeter);
+    ASSERT_EQ(per.size(), 1);
+    float l, rr;
+    ASSERT_TRUE(edgesAround(per, 100 + 1.5f * P, 120, &l, &rr));
+    EXPECT_NEAR(l, 100 + 0.5f * P, 0.05f * P);
+    EXPECT_NEAR(rr, 100 + 2.5f * P, 0.05f * P);
+    const PathList inner = ofType(r.hairs, InnerHair);
+    ASSERT_EQ(inner.size(), 1);
+    EXPECT_TRUE(ofType(r.hairs, OuterHair).isEmpty());
+    EXPECT_GT(inner[0].length(), 100);
+    for (int i = 0; i < inner[0].size(); ++i) {
+        EXPECT_NEAR(inner[0].pts[i].x, 100 + 1.5f * P, 0.25f);
+        // The hair tapers where the wall's ends round off; in between it
+        // fills the gap between the perimeter's sides.
+        if (inner[0].pts[i].y > 60 && inner[0].pts[i].y < 180) {
+            EXPECT_NEAR(inner[0].w[i], P, 0.2f * P);
+        }
+    }
+    // Nothing else covers the middle.
+    for (const PolyLine &o : ofType(r.outlines, Loop))
+        EXPECT_LT(std::fabs(o.area()), minOutlineArea(P) * 4);
+    EXPECT_EQ(countSet(r.infill), 0);
+}
+
+TEST(ShellSteps, HairSwitchesAndDegenerateInput)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 20, 20, 20 + P, 110);        // a one-width wall
+    paintRect(cov, 60, 20, 60 + 3 * P, 110);    // a three-width wall
+    SlicerParams sp;
+    sp.OuterHair = false;
+    sp.InnerHair = false;
+    EXPECT_TRUE(runShells(cov, sp).hairs.isEmpty());
+
+    // VShellCnt 1: a perimeter and no loops.
+    SlicerParams one;
+    one.VShellCnt = 1;
+    Plane8 sq = emptyCoverage(128, 128);
+    paintRect(sq, 30, 30, 90, 90);
+    const ShellStepsResult r1 = runShells(sq, one);
+    EXPECT_EQ(ofType(r1.outlines, Perimeter).size(), 1);
+    EXPECT_TRUE(ofType(r1.outlines, Loop).isEmpty());
+
+    // Empty planes, a speck, a region touching the border, odd parameters.
+    SlicerParams odd;
+    odd.VShellOffset = 1;      // asks for an outward step the blur cannot make
+    odd.VShellCnt = -2;
+    odd.LoopFillOverlap = -5;
+    Plane8 edge = emptyCoverage(64, 64);
+    paintRect(edge, 0, 0, 64, 30);
+    edge.data[50 * 64 + 50] = 255;
+    SlicerParams huge;
+    huge.VShellCnt = 1000000;  // stops once the region is used up
+    for (const SlicerParams &p : {SlicerParams(), odd, huge}) {
+        for (const Plane8 *pl : {&edge}) {
+            ShellStepsResult r;
+            OffsetScratch s;
+            EXPECT_NO_THROW(shellSteps(*pl, p, r, s));
+            for (const PolyLine &o : r.outlines)
+                for (const PolyPoint &q : o.pts)
+                    EXPECT_TRUE(q.x >= -1 && q.x <= 65 && q.y >= -1 && q.y <= 65);
+        }
+        ShellStepsResult r;
+        OffsetScratch s;
+        EXPECT_NO_THROW(shellSteps(emptyCoverage(32, 32), p, r, s));
+        EXPECT_TRUE(r.outlines.isEmpty());
+        EXPECT_EQ(countSet(r.infill), 0);
+    }
+}
+
+TEST(ShellSteps, RepairCornersSharpensRoundedCorners)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 30, 30, 98, 98);
+    SlicerParams sp;
+    sp.VShellCnt = 1;
+    sp.RepairCorners = true;
+    const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+    ASSERT_EQ(per.size(), 1);
+    // Every corner of the perimeter is back at the square's corner.
+    const float in = 0.5f * P;
+    for (PolyPoint c : {PolyPoint(30 + in, 30 + in), PolyPoint(98 - in, 30 + in),
+                        PolyPoint(98 - in, 98 - in), PolyPoint(30 + in, 98 - in)}) {
+        float best = 1e9f;
+        for (const PolyPoint &q : per[0].pts)
+            best = std::min(best, std::hypot(q.x - c.x, q.y - c.y));
+        EXPECT_LT(best, 0.3f);
+    }
+}
+
+TEST(ShellSteps, LoopFillOverlapMovesTheInfillEdge)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 20, 20, 108, 108);
+    auto leftEdge = [](const Plane1 &m) {
+        for (int x = 0; x < m.width; ++x)
+            if (m.pixel(x, 64))
+                return x;
+        return -1;
+    };
+    SlicerParams sp;
+    const int base = leftEdge(runShells(cov, sp).infill);
+    ASSERT_GT(base, 20);
+    for (int overlap : {-2, 1, 3}) {
+        sp.LoopFillOverlap = overlap;  // thirds of a width = pixels; positive grows
+        EXPECT_EQ(leftEdge(runShells(cov, sp).infill), base - overlap) << overlap;
+    }
+}
+
+TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
+{
+    // A block with a one-width fin standing out of it, and a pointed tab.
+    Plane8 cov = emptyCoverage(256, 256);
+    paintRect(cov, 40, 40, 120, 120);
+    paintRect(cov, 120, 78, 200, 78 + P);
+    paint(cov, [](float x, float y) { return y > 120 && y < 190 && std::fabs(x - 80) < (190 - y) * 0.12f; });
+    const ShellStepsResult r = runShells(cov, SlicerParams());
+    const PathList outer = ofType(r.hairs, OuterHair);
+    ASSERT_GE(outer.size(), 2);
+    bool fin = false, tip = false;
+    for (const PolyLine &h : outer) {
+        fin |= h.pts.first().y > 77 && h.pts.first().y < 82 && h.length() > 60;
+        // The tab is thinner than the half step's blur window for its last 20 pixels.
+        tip |= std::fabs(h.pts.first().x - 80) < 1 && h.length() > 12;
+    }
+    EXPECT_TRUE(fin);
+    EXPECT_TRUE(tip);
+    // No outline passes closer to a hair than the two half widths (where a
+    // hair tapers out to nothing it may end at a loop's tip).
+    for (const PolyLine &h : r.hairs)
+        for (int i = 0; i < h.size(); ++i)
+            if (h.w[i] >= P / 2) {
+                for (PolyLine o : r.outlines) {
+                    o.openLoop();  // sample the segments, not only the vertices
+                    for (const PolyPoint &q : o.splitLongSegs(0.5f).pts)
+                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y), (h.w[i] + P) / 2 - 0.5f);
+                }
+            }
+}
+
+TEST(ShellSteps, SameResultForAnyThreadCount)
+{
+    Plane8 cov = emptyCoverage(512, 256);
+    for (int i = 0; i < 6; ++i)
+        paintCircle(cov, 50 + 80 * i, 128, 20 + 6 * i);
+    paintRect(cov, 20, 20, 480, 20 + P);
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const ShellStepsResult a = runShells(cov, SlicerParams());
+    omp_set_num_threads(3);
+    const ShellStepsResult b = runShells(cov, SlicerParams());
+    omp_set_num_threads(before);
+    ASSERT_EQ(a.outlines.size(), b.outlines.size());
+    for (int i = 0; i < a.outlines.size(); ++i)
+        EXPECT_EQ(a.outlines[i].pts, b.outlines[i].pts);
+    ASSERT_EQ(a.hairs.size(), b.hairs.size());
+    for (int i = 0; i < a.hairs.size(); ++i)
+        EXPECT_EQ(a.hairs[i].pts, b.hairs[i].pts);
+    EXPECT_TRUE(a.infill == b.infill);
+}

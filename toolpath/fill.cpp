@@ -1,0 +1,278 @@
+#include "toolpath/fill.h"
+
+#include "params/slicerparams.h"
+#include "slicer/plane8.h"
+#include "toolpath/hairdetect.h"
+#include "toolpath/shellsteps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr double kDegToRad = 0.017453292;
+constexpr float kMinSpacing = 0.25f;
+constexpr int kMaxThickness = 64;
+
+struct Run {
+    PolyPoint a, b;
+};
+
+// Clips the segment a + t (b - a), t in [0, 1], to [0, w] x [0, h].
+bool clipToRect(double ax, double ay, double bx, double by, double w, double h, double &t0, double &t1)
+{
+    t0 = 0;
+    t1 = 1;
+    const double dx = bx - ax, dy = by - ay;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {ax, w - ax, ay, h - ay};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const double r = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, r);
+        else
+            t1 = std::min(t1, r);
+    }
+    return t0 < t1;
+}
+
+// Walks the pixels the segment a -> b crosses (exact grid traversal) and
+// collects the runs of region pixels, each from where the line enters its
+// first region pixel to where it leaves its last one.
+void scanLine(const Plane1 &region, double ax, double ay, double bx, double by, float minRun,
+              std::vector<Run> &runs)
+{
+    const int W = region.width, H = region.height;
+    double t0, t1;
+    if (W <= 0 || H <= 0 || !clipToRect(ax, ay, bx, by, W, H, t0, t1))
+        return;
+    const double dx = bx - ax, dy = by - ay;
+    const double len = std::hypot(dx, dy);
+    if (!(len > 0))
+        return;
+    // Start inside the first pixel the clipped line touches.
+    const double tm = t0 + std::min(1e-9, (t1 - t0) * 0.5);
+    int x = std::clamp(int(std::floor(ax + tm * dx)), 0, W - 1);
+    int y = std::clamp(int(std::floor(ay + tm * dy)), 0, H - 1);
+    const int sx = dx > 0 ? 1 : dx < 0 ? -1 : 0;
+    const int sy = dy > 0 ? 1 : dy < 0 ? -1 : 0;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double tdx = sx ? 1.0 / std::fabs(dx) : inf;
+    const double tdy = sy ? 1.0 / std::fabs(dy) : inf;
+    double tnx = sx > 0 ? (x + 1 - ax) / dx : sx < 0 ? (x - ax) / dx : inf;
+    double tny = sy > 0 ? (y + 1 - ay) / dy : sy < 0 ? (y - ay) / dy : inf;
+    double tEnter = t0;
+    bool inRun = false;
+    double runStart = 0;
+    auto emit = [&](double ts, double te) {
+        if ((te - ts) * len > minRun)
+            runs.push_back({PolyPoint(float(ax + ts * dx), float(ay + ts * dy)),
+                            PolyPoint(float(ax + te * dx), float(ay + te * dy))});
+    };
+    double tExit = t0;
+    for (;;) {
+        tExit = std::min({tnx, tny, t1});
+        const bool in = region.pixel(x, y);
+        if (in && !inRun) {
+            inRun = true;
+            runStart = tEnter;
+        } else if (!in && inRun) {
+            inRun = false;
+            emit(runStart, tEnter);
+        }
+        if (tExit >= t1)
+            break;
+        if (tnx <= tny) {
+            x += sx;
+            tnx += tdx;
+        } else {
+            y += sy;
+            tny += tdy;
+        }
+        if (x < 0 || x >= W || y < 0 || y >= H)
+            break;
+        tEnter = tExit;
+    }
+    if (inRun)
+        emit(runStart, tExit);
+}
+
+// Line k of one family: O + k spacing v + offset v, from -R u to +R u.
+struct Family {
+    double ox, oy, ux, uy, vx, vy, R;
+    int n;
+};
+
+Family makeFamily(const Plane1 &region, double theta, float spacing)
+{
+    Family f;
+    const std::int64_t w = region.width, h = region.height;
+    f.R = std::sqrt(double(w * w + h * h)) / 2;
+    f.n = int(std::ceil(f.R / spacing));
+    f.ox = (w - 2) / 2.0;
+    f.oy = (h - 2) / 2.0;
+    f.ux = std::cos(theta);
+    f.uy = std::sin(theta);
+    f.vx = -f.uy;
+    f.vy = f.ux;
+    return f;
+}
+
+void scanFamilyLine(const Plane1 &region, const Family &f, double off, float minRun, std::vector<Run> &runs)
+{
+    const double cx = f.ox + off * f.vx, cy = f.oy + off * f.vy;
+    scanLine(region, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs);
+}
+
+} // namespace
+
+int infillDirections(int infillType)
+{
+    return infillType >= 1 && infillType <= 3 ? infillType : 0;
+}
+
+int layerAngle(float base, float inc, int layerIndex)
+{
+    const double a = double(inc) * layerIndex + double(base);
+    if (!std::isfinite(a))
+        return 0;
+    return int(std::trunc(std::clamp(a, -1e9, 1e9)));
+}
+
+void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
+                 int directions, int thickness, float subSpacing, float minRun)
+{
+    if (directions <= 0 || !(spacing > 0) || !std::isfinite(spacing) || !std::isfinite(angleDeg)
+        || region.width <= 0 || region.height <= 0)
+        return;
+    spacing = std::max(spacing, kMinSpacing);
+    directions = std::min(directions, 8);
+    const int T = std::clamp(thickness, 1, kMaxThickness);
+    if (!std::isfinite(subSpacing))
+        subSpacing = 0;
+    const double step = 3.14159265358979323846 / directions;
+    std::vector<Run> runs;
+    for (int j = 0; j < directions; ++j) {
+        const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
+        for (int k = -f.n; k <= f.n; ++k) {
+            for (int m = 0; m < T; ++m) {
+                const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
+                runs.clear();
+                scanFamilyLine(region, f, off, minRun, runs);
+                for (const Run &r : runs) {
+                    PolyLine pl(type);
+                    pl.pts = {r.a, r.b};
+                    pool.append(pl);
+                }
+            }
+        }
+    }
+}
+
+void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
+                   float minLen, float twoP)
+{
+    if (!(spacing > 0) || !std::isfinite(spacing) || !std::isfinite(angleDeg) || region.width <= 0
+        || region.height <= 0)
+        return;
+    spacing = std::max(spacing, kMinSpacing);
+    const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
+    PathList built;
+    // Paths that took a run of the previous line: the only ones a run may
+    // join, so a run never bridges to a line further back or to its own line.
+    std::vector<int> prevLine, thisLine;
+    std::vector<Run> runs;
+    for (int k = -f.n; k <= f.n; ++k) {
+        runs.clear();
+        scanFamilyLine(region, f, k * double(spacing), minLen, runs);
+        if (k & 1) {
+            std::reverse(runs.begin(), runs.end());
+            for (Run &r : runs)
+                std::swap(r.a, r.b);
+        }
+        thisLine.clear();
+        for (const Run &r : runs) {
+            int best = -1;
+            float bestD = twoP;
+            for (int idx : prevLine) {
+                const PolyPoint e = built[idx].pts.last();
+                const float d = std::fabs(e.x - r.a.x) + std::fabs(e.y - r.a.y);
+                if (d < bestD && std::find(thisLine.begin(), thisLine.end(), idx) == thisLine.end()) {
+                    bestD = d;
+                    best = idx;
+                }
+            }
+            if (best < 0) {
+                PolyLine pl(type);
+                built.append(pl);
+                best = built.size() - 1;
+            }
+            built[best].pts.append(r.a);
+            built[best].pts.append(r.b);
+            thisLine.push_back(best);
+        }
+        prevLine.swap(thisLine);
+    }
+    pool.append(built);
+}
+
+void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
+                      OffsetScratch &s)
+{
+    if (shellRegion.width <= 0 || shellRegion.height <= 0)
+        return;
+    const float p = widthInPixels();
+    const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
+    Plane8 cov, summary;
+    cov.fromPlane1(shellRegion);
+    blockSummary8(cov, summary);
+    HairDetector det;
+    det.p = p;
+    for (int k = 0; k < 10000; ++k) {
+        const bool half = k == 0;
+        s.before = cov;
+        offsetCoverage(cov, summary, half ? 0.5f * p : p, half ? 1.0f : 0.5f, s);
+        det.consts = half ? HairConstsA : HairConstsB;
+        det.coveredWidth = half ? 0.0f : p;
+        const float maxRun = (det.consts.maxWidth - p) * 1.4143f;
+        HairMarkers markers;
+        thinRunMarkers(s.before, cov, true, maxRun, markers);
+        hairDetect0(det, cov.width, cov.height, markers);
+        PathList hairs;
+        thinRunMarkers(s.before, cov, false, maxRun, markers);
+        hairDetect1(det, markers, hairs, HShell);
+        if (!hairs.isEmpty()) {
+            hairMasking(cov, hairs, 3.0f);
+            blockSummary8(cov, summary);
+            pool.append(hairs);
+        }
+        if (!anyInside(cov))
+            break;
+        // The region after each step ends on the centre line of the next ring.
+        pool.append(traceOutlines(cov, summary, pp, HShell, minOutlineArea(p), s));
+    }
+}
+
+void fillLayer(int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
+               const Plane1 &shellRegion, const PathList &outlines, PathList &pool)
+{
+    const float p = widthInPixels();
+    const int d = infillDirections(sp.InfillType);
+    if (d > 0 && sp.InfillDensity > 0)
+        patternFill(pool, infillRegion, Infill, p / sp.InfillDensity,
+                    float(layerAngle(sp.InfillAngle, sp.InfillAngleInc, layerIndex)), d,
+                    sp.InfillThickness, p * sp.eFactor(Infill), 2 * p);
+    if (sp.HShellType == 0 && sp.HShellDensity > 0)
+        shellLineFill(pool, shellRegion, HShell, p / sp.HShellDensity,
+                      float(layerAngle(sp.HShellAngle, sp.HShellAngleInc, layerIndex)),
+                      sp.HShellMinLineLen * p, 2 * p);
+    pool.append(outlines);
+}

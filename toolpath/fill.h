@@ -1,0 +1,49 @@
+#pragma once
+// Infill and horizontal-shell fills of one layer's regions.
+//
+// Regions are Plane1 masks of the layer raster with set bit = inside; paths
+// are in raster units (pixel (x, y) covers [x, x + 1) x [y, y + 1)).
+// p = one extrusion width in pixels (about 3.003).
+#include "slicer/plane1.h"
+#include "toolpath/polyline.h"
+
+struct SlicerParams;
+struct OffsetScratch;
+
+// Line directions of an InfillType: 0 Disabled, 1 lines, 2 square grid,
+// 3 triangle grid; anything else draws nothing.
+int infillDirections(int infillType);
+// trunc(inc × layerIndex + base) in whole degrees (toward zero).
+int layerAngle(float base, float inc, int layerIndex);
+
+// Lines of `directions` families (directions × (180 / directions) degrees
+// apart, the first at angleDeg), `spacing` pixels apart, laid over the whole
+// plane around ((w - 2) / 2, (h - 2) / 2). Every run of region pixels along a
+// line longer than minRun becomes one open two-point path of `type`, with its
+// ends on the borders of the first and last region pixel crossed. With
+// thickness >= 2 each line is a bundle of that many lines subSpacing apart,
+// centred on it. Nothing for directions <= 0 or a spacing that is not a
+// positive number; spacings below a quarter pixel count as a quarter pixel.
+void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
+                 int directions, int thickness, float subSpacing, float minRun);
+
+// Horizontal-shell lines: one direction, successive lines alternating in
+// direction; runs not longer than minLen are dropped; a run whose start lies
+// within twoP (Manhattan) of the end of a path that took a run of the
+// previous line is appended to the nearest such path, else starts a new one.
+void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
+                   float minLen, float twoP);
+
+// Concentric horizontal shells (HShellType 1): the shell region shrunk by
+// half a width, then by whole widths until nothing is left (at most 10000
+// steps), each step's outline traced as HShell paths, with hair detection
+// on every step (its hairs are HShell paths with widths). Appends to pool.
+void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
+                      OffsetScratch &scratch);
+
+// The per-layer fill of layer `layerIndex`: infill lines over infillRegion,
+// parallel shell lines over shellRegion (HShellType 0; concentric shells come
+// from concentricShells), then `outlines` (perimeter and loops) as they are.
+// Hairs are left to the caller. Safe to run on several layers in parallel.
+void fillLayer(int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
+               const Plane1 &shellRegion, const PathList &outlines, PathList &pool);

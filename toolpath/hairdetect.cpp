@@ -1,0 +1,321 @@
+#include "toolpath/hairdetect.h"
+
+#include "slicer/plane8.h"
+#include "toolpath/shellsteps.h"
+
+#include <algorithm>
+#include <cmath>
+
+const HairConsts HairConstsA = {45u | 75u << 8 | 4u << 16 | 10u << 24, 3.91f, 7.62f};
+const HairConsts HairConstsB = {45u | 75u << 8 | 6u << 16 | 14u << 24, 7.22f, 9.99f};
+
+namespace {
+
+constexpr float kLinkReach = 2.0f;       // Chebyshev distance between linked points
+constexpr float kSimplifyTolerance = 1.2f;
+constexpr int kCell = 32;
+
+// Where the 128 level crosses between two pixel centres c0 (value a) and
+// c0 + 1 (value b), given a and b on opposite sides of it.
+float crossing(float c0, int a, int b)
+{
+    return c0 + float(128 - a) / float(b - a);
+}
+
+} // namespace
+
+quint32 packThinRun(float farEdge, float width, int rowInGroup)
+{
+    const int pos = int(std::lround(farEdge * 4));
+    const int w = std::clamp(int(std::lround(width * 16)), 1, 255);
+    return quint32(quint16(qint16(pos))) | quint32(w) << 16 | quint32(rowInGroup & 0xFF) << 24;
+}
+
+PolyPoint thinRunPoint(quint32 marker, int group, float *width)
+{
+    const float pos = float(qint16(quint16(marker & 0xFFFF))) / 4;
+    const float w = float((marker >> 16) & 0xFF) / 16;
+    if (width)
+        *width = w;
+    return PolyPoint(pos - w / 2, float(16 * group + int(marker >> 24)) + 0.5f);
+}
+
+void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
+                    HairMarkers &out)
+{
+    const int W = before.width, H = before.height;
+    // Along the pass: `len` pixels per line, `lines` lines.
+    const int len = columnPass ? H : W;
+    const int lines = columnPass ? W : H;
+    out.clear();
+    out.resize((lines + 15) / 16);
+    if (after.width != W || after.height != H || W <= 0 || H <= 0 || !(maxRun > 0))
+        return;
+    auto at = [&](const Plane8 &pl, int along, int line) -> int {
+        return columnPass ? pl.data[along * W + line] : pl.data[line * W + along];
+    };
+    // Longest run across that still matters for the squareness test.
+    const int crossCap = int(std::ceil(maxRun * 2)) + 2;
+    const float maxPos = 8191.0f;
+    // Uniform 16 x 16 blocks are skipped whole: all-0 blocks hold no run,
+    // and an all-255 block makes its run too long to be thin anyway.
+    Plane8 summary;
+    const bool blocks = W % 16 == 0 && H % 16 == 0;
+    if (blocks)
+        blockSummary8(before, summary);
+    const int sw = W / 16;
+    auto block = [&](int along, int line) -> int {
+        if (!blocks || (along & 15))
+            return 128;
+        return columnPass ? summary.data[(along >> 4) * sw + (line >> 4)]
+                          : summary.data[(line >> 4) * sw + (along >> 4)];
+    };
+    for (int line = 0; line < lines; ++line) {
+        int i = 0;
+        while (i < len) {
+            if (block(i, line) == 0) {
+                i += 16;
+                continue;
+            }
+            if (at(before, i, line) < 128) {
+                ++i;
+                continue;
+            }
+            const int i0 = i;
+            while (i < len) {
+                if (block(i, line) == 255)
+                    i += 16;
+                else if (at(before, i, line) >= 128)
+                    ++i;
+                else
+                    break;
+            }
+            const int i1 = i;  // run [i0, i1)
+            if (i1 - i0 > maxRun + 2)
+                continue;
+            const int va = i0 > 0 ? at(before, i0 - 1, line) : 0;
+            const int vb = i1 < len ? at(before, i1, line) : 0;
+            const float e0 = crossing(float(i0) - 0.5f, va, at(before, i0, line));
+            const float e1 = crossing(float(i1) - 0.5f, at(before, i1 - 1, line), vb);
+            const float width = e1 - e0;
+            if (!(width > 0) || width > maxRun || e1 > maxPos)
+                continue;
+            bool survives = false;
+            for (int k = i0; k < i1 && !survives; ++k)
+                survives = at(after, k, line) >= 128;
+            if (survives)
+                continue;
+            // Squareness: the run across the other axis through the middle.
+            const int mid = std::clamp(int(std::floor((e0 + e1) * 0.5f)), i0, i1 - 1);
+            int cross = 1;
+            for (int l = line - 1; l >= 0 && cross <= crossCap && at(before, mid, l) >= 128; --l)
+                ++cross;
+            for (int l = line + 1; l < lines && cross <= crossCap && at(before, mid, l) >= 128; ++l)
+                ++cross;
+            const int along = i1 - i0;
+            // Ties go to the row pass so that a run is recorded once.
+            if (columnPass ? !(along < cross) : !(along <= cross))
+                continue;
+            out[line >> 4].append(packThinRun(e1, width, line & 15));
+        }
+    }
+}
+
+void HairDetector::reset(int planeWidth, int planeHeight)
+{
+    cellsX = std::max(1, (planeWidth + kCell - 1) / kCell);
+    cellsY = std::max(1, (planeHeight + kCell - 1) / kCell);
+    cellPts.clear();
+    cellW.clear();
+    cellPts.resize(cellsX * cellsY);
+    cellW.resize(cellsX * cellsY);
+}
+
+void HairDetector::addPoint(const PolyPoint &pt, float width)
+{
+    if (cellPts.isEmpty() || !std::isfinite(pt.x) || !std::isfinite(pt.y))
+        return;
+    const int cx = std::clamp(int(std::floor(pt.x / kCell)), 0, cellsX - 1);
+    const int cy = std::clamp(int(std::floor(pt.y / kCell)), 0, cellsY - 1);
+    cellPts[cy * cellsX + cx].append(pt);
+    cellW[cy * cellsX + cx].append(width);
+}
+
+int HairDetector::pointCount() const
+{
+    int n = 0;
+    for (const auto &c : cellPts)
+        n += c.size();
+    return n;
+}
+
+void hairDetect0(HairDetector &det, int planeWidth, int planeHeight, const HairMarkers &columnMarkers)
+{
+    det.reset(planeWidth, planeHeight);
+    for (int g = 0; g < columnMarkers.size(); ++g)
+        for (quint32 m : columnMarkers[g]) {
+            float w;
+            const PolyPoint q = thinRunPoint(m, g, &w);
+            det.addPoint(PolyPoint(q.y, q.x), w);
+        }
+}
+
+namespace {
+
+// Links the detector's points into chains (step 1 of the hair construction).
+QVector<PolyLine> linkPoints(const HairDetector &det, int type)
+{
+    const int nc = det.cellPts.size();
+    QVector<QVector<char>> used(nc);
+    for (int c = 0; c < nc; ++c)
+        used[c].fill(0, det.cellPts[c].size());
+    auto takeNearest = [&](const PolyPoint &end, PolyPoint *pt, float *w) {
+        const int cx0 = std::clamp(int(std::floor((end.x - kLinkReach) / kCell)), 0, det.cellsX - 1);
+        const int cx1 = std::clamp(int(std::floor((end.x + kLinkReach) / kCell)), 0, det.cellsX - 1);
+        const int cy0 = std::clamp(int(std::floor((end.y - kLinkReach) / kCell)), 0, det.cellsY - 1);
+        const int cy1 = std::clamp(int(std::floor((end.y + kLinkReach) / kCell)), 0, det.cellsY - 1);
+        int bestC = -1, bestI = -1;
+        float best = kLinkReach;
+        for (int cy = cy0; cy <= cy1; ++cy)
+            for (int cx = cx0; cx <= cx1; ++cx) {
+                const int c = cy * det.cellsX + cx;
+                const QVector<PolyPoint> &pts = det.cellPts[c];
+                for (int i = 0; i < pts.size(); ++i) {
+                    if (used[c][i])
+                        continue;
+                    const float d = std::max(std::fabs(pts[i].x - end.x), std::fabs(pts[i].y - end.y));
+                    // Strictly nearer only: ties keep the first in grid order.
+                    if (d < best || (bestC < 0 && d <= best)) {
+                        best = d;
+                        bestC = c;
+                        bestI = i;
+                    }
+                }
+            }
+        if (bestC < 0)
+            return false;
+        used[bestC][bestI] = 1;
+        *pt = det.cellPts[bestC][bestI];
+        *w = det.cellW[bestC][bestI];
+        return true;
+    };
+    QVector<PolyLine> chains;
+    for (int c = 0; c < nc; ++c) {
+        for (int i = 0; i < det.cellPts[c].size(); ++i) {
+            if (used[c][i])
+                continue;
+            used[c][i] = 1;
+            PolyLine chain(type);
+            chain.pts.append(det.cellPts[c][i]);
+            chain.w.append(det.cellW[c][i]);
+            for (int side = 0; side < 2; ++side) {
+                PolyPoint q;
+                float w;
+                while (takeNearest(chain.pts.last(), &q, &w)) {
+                    chain.pts.append(q);
+                    chain.w.append(w);
+                }
+                if (side == 0) {
+                    std::reverse(chain.pts.begin(), chain.pts.end());
+                    std::reverse(chain.w.begin(), chain.w.end());
+                }
+            }
+            if (chain.pts.size() > 2)
+                chains.append(chain);
+        }
+    }
+    return chains;
+}
+
+} // namespace
+
+void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hairs, int type)
+{
+    for (int g = 0; g < rowMarkers.size(); ++g)
+        for (quint32 m : rowMarkers[g]) {
+            float w;
+            const PolyPoint q = thinRunPoint(m, g, &w);
+            det.addPoint(q, w);
+        }
+    QVector<PolyLine> chains = linkPoints(det, type);
+    const float lo = det.consts.minWidth - det.p;
+    const float hi = det.consts.maxWidth - det.p;
+    for (PolyLine &chain : chains) {
+        PolyLine s = chain.smoothed(3);
+        const int n = s.pts.size();
+        // A run measured along a row or column is too wide on a slanted hair
+        // by 1 / max(|cos|, |sin|). Every chain gets this, the last included.
+        QVector<float> cw = s.w;
+        for (int i = 0; i < n; ++i) {
+            const PolyPoint a = s.pts[std::max(i - 1, 0)], b = s.pts[std::min(i + 1, n - 1)];
+            const float dx = std::fabs(b.x - a.x), dy = std::fabs(b.y - a.y);
+            const float len = std::sqrt(dx * dx + dy * dy);
+            if (len > 0)
+                cw[i] = s.w[i] * std::max(dx, dy) / len;
+        }
+        s.w = cw;
+        // Window split: keep runs of segments with at least one end inside.
+        auto inside = [&](int i) { return s.w[i] >= lo && s.w[i] <= hi; };
+        int i = 0;
+        while (i < n - 1) {
+            if (!(inside(i) || inside(i + 1))) {
+                ++i;
+                continue;
+            }
+            int j = i;
+            while (j < n - 1 && (inside(j) || inside(j + 1)))
+                ++j;
+            PolyLine piece(type);
+            piece.pts = s.pts.mid(i, j - i + 1);
+            piece.w = s.w.mid(i, j - i + 1);
+            if (piece.pts.size() > 3)
+                piece.simplifyRepeated(kSimplifyTolerance);
+            // Widths become the gap the hair has to fill: the run less what
+            // the shells on either side already cover, kept inside the window.
+            float widest = 0;
+            for (float &w : piece.w) {
+                w = std::max(std::clamp(w, lo, hi) - det.coveredWidth, 0.0f);
+                widest = std::max(widest, w);
+            }
+            // A hair whose gap stays below a quarter of a width prints nothing useful.
+            if (widest >= 0.25f * det.p)
+                hairs.append(piece);
+            i = j;
+        }
+    }
+}
+
+void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor)
+{
+    const int W = cov.width, H = cov.height;
+    if (W <= 0 || H <= 0)
+        return;
+    auto disc = [&](PolyPoint a, PolyPoint b, float r) {
+        const int x0 = std::max(0, int(std::floor(std::min(a.x, b.x) - r)));
+        const int x1 = std::min(W - 1, int(std::ceil(std::max(a.x, b.x) + r)));
+        const int y0 = std::max(0, int(std::floor(std::min(a.y, b.y) - r)));
+        const int y1 = std::min(H - 1, int(std::ceil(std::max(a.y, b.y) + r)));
+        const float dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+        for (int y = y0; y <= y1; ++y) {
+            uchar *row = cov.data + y * W;
+            for (int x = x0; x <= x1; ++x) {
+                const float px = x + 0.5f - a.x, py = y + 0.5f - a.y;
+                const float t = len2 > 0 ? std::clamp((px * dx + py * dy) / len2, 0.0f, 1.0f) : 0.0f;
+                const float ex = px - t * dx, ey = py - t * dy;
+                if (ex * ex + ey * ey <= r * r)
+                    row[x] = 0;
+            }
+        }
+    };
+    for (const PolyLine &h : hairs) {
+        const int n = h.pts.size();
+        for (int i = 0; i < n; ++i) {
+            const int j = std::min(i + 1, n - 1);
+            const float wi = h.w.size() == n ? std::max(h.w[i], h.w[j]) : 0.0f;
+            const float r = (wi + maskFactor) * 0.5f;
+            if (!std::isfinite(r) || !std::isfinite(h.pts[i].x) || !std::isfinite(h.pts[j].x))
+                continue;
+            disc(h.pts[i], h.pts[j], r);
+        }
+    }
+}

@@ -1,0 +1,82 @@
+#pragma once
+// Hairs: features too thin to survive an offset step of the shell sequence,
+// drawn as single open lines whose width follows the feature.
+//
+// Units: raster pixels; pixel (x, y) covers [x, x + 1) x [y, y + 1), like the
+// contour tracer. p = one extrusion width in pixels (about 3.003).
+#include "toolpath/polyline.h"
+
+#include <QVector>
+
+class Plane8;
+class Plane1;
+
+// One detector setting. `packed` holds four small integers, low byte first:
+// two blurred levels and a lower and upper run bound, the record the blur
+// kernel's thin-run mode takes. Our own run scan (thinRunMarkers) measures
+// runs on the coverage directly and does not read them.
+// The window [minWidth, maxWidth] is compared with the run width plus one
+// extrusion width (see hairDetect1).
+struct HairConsts {
+    quint32 packed;
+    float minWidth;
+    float maxWidth;
+    uchar levelLow() const { return uchar(packed); }
+    uchar levelHigh() const { return uchar(packed >> 8); }
+    uchar lowerBound() const { return uchar(packed >> 16); }
+    uchar upperBound() const { return uchar(packed >> 24); }
+};
+// Set A: half steps (first and last). Set B: full steps.
+extern const HairConsts HairConstsA;
+extern const HairConsts HairConstsB;
+
+// Thin-run markers, one list per 16-row group of the pass (list r holds rows
+// 16 r .. 16 r + 15). Packing: bits 0-15 the run's far edge along the row in
+// quarter pixels (signed), bits 16-23 the run width in sixteenths of a pixel,
+// bits 24-31 the row within the group. A marker of list r is the detector
+// point (position - width / 2, 16 r + offset + 0.5). Markers of the column
+// pass describe columns: x and y are exchanged.
+using HairMarkers = QVector<QVector<quint32>>;
+quint32 packThinRun(float farEdge, float width, int rowInGroup);
+PolyPoint thinRunPoint(quint32 marker, int group, float *width);
+
+// Runs of the region `before` (coverage >= 128) that disappear in `after`
+// (no pixel >= 128 left), along rows (columnPass false) or columns. A run is
+// recorded only in the pass that crosses it more squarely (its run across
+// the other axis through its middle is longer), and only when its width is
+// at most maxRun, so long runs along a wall never become markers.
+// Planes of equal size; planes wider or taller than 8191 pixels record nothing
+// beyond that (the position field's range).
+void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
+                    HairMarkers &out);
+
+// Points collected for one step, in 32 x 32 pixel cells.
+struct HairDetector {
+    int cellsX = 0, cellsY = 0;
+    QVector<QVector<PolyPoint>> cellPts;  // row-major cells
+    QVector<QVector<float>> cellW;
+    HairConsts consts = HairConstsA;
+    // Width the neighbouring extrusions already cover: 0 on the first step of
+    // a region (nothing beside the hair yet), p on later steps (half a width
+    // of the shell on either side).
+    float coveredWidth = 0;
+    float p = 3.003f;
+
+    void reset(int planeWidth, int planeHeight);
+    void addPoint(const PolyPoint &pt, float width);
+    int pointCount() const;
+};
+
+// Resets the detector to the plane's size and adds the column-pass markers.
+void hairDetect0(HairDetector &det, int planeWidth, int planeHeight, const HairMarkers &columnMarkers);
+// Adds the row-pass markers and turns all points into hairs of `type`
+// (appended to `hairs`): linking (Chebyshev reach 2.0), smoothed(3), width
+// correction for direction, the set's width window, simplification (1.2).
+// The resulting widths are the gap left to fill: run width - coveredWidth.
+void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hairs, int type);
+
+// Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair
+// vertex and segment, w the local hair width: with maskFactor = p the next
+// loop's centre line keeps half its width away from the hair's side, so no
+// later loop, shell or infill covers it again.
+void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor);

@@ -1,0 +1,225 @@
+#include "toolpath/shellsteps.h"
+
+#include "common/perfdata.h"
+#include "params/slicerparams.h"
+#include "slicer/contourdetect3.h"
+#include "toolpath/hairdetect.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+int roundHalfUp(float v)
+{
+    return int(std::floor(v + 0.5f));
+}
+
+// The window ThresholdScaleFromWinsize picks for a distance.
+int windowFor(float distance, float factor)
+{
+    const float f = (distance * 4 * factor - 1) * 0.5f;
+    return std::clamp(2 * roundHalfUp(f) + 1, 3, 15);
+}
+
+// Keeps the distance where the window's threshold stays within 1 … 254.
+float reachableDistance(float distance, float factor)
+{
+    if (!std::isfinite(distance))
+        return 0;
+    for (int it = 0; it < 4; ++it) {
+        const float win = float(windowFor(distance, factor));
+        const float lo = win * (2.0f / 255 - 0.5f), hi = win * (253.0f / 255 - 0.5f);
+        distance = std::clamp(distance, lo, hi);
+    }
+    return distance;
+}
+
+} // namespace
+
+bool anyInside(const Plane8 &cov)
+{
+    const int n = cov.width * cov.height;
+    for (int i = 0; i < n; ++i)
+        if (cov.data[i] >= 128)
+            return true;
+    return false;
+}
+
+void blockSummary8(const Plane8 &src, Plane8 &summary)
+{
+    const int bw = src.width / 16, bh = src.height / 16;
+    summary.setSize(QSize(bw, bh));
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            bool all0 = true, all255 = true;
+            for (int y = by * 16; y < by * 16 + 16 && (all0 || all255); ++y) {
+                const uchar *r = src.data + y * src.width + bx * 16;
+                for (int x = 0; x < 16; ++x) {
+                    all0 &= r[x] == 0;
+                    all255 &= r[x] == 255;
+                }
+            }
+            summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
+        }
+}
+
+void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s)
+{
+    const ThresholdScale ts = ThresholdScaleFromWinsize(reachableDistance(distance, factor), factor);
+    Plane8::blur2(ts.win, 0, true, cov, s.tmp, summary, false, s.tmpSummary);
+    // The blur spreads an edge by up to win / 2 pixels: blocks at the ends of
+    // uniform runs must be computed in the second pass.
+    s.tmpSummary.edgeReduce(255, true, true);
+    s.tmpSummary.edgeReduce(0, true, true);
+    Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary);
+    // Stretch around the threshold so that the offset edge is the new 128 level.
+    // Each pass truncates its average; taking the level half a step lower
+    // undoes that bias, which otherwise moves every step a few hundredths of
+    // a pixel too far in and adds up over many loops.
+    const float thr = ts.threshold - 0.5f;
+    uchar lut[256];
+    for (int v = 0; v < 256; ++v)
+        lut[v] = uchar(std::clamp(int(std::lround((v - thr) * ts.scale + 128)), 0, 255));
+    const int n = cov.width * cov.height;
+    for (int i = 0; i < n; ++i)
+        cov.data[i] = lut[cov.data[i]];
+    blockSummary8(cov, summary);
+}
+
+float minOutlineArea(float p)
+{
+    return 0.25f * p * p;
+}
+
+PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParams &pp, int type,
+                       float minArea, OffsetScratch &s)
+{
+    PathList traced = contourDetect3(cov, summary, s.visited, pp);
+    PathList out;
+    for (PolyLine &pl : traced) {
+        if (pl.pts.size() < 3 || std::fabs(pl.area()) < minArea)
+            continue;
+        pl.type = type;
+        pl.closed = true;
+        out.append(pl);
+    }
+    return out;
+}
+
+void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine)
+{
+    const int n = outline.pts.size();
+    if (!outline.closed || n < 4 || !outline.w.isEmpty())
+        return;
+    const QVector<PolyPoint> p = outline.pts;
+    auto segLen = [&](int i) {
+        const PolyPoint d = p[(i + 1) % n] - p[i];
+        return std::hypot(d.x, d.y);
+    };
+    QVector<int> longSegs;
+    for (int i = 0; i < n; ++i)
+        if (segLen(i) >= minSide)
+            longSegs.append(i);
+    if (longSegs.size() < 2)
+        return;
+    QVector<PolyPoint> out;
+    out.reserve(n);
+    bool changed = false;
+    // Every vertex lies in exactly one range (end of one long segment …
+    // start of the next), so emitting the ranges in order rebuilds the loop.
+    for (int li = 0; li < longSegs.size(); ++li) {
+        const int i = longSegs[li];
+        const int j = longSegs[(li + 1) % longSegs.size()];
+        const int first = (i + 1) % n;
+        const int count = ((j - first) % n + n) % n + 1;  // vertices first … j
+        bool repaired = false;
+        if (count >= 2) {
+            const PolyPoint a0 = p[i], a1 = p[first], b0 = p[j], b1 = p[(j + 1) % n];
+            const PolyPoint da = a1 - a0, db = b1 - b0;
+            const float la = std::hypot(da.x, da.y), lb = std::hypot(db.x, db.y);
+            const float cross = da.x * db.y - da.y * db.x;
+            if (la > 0 && lb > 0 && std::fabs(cross) / (la * lb) >= minSine) {
+                const PolyPoint w = b0 - a0;
+                const float t = (w.x * db.y - w.y * db.x) / cross;  // along a, 1 = a1
+                const float u = (w.x * da.y - w.y * da.x) / cross;  // along b, 0 = b0
+                const PolyPoint x = a0 + da * t;
+                const bool ahead = t >= 1 && u <= 0;
+                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= maxReach
+                    && std::hypot(x.x - b0.x, x.y - b0.y) <= maxReach) {
+                    out.append(x);
+                    repaired = changed = true;
+                }
+            }
+        }
+        if (!repaired)
+            for (int k = 0; k < count; ++k)
+                out.append(p[(first + k) % n]);
+    }
+    if (changed && out.size() >= 3)
+        outline.pts = out;
+}
+
+void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
+                OffsetScratch &s)
+{
+    out.outlines.clear();
+    out.hairs.clear();
+    const float p = widthInPixels();
+    const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
+    const float minArea = minOutlineArea(p);
+    Plane8 cov = coverage;
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    const int last = std::max(sp.VShellCnt, 0);
+    HairDetector det;
+    det.p = p;
+    for (int k = 0; k <= last; ++k) {
+        const bool half = k == 0 || k == last;
+        const float d = k == 0 ? 0.5f * p - sp.VShellOffset * p * p : half ? 0.5f * p : p;
+        const bool detect = (sp.OuterHair && k == 0) || (sp.InnerHair && k >= 1);
+        // The region entering step k ends at the centre line of shell k - 1:
+        // the perimeter half a width inside the outline, each loop one more.
+        if (k >= 1) {
+            PathList ol = traceOutlines(cov, summary, pp, k == 1 ? Perimeter : Loop, minArea, s);
+            if (k == 1 && sp.RepairCorners)
+                for (PolyLine &o : ol)
+                    repairCorners(o, 5.0f, 6.0f, 0.03f);
+            out.outlines.append(ol);
+        }
+        // Once nothing is left, later steps would only blur an empty plane:
+        // stop, so that an absurd VShellCnt cannot stall the layer.
+        if (!anyInside(cov))
+            break;
+        if (detect)
+            s.before = cov;
+        offsetCoverage(cov, summary, d, half ? 1.0f : 0.5f, s);
+        if (!detect)
+            continue;
+        det.consts = half ? HairConstsA : HairConstsB;
+        det.coveredWidth = k == 0 ? 0.0f : p;
+        const float maxRun = (det.consts.maxWidth - p) * 1.4143f;
+        HairMarkers markers;
+        perfBegin("hairDetect0");
+        thinRunMarkers(s.before, cov, true, maxRun, markers);
+        hairDetect0(det, cov.width, cov.height, markers);
+        perfEnd("hairDetect0");
+        // Hairs are built on every detecting step, full steps included: a
+        // wall that vanishes between two loops needs its middle filled.
+        PathList found;
+        perfBegin("hairDetect1");
+        thinRunMarkers(s.before, cov, false, maxRun, markers);
+        hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
+        perfEnd("hairDetect1");
+        if (!found.isEmpty()) {
+            perfBegin("hairMasking");
+            hairMasking(cov, found, 3.0f);
+            blockSummary8(cov, summary);
+            perfEnd("hairMasking");
+            out.hairs.append(found);
+        }
+    }
+    out.infill.fromPlane8(cov, 128, false);
+    if (sp.LoopFillOverlap != 0)
+        out.infill = out.infill.offsetBy(sp.LoopFillOverlap);
+}

@@ -1,0 +1,69 @@
+#pragma once
+// Vertical shells of one layer on the raster: the region is offset inwards
+// step by step (box blur + threshold) and its outline traced after each step;
+// features too thin to survive a step become hairs.
+//
+// Units: raster pixels; p = one extrusion width in pixels (widthInPixels).
+#include "slicer/plane1.h"
+#include "slicer/plane8.h"
+#include "toolpath/polyline.h"
+
+struct SlicerParams;
+
+// Pixels per extrusion width: the raster pitch is ExtrusionWidth × 0.333.
+constexpr float kPixelFactor = 0.333f;
+inline float widthInPixels() { return 1.0f / kPixelFactor; }
+
+// Scratch planes reused from layer to layer (one set per calling thread).
+struct OffsetScratch {
+    Plane8 tmp, tmpSummary, before;
+    Plane1 visited;
+};
+
+// Moves the 128 level of `cov` inwards by `distance` pixels (negative moves
+// it outwards): two blur2 passes with the window and threshold of
+// ThresholdScaleFromWinsize(distance, factor), then the contrast stretch
+// (v - threshold) × scale + 128, so the new edge sits at 128 again and `cov`
+// can be offset or traced once more. `summary` is cov's 16 × 16 block summary
+// on entry and is updated. The distance is kept within what the window can
+// reach (about -1.4 … 7 pixels) instead of failing deep inside a layer.
+void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s);
+
+// Block summary of an 8-bit plane at the 128 level: 0 all below, 255 all at
+// or above, 128 mixed. Sizes must be multiples of 16.
+void blockSummary8(const Plane8 &src, Plane8 &summary);
+
+// Whether any pixel of cov is at or above the 128 level.
+bool anyInside(const Plane8 &cov);
+
+// Outlines of the region cov >= 128 (closed, counter-clockwise outside and
+// clockwise around holes), of the given type; outlines enclosing less than
+// minArea square pixels are dropped.
+PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParams &pp, int type,
+                       float minArea, OffsetScratch &s);
+
+// Straightens corners that the blur rounded: where two straight stretches of
+// at least `minSide` pixels are joined by a short cut, and the corner point
+// where their lines meet lies within `maxReach` pixels of both ends of the
+// cut, the cut is replaced by that point. Lines meeting at less than
+// `minSine` (sine of the angle) are left alone.
+void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine);
+
+// Smallest outline area kept (square pixels): specks below a quarter of a
+// square extrusion width print as blobs.
+float minOutlineArea(float p);
+
+struct ShellStepsResult {
+    PathList outlines;  // Perimeter (shell 0) then Loop (shells 1 …), closed
+    PathList hairs;     // OuterHair / InnerHair, open, widths = gap to fill
+    Plane1 infill;      // region inside the innermost loop, set = inside;
+                        // the layer's inner region R for shellRegionsStep
+};
+
+// The shell step sequence for one layer. `coverage` is the layer raster
+// (0 outside, 255 inside, the 128 level on the outline; sizes multiples of
+// 32). Reads VShellCnt, VShellOffset, OuterHair, InnerHair, RepairCorners,
+// LoopFillOverlap and PathSmoothing. Call from the driver's thread: it
+// records the profiling stages "hairDetect0", "hairDetect1", "hairMasking".
+void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
+                OffsetScratch &scratch);
