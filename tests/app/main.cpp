@@ -1,10 +1,11 @@
-// GUI tests need a QApplication (widgets, local sockets with an event loop).
-#include <QApplication>
+// GUI tests need the application object (widgets, local sockets with an
+// event loop, its exception handling).
+#include "app/qmyapp.h"
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    QMyApp app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
