@@ -326,3 +326,18 @@ TEST(ShellSteps, SameResultForAnyThreadCount)
         EXPECT_EQ(a.hairs[i].pts, b.hairs[i].pts);
     EXPECT_TRUE(a.infill == b.infill);
 }
+
+TEST(ShellSteps, ShellOffsetMovesThePerimeter)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 20, 20, 108, 108);
+    for (float off : {-0.05f, 0.05f}) {
+        SlicerParams sp;
+        sp.VShellOffset = off;  // the first step becomes 0.5 p - off p²
+        const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+        ASSERT_EQ(per.size(), 1);
+        float l, rr;
+        ASSERT_TRUE(edgesAround(per, 64, 64, &l, &rr));
+        EXPECT_NEAR(l, 20 + 0.5f * P - off * P * P, 0.05f * P) << off;
+    }
+}
