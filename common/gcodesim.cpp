@@ -606,7 +606,7 @@ void GCodeSim::parseUpTo(qsizetype limit)
     // the repeated copying of a large load.
     const std::size_t expected = moves_.size() + std::size_t(limit - cursor_) / 32;
     if (moves_.capacity() < expected)
-        moves_.reserve(std::max(expected, moves_.capacity() * 3 / 2));
+        moves_.reserve(std::max(expected, moves_.capacity() * 2));
     while (cur < lim) {
         if (parser_.parse(cur, lim) == GCodeParser::NoCommand)
             break;

@@ -235,6 +235,17 @@ TEST(RunLabels, AreasInScanOrderEightConnected)
     EXPECT_EQ(areas.label(20, 20), -1);
     EXPECT_EQ(areas.labelAt(-1.0f, 3.0f), -1);
     EXPECT_EQ(areas.labelAt(std::numeric_limits<float>::quiet_NaN(), 3.0f), -1);
+
+    // A width that is no multiple of 8: runs reach the last pixel, and set
+    // bits can be labelled as well.
+    const Plane1 odd = maskWithRects(37, 4, {QRect(0, 0, 37, 1), QRect(30, 2, 7, 2)});
+    const RunLabels set(odd, true), clear(odd, false);
+    EXPECT_EQ(clear.count(), 2);
+    EXPECT_EQ(clear.label(36, 0), 0);
+    EXPECT_EQ(clear.label(36, 3), 1);
+    EXPECT_EQ(set.count(), 1);
+    EXPECT_EQ(set.label(0, 3), 0);
+    EXPECT_EQ(set.label(36, 3), -1);
 }
 
 TEST(TravelRouter, StaysInsideUAndLShapes)
