@@ -360,6 +360,25 @@ TEST(Islands, TravelInsideAUShapedIsland)
     expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
 }
 
+TEST(Islands, TravelAfterALoopStartsWhereTheLoopEnds)
+{
+    // The head is nudged off a loop's end for the search; the routed travel
+    // must still leave from the nozzle's real position.
+    const Plane1 mask = uMask();
+    QVector<PathList> shells(1);
+    shells[0] = {squareLoop(Perimeter, 10, 10, 21, 40)};
+    const PathList fill = {line(Infill, {{44, 10}, {52, 10}})}; // in the other arm
+    SlicerParams sp;
+    PolyPoint head{10, 9};
+    PathList out;
+    orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+    ASSERT_EQ(out.size(), 3);
+    EXPECT_EQ(out[0].type, Perimeter);
+    ASSERT_EQ(out[1].type, Travel);
+    const TravelRouter router(mask);
+    expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
+}
+
 TEST(Islands, UndeterminableIslandStopsSlicing)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
