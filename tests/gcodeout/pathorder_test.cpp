@@ -379,6 +379,23 @@ TEST(Islands, TravelAfterALoopStartsWhereTheLoopEnds)
     expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
 }
 
+TEST(Islands, FillJoinsLessWithConcentricShells)
+{
+    const Plane1 mask = maskWithRects(64, 32, {QRect(2, 2, 40, 20)});
+    QVector<PathList> shells(1);
+    // Two shell lines whose ends are 2 units apart (Manhattan).
+    const PathList fill = {line(HShell, {{5, 5}, {30, 5}}), line(HShell, {{30, 7}, {5, 7}})};
+    for (int type : {0, 1}) {
+        SlicerParams sp;
+        sp.HShellType = type;
+        PolyPoint head{4, 5};
+        PathList out;
+        orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+        // Join reach: 2.5 p for line shells, 0.5 p for concentric ones.
+        EXPECT_EQ(out.size(), type == 0 ? 1 : 2) << type;
+    }
+}
+
 TEST(Islands, UndeterminableIslandStopsSlicing)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
