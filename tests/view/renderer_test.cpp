@@ -186,6 +186,32 @@ TEST(GLList, RefusesMismatchedStreamsAndDrawsNothingWhenEmpty)
     EXPECT_THROW(pushMatrix('q'), const char *);
 }
 
+TEST(Texture, LoadsFromResourcesAndNamesWhatIsWrong)
+{
+    GLRenderer r;
+    r.makeCurrent();
+    EXPECT_NO_THROW(Texture::get("skydome.png").bind(7, true, false));
+    EXPECT_NE(Texture::get("skydome.png").id(), 0u);
+    try {
+        Texture::get("skydome.png").bind(8, false, false);
+        FAIL() << "no exception";
+    } catch (const char *e) {
+        EXPECT_STREQ(e, "Texture::bind() slot out of range");
+    }
+    try {
+        Texture::get("no-such-image.png").bind(0, false, false);
+        FAIL() << "no exception";
+    } catch (const QString &e) {
+        EXPECT_EQ(e, "Texture::bind() file not found :/res/no-such-image.png");
+    }
+    try {
+        Texture::get("Phong.vsh").bind(0, false, false); // exists, but no image
+        FAIL() << "no exception";
+    } catch (const QString &e) {
+        EXPECT_EQ(e, "Texture::bind() Error loading image :/res/Phong.vsh");
+    }
+}
+
 TEST(GlViewer, PointerOverAnObjectFindsItAndTheSurfacePoint)
 {
     Project prj;
