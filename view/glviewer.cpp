@@ -244,11 +244,12 @@ void GlViewer::drawBedAndVolume()
     f->glEnable(GL_BLEND);
     f->glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     pushMatrix('t');
-    topMatrix('t').scale(1 / 10.0f, 1 / 10.0f, 1); // one grid cell per 10 mm
-    topMatrix('t').rotate(90, 1, 0, 0);             // bed x/z → texture s/t
+    // One texture tile is 40 mm (four 10 mm cells, the 40 mm lines bolder);
+    // the bed's x/z become the texture's s/t. The tile size also sets how
+    // far the bed's alpha fades toward its corners.
+    topMatrix('t').scale(1 / 40.0f, 1 / 40.0f, 1);
+    topMatrix('t').rotate(90, 1, 0, 0);
     m_bed->color = shaderColor(QColor(200, 205, 215, 235));
-    // Alpha fades with distance from the centre in texture units; keep the bed solid.
-    topMatrix('t').scale(0.35f, 0.35f, 0.35f);
     m_bed->draw();
     popMatrix('t');
     f->glDisable(GL_CULL_FACE);
