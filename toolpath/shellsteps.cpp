@@ -177,6 +177,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 OffsetScratch &s)
 {
     out.outlines.clear();
+    out.shells.clear();
     out.hairs.clear();
     const float p = widthInPixels();
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
@@ -199,6 +200,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
             out.outlines.append(ol);
+            out.shells.append(ol);
         }
         // Once nothing is left, later steps would only blur an empty plane:
         // stop, so that an absurd VShellCnt cannot stall the layer.

@@ -56,7 +56,9 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
 float minOutlineArea(float p);
 
 struct ShellStepsResult {
-    PathList outlines;  // Perimeter (shell 0) then Loop (shells 1 …), closed
+    PathList outlines;        // Perimeter (shell 0) then Loop (shells 1 …), closed
+    QVector<PathList> shells; // the same outlines by shell: shells[0] the perimeter
+                              // loops (outer contours and holes), shells[k] loop k
     PathList hairs;     // OuterHair / InnerHair, open, widths = gap to fill
     Plane1 infill;      // region inside the innermost loop, set = inside;
                         // the layer's inner region R for shellRegionsStep
