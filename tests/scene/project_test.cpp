@@ -1,5 +1,8 @@
 #include "meshes.h"
 #include "scene/project.h"
+#include "scene/raycount.h"
+
+#include <random>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -72,7 +75,9 @@ TEST(ProjectStream, CacheModeSnapshotsHoldNoMeshes)
     buildSample(p);
     const QByteArray snap = p.saveToStr(true);
     const QByteArray full = p.saveToStr(false);
-    EXPECT_EQ(snap.size(), full.size() - (4 + 12 * 36) - (4 + 4 * 36)); // hashes instead of blocks
+    QFile golden(dataFile("sample_snapshot.tvprj"));
+    ASSERT_TRUE(golden.open(QIODevice::ReadOnly));
+    EXPECT_EQ(snap, golden.readAll()); // every object by hash, no mesh blocks
     Project q;
     EXPECT_EQ(thrownBy([&] { q.loadFromStr(snap, true); }), "FacesCache: FATAL error, hash not found.");
     EXPECT_EQ(thrownBy([&] { q.loadFromStr(snap, false); }), "FacesCache: FATAL error, hash not found.");
@@ -240,4 +245,26 @@ TEST(Mat4, RotationInverseAndPlacementHelpers)
     EXPECT_NEAR(b.max.x, 5, 1e-5);
     o->moveBy({1, 2, 3});
     EXPECT_EQ(o->transform.translationPart().z, 3);
+}
+
+TEST(ProjectObjects, PreparedMeshPicksTheSameHit)
+{
+    Project p;
+    Faces f = tessellatedBox(10, 6);
+    f.append({-3, 2, -3}, {12, 2, -3}, {-3, 2, 12}); // an inner plate: ties and nearer hits
+    Obj *o = p.addObject(f, "b", false);
+    o->transform = Mat4::translation({1, 2, 3}) * Mat4::rotation(0, 20) * Mat4::scaling({1, -1.5f, 1});
+    const RayMesh rm(o->mesh->tris);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> d(-15, 15);
+    int hits = 0;
+    for (int i = 0; i < 300; ++i) {
+        const Vec3 from(d(rng), d(rng), d(rng)), to(d(rng), d(rng), d(rng));
+        const Obj::Hit a = o->rayIntersect('o', from, to), b = o->rayIntersect('o', from, to, &rm);
+        ASSERT_EQ(a.hit, b.hit) << i;
+        hits += a.hit;
+        EXPECT_EQ(a.point, b.point) << i;
+        EXPECT_EQ(a.normal, b.normal) << i;
+    }
+    EXPECT_GT(hits, 50);
 }
