@@ -15,25 +15,28 @@
 #endif
 
 namespace {
+// Connections from another user are refused, whatever reached the socket.
+// Checked on accept: a sender that already hung up still has its credentials.
+class SameUserServer : public QLocalServer {
+protected:
+    void incomingConnection(quintptr socketDescriptor) override
+    {
+#ifdef Q_OS_LINUX
+        struct ucred cred;
+        socklen_t len = sizeof(cred);
+        if (getsockopt(int(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
+            ::close(int(socketDescriptor));
+            return;
+        }
+#endif
+        QLocalServer::incomingConnection(socketDescriptor);
+    }
+};
+
 std::unique_ptr<QLocalServer> &server()
 {
     static std::unique_ptr<QLocalServer> s;
     return s;
-}
-
-// Connections from another user are refused, whatever reached the socket.
-bool sameUser(QLocalSocket *socket)
-{
-#ifdef Q_OS_LINUX
-    struct ucred cred;
-    socklen_t len = sizeof(cred);
-    if (getsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
-        return false;
-    return cred.uid == getuid();
-#else
-    Q_UNUSED(socket);
-    return true;
-#endif
 }
 } // namespace
 
@@ -52,7 +55,7 @@ QString ipcServerName(const QString &appName)
 void ipc_startServer(const QString &name)
 {
     if (!server())
-        server().reset(new QLocalServer);
+        server().reset(new SameUserServer);
     if (server()->isListening())
         return;
     server()->setSocketOptions(QLocalServer::UserAccessOption);
@@ -86,7 +89,7 @@ bool ipc_pollMessage(QByteArray &out)
         return false;
     while (s->hasPendingConnections()) {
         std::unique_ptr<QLocalSocket> c(s->nextPendingConnection());
-        if (!c || !sameUser(c.get()))
+        if (!c)
             continue;
         if (!c->bytesAvailable() && !c->waitForReadyRead(100))
             continue;

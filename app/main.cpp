@@ -22,10 +22,23 @@ void onTerm(int)
 
 // A termination request from the system (logout, kill) closes the window
 // the orderly way, so the last state is stored; nobody is there to answer
-// questions then.
-void closeOnTerm(FrmMain *w, QObject *owner)
+// questions then. The handler goes in first; a request that comes before
+// the window exists waits in the pipe.
+void catchTerm()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_termPipe) != 0)
+        return;
+    struct sigaction sa = {};
+    sa.sa_handler = onTerm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void closeOnTerm(FrmMain *w, QObject *owner)
+{
+    if (g_termPipe[0] < 0)
         return;
     auto *n = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, owner);
     QObject::connect(n, &QSocketNotifier::activated, owner, [w, n]() {
@@ -35,12 +48,6 @@ void closeOnTerm(FrmMain *w, QObject *owner)
         n->setEnabled(false);
         w->requestClose(false);
     });
-    struct sigaction sa = {};
-    sa.sa_handler = onTerm;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
 }
 } // namespace
 
@@ -56,6 +63,7 @@ int main(int argc, char *argv[])
             return 0;
         }
         ipc_startServer(name);
+        catchTerm();
         applyDarkLook(app);
         std::unique_ptr<FrmMain> w(new FrmMain(arg));
         closeOnTerm(w.get(), w.get());

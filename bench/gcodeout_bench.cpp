@@ -1,6 +1,7 @@
 // Writer, ordering and travel routing on layers of realistic size.
 #include "toolpath/gcodewriter.h"
 #include "toolpath/pathorder.h"
+#include "toolpath/runlabels.h"
 #include "toolpath/travelrouter.h"
 
 #include <benchmark/benchmark.h>
@@ -89,4 +90,24 @@ void BM_routerSetup(benchmark::State &state)
         benchmark::DoNotOptimize(TravelRouter(mask));
 }
 BENCHMARK(BM_routerSetup)->Unit(benchmark::kMillisecond);
+} // namespace
+
+namespace {
+// Labelling a 2048 x 2048 layer mask with a few hundred round pins.
+void BM_runLabels(benchmark::State &state)
+{
+    Plane1 mask(2048, 2048);
+    mask.fill(0xFF);
+    for (int cy = 64; cy < 2048 - 64; cy += 128)
+        for (int cx = 64; cx < 2048 - 64; cx += 128)
+            for (int y = -40; y <= 40; ++y)
+                for (int x = -40; x <= 40; ++x)
+                    if (x * x + y * y <= 1600)
+                        mask.setPixel(cx + x, cy + y, false);
+    for (auto _ : state) {
+        const RunLabels areas(mask, false);
+        benchmark::DoNotOptimize(areas.count());
+    }
+}
+BENCHMARK(BM_runLabels)->Unit(benchmark::kMillisecond);
 } // namespace

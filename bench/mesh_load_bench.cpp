@@ -127,3 +127,20 @@ void BM_ImportOnlyEnvFile(benchmark::State &state)
 }
 BENCHMARK(BM_ImportOnlyEnvFile)->Unit(benchmark::kMillisecond);
 } // namespace
+
+namespace {
+// Automatic support under a 225k-triangle sphere hanging 10 mm above the bed.
+void BM_GenerateSupportUnderSphere(benchmark::State &state)
+{
+    Project p;
+    Obj *o = p.addObject(sphere(336, 336, 40), "ball", false);
+    o->transform = Mat4::translation({0, 10, 0});
+    for (auto _ : state) {
+        p.clearBars();
+        p.generateSupport(2.0f, 45.0f);
+        benchmark::DoNotOptimize(p.bars.size());
+    }
+    state.counters["bars"] = p.bars.size();
+}
+BENCHMARK(BM_GenerateSupportUnderSphere)->Unit(benchmark::kMillisecond);
+} // namespace

@@ -44,14 +44,14 @@ int run(const QStringList &argsIn)
     const SliceFrame frame = SliceFaces(project, 0, 1000, params.LayerHeight, params.FirstLayerHeight,
                                         project.minBarWidth() * 1.1f, 0.5f, layers);
     const LayerGrid grid = layerGrid(frame.rect, params.ExtrusionWidth);
-    LayerRasterizer raster(grid, params.PolyFillerAlg);
     Plane1 mask;
     const double pixelArea = double(grid.pitchX) * grid.pitchY;
     QImage img(grid.width, grid.height, QImage::Format_Grayscale8);
-    for (SliceLayer &layer : layers) {
-        const int segCount = layer.segs.size();
-        const bool repaired = raster.fill(layer.segs);
-        raster.mask(mask);
+    QVector<int> segCounts;
+    for (const SliceLayer &l : layers)
+        segCounts << l.segs.size();
+    rasterizeLayers(layers, grid, params.PolyFillerAlg, [&](SliceLayer &layer, const Plane8 &raster, bool repaired) {
+        mask.fromPlane8(raster, 128, true); // the slicer's layer mask: set = outside
         long long inside = 0;
         for (int y = 0; y < grid.height; ++y) {
             uchar *line = img.scanLine(grid.height - 1 - y);
@@ -65,8 +65,9 @@ int run(const QStringList &argsIn)
         if (!img.save(file, "PNG"))
             throw QString("Cannot write %1").arg(file);
         std::printf("layer %d z=%.3f segments=%d repaired=%s area=%.3f\n", layer.index,
-                    double(layer.z), segCount, repaired ? "yes" : "no", double(inside) * pixelArea);
-    }
+                    double(layer.z), segCounts[layer.index], repaired ? "yes" : "no",
+                    double(inside) * pixelArea);
+    });
     std::fflush(stdout);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "common/utils.h"
 #include "toolpath/polyline.h"
 
+#include <QLocale>
 #include <QStringList>
 
 #include <algorithm>
@@ -605,7 +606,7 @@ void GCodeSim::parseUpTo(qsizetype limit)
     // the repeated copying of a large load.
     const std::size_t expected = moves_.size() + std::size_t(limit - cursor_) / 32;
     if (moves_.capacity() < expected)
-        moves_.reserve(std::max(expected, moves_.capacity() * 3 / 2));
+        moves_.reserve(std::max(expected, moves_.capacity() * 2));
     while (cur < lim) {
         if (parser_.parse(cur, lim) == GCodeParser::NoCommand)
             break;
@@ -662,7 +663,8 @@ QString gcodeStatsText(double time, double filament, double printDist, double tr
     const QString duration = formatDuration(float(time));
     // Bounded so that an absurd total cannot overflow the date arithmetic.
     const double secs = std::isfinite(time) ? std::min(std::max(time, 0.0), 1e11) : 0.0;
-    const QString finish = now.addSecs(qint64(secs)).toString(QStringLiteral("H:m a"));
+    // The C locale keeps the text the same on every system ("am"/"pm").
+    const QString finish = QLocale::c().toString(now.addSecs(qint64(secs)), QStringLiteral("H:m a"));
     const double metres = filament / 1000.0;
     const QString length = QString::number(metres, 'f', 1);
     const QString travel =

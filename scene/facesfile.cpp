@@ -22,7 +22,20 @@ QString extensionOf(const QString &path)
     return dot < 0 ? QString() : name.mid(dot);
 }
 
-QList<QByteArray> splitLines(const QByteArray &data) { return data.split('\n'); }
+// Calls f(line) for every line-feed separated piece, without building a list
+// of all lines first (large ASCII files).
+template <typename F>
+void forEachLine(const QByteArray &data, F f)
+{
+    int from = 0;
+    while (from <= data.size()) {
+        int nl = data.indexOf('\n', from);
+        if (nl < 0)
+            nl = data.size();
+        f(QByteArray::fromRawData(data.constData() + from, nl - from));
+        from = nl + 1;
+    }
+}
 
 QList<QByteArray> pieces(const QByteArray &line)
 {
@@ -67,10 +80,10 @@ void loadAsciiStl(Faces &f, const QByteArray &data)
     const bool convert = data.startsWith("solid ");
     Vec3 v[3];
     int held = 0;
-    for (const QByteArray &line : splitLines(data)) {
+    forEachLine(data, [&](const QByteArray &line) {
         const QList<QByteArray> pc = pieces(line);
         if (pc.isEmpty())
-            continue;
+            return;
         if (pc[0] == "vertex") {
             if (held < 3) {
                 const float x = readFloat(pc, 1), y = readFloat(pc, 2), z = readFloat(pc, 3);
@@ -83,7 +96,7 @@ void loadAsciiStl(Faces &f, const QByteArray &data)
                 f.append(v[0], v[1], v[2]);
             held = 0;
         }
-    }
+    });
 }
 
 QByteArray num7(float v) { return ' ' + QByteArray::number(double(v), 'g', 7); }
@@ -188,10 +201,10 @@ void Faces::loadObj(const QByteArray &data)
 {
     QVector<Vec3> verts;
     QVector<int> face;
-    for (const QByteArray &line : splitLines(data)) {
+    forEachLine(data, [&](const QByteArray &line) {
         const QList<QByteArray> pc = pieces(line);
         if (pc.size() < 4)
-            continue;
+            return;
         if (pc[0] == "v") {
             verts.append(Vec3(pc[1].toFloat(), pc[2].toFloat(), pc[3].toFloat()));
         } else if (pc[0] == "f") {
@@ -206,11 +219,11 @@ void Faces::loadObj(const QByteArray &data)
                 face.append(int(idx));
             }
             if (!good)
-                continue;
+                return;
             for (int k = 2; k < face.size(); ++k)
                 append(verts[face[0]], verts[face[k - 1]], verts[face[k]]);
         }
-    }
+    });
 }
 
 bool Faces::importBytes(const QByteArray &data, const QString &ext)

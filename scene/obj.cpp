@@ -1,4 +1,5 @@
 #include "scene/obj.h"
+#include "scene/raycount.h"
 
 #include <cmath>
 
@@ -46,7 +47,7 @@ void Obj::meshChanged()
     }
 }
 
-Obj::Hit Obj::rayIntersect(char what, const Vec3 &from, const Vec3 &to) const
+Obj::Hit Obj::rayIntersect(char what, const Vec3 &from, const Vec3 &to, const RayMesh *prepared) const
 {
     Hit none;
     if ((what == 'p' && !selected) || (what == 'q' && selected))
@@ -57,17 +58,10 @@ Obj::Hit Obj::rayIntersect(char what, const Vec3 &from, const Vec3 &to) const
 
     // Keeps the triangle whose hit lies nearest to `from` (scene frame, sum of
     // absolute differences); the earlier one wins a tie.
-    auto nearest = [&](const Faces &f, bool backFaces, int *best, Vec3 *bestPoint) {
+    auto nearest = [&](const Faces &f, bool backFaces, int *best, Vec3 *bestPoint, const RayMesh *rm) {
         float bestDist = 0;
         *best = -1;
-        for (int i = 0; i < f.tris.size(); ++i) {
-            const Triangle &t = f.tris[i];
-            const float dn = dot(d, t.n);
-            if (backFaces ? !(dn > 0) : !(dn <= 0))
-                continue;
-            float tt;
-            if (!rayCrossesTriangle(lf, d, t.p, t.q, t.r, &tt))
-                continue;
+        auto consider = [&](int i, float tt) {
             const Vec3 scenePoint = transform.map(lf + d * tt);
             const float dist = manhattan(scenePoint, from);
             if (*best < 0 || dist < bestDist) {
@@ -75,12 +69,29 @@ Obj::Hit Obj::rayIntersect(char what, const Vec3 &from, const Vec3 &to) const
                 bestDist = dist;
                 *bestPoint = scenePoint;
             }
+        };
+        auto facing = [&](int i) {
+            const float dn = dot(d, f.tris[i].n);
+            return backFaces ? dn > 0 : dn <= 0;
+        };
+        if (rm) {
+            rm->forEachHit(lf, d, [&](int i, float tt) {
+                if (facing(i))
+                    consider(i, tt);
+            });
+            return;
+        }
+        for (int i = 0; i < f.tris.size(); ++i) {
+            const Triangle &t = f.tris[i];
+            float tt;
+            if (facing(i) && rayCrossesTriangle(lf, d, t.p, t.q, t.r, &tt))
+                consider(i, tt);
         }
     };
 
     int bi;
     Vec3 point;
-    nearest(boxMesh, true, &bi, &point);
+    nearest(boxMesh, true, &bi, &point, nullptr);
     if (bi < 0)
         return none;
     const bool mirrored = transform.det3() < 0;
@@ -93,7 +104,7 @@ Obj::Hit Obj::rayIntersect(char what, const Vec3 &from, const Vec3 &to) const
         h.normal = n * (1.0f / std::sqrt(dot(n, n)));
     } else if (what == 'o' || what == 'p' || what == 'q') {
         int mi;
-        nearest(*mesh, false, &mi, &point);
+        nearest(*mesh, false, &mi, &point, prepared);
         if (mi < 0)
             return none;
         const Triangle &t = mesh->tris[mi];

@@ -1,4 +1,5 @@
 #include "scene/project.h"
+#include "scene/raycount.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -278,7 +279,7 @@ Obj::Hit Project::rayIntersect(char what, const Vec3 &from, const Vec3 &to) cons
     Obj::Hit best;
     float bestDist = 0;
     for (const auto &o : objs) {
-        const Obj::Hit h = o->rayIntersect(what, from, to);
+        const Obj::Hit h = o->rayIntersect(what, from, to, preparedFor(*o));
         if (!h.hit)
             continue;
         const float d = manhattan(h.point, from);
@@ -296,10 +297,19 @@ bool Project::insideAnyObject(const Vec3 &p) const
         const Vec3 local = o->transform.inverted().map(p);
         if (!o->localBox.contains(local))
             continue;
-        if (o->mesh->rayCrossings(local, local + Vec3(0, 1, 0), -1) & 1)
+        const Vec3 through = local + Vec3(0, 1, 0);
+        const RayMesh *rm = preparedFor(*o);
+        const int n = rm ? rm->crossings(local, through - local) : o->mesh->rayCrossings(local, through, -1);
+        if (n & 1)
             return true;
     }
     return false;
+}
+
+const RayMesh *Project::preparedFor(const Obj &o) const
+{
+    auto it = m_rayMeshes.find(o.mesh);
+    return it == m_rayMeshes.end() ? nullptr : it->second.get();
 }
 
 QVector<Triangle> Project::gatherTriangles() const

@@ -11,6 +11,7 @@
 #include <QVector>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class Project {
@@ -79,4 +80,9 @@ public:
     // 200 ms. Throws for a bar size that is not a positive number.
     void generateSupport(float size, float angleDeg, const std::function<void(int)> &progress = {});
     float minBarWidth() const;
+
+private:
+    // Meshes laid out for ray tests while support generation runs.
+    const RayMesh *preparedFor(const Obj &o) const;
+    std::unordered_map<const Faces *, std::shared_ptr<RayMesh>> m_rayMeshes;
 };

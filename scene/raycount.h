@@ -1,9 +1,12 @@
 #pragma once
-// Counting ray crossings of many rays against a whole mesh at once: the
-// orientation check's hot path. The counts equal, ray for ray, those of
-// calling rayCrossesTriangle on every triangle (same float operations in the
-// same order, four triangles per SSE lane group, rays split over threads).
+// Many rays against one mesh: the orientation check's and the support
+// generation's hot path. Every answer equals, ray for ray, that of calling
+// rayCrossesTriangle on each triangle in order: the same float operations in
+// the same order, four triangles per SSE lane group.
 #include "scene/faces.h"
+
+#include <functional>
+#include <vector>
 
 struct CrossingRay {
     Vec3 origin;
@@ -11,4 +14,25 @@ struct CrossingRay {
     int skip; // index of a triangle not to test, or -1
 };
 
+// A mesh laid out for ray tests (P, Q - P, R - P of four triangles at a time).
+class RayMesh {
+public:
+    explicit RayMesh(const QVector<Triangle> &tris);
+    // Crossings of origin + t * dir (t >= 0) with all triangles but `skip`.
+    int crossings(const Vec3 &origin, const Vec3 &dir, int skip = -1) const;
+    // Calls hit(index, t) for every crossed triangle, in index order.
+    void forEachHit(const Vec3 &origin, const Vec3 &dir, const std::function<void(int, float)> &hit) const;
+
+    struct alignas(16) Block4 {
+        float px[4], py[4], pz[4];
+        float e1x[4], e1y[4], e1z[4];
+        float e2x[4], e2y[4], e2z[4];
+    };
+
+private:
+    friend QVector<int> countCrossings(const QVector<Triangle> &, const QVector<CrossingRay> &);
+    std::vector<Block4> blocks;
+};
+
+// Crossing counts of every ray, rays split over the OpenMP threads.
 QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<CrossingRay> &rays);

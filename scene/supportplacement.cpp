@@ -1,6 +1,7 @@
 // Support bars of the project: placement rule, spacing rule and automatic
 // generation over a grid.
 #include "scene/project.h"
+#include "scene/raycount.h"
 
 #include <QElapsedTimer>
 
@@ -85,6 +86,15 @@ void Project::generateSupport(float size, float angleDeg, const std::function<vo
     qint64 total = 0, done = 0;
     for (const auto &o : objs)
         total += o->mesh->count();
+    // Every placement casts two rays against whole meshes: lay each mesh out
+    // for ray tests once, for the duration of this run.
+    struct Prepared {
+        std::unordered_map<const Faces *, std::shared_ptr<RayMesh>> &map;
+        ~Prepared() { map.clear(); }
+    } prepared{m_rayMeshes};
+    for (const auto &o : objs)
+        if (!m_rayMeshes.count(o->mesh))
+            m_rayMeshes.emplace(o->mesh, std::make_shared<RayMesh>(o->mesh->tris));
     QElapsedTimer clock;
     clock.start();
     qint64 lastReport = 0;

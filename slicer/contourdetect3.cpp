@@ -1,5 +1,5 @@
 #include "slicer/contourdetect3.h"
-#include "common/perfdata.h"
+#include "slicer/rasterperf.h"
 #include "slicer/paralell.h"
 #include "slicer/plane1.h"
 #include "slicer/plane8.h"
@@ -251,7 +251,7 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
 PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
                         const PathParams &pathParams)
 {
-    PerfScope perf("contourDetect3");
+    RasterPerf perf("contourDetect3");
     if (source.width % 16 || source.height % 16 || blockSummary.width != source.width / 16
         || blockSummary.height != source.height / 16)
         throw QString("contourDetect3() block summary does not match the source plane");

@@ -2,7 +2,10 @@
 #include "slicer/repairpolygons.h"
 
 #include <QString>
+#include <omp.h>
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
 {
@@ -54,4 +57,61 @@ bool LayerRasterizer::fill(Segments &segs)
 void LayerRasterizer::clear()
 {
     m_raster.fill(0);
+}
+
+int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg, const LayerSink &sink)
+{
+    const int n = layers.size();
+    const int batch = std::max(1, omp_get_max_threads()) * 2;
+    std::vector<Plane8> rasters(batch);
+    std::vector<Plane1> scratch(batch);
+    std::vector<char> bad(batch), repair(batch);
+    for (Plane8 &r : rasters)
+        r.setSize(QSize(grid.width, grid.height));
+    const float tolerance = grid.widthInPixels * 0.01f;
+    int repairCount = 0;
+    QString error;
+
+    // Runs f(slot) for the batch's slots on the threads; exceptions cannot
+    // leave a parallel region, so the first message is carried out.
+    auto forSlots = [&](int count, const std::function<void(int)> &f) {
+#pragma omp parallel for schedule(static)
+        for (int k = 0; k < count; ++k) {
+            try {
+                f(k);
+            } catch (const QString &e) {
+#pragma omp critical
+                if (error.isEmpty()) error = e;
+            } catch (...) {
+#pragma omp critical
+                if (error.isEmpty()) error = "rasterizeLayers() failed";
+            }
+        }
+        if (!error.isEmpty())
+            throw error;
+    };
+
+    for (int b = 0; b < n; b += batch) {
+        const int count = std::min(batch, n - b);
+        // Checked fills first; their outcome does not depend on the order.
+        const bool checking = repairCount <= 20;
+        if (checking)
+            forSlots(count, [&](int k) {
+                bad[k] = rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], true);
+            });
+        // The repair decisions in layer order, as LayerRasterizer takes them.
+        for (int k = 0; k < count; ++k) {
+            repair[k] = repairCount <= 20 && checking ? bad[k] : 1;
+            repairCount += repair[k];
+        }
+        forSlots(count, [&](int k) {
+            if (!repair[k])
+                return;
+            repairPolygons(layers[b + k].segs, tolerance);
+            rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], false);
+        });
+        for (int k = 0; k < count; ++k)
+            sink(layers[b + k], rasters[k], repair[k]);
+    }
+    return repairCount;
 }

@@ -5,8 +5,10 @@
 #include "slicer/plane1.h"
 #include "slicer/plane8.h"
 #include "slicer/segment.h"
+#include "slicer/slicelayer.h"
 
-struct SlicerParams;
+#include <QVector>
+#include <functional>
 
 // Raster geometry of a job. Pixel (0, 0) covers [origin, origin + pitch).
 struct LayerGrid {
@@ -61,3 +63,14 @@ private:
     Plane8 m_raster;
     Plane1 m_scratch;
 };
+
+// The same road for all layers at once, in batches of layers filled in
+// parallel (one layer per thread, which suits layer-sized planes better
+// than splitting rows). Which layers are repaired and every raster are
+// exactly what LayerRasterizer gives layer after layer. sink is called on
+// the calling thread in ascending layer order with the layer (its segments
+// possibly repaired), its coverage raster and whether it needed repair.
+// Returns the number of repaired layers.
+using LayerSink = std::function<void(SliceLayer &layer, const Plane8 &raster, bool repaired)>;
+int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int polyFillerAlg,
+                    const LayerSink &sink);

@@ -159,7 +159,6 @@ static uchar blockState(const uchar *p, int stride)
     return allZero ? 0 : allFull ? 255 : 128;
 }
 
-
 Plane8 Plane8::blockSummary() const
 {
     Plane8 out(width / 16, height / 16);
@@ -259,10 +258,10 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
                 h.levelLow = hair->levelLow;
                 h.levelHigh = hair->levelHigh;
                 h.lowerBound = hair->lowerBound;
-                h.upperBound = hair->upperBound;
+                h.upperBound = qMin<uchar>(hair->upperBound, 254); // the count saturates one above it
                 const bool runAbove = uniformValue(above) && above >= hair->levelHigh;
                 std::memset(h.inRun, runAbove ? 0xFF : 0, 16);
-                std::memset(h.count, runAbove ? hair->upperBound + 1 : 0, 16);
+                std::memset(h.count, runAbove ? h.upperBound + 1 : 0, 16);
                 rk::hairScanSse2(a.rowAverages, a.y1 - a.y0, a.y0, h, *markerList);
                 if (!(uniformValue(below) && below >= hair->levelLow)) {
                     const uchar zeros[16] = {};

@@ -155,7 +155,6 @@ struct SegBands {
     }
 };
 
-
 // Per-thread sample store of one band, kept clean between bands: the resolve
 // clears only the 16-pixel groups that marking touched (recorded in `dirty`),
 // so neither clearing nor resolving walks the empty parts of the plane.
@@ -167,12 +166,12 @@ struct BandStore {
     int dirtyWords; // 64-bit words of dirty group bits per pixel row
     std::vector<quint64> dirty;
 
-    BandStore(uchar *scratch, qint64 rowBytes, int width, int bands)
+    BandStore(uchar *scratch, qint64 scratchBytes, qint64 rowBytes, int width)
         : scratch(scratch), bandBytes(rowBytes * kBandPixelRows), rowBytes(rowBytes)
     {
         // One region per thread when the store has room for all of them (it
         // stays in cache and is cleared once), else each band its own rows.
-        perThread = omp_get_num_threads() <= bands;
+        perThread = omp_get_num_threads() * bandBytes <= scratchBytes;
         if (perThread) {
             samples = scratch + bandBytes * omp_get_thread_num();
             std::memset(samples, 0, size_t(bandBytes));
@@ -288,7 +287,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
-        BandStore store(scratch.data, qint64(4) * w, w, bandCount);
+        BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
@@ -377,7 +376,7 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
-        BandStore store(scratch.data, qint64(2) * w, w, bandCount);
+        BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);

@@ -63,7 +63,7 @@ void blurStripSse2(const StripArgs &a);
 // with lowerBound <= count <= upperBound, the marker (y, count, column) is
 // appended, rows in order and columns in order within a row.
 struct HairCounters {
-    uchar levelLow, levelHigh, lowerBound, upperBound;
+    uchar levelLow, levelHigh, lowerBound, upperBound; // upperBound at most 254
     uchar inRun[16];  // 0 or 0xFF
     uchar count[16];
 };

@@ -1,5 +1,5 @@
 #include "slicer/repairpolygons.h"
-#include "common/perfdata.h"
+#include "slicer/rasterperf.h"
 
 #include <algorithm>
 #include <cmath>
@@ -78,7 +78,7 @@ struct Candidate {
 
 int repairPolygons(Segments &segs, float tolerance)
 {
-    PerfScope perf("repairPolygons");
+    RasterPerf perf("repairPolygons");
     const float tol = std::isfinite(tolerance) ? std::max(tolerance, 0.0f) : 0.0f;
 
     std::vector<Vertex> verts;

@@ -64,6 +64,29 @@ PolyPoint unitOf(PolyPoint v)
     return {v.x / len, v.y / len}; // NaN for a zero-length segment: no wipe then
 }
 
+// Vertices that map to non-finite or absurd machine coordinates (a km off
+// the bed) would poison E for the rest of the layer: they are left out.
+bool usable(PolyPoint m)
+{
+    return std::fabs(m.x) <= 1e6f && std::fabs(m.y) <= 1e6f;
+}
+
+PolyLine withoutUnusableVertices(const PolyLine &path, const GCodeTransform &xf)
+{
+    PolyLine clean = path;
+    clean.pts.clear();
+    clean.w.clear();
+    const bool widths = path.w.size() == path.pts.size();
+    for (int k = 0; k < path.pts.size(); ++k) {
+        if (!usable(xf.toMachine(path.pts[k])))
+            continue;
+        clean.pts.append(path.pts[k]);
+        if (widths)
+            clean.w.append(path.w[k]);
+    }
+    return clean;
+}
+
 bool wipesAfter(int type)
 {
     return type == Perimeter || type == Support || type == Skirt || type == Raft ||
@@ -305,7 +328,12 @@ QByteArray LayerPass::run(const PathList &paths, float s)
         const int f = fanValue(sp, layer);
         out += "M106 S" + QByteArray::number(f >= 1 ? f : 0) + "\r\n";
     }
-    for (const PolyLine &path : paths) {
+    for (const PolyLine &given : paths) {
+        bool clean = true;
+        for (const PolyPoint &q : given.pts)
+            clean = clean && usable(xf.toMachine(q));
+        const PolyLine cleaned = clean ? PolyLine() : withoutUnusableVertices(given, xf);
+        const PolyLine &path = clean ? given : cleaned;
         if (path.type == Travel) {
             if (path.pts.size() >= 2)
                 explicitTravel(path);

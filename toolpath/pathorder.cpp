@@ -98,7 +98,11 @@ bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, b
                           !isShellType(path.type) &&
                           std::fabs(first.x - head.x) + std::fabs(first.y - head.y) <= k * a;
         if (!join && router) {
-            const PolyLine travel = router->route(head, first);
+            // From where the nozzle really is: after a loop the head was
+            // nudged off the path's end for the search only.
+            const PolyPoint nozzle =
+                output.isEmpty() || output.last().pts.isEmpty() ? head : output.last().pts.last();
+            const PolyLine travel = router->route(nozzle, first);
             if (travel.pts.size() > 2 || (travel.pts.size() == 2 && travel.farTravelAfter))
                 output.append(travel);
         }

@@ -430,7 +430,7 @@ void PolyLine::simplify(const PathParams &params)
         w = nw;
 }
 
-void PolyLine::simplifyPass(float tolerance)
+void PolyLine::simplifyPass(float tolerance, float widthTolerance)
 {
     const int n = pts.size();
     if (n < 3)
@@ -445,10 +445,17 @@ void PolyLine::simplifyPass(float tolerance)
     int kept = 0;
     for (int i = 1; i < n - 1; ++i) {
         // Drop vertex i when it and every vertex dropped since the last kept
-        // one stay within the tolerance of the chord to vertex i + 1.
+        // one stay within the tolerance of the chord to vertex i + 1, and
+        // their widths within widthTolerance of the width interpolated along
+        // it: a straight hair that narrows at its ends keeps its middle width.
         bool ok = true;
-        for (int j = kept + 1; j <= i && ok; ++j)
+        for (int j = kept + 1; j <= i && ok; ++j) {
             ok = segDist(pts[j], pts[kept], pts[i + 1]) <= tolerance;
+            if (ok && hasW) {
+                const float t = float(j - kept) / float(i + 1 - kept);
+                ok = std::fabs(w[j] - (w[kept] + t * (w[i + 1] - w[kept]))) <= widthTolerance;
+            }
+        }
         if (ok)
             continue;
         np.append(pts[i]);
@@ -464,13 +471,13 @@ void PolyLine::simplifyPass(float tolerance)
         w = nw;
 }
 
-void PolyLine::simplifyRepeated(float tolerance)
+void PolyLine::simplifyRepeated(float tolerance, float widthTolerance)
 {
     for (;;) {
         const int before = pts.size();
         if (before <= 3)
             return;
-        simplifyPass(tolerance);
+        simplifyPass(tolerance, widthTolerance);
         if (pts.size() > before * 0.95)
             return;
     }

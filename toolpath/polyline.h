@@ -125,11 +125,13 @@ public:
     // params.maxDeviation from the result. Ends of open paths stay; closed
     // paths stay closed with at least three vertices. Widths follow vertices.
     void simplify(const PathParams &params);
-    // One pass of the hair simplifier: drops a vertex when it lies within
-    // `tolerance` of the chord from the last kept vertex to the next one.
-    void simplifyPass(float tolerance);
+    // One pass of the hair simplifier: drops a vertex when it, and those
+    // dropped before it, lie within `tolerance` of the chord from the last
+    // kept vertex to the next one, with widths (when present) within
+    // `widthTolerance` of the width interpolated along that chord.
+    void simplifyPass(float tolerance, float widthTolerance = 0.3f);
     // Repeats simplifyPass while a pass leaves at most 95 % of the vertices.
-    void simplifyRepeated(float tolerance);
+    void simplifyRepeated(float tolerance, float widthTolerance = 0.3f);
 
     // Euclidean length, including the closing segment of a closed path.
     float length() const;

@@ -26,14 +26,30 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
         const int prevEnd = m_runs.size();
         int x = 0;
         int scan = prevBegin;
+        const uchar *row = plane.row(y);
+        // Whole bytes of one kind are stepped over 8 pixels at a time.
+        const uchar none = value ? 0x00 : 0xFF, all = value ? 0xFF : 0x00;
+        auto wholeByte = [&](int px, uchar kind) {
+            return (px & 7) == 0 && px + 8 <= m_width && row[px >> 3] == kind;
+        };
         while (x < m_width) {
+            if (wholeByte(x, none)) {
+                x += 8;
+                continue;
+            }
             if (plane.pixel(x, y) != value) {
                 ++x;
                 continue;
             }
             const int x0 = x;
-            while (x < m_width && plane.pixel(x, y) == value)
-                ++x;
+            while (x < m_width) {
+                if (wholeByte(x, all))
+                    x += 8;
+                else if (plane.pixel(x, y) == value)
+                    ++x;
+                else
+                    break;
+            }
             const int id = m_runs.size();
             m_runs.append({x0, x, id});
             parent.append(id);

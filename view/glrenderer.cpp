@@ -33,7 +33,10 @@ void glChk(const char *label)
         throw QString("glChk() error:%1 at:%2").arg(e).arg(label);
 }
 
-GLRenderer::GLRenderer() = default;
+GLRenderer::GLRenderer()
+{
+    initViewResources();
+}
 
 GLRenderer::~GLRenderer()
 {
@@ -44,9 +47,8 @@ GLRenderer::~GLRenderer()
             f->glDeleteFramebuffers(1, &m_depthFbo);
         if (m_depthColor)
             f->glDeleteRenderbuffers(1, &m_depthColor);
-        m_context->doneCurrent();
     }
-    // The context goes first: its caches are released while it can still be made current.
+    // Still current: the program and texture caches release their names as it goes.
     m_context.reset();
     m_surface.reset();
 }

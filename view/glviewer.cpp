@@ -92,6 +92,14 @@ bool GlViewer::animate(float dt)
         else
             ++it;
     }
+    float target = editMode == EM_Support && supportPlacing && !(mouse.modifiers & Qt::ControlModifier) ? 1.0f : 0.0f;
+    if (supportFade != target) {
+        float k = dt < 0.25f ? 1 - std::pow(0.2f, 30 * dt) : 1.0f;
+        supportFade += (target - supportFade) * k;
+        if (std::fabs(supportFade - target) < 0.01f)
+            supportFade = target;
+        moved = true;
+    }
     animating = animating || moved;
     return moved;
 }

@@ -61,6 +61,11 @@ public:
     // One animation step (camera glide, fly-in of objects); true while moving.
     bool animate(float dt);
 
+    // Fade of the Support tool's bar-placing drawing, 0..1; follows
+    // supportPlacing while the tool is Support and Ctrl is up.
+    float supportFade = 0;
+    bool supportPlacing = false; // set by the Support tool once it exists
+
     // Objects fly in from `start` (scene transform) to where they are.
     void startFlyIn(Obj *obj, const float startTransform[16]);
     void clearFlyIn();

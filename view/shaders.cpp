@@ -15,6 +15,20 @@
 #include <cmath>
 #include <memory>
 
+static void initRes()
+{
+    Q_INIT_RESOURCE(res);
+}
+
+void initViewResources()
+{
+    static bool done = false;
+    if (!done) {
+        done = true;
+        initRes();
+    }
+}
+
 namespace {
 
 // Programs and textures belong to one context; the cache entry goes away with it.

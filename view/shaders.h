@@ -11,6 +11,9 @@
 
 class QOpenGLShaderProgram;
 
+// Registers the built-in ":/res/" resources (idempotent).
+void initViewResources();
+
 // The linked program `name` built from the resources name + ".vsh" / ".fsh"
 // (a file beside the executable overrides the built-in one). Throws QString
 // "getShaderProgram() shader error. " + log when compiling or linking fails.

@@ -390,6 +390,22 @@ TEST(GCodeWriter, MinimumLayerTimeSecondPass)
     EXPECT_EQ(firstDrawFeed(layer(sp, 7, {near, far})), 1920);
 }
 
+TEST(GCodeWriter, DegeneratePathsNeverBreakTheText)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    PolyLine empty(Loop);
+    PolyLine single = path(Loop, {{10, 10}});
+    PolyLine shortTravel = path(Travel, {{10, 10}});
+    PolyLine bad(Infill);
+    bad.pts = {{nan, 0}, {1e30f, -1e30f}, {0, 0}};
+    PolyLine widths = path(InnerHair, {{10, 10}, {20, 10}});
+    widths.w = {1}; // wrong length: drawn at the nominal width
+    const QByteArray t = layer(exampleParams(), 2, {empty, single, shortTravel, bad, widths});
+    EXPECT_FALSE(t.contains("nan"));
+    EXPECT_FALSE(t.contains("inf"));
+    EXPECT_TRUE(t.endsWith("G1 F3000 X20.000 Y10.000 E0.333\r\n")) << t.constData();
+}
+
 TEST(ParamCheck, RefusesWhatWouldBreakTheWriter)
 {
     EXPECT_NO_THROW(validateParams(SlicerParams()));

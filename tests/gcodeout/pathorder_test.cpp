@@ -235,6 +235,17 @@ TEST(RunLabels, AreasInScanOrderEightConnected)
     EXPECT_EQ(areas.label(20, 20), -1);
     EXPECT_EQ(areas.labelAt(-1.0f, 3.0f), -1);
     EXPECT_EQ(areas.labelAt(std::numeric_limits<float>::quiet_NaN(), 3.0f), -1);
+
+    // A width that is no multiple of 8: runs reach the last pixel, and set
+    // bits can be labelled as well.
+    const Plane1 odd = maskWithRects(37, 4, {QRect(0, 0, 37, 1), QRect(30, 2, 7, 2)});
+    const RunLabels set(odd, true), clear(odd, false);
+    EXPECT_EQ(clear.count(), 2);
+    EXPECT_EQ(clear.label(36, 0), 0);
+    EXPECT_EQ(clear.label(36, 3), 1);
+    EXPECT_EQ(set.count(), 1);
+    EXPECT_EQ(set.label(0, 3), 0);
+    EXPECT_EQ(set.label(36, 3), -1);
 }
 
 TEST(TravelRouter, StaysInsideUAndLShapes)
@@ -347,6 +358,42 @@ TEST(Islands, TravelInsideAUShapedIsland)
     EXPECT_EQ(out[1].type, Travel);
     const TravelRouter router(mask);
     expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
+}
+
+TEST(Islands, TravelAfterALoopStartsWhereTheLoopEnds)
+{
+    // The head is nudged off a loop's end for the search; the routed travel
+    // must still leave from the nozzle's real position.
+    const Plane1 mask = uMask();
+    QVector<PathList> shells(1);
+    shells[0] = {squareLoop(Perimeter, 10, 10, 21, 40)};
+    const PathList fill = {line(Infill, {{44, 10}, {52, 10}})}; // in the other arm
+    SlicerParams sp;
+    PolyPoint head{10, 9};
+    PathList out;
+    orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+    ASSERT_EQ(out.size(), 3);
+    EXPECT_EQ(out[0].type, Perimeter);
+    ASSERT_EQ(out[1].type, Travel);
+    const TravelRouter router(mask);
+    expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
+}
+
+TEST(Islands, FillJoinsLessWithConcentricShells)
+{
+    const Plane1 mask = maskWithRects(64, 32, {QRect(2, 2, 40, 20)});
+    QVector<PathList> shells(1);
+    // Two shell lines whose ends are 2 units apart (Manhattan).
+    const PathList fill = {line(HShell, {{5, 5}, {30, 5}}), line(HShell, {{30, 7}, {5, 7}})};
+    for (int type : {0, 1}) {
+        SlicerParams sp;
+        sp.HShellType = type;
+        PolyPoint head{4, 5};
+        PathList out;
+        orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+        // Join reach: 2.5 p for line shells, 0.5 p for concentric ones.
+        EXPECT_EQ(out.size(), type == 0 ? 1 : 2) << type;
+    }
 }
 
 TEST(Islands, UndeterminableIslandStopsSlicing)

@@ -180,8 +180,20 @@ TEST(FacesOrientation, BatchedCountsEqualThePlainLoop)
         rays.append(CrossingRay{o, dir, i % 4 == 0 ? i % f.count() : -1});
     }
     const QVector<int> fast = countCrossings(f.tris, rays);
-    for (int i = 0; i < rays.size(); ++i)
-        EXPECT_EQ(fast[i], f.rayCrossings(rays[i].origin, rays[i].origin + rays[i].dir, rays[i].skip)) << i;
+    const RayMesh rm(f.tris);
+    for (int i = 0; i < rays.size(); ++i) {
+        const CrossingRay &r = rays[i];
+        EXPECT_EQ(fast[i], f.rayCrossings(r.origin, r.origin + r.dir, r.skip)) << i;
+        // Hits one by one, with their t, in triangle order.
+        QVector<QPair<int, float>> plain, batched;
+        for (int k = 0; k < f.count(); ++k) {
+            float t;
+            if (rayCrossesTriangle(r.origin, r.dir, f.tris[k].p, f.tris[k].q, f.tris[k].r, &t))
+                plain.append({k, t});
+        }
+        rm.forEachHit(r.origin, r.dir, [&](int k, float t) { batched.append({k, t}); });
+        EXPECT_EQ(batched, plain) << i;
+    }
 }
 
 TEST(FacesExport, BinaryStlLayoutAndExactRoundTrip)
@@ -328,4 +340,25 @@ TEST(FacesFiles, RealBrokenAndValidFiles)
     const Box3 b = cube.boundingBox(); // Z-up file: its z becomes y, its y becomes -z
     EXPECT_EQ(b.min, Vec3(0, 0, -10));
     EXPECT_EQ(b.max, Vec3(10, 10, 0));
+}
+
+TEST(FacesFiles, NonFiniteCoordinatesLoadAndStayHarmless)
+{
+    // Coordinates are not validated: NaN and infinity load as they are, and
+    // every later step must cope (box ignores NaN, the check still answers).
+    const float nan = std::nanf(""), inf = INFINITY;
+    const QByteArray bytes = binaryStl("x", 3, {nan, 0, 0, 1, 0, 0, 0, 1, 0,  //
+                                                0, 0, 0, 1, 0, 0, inf, 1, 0,  //
+                                                0, 0, 0, 2, 0, 0, 0, 0, 2});
+    Faces f;
+    EXPECT_NO_THROW(f.importBytes(bytes, ".stl"));
+    ASSERT_EQ(f.count(), 3);
+    const Box3 b = f.boundingBox();
+    EXPECT_EQ(b.min.x, 0);
+    EXPECT_EQ(b.max.x, inf);
+    Faces g;
+    g.loadStl(f.exportFata(".stl", true));
+    EXPECT_EQ(g.contentHash(), f.contentHash());
+    EXPECT_FALSE(f.exportFata(".stl", false).isEmpty());
+    EXPECT_FALSE(f.exportFata(".obj", false).isEmpty());
 }

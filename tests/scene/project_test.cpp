@@ -1,5 +1,8 @@
 #include "meshes.h"
 #include "scene/project.h"
+#include "scene/raycount.h"
+
+#include <random>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -240,4 +243,26 @@ TEST(Mat4, RotationInverseAndPlacementHelpers)
     EXPECT_NEAR(b.max.x, 5, 1e-5);
     o->moveBy({1, 2, 3});
     EXPECT_EQ(o->transform.translationPart().z, 3);
+}
+
+TEST(ProjectObjects, PreparedMeshPicksTheSameHit)
+{
+    Project p;
+    Faces f = tessellatedBox(10, 6);
+    f.append({-3, 2, -3}, {12, 2, -3}, {-3, 2, 12}); // an inner plate: ties and nearer hits
+    Obj *o = p.addObject(f, "b", false);
+    o->transform = Mat4::translation({1, 2, 3}) * Mat4::rotation(0, 20) * Mat4::scaling({1, -1.5f, 1});
+    const RayMesh rm(o->mesh->tris);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> d(-15, 15);
+    int hits = 0;
+    for (int i = 0; i < 300; ++i) {
+        const Vec3 from(d(rng), d(rng), d(rng)), to(d(rng), d(rng), d(rng));
+        const Obj::Hit a = o->rayIntersect('o', from, to), b = o->rayIntersect('o', from, to, &rm);
+        ASSERT_EQ(a.hit, b.hit) << i;
+        hits += a.hit;
+        EXPECT_EQ(a.point, b.point) << i;
+        EXPECT_EQ(a.normal, b.normal) << i;
+    }
+    EXPECT_GT(hits, 50);
 }

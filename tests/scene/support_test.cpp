@@ -114,3 +114,20 @@ TEST(SupportBars, SteepnessThreshold)
         EXPECT_EQ(p.bars.isEmpty(), angle > 82.3f) << angle;
     }
 }
+
+TEST(SupportBars, NonFiniteMeshesGiveNoBarsAndNoHang)
+{
+    Project p;
+    Faces f = boxMesh({0, 5, 0}, {4, 6, 4});
+    f.tris[2].p = Vec3(NAN, 5, 0);
+    f.tris[3].q = Vec3(INFINITY, 5, 0);
+    Obj *o = p.addObject(f, "odd", false);
+    p.generateSupport(1, 45);
+    for (const SupportBar &b : p.bars)
+        EXPECT_TRUE(isFinite(b.start) && isFinite(b.end));
+    o->transform.m[0] = NAN;
+    p.clearBars();
+    p.generateSupport(1, 45);
+    EXPECT_TRUE(p.bars.isEmpty());
+    EXPECT_FALSE(o->rayIntersect('o', {1, 10, 1}, {1, 9, 1}).hit);
+}

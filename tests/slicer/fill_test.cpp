@@ -316,3 +316,25 @@ TEST(Fill, RandomPolygonsMatchTheSampleModel)
         }
     }
 }
+
+TEST(Fill, AnyHeightAndThreadCountGiveTheSameResult)
+{
+    // Heights that leave a partial band, with more threads than full bands.
+    Segments segs = rect(3, 3, 50, 40);
+    segs += rect(10, 10, 20, 20, true);
+    const int saved = omp_get_max_threads();
+    for (int h : {1, 7, 9, 60, 61, 64}) {
+        const Extents ext{0, 0, 64, float(h)};
+        Filled single[3];
+        omp_set_num_threads(1);
+        for (Rule rule : {NonZero, Positive, Odd})
+            single[rule] = fill(rule, segs, true, 64, h, ext);
+        omp_set_num_threads(8);
+        for (Rule rule : {NonZero, Positive, Odd}) {
+            const Filled many = fill(rule, segs, true, 64, h, ext);
+            EXPECT_EQ(many.plane, single[rule].plane) << "height " << h << " rule " << rule;
+            EXPECT_EQ(many.unclosed, single[rule].unclosed);
+        }
+    }
+    omp_set_num_threads(saved);
+}

@@ -318,4 +318,19 @@ TEST(PolyLineSimplify, HairPassRepeatsWhileItShrinks)
     EXPECT_EQ(h.w.size(), h.pts.size());
     EXPECT_EQ(h.pts.last(), PolyPoint(50, 20));
     EXPECT_EQ(h.w.last(), 4.0f);
+
+    // A straight hair narrowing at both ends keeps its middle width.
+    PolyLine t(InnerHair);
+    for (int i = 0; i <= 60; ++i) {
+        t.pts.append(PolyPoint(10, float(i)));
+        t.w.append(std::min({3.0f, 1.0f + i * 0.5f, 1.0f + (60 - i) * 0.5f}));
+    }
+    t.simplifyRepeated(1.2f);
+    EXPECT_LT(t.size(), 12);
+    for (float y : {10.0f, 30.0f, 50.0f})
+        for (int i = 0; i + 1 < t.size(); ++i)
+            if (t.pts[i].y <= y && t.pts[i + 1].y > y) {
+                const float f = (y - t.pts[i].y) / (t.pts[i + 1].y - t.pts[i].y);
+                EXPECT_NEAR(t.w[i] + f * (t.w[i + 1] - t.w[i]), 3.0f, 0.3f) << y;
+            }
 }

@@ -176,13 +176,21 @@ TEST(ShellSteps, ThreeWidthWallGetsInnerHairDownTheMiddle)
     ASSERT_EQ(inner.size(), 1);
     EXPECT_TRUE(ofType(r.hairs, OuterHair).isEmpty());
     EXPECT_GT(inner[0].length(), 100);
-    for (int i = 0; i < inner[0].size(); ++i) {
+    for (int i = 0; i < inner[0].size(); ++i)
         EXPECT_NEAR(inner[0].pts[i].x, 100 + 1.5f * P, 0.25f);
-        // The hair tapers where the wall's ends round off; in between it
-        // fills the gap between the perimeter's sides.
-        if (inner[0].pts[i].y > 60 && inner[0].pts[i].y < 180) {
-            EXPECT_NEAR(inner[0].w[i], P, 0.2f * P);
+    // The hair tapers where the wall's ends round off; in between it fills
+    // the gap between the perimeter's sides.
+    const PolyLine &h = inner[0];
+    for (float y : {60.5f, 100.5f, 140.5f, 180.5f}) {
+        bool found = false;
+        for (int i = 0; i + 1 < h.size(); ++i) {
+            const PolyPoint a = h.pts[i], b = h.pts[i + 1];
+            if ((a.y <= y) != (b.y <= y)) {
+                found = true;
+                EXPECT_NEAR(h.w[i] + (h.w[i + 1] - h.w[i]) * (y - a.y) / (b.y - a.y), P, 0.2f * P) << y;
+            }
         }
+        EXPECT_TRUE(found) << y;
     }
     // Nothing else covers the middle.
     for (const PolyLine &o : ofType(r.outlines, Loop))
@@ -325,4 +333,45 @@ TEST(ShellSteps, SameResultForAnyThreadCount)
     for (int i = 0; i < a.hairs.size(); ++i)
         EXPECT_EQ(a.hairs[i].pts, b.hairs[i].pts);
     EXPECT_TRUE(a.infill == b.infill);
+}
+
+TEST(ShellSteps, ShellOffsetMovesThePerimeter)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 20, 20, 108, 108);
+    for (float off : {-0.05f, 0.05f}) {
+        SlicerParams sp;
+        sp.VShellOffset = off;  // the first step becomes 0.5 p - off p²
+        const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+        ASSERT_EQ(per.size(), 1);
+        float l, rr;
+        ASSERT_TRUE(edgesAround(per, 64, 64, &l, &rr));
+        EXPECT_NEAR(l, 20 + 0.5f * P - off * P * P, 0.05f * P) << off;
+    }
+}
+
+TEST(ShellSteps, WallsOfAnyThicknessAreFilledOnce)
+{
+    // Across a long wall, the widths of all paths crossing its middle add up
+    // to the wall's thickness: nothing left empty, nothing drawn twice.
+    for (float ew : {1.0f, 1.5f, 2.0f, 2.5f, 3.0f, 4.0f, 5.0f}) {
+        const float t = ew * P;
+        Plane8 cov = emptyCoverage(128, 256);
+        paintRect(cov, 40, 20, 40 + t, 236);
+        SlicerParams sp;
+        sp.VShellCnt = 6;  // more shells than any of these walls takes
+        const ShellStepsResult r = runShells(cov, sp);
+        float sum = 0;
+        for (const PolyLine &o : r.outlines)
+            sum += crossingsAtY(o, 128.5f).size() * P;
+        for (const PolyLine &h : r.hairs) {
+            for (int i = 0; i + 1 < h.size(); ++i) {
+                const PolyPoint a = h.pts[i], b = h.pts[i + 1];
+                if ((a.y <= 128.5f) != (b.y <= 128.5f))
+                    sum += h.w[i] + (h.w[i + 1] - h.w[i]) * (128.5f - a.y) / (b.y - a.y);
+            }
+        }
+        EXPECT_NEAR(sum, t, 0.25f * P) << ew << " widths";
+        EXPECT_EQ(countSet(r.infill), 0) << ew;
+    }
 }

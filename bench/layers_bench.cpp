@@ -1,0 +1,91 @@
+// The whole "layers" road on a large mesh: SliceFaces, then per layer the
+// fill chosen by PolyFillerAlg (with the check) and the 128 threshold.
+#include "slicer/layerraster.h"
+#include "slicer/slicefaces.h"
+
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// A standing torus (axis along X): major radius 16, minor 8, so 48 mm tall,
+// with 450 x 250 quads = 225,000 triangles, counter-clockwise from outside.
+const std::vector<float> &torus()
+{
+    static std::vector<float> f;
+    if (!f.empty())
+        return f;
+    const int nu = 450, nv = 250;
+    const double R = 16, r = 8;
+    auto p = [&](int i, int j, float *out) {
+        const double u = 2 * M_PI * (i % nu) / nu, v = 2 * M_PI * (j % nv) / nv;
+        const double d = R + r * std::cos(v);
+        out[0] = float(r * std::sin(v));           // x: along the axis
+        out[1] = float(24 + d * std::sin(u));      // y: up, 0 .. 48
+        out[2] = float(d * std::cos(u));
+    };
+    f.reserve(size_t(nu) * nv * 2 * 12);
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            float a[3], b[3], c[3], d[3];
+            p(i, j, a); p(i + 1, j, b); p(i + 1, j + 1, c); p(i, j + 1, d);
+            for (const float *t : {a, d, c, a, c, b}) {
+                f.insert(f.end(), t, t + 3);
+                if (f.size() % 12 == 9)
+                    f.insert(f.end(), {0, 0, 0});
+            }
+        }
+    return f;
+}
+
+void BM_SliceFaces(benchmark::State &st)
+{
+    const std::vector<float> &m = torus();
+    QVector<SliceLayer> layers;
+    for (auto _ : st) {
+        SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+        benchmark::DoNotOptimize(layers.data());
+    }
+    st.counters["triangles"] = double(m.size() / 12);
+    st.counters["layers"] = layers.size();
+}
+BENCHMARK(BM_SliceFaces)->Unit(benchmark::kMillisecond);
+
+// Cut, fill and threshold every layer, layers in parallel batches.
+// Arg: PolyFillerAlg.
+void BM_LayersRoad(benchmark::State &st)
+{
+    const std::vector<float> &m = torus();
+    QVector<SliceLayer> layers;
+    Plane1 mask;
+    for (auto _ : st) {
+        const SliceFrame fr = SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+        rasterizeLayers(layers, layerGrid(fr.rect, 0.4f), int(st.range(0)),
+                        [&](SliceLayer &, const Plane8 &raster, bool) { mask.fromPlane8(raster, 128, true); });
+        benchmark::DoNotOptimize(mask.data);
+    }
+    st.counters["layers"] = layers.size();
+}
+BENCHMARK(BM_LayersRoad)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same, one layer after the other with row-parallel fills (the order
+// the slicing driver runs them in).
+void BM_LayersRoadSequential(benchmark::State &st)
+{
+    const std::vector<float> &m = torus();
+    QVector<SliceLayer> layers;
+    Plane1 mask;
+    for (auto _ : st) {
+        const SliceFrame fr = SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+        LayerRasterizer r(layerGrid(fr.rect, 0.4f), int(st.range(0)));
+        for (SliceLayer &l : layers) {
+            r.fill(l.segs);
+            r.mask(mask);
+        }
+        benchmark::DoNotOptimize(mask.data);
+    }
+}
+BENCHMARK(BM_LayersRoadSequential)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace

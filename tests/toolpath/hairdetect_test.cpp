@@ -1,0 +1,125 @@
+#include "toolpath/hairdetect.h"
+
+#include "rasterfixtures.h"
+#include "toolpath/shellsteps.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+const float P = widthInPixels();
+
+// Row markers for points (x, y) of the given run width, as the row scan packs them.
+HairMarkers rowMarkers(const QVector<PolyPoint> &pts, float width, int planeHeight)
+{
+    HairMarkers m((planeHeight + 15) / 16);
+    for (const PolyPoint &q : pts) {
+        const int row = int(std::floor(q.y));
+        m[row >> 4].append(packThinRun(q.x + width / 2, width, row & 15));
+    }
+    return m;
+}
+
+PathList detect(const HairMarkers &rows, const HairConsts &c, float covered = 0)
+{
+    HairDetector det;
+    det.p = P;
+    det.consts = c;
+    det.coveredWidth = covered;
+    hairDetect0(det, 128, 128, HairMarkers());
+    PathList hairs;
+    hairDetect1(det, rows, hairs, OuterHair);
+    return hairs;
+}
+
+QVector<PolyPoint> column(float x, int y0, int y1)
+{
+    QVector<PolyPoint> v;
+    for (int y = y0; y < y1; ++y)
+        v.append(PolyPoint(x, y + 0.5f));
+    return v;
+}
+
+} // namespace
+
+TEST(HairDetect, MarkerPackingRoundTrips)
+{
+    float w;
+    const PolyPoint q = thinRunPoint(packThinRun(103.25f, 3.0f, 5), 2, &w);
+    EXPECT_FLOAT_EQ(w, 3.0f);
+    EXPECT_FLOAT_EQ(q.x, 101.75f);
+    EXPECT_FLOAT_EQ(q.y, 37.5f);
+    thinRunPoint(packThinRun(-2.5f, 100, 0), 0, &w);  // widths saturate
+    EXPECT_FLOAT_EQ(w, 255.0f / 16);
+}
+
+TEST(HairDetect, LinksWindowsAndDrops)
+{
+    // One straight run of points one pixel apart becomes one hair.
+    PathList h = detect(rowMarkers(column(40.5f, 10, 90), P, 128), HairConstsA);
+    ASSERT_EQ(h.size(), 1);
+    EXPECT_EQ(h[0].type, int(OuterHair));
+    EXPECT_EQ(h[0].size(), 2);  // simplified to its ends
+    EXPECT_NEAR(h[0].length(), 79, 0.01f);
+    EXPECT_NEAR(h[0].w[0], P, 0.01f);
+
+    // Points further apart than the link reach stay apart; two-point
+    // chains are dropped.
+    QVector<PolyPoint> sparse;
+    for (int y = 10; y < 90; y += 3)
+        sparse.append(PolyPoint(40.5f, y + 0.5f));
+    EXPECT_TRUE(detect(rowMarkers(sparse, P, 128), HairConstsA).isEmpty());
+    EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 12), P, 128), HairConstsA).isEmpty());
+
+    // Widths outside the window drop the hair entirely: set A takes gaps of
+    // about 0.3 - 1.5 widths on the first step, set B 0.4 - 1.3 between loops.
+    EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), 6.0f, 128), HairConstsA).isEmpty());
+    EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), 0.5f, 128), HairConstsA).isEmpty());
+    EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), P, 128), HairConstsB, P).isEmpty());
+    const PathList b = detect(rowMarkers(column(40.5f, 10, 90), 2 * P, 128), HairConstsB, P);
+    ASSERT_EQ(b.size(), 1);
+    EXPECT_NEAR(b[0].w[0], P, 0.01f);  // the gap between the loops' sides
+
+    // A window split: the middle third too wide leaves two hairs.
+    HairMarkers mixed = rowMarkers(column(40.5f, 10, 40), P, 128);
+    const HairMarkers wide = rowMarkers(column(40.5f, 40, 60), 6.5f, 128);
+    const HairMarkers tail = rowMarkers(column(40.5f, 60, 90), P, 128);
+    for (int g = 0; g < mixed.size(); ++g)
+        mixed[g] += wide[g] + tail[g];
+    EXPECT_EQ(detect(mixed, HairConstsA).size(), 2);
+}
+
+TEST(HairDetect, SlantedWidthsAreCorrected)
+{
+    // A 45° wall P wide measures P·√2 along a row.
+    QVector<PolyPoint> diag;
+    for (int i = 10; i < 80; ++i)
+        diag.append(PolyPoint(i + 0.5f, i + 0.5f));
+    const PathList h = detect(rowMarkers(diag, P * std::sqrt(2.0f), 128), HairConstsA);
+    ASSERT_EQ(h.size(), 1);
+    for (float w : h[0].w)
+        EXPECT_NEAR(w, P, 0.05f);
+}
+
+TEST(HairDetect, MaskClearsAroundTheHair)
+{
+    Plane8 cov = emptyCoverage(64, 64);
+    cov.fill(255);
+    PolyLine h(OuterHair);
+    h.pts = {{10, 32}, {50, 32}};
+    h.w = {P, P};
+    hairMasking(cov, {h}, 3.0f);
+    const float r = (P + 3.0f) / 2;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const float dx = std::max({10.0f - (x + 0.5f), 0.0f, (x + 0.5f) - 50.0f});
+            const float d = std::hypot(dx, y + 0.5f - 32);
+            if (d < r - 0.01f) {
+                ASSERT_EQ(cov.pixel(x, y), 0) << x << "," << y;
+            } else if (d > r + 0.01f) {
+                ASSERT_EQ(cov.pixel(x, y), 255) << x << "," << y;
+            }
+        }
+}

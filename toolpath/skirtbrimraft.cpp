@@ -1,0 +1,179 @@
+#include "toolpath/skirtbrimraft.h"
+
+#include "common/perfdata.h"
+#include "slicer/contourdetect3.h"
+#include "slicer/plane8.h"
+#include "toolpath/fill.h"
+#include "toolpath/gcodewriter.h"
+#include "toolpath/pathorder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Offsets beyond this many pixels (hundreds of mm) are clamped: they would
+// only ask for planes far larger than any bed.
+constexpr int kMaxGrowPixels = 4096;
+
+int roundUp32(int v)
+{
+    return (v + 31) / 32 * 32;
+}
+
+int clampGrow(float pixels)
+{
+    const float r = std::floor(pixels + 0.5f);
+    if (!(r == r))
+        return 0;
+    return int(std::clamp(r, float(-kMaxGrowPixels), float(kMaxGrowPixels)));
+}
+
+// A copy of `src` with `margin` clear pixels on every side (margin a multiple
+// of 32), its size a multiple of 32 as the offset operations need.
+Plane1 enlarged(const Plane1 &src, int margin)
+{
+    Plane1 dst(roundUp32(src.width) + 2 * margin, roundUp32(src.height) + 2 * margin);
+    dst.fill(0);
+    for (int y = 0; y < src.height; ++y) {
+        if (src.width % 8 == 0) {
+            std::memcpy(dst.row(y + margin) + margin / 8, src.row(y), size_t(src.width / 8));
+        } else {
+            for (int x = 0; x < src.width; ++x)
+                if (src.pixel(x, y))
+                    dst.setPixel(x + margin, y + margin, true);
+        }
+    }
+    return dst;
+}
+
+// The outer outlines of a region as closed Skirt paths. Holes trace with a
+// negative area and fall below the minimum area with the specks.
+PathList traceOutlines(const Plane1 &region, float minArea, const PathParams &pp)
+{
+    Plane8 coverage;
+    coverage.fromPlane1(region);
+    const Plane8 summary = region.blockSummary();
+    Plane1 visited;
+    PathList traced = contourDetect3(coverage, summary, visited, pp);
+    PathList loops;
+    for (PolyLine &c : traced) {
+        if (!c.closed || c.area() < minArea)
+            continue;
+        c.type = Skirt;
+        loops.append(c);
+    }
+    return loops;
+}
+
+float chainLength(const PathList &chain)
+{
+    float s = 0;
+    for (const PolyLine &p : chain)
+        s += p.length();
+    return s;
+}
+
+void translateAll(PathList &paths, float d)
+{
+    for (PolyLine &p : paths)
+        p.translate(d, d);
+}
+
+} // namespace
+
+PathList skirtLoops(const Plane1 &footprint, float p, float offset, float minLength, int minCount,
+                    bool brim, float gap, float pathSmoothing, PolyPoint &head)
+{
+    PathList chain;
+    const int grow = clampGrow(offset * p);
+    const int margin = roundUp32(std::max(grow, 0) + int(std::ceil(20 * p)));
+    Plane1 region = enlarged(footprint, margin).offsetBy(grow);
+    const PathParams pp = PathParams::fromSmoothing(p, pathSmoothing);
+    const float shift = float(margin);
+    PolyPoint h{head.x + shift, head.y + shift};
+    const int step = clampGrow(p);
+
+    float target = minLength;
+    for (int c = 0; c < 20; ++c) {
+        PathList loops = traceOutlines(region, 0.2f * p * p, pp);
+        if (loops.isEmpty() && chain.isEmpty())
+            break; // nothing printed on layer 0: no skirt
+        orderPaths(p, 2.5f, gap, loops, chain, false, h);
+        if (c < minCount) {
+            target = std::max(target, chainLength(chain));
+        } else {
+            if (PolyLine::truncateChain(chain, target, 0))
+                break;
+        }
+        region = region.offsetBy(step);
+    }
+    if (brim) {
+        // Built from the object outwards; drawn from the outside in, so the
+        // last loop ends against the object.
+        std::reverse(chain.begin(), chain.end());
+        for (PolyLine &path : chain)
+            path = path.reversed();
+    }
+    translateAll(chain, -shift);
+    if (!chain.isEmpty())
+        head = chain.last().pts.last();
+    else
+        head = {h.x - shift, h.y - shift};
+    return chain;
+}
+
+RaftResult raftLayers(const SlicerParams &sp, const Plane1 &footprint, float p, float pixelSize,
+                      const GCodeTransform &xf, float rasterUnit, PolyPoint &head)
+{
+    RaftResult raft;
+    const QVector<RaftRow> rows = parseRaftConfig(sp.RaftConfig);
+    if (rows.isEmpty())
+        return raft;
+    const int grow = clampGrow(sp.RaftOffset / pixelSize);
+    const int margin = roundUp32(std::max(grow, 0) + int(std::ceil(20 * p)));
+    const Plane1 region = enlarged(footprint, margin).offsetBy(grow);
+    const float shift = float(margin);
+
+    for (const RaftRow &row : rows) {
+        if (row.type > 0) {
+            PathList pool, ordered;
+            patternFill(pool, region, Raft, p / row.fillDensity, float(row.angle), row.type, 1, p,
+                        2 * p);
+            PolyPoint h{head.x + shift, head.y + shift};
+            orderPaths(p, 2.5f, sp.PerimeterGap, pool, ordered, true, h);
+            head = {h.x - shift, h.y - shift};
+            translateAll(ordered, -shift);
+            SlicerParams layerParams = sp;
+            layerParams.FirstLayerHeight = row.layerHeight;
+            const QByteArray text =
+                writeLayerGCode(layerParams, 0, ordered, xf, rasterUnit, raft.height);
+            raft.text += "\r\n";
+            raft.text += text;
+            raft.text += "\r\n";
+        }
+        raft.height += row.layerHeight;
+    }
+    return raft;
+}
+
+FirstLayerExtras brimSkirtRaft(const SlicerParams &sp, const Plane1 &footprint, float p,
+                               float pixelSize, const GCodeTransform &xf, float rasterUnit,
+                               PolyPoint &head)
+{
+    PerfScope perf("BrimSkirtRaft");
+    FirstLayerExtras extras;
+    if (sp.SkirtEnable) {
+        extras.skirt = skirtLoops(footprint, p, sp.SkirtOffset, sp.SkirtMinLength / pixelSize,
+                                  sp.SkirtMinCount, false, sp.PerimeterGap, sp.PathSmoothing, head);
+    } else if (sp.BrimEnable) {
+        extras.skirt = skirtLoops(footprint, p, 0.3f, 1.0f / pixelSize, sp.BrimCount, true, sp.PerimeterGap,
+                                  sp.PathSmoothing, head);
+    } else if (sp.RaftEnable) {
+        const RaftResult raft = raftLayers(sp, footprint, p, pixelSize, xf, rasterUnit, head);
+        extras.raftText = raft.text;
+        extras.raftHeight = raft.height;
+    }
+    return extras;
+}
