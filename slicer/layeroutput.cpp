@@ -15,14 +15,8 @@ void Slicer::orderAndWriteLayer(int L, LayerWork &w, PolyPoint &head)
     const float a = minBarWidth / grid.pitchX * 0.6f;
 
     SliceLayer &rec = layers.data()[L];
-    PathList out;
+    // Layer 0 starts with the skirt or brim, already in drawing order.
+    PathList out = L == 0 ? firstLayer.skirt : PathList();
     orderLayer(*params, widthInPixels, a, mask, &travel, w.shells, w.fill, w.other, head, out);
-
-    GCodeTransform xf;
-    xf.sx = grid.pitchX;
-    xf.sy = grid.pitchY;
-    xf.ox = grid.originX;
-    xf.oy = grid.originY;
-    xf.volume = *machineSize;
-    rec.gcode = writeLayerGCode(*params, L, out, xf, pixelFactor, 0.0f);
+    rec.gcode = writeLayerGCode(*params, L, out, xf, pixelFactor, firstLayer.raftHeight);
 }

@@ -63,6 +63,8 @@ QByteArray Slicer::slice()
     for (int i = -2 * H; i < N; ++i) {
         const int L = i + H;
         sliceLayer(L);
+        if (L == 0)
+            brimSkirtRaftStage();
         offsetLayer(L);
         {
             PerfScope perf("shellRegions");
@@ -108,6 +110,11 @@ void Slicer::initialise()
     lookahead = std::min(std::max(sp.HShellCnt, 0), layerCount);
 
     grid = layerGrid(frame.rect, extrusionWidth);
+    xf.sx = grid.pitchX;
+    xf.sy = grid.pitchY;
+    xf.ox = grid.originX;
+    xf.oy = grid.originY;
+    xf.volume = *machineSize;
     initRings();
 }
 
@@ -137,7 +144,7 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
             orderAndWriteLayer(L, work, lastHeadPos);
         SliceLayer &rec = layers[L];
         if (L == 0)
-            batch += gcodeFilePrefix(*params, QByteArray());
+            batch += gcodeFilePrefix(*params, firstLayer.raftText);
         batch += rec.gcode;
         if (L == layerCount - 1)
             batch += gcodeFileSuffix(*params);

@@ -20,7 +20,9 @@
 #include "slicer/plane8.h"
 #include "slicer/slicelayer.h"
 #include "toolpath/polyline.h"
+#include "toolpath/gcodetransform.h"
 #include "toolpath/shellsteps.h"
+#include "toolpath/skirtbrimraft.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -70,6 +72,8 @@ public:
     int repairCount = 0;
     int layerCount = 0;
     LayerGrid grid;         // extents, grid size, pixel pitch, origin
+    GCodeTransform xf;      // raster -> machine mm for the writer
+    FirstLayerExtras firstLayer; // skirt paths of layer 0, raft text and height
     QVector<SliceLayer> layers;
 
     // Layer-indexed rings (capacities set in initRings).
@@ -102,6 +106,7 @@ private:
     void initialise();
     void initRings();
     void sliceLayer(int L);                          // slicelayerstep.cpp
+    void brimSkirtRaftStage();                       // firstlayerstage.cpp
     void offsetLayer(int L);                          // offsetstage.cpp
     void concentricShellStep(int i);                  // offsetstage.cpp
     void runBatch(int first, int last, QByteArray &result, QByteArray &pending);

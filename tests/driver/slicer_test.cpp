@@ -222,11 +222,13 @@ TEST_F(DriverTest, FailuresBecomeMessagesAndFreeTheGuard)
         const char *name;
         const char *set;
         const char *message;
+        bool beforeSlicing; // refused before any layer is cut: no progress at all
     };
     for (const Case &c :
          {Case{"thrown on a worker thread", "LayerStartPos=7",
-               "FATAL ERROR: invalid sp.LayerStartPos while paralellLayerProcessing 7"},
-          Case{"refused before slicing", "FilamentDiameter=0", "Invalid parameter FilamentDiameter"}}) {
+               "FATAL ERROR: invalid sp.LayerStartPos while paralellLayerProcessing 7", false},
+          Case{"refused before slicing", "FilamentDiameter=0", "Invalid parameter FilamentDiameter",
+               true}}) {
         Project prj;
         addBox(prj, -5, -5, 5, 5, 3);
         SlicerParams sp;
@@ -238,7 +240,8 @@ TEST_F(DriverTest, FailuresBecomeMessagesAndFreeTheGuard)
         } catch (const QString &e) {
             EXPECT_TRUE(e.startsWith(c.message)) << c.name << ": " << qPrintable(e);
         }
-        EXPECT_EQ(calls, 0) << c.name;
+        if (c.beforeSlicing)
+            EXPECT_EQ(calls, 0) << c.name;
         EXPECT_EQ(Slicer::running(), nullptr) << c.name;
     }
 }
