@@ -2,6 +2,8 @@
 
 #include "common/ini.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVariant>
 #include <QWidget>
 
@@ -93,7 +95,17 @@ void restoreWindowGeometry(Ini &ini, QWidget *window)
     int w = ini.getInt(p + "Width", g.width());
     int y = ini.getInt(p + "PosY", g.top());
     int x = ini.getInt(p + "PosX", g.left());
-    window->setGeometry(QRect(x, y, w, std::max(h, 1)));
+    // Stored values may be anything: keep the window on a screen that exists
+    // now and no larger than it.
+    QRect r(x, y, std::max(w, 1), std::max(h, 1));
+    if (QScreen *primary = QGuiApplication::primaryScreen()) {
+        QRect avail = primary->availableVirtualGeometry();
+        r.setWidth(std::min(r.width(), avail.width()));
+        r.setHeight(std::min(r.height(), avail.height()));
+        if (!QGuiApplication::screenAt(r.center()))
+            r.moveTopLeft(avail.topLeft());
+    }
+    window->setGeometry(r);
     if (ini.getInt(p + "Maximized", 0) != 0)
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
 }

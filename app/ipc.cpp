@@ -93,11 +93,15 @@ bool ipc_pollMessage(QByteArray &out)
             continue;
         if (!c->bytesAvailable() && !c->waitForReadyRead(100))
             continue;
-        QByteArray hex = c->readAll();
         // The sender closes once written; collect what is still in flight.
-        while (c->state() == QLocalSocket::ConnectedState && c->waitForReadyRead(50))
-            hex += c->readAll();
-        hex += c->readAll();
+        // Messages are a command and a path: anything longer is not ours.
+        const int maxHex = 1 << 16;
+        QByteArray hex = c->read(maxHex + 1);
+        while (hex.size() <= maxHex && c->state() == QLocalSocket::ConnectedState && c->waitForReadyRead(50))
+            hex += c->read(maxHex + 1 - hex.size());
+        hex += c->read(maxHex + 1 - hex.size());
+        if (hex.size() > maxHex)
+            continue;
         out = QByteArray::fromHex(hex);
         return true;
     }

@@ -44,14 +44,13 @@ int run(const QStringList &argsIn)
     const SliceFrame frame = SliceFaces(project, 0, 1000, params.LayerHeight, params.FirstLayerHeight,
                                         project.minBarWidth() * 1.1f, 0.5f, layers);
     const LayerGrid grid = layerGrid(frame.rect, params.ExtrusionWidth);
-    Plane1 mask;
     const double pixelArea = double(grid.pitchX) * grid.pitchY;
     QImage img(grid.width, grid.height, QImage::Format_Grayscale8);
     QVector<int> segCounts;
     for (const SliceLayer &l : layers)
         segCounts << l.segs.size();
-    rasterizeLayers(layers, grid, params.PolyFillerAlg, [&](SliceLayer &layer, const Plane8 &raster, bool repaired) {
-        mask.fromPlane8(raster, 128, true); // the slicer's layer mask: set = outside
+    rasterizeLayers(layers, grid, params.PolyFillerAlg, [&](SliceLayer &layer, const Plane8 &, const Plane1 &mask, bool repaired) {
+        // The slicer's layer mask: set = outside.
         long long inside = 0;
         for (int y = 0; y < grid.height; ++y) {
             uchar *line = img.scanLine(grid.height - 1 - y);

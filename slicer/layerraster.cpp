@@ -62,9 +62,13 @@ void LayerRasterizer::clear()
 int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg, const LayerSink &sink)
 {
     const int n = layers.size();
-    const int batch = std::max(1, omp_get_max_threads()) * 2;
+    // Larger batches mean fewer joins; the planes of a batch (raster, mask
+    // and a 32-bit sample store per pixel) stay within about 128 MB.
+    const int threads = std::max(1, omp_get_max_threads());
+    const long long perLayer = 6LL * grid.width * grid.height;
+    const int batch = int(std::max<long long>(threads, std::min<long long>(8LL * threads, (128LL << 20) / std::max(1LL, perLayer))));
     std::vector<Plane8> rasters(batch);
-    std::vector<Plane1> scratch(batch);
+    std::vector<Plane1> scratch(batch), masks(batch);
     std::vector<char> bad(batch), repair(batch);
     for (Plane8 &r : rasters)
         r.setSize(QSize(grid.width, grid.height));
@@ -105,13 +109,14 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
             repairCount += repair[k];
         }
         forSlots(count, [&](int k) {
-            if (!repair[k])
-                return;
-            repairPolygons(layers[b + k].segs, tolerance);
-            rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], false);
+            if (repair[k]) {
+                repairPolygons(layers[b + k].segs, tolerance);
+                rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], false);
+            }
+            masks[k].fromPlane8(rasters[k], 128, true);
         });
         for (int k = 0; k < count; ++k)
-            sink(layers[b + k], rasters[k], repair[k]);
+            sink(layers[b + k], rasters[k], masks[k], repair[k]);
     }
     return repairCount;
 }

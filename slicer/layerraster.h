@@ -64,13 +64,15 @@ private:
     Plane1 m_scratch;
 };
 
-// The same road for all layers at once, in batches of layers filled in
-// parallel (one layer per thread, which suits layer-sized planes better
-// than splitting rows). Which layers are repaired and every raster are
-// exactly what LayerRasterizer gives layer after layer. sink is called on
-// the calling thread in ascending layer order with the layer (its segments
-// possibly repaired), its coverage raster and whether it needed repair.
+// The same road for all layers at once, in batches of layers filled and
+// thresholded in parallel (one layer per thread, which suits layer-sized
+// planes better than splitting rows). Which layers are repaired, every
+// raster and every mask are exactly what LayerRasterizer gives layer after
+// layer. sink is called on the calling thread in ascending layer order with
+// the layer (its segments possibly repaired), its coverage raster, its mask
+// (set = outside) and whether it needed repair.
 // Returns the number of repaired layers.
-using LayerSink = std::function<void(SliceLayer &layer, const Plane8 &raster, bool repaired)>;
+using LayerSink = std::function<void(SliceLayer &layer, const Plane8 &raster, const Plane1 &mask,
+                                     bool repaired)>;
 int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int polyFillerAlg,
                     const LayerSink &sink);

@@ -5,6 +5,8 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <omp.h>
+#include <vector>
 
 namespace {
 
@@ -177,14 +179,45 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
                              : (float(j) - 0.5f) * layerHeight + fr.zmin + firstLayerHeight;
     }
 
-    Cutter cut(fr.zmin, fr.lh, n, layers);
+    // Triangles are cut in contiguous chunks, one per thread, each into
+    // its own per-layer lists; joining the lists in chunk order gives every
+    // layer its segments in triangle order, whatever the thread count.
     SliceLayer *L = layers.data();
-    auto objTarget = [L](int j) -> Segments & { return L[j].segs; };
-    for (int i = 0; i < triCount; ++i) {
-        const float *t = tris + 12 * i;
-        if (finite9(t))
-            cut.cutTriangle(t, t + 3, t + 6, objTarget);
+    const int chunks = std::max(1, std::min(omp_get_max_threads(), triCount / 20000));
+    if (chunks == 1) {
+        Cutter cut(fr.zmin, fr.lh, n, layers);
+        auto objTarget = [L](int j) -> Segments & { return L[j].segs; };
+        for (int i = 0; i < triCount; ++i) {
+            const float *t = tris + 12 * i;
+            if (finite9(t))
+                cut.cutTriangle(t, t + 3, t + 6, objTarget);
+        }
+    } else {
+        std::vector<std::vector<Segments>> parts(chunks, std::vector<Segments>(n));
+#pragma omp parallel for schedule(static) num_threads(chunks)
+        for (int c = 0; c < chunks; ++c) {
+            Cutter cut(fr.zmin, fr.lh, n, layers);
+            std::vector<Segments> &mine = parts[c];
+            auto target = [&mine](int j) -> Segments & { return mine[j]; };
+            const int end = int((long long)triCount * (c + 1) / chunks);
+            for (int i = int((long long)triCount * c / chunks); i < end; ++i) {
+                const float *t = tris + 12 * i;
+                if (finite9(t))
+                    cut.cutTriangle(t, t + 3, t + 6, target);
+            }
+        }
+#pragma omp parallel for schedule(static)
+        for (int j = 0; j < n; ++j) {
+            int total = 0;
+            for (int c = 0; c < chunks; ++c)
+                total += parts[c][j].size();
+            Segments &segs = L[j].segs;
+            segs.reserve(total);
+            for (int c = 0; c < chunks; ++c)
+                segs += parts[c][j];
+        }
     }
+    Cutter cut(fr.zmin, fr.lh, n, layers);
 
     // Bar meshes come in groups of four triangles: 4g is not used, 4g + 1
     // is a wall cut as a whole parallelogram, 4g + 2 and 4g + 3 are cut as

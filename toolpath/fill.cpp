@@ -254,7 +254,7 @@ void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathLis
             blockSummary8(cov, summary);
             pool.append(hairs);
         }
-        if (!anyInside(cov))
+        if (!anyInside(cov, summary))
             break;
         // The region after each step ends on the centre line of the next ring.
         pool.append(traceOutlines(cov, summary, pp, HShell, minOutlineArea(p), s));

@@ -37,31 +37,29 @@ float reachableDistance(float distance, float factor)
 
 } // namespace
 
-bool anyInside(const Plane8 &cov)
+bool anyInside(const Plane8 &cov, const Plane8 &summary)
 {
-    const int n = cov.width * cov.height;
-    for (int i = 0; i < n; ++i)
-        if (cov.data[i] >= 128)
-            return true;
+    const int bw = summary.width, bh = summary.height;
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            const uchar state = summary.data[by * bw + bx];
+            if (state == 255)
+                return true;
+            if (state == 0)
+                continue;
+            for (int y = 0; y < 16; ++y) {
+                const uchar *r = cov.data + (by * 16 + y) * cov.width + bx * 16;
+                for (int x = 0; x < 16; ++x)
+                    if (r[x] >= 128)
+                        return true;
+            }
+        }
     return false;
 }
 
 void blockSummary8(const Plane8 &src, Plane8 &summary)
 {
-    const int bw = src.width / 16, bh = src.height / 16;
-    summary.setSize(QSize(bw, bh));
-    for (int by = 0; by < bh; ++by)
-        for (int bx = 0; bx < bw; ++bx) {
-            bool all0 = true, all255 = true;
-            for (int y = by * 16; y < by * 16 + 16 && (all0 || all255); ++y) {
-                const uchar *r = src.data + y * src.width + bx * 16;
-                for (int x = 0; x < 16; ++x) {
-                    all0 &= r[x] == 0;
-                    all255 &= r[x] == 255;
-                }
-            }
-            summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
-        }
+    summary = src.blockSummary();
 }
 
 void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s)
@@ -81,10 +79,25 @@ void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, 
     uchar lut[256];
     for (int v = 0; v < 256; ++v)
         lut[v] = uchar(std::clamp(int(std::lround((v - thr) * ts.scale + 128)), 0, 255));
-    const int n = cov.width * cov.height;
-    for (int i = 0; i < n; ++i)
-        cov.data[i] = lut[cov.data[i]];
-    blockSummary8(cov, summary);
+    // Uniform blocks keep their value (0 and 255 map to themselves), so only
+    // mixed blocks are stretched and summarised again.
+    const int bw = summary.width, bh = summary.height;
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            uchar &state = summary.data[by * bw + bx];
+            if (state != 128)
+                continue;
+            bool all0 = true, all255 = true;
+            for (int y = 0; y < 16; ++y) {
+                uchar *r = cov.data + (by * 16 + y) * cov.width + bx * 16;
+                for (int x = 0; x < 16; ++x) {
+                    r[x] = lut[r[x]];
+                    all0 &= r[x] == 0;
+                    all255 &= r[x] == 255;
+                }
+            }
+            state = all0 ? 0 : all255 ? 255 : 128;
+        }
 }
 
 float minOutlineArea(float p)
@@ -164,6 +177,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 OffsetScratch &s)
 {
     out.outlines.clear();
+    out.shells.clear();
     out.hairs.clear();
     const float p = widthInPixels();
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
@@ -186,10 +200,11 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
             out.outlines.append(ol);
+            out.shells.append(ol);
         }
         // Once nothing is left, later steps would only blur an empty plane:
         // stop, so that an absurd VShellCnt cannot stall the layer.
-        if (!anyInside(cov))
+        if (!anyInside(cov, summary))
             break;
         if (detect)
             s.before = cov;

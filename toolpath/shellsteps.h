@@ -29,12 +29,14 @@ struct OffsetScratch {
 // reach (about -1.4 … 7 pixels) instead of failing deep inside a layer.
 void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s);
 
-// Block summary of an 8-bit plane at the 128 level: 0 all below, 255 all at
-// or above, 128 mixed. Sizes must be multiples of 16.
+// Exact block summary of an 8-bit plane: 0 all bytes 0, 255 all 255, 128
+// otherwise (what blur2 needs to skip uniform blocks, and a valid summary for
+// contour tracing). Sizes must be multiples of 16.
 void blockSummary8(const Plane8 &src, Plane8 &summary);
 
-// Whether any pixel of cov is at or above the 128 level.
-bool anyInside(const Plane8 &cov);
+// Whether any pixel of cov is at or above the 128 level (summary: cov's
+// exact block summary, read to skip uniform blocks).
+bool anyInside(const Plane8 &cov, const Plane8 &summary);
 
 // Outlines of the region cov >= 128 (closed, counter-clockwise outside and
 // clockwise around holes), of the given type; outlines enclosing less than
@@ -54,7 +56,9 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
 float minOutlineArea(float p);
 
 struct ShellStepsResult {
-    PathList outlines;  // Perimeter (shell 0) then Loop (shells 1 …), closed
+    PathList outlines;        // Perimeter (shell 0) then Loop (shells 1 …), closed
+    QVector<PathList> shells; // the same outlines by shell: shells[0] the perimeter
+                              // loops (outer contours and holes), shells[k] loop k
     PathList hairs;     // OuterHair / InnerHair, open, widths = gap to fill
     Plane1 infill;      // region inside the innermost loop, set = inside;
                         // the layer's inner region R for shellRegionsStep

@@ -64,7 +64,9 @@ void Camera::fromText(const QByteArray &text)
         fovy = float(o.value("fovy").toDouble(0));
     }
     // A stored pose that cannot draw anything (fovy 0, singular eye) is no pose.
-    if (!(fovy > 0.5f && fovy < 179.0f) || std::abs(eye.determinant()) < 1e-6f || !std::isfinite(eye.determinant()))
+    bool centerOk = std::isfinite(center.x()) && std::isfinite(center.y()) && std::isfinite(center.z());
+    if (!(fovy > 0.5f && fovy < 179.0f) || std::abs(eye.determinant()) < 1e-6f || !std::isfinite(eye.determinant()) ||
+        !centerOk)
         reset(false);
     m_animStart = eye;
     m_animT = 1;

@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QLineEdit>
 #include <QSlider>
 #include <QSpinBox>
@@ -97,4 +99,16 @@ TEST(IniWidgets, WindowGeometryOnlyWhenStored)
     restoreWindowGeometry(ini, &w);
     EXPECT_EQ(w.geometry(), QRect(10, 20, 300, 200));
     EXPECT_TRUE(w.windowState() & Qt::WindowMaximized);
+
+    // Values from a bigger or vanished monitor are brought onto the screen.
+    QWidget v;
+    v.setObjectName("FrmZ");
+    ini.setInt("FrmZ.Width", 2000000000);
+    ini.setInt("FrmZ.Height", 300);
+    ini.setInt("FrmZ.PosX", -900000);
+    ini.setInt("FrmZ.PosY", 50);
+    restoreWindowGeometry(ini, &v);
+    QRect avail = QGuiApplication::primaryScreen()->availableVirtualGeometry();
+    EXPECT_LE(v.geometry().width(), avail.width());
+    EXPECT_TRUE(avail.contains(v.geometry().center()));
 }

@@ -250,7 +250,10 @@ TEST(LayerRasterizer, ParallelBatchesMatchLayerAfterLayer)
         omp_set_num_threads(threads);
         QVector<SliceLayer> work = layers;
         int next = 0;
-        const int count = rasterizeLayers(work, grid, 0, [&](SliceLayer &l, const Plane8 &r, bool repaired) {
+        const int count = rasterizeLayers(work, grid, 0, [&](SliceLayer &l, const Plane8 &r, const Plane1 &mask, bool repaired) {
+            Plane1 want;
+            want.fromPlane8(refRasters[l.index], 128, true);
+            EXPECT_TRUE(mask == want);
             ASSERT_EQ(l.index, next++);
             EXPECT_EQ(repaired, refRepaired[l.index]) << threads << " " << l.index;
             EXPECT_TRUE(r == refRasters[l.index]) << threads << " " << l.index;

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <gtest/gtest.h>
+#include <omp.h>
+#include <cstring>
 #include <cmath>
 #include <vector>
 
@@ -214,4 +216,43 @@ TEST(SliceFaces, BarWallIsCutAsParallelogram)
     } catch (const QString &e) {
         EXPECT_EQ(e, "FATAL error: paralelogramProcess() invalid input");
     }
+}
+
+// Large meshes are cut in chunks on several threads; every layer still gets
+// its segments in triangle order, so the result is the same for any count.
+TEST(SliceFaces, SameSegmentsForAnyThreadCount)
+{
+    Mesh m; // UV sphere, radius 10, 60,000 triangles, outward facing
+    const int nu = 200, nv = 150;
+    auto p = [&](int i, int j, float *o) {
+        const double u = 2 * M_PI * i / nu, v = M_PI * j / nv;
+        o[0] = float(10 * std::sin(v) * std::cos(u));
+        o[1] = float(10 - 10 * std::cos(v));
+        o[2] = float(-10 * std::sin(v) * std::sin(u));
+    };
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            float a[3], b[3], c[3], d[3];
+            p(i, j, a); p(i + 1, j, b); p(i + 1, j + 1, c); p(i, j + 1, d);
+            m.tri(a, b, c);
+            m.tri(a, c, d);
+        }
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    QVector<SliceLayer> ref;
+    cut(m, ref);
+    ASSERT_EQ(ref.size(), 100);
+    EXPECT_NEAR(windingArea(ref[50].segs), M_PI * 100, 1.0); // closed, inside +1
+    for (int threads : {2, 3}) {
+        omp_set_num_threads(threads);
+        QVector<SliceLayer> got;
+        cut(m, got);
+        ASSERT_EQ(got.size(), ref.size());
+        for (int j = 0; j < ref.size(); ++j) {
+            ASSERT_EQ(got[j].segs.size(), ref[j].segs.size()) << threads << " " << j;
+            EXPECT_EQ(std::memcmp(got[j].segs.constData(), ref[j].segs.constData(),
+                                  sizeof(Segment) * size_t(ref[j].segs.size())), 0) << threads << " " << j;
+        }
+    }
+    omp_set_num_threads(saved);
 }

@@ -77,6 +77,11 @@ TEST(ShellSteps, SquareLoopsLieWholeWidthsInside)
         }
     }
     EXPECT_EQ(loops.size(), 2);
+    ASSERT_EQ(r.shells.size(), 3);
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(r.shells[k].size(), 1);
+        EXPECT_EQ(r.shells[k][0].type, k == 0 ? int(Perimeter) : int(Loop));
+    }
     // The infill region starts half a width inside the last loop.
     EXPECT_FALSE(r.infill.pixel(64 + int(3.0f * P) - 1, 128));
     EXPECT_TRUE(r.infill.pixel(64 + int(3.0f * P) + 1, 128));

@@ -19,7 +19,7 @@ TEST(Camera, TextRoundTripAndFallbacks)
     EXPECT_EQ(b.viewMatrix(), a.viewMatrix()) << "loaded pose is not glided to";
 
     Camera reset;
-    for (const char *text : {"not json at all", "[1, 2, 3]", "", "{\"fovy\": 0}"}) {
+    for (const char *text : {"not json at all", "[1, 2, 3]", "", "{\"fovy\": 0}", "{\"fovy\": 60, \"eye0\": 1, \"eye5\": 1, \"eye10\": 1, \"eye15\": 1, \"center0\": 1e999}"}) {
         Camera c;
         c.orbit(50, 10);
         c.fromText(text);
