@@ -138,7 +138,25 @@ int StripeGraph::jointAt(StripePoint p)
 
 int StripeGraph::addStripe(StripePoint a, StripePoint b, int ring)
 {
-    const int ja = jointAt(a), jb = jointAt(b);
+    return addStripeBetween(jointAt(a), jointAt(b), ring);
+}
+
+void StripeGraph::addRing(const QVector<StripePoint> &pts, int ring)
+{
+    if (pts.isEmpty())
+        return;
+    const int first = jointAt(pts[0]);
+    int prev = first;
+    for (int i = 1; i < pts.size(); i++) {
+        const int j = jointAt(pts[i]);
+        addStripeBetween(prev, j, ring);
+        prev = j;
+    }
+    addStripeBetween(prev, first, ring);
+}
+
+int StripeGraph::addStripeBetween(int ja, int jb, int ring)
+{
     if (ja == jb)
         return -1;
     Stripe s;
@@ -402,12 +420,12 @@ StripeGraph StripeGraph::offset(double distance) const
 
     StripeGraph g;
     g.fillRule = 0;
+    QVector<StripePoint> ring;
     for (size_t r = 0; r < moved.size(); r++) {
-        const ClipperLib::Path &path = moved[r];
-        for (size_t i = 0; i < path.size(); i++) {
-            const ClipperLib::IntPoint &a = path[i], &b = path[(i + 1) % path.size()];
-            g.addStripe(StripePoint{a.X, a.Y}, StripePoint{b.X, b.Y}, int(r));
-        }
+        ring.clear();
+        for (const ClipperLib::IntPoint &p : moved[r])
+            ring.append(StripePoint{p.X, p.Y});
+        g.addRing(ring, int(r));
     }
     g.sgRepair();
     g.repairJoints();
@@ -436,9 +454,7 @@ StripeGraph StripeGraph::transition() const
         q.pts = r;
         if (r.size() < 3 || std::fabs(q.area()) <= double(kTol) * double(kTol))
             continue;
-        for (int i = 0; i < r.size(); i++)
-            g.addStripe(r[i], r[(i + 1) % r.size()], ring);
-        ++ring;
+        g.addRing(r, ring++);
     }
     return g;
 }
