@@ -1,8 +1,10 @@
 // The offsetting stage: perimeters, loops, hairs and the inner region of a
-// layer from its raster, and the concentric horizontal shells.
+// layer from its raster (or, with UseVectorOffseter, from its cross-section
+// polygons), and the concentric horizontal shells.
 #include "common/perfdata.h"
 #include "slicer/slicer.h"
 #include "toolpath/fill.h"
+#include "toolpath/vectoroffset.h"
 
 #include <utility>
 
@@ -17,8 +19,15 @@ void Slicer::offsetLayer(int L)
         inner.fill(0);
         return;
     }
-    // UseVectorOffseter would pick the vector offsetter; until it exists the
-    // raster chain serves both settings.
+    if (params->UseVectorOffseter) {
+        // Outlines from the cross-section's polygons; no hairs on this path.
+        VectorOffsetResult v;
+        vectorOffsetLayer(layers[L].segs, grid, *params, v);
+        loopLists->acquire(L) = std::move(v.outlines);
+        fillLists->acquire(L).clear();
+        std::swap(inner, v.infill);
+        return;
+    }
     shellSteps(rasterizer->raster(), *params, shellResult, offsetScratch);
     loopLists->acquire(L) = std::move(shellResult.outlines);
     fillLists->acquire(L) = std::move(shellResult.hairs);
