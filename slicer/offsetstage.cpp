@@ -1,0 +1,34 @@
+// The offsetting stage: perimeters, loops, hairs and the inner region of a
+// layer from its raster, and the concentric horizontal shells.
+#include "common/perfdata.h"
+#include "slicer/slicer.h"
+#include "toolpath/fill.h"
+
+#include <utility>
+
+void Slicer::offsetLayer(int L)
+{
+    PerfScope perf("offsetting");
+    Plane1 &inner = innerRegions->acquire(L);
+    if (L < 0 || L >= layerCount) {
+        // The shell-region step reads the regions of the missing layers
+        // below and above the object as empty.
+        inner.setSize(QSize(grid.width, grid.height));
+        inner.fill(0);
+        return;
+    }
+    // UseVectorOffseter would pick the vector offsetter; until it exists the
+    // raster chain serves both settings.
+    shellSteps(rasterizer->raster(), *params, shellResult, offsetScratch);
+    loopLists->acquire(L) = std::move(shellResult.outlines);
+    fillLists->acquire(L) = std::move(shellResult.hairs);
+    std::swap(inner, shellResult.infill);
+    shellResult.outlines.clear();
+    shellResult.hairs.clear();
+}
+
+void Slicer::concentricShellStep(int i)
+{
+    PerfScope perf("concentricShells");
+    concentricShells(shellRegions->get(i), *params, fillLists->get(i), offsetScratch);
+}
