@@ -77,7 +77,8 @@ public:
     void clearBars() { bars.clear(); }
     // Automatic support for every surface steeper than `angleDeg` (degrees
     // from horizontal-down). `progress` gets a percentage, at most every
-    // 200 ms. Throws for a bar size that is not a positive number.
+    // 200 ms. Throws for a bar size that is not a positive number or so small
+    // that the grid would need more than 2e8 rays.
     void generateSupport(float size, float angleDeg, const std::function<void(int)> &progress = {});
     float minBarWidth() const;
 

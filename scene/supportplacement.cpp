@@ -78,14 +78,60 @@ float Project::minBarWidth() const
     return w;
 }
 
+namespace {
+
+// One object's triangle in the scene frame with its facing kept.
+struct PlacedTriangle {
+    Vec3 p, q, r, n;
+    Box3 box;
+};
+
+PlacedTriangle place(const Mat4 &m, bool reverse, const Triangle &lt)
+{
+    PlacedTriangle t{m.map(lt.p), m.map(lt.q), m.map(lt.r), {}, {}};
+    if (reverse)
+        std::swap(t.q, t.r);
+    t.n = faceNormal(t.p, t.q, t.r);
+    t.box.add(t.p);
+    t.box.add(t.q);
+    t.box.add(t.r);
+    return t;
+}
+
+bool needsSupport(const PlacedTriangle &t, float threshold)
+{
+    return t.n.y < threshold && isFinite(t.p) && isFinite(t.q) && isFinite(t.r);
+}
+
+// Grid cells whose corner rays are cast under a triangle.
+double cellCount(const Box3 &b, float size)
+{
+    return (std::ceil(double(b.max.x) / size) - std::floor(double(b.min.x) / size) + 1)
+         * (std::ceil(double(b.max.z) / size) - std::floor(double(b.min.z) / size) + 1);
+}
+
+} // namespace
+
 void Project::generateSupport(float size, float angleDeg, const std::function<void(int)> &progress)
 {
     if (!(size > 0) || !std::isfinite(size))
         throw QString("Project::generateSupport() invalid bar size");
     const float t = std::cos(angleDeg * 0.017453292f) - 1.0f;
     qint64 total = 0, done = 0;
-    for (const auto &o : objs)
+    // A bar size far below the scene's scale would mean endless grid rays;
+    // refuse it up front instead of hanging.
+    double cells = 0;
+    for (const auto &o : objs) {
         total += o->mesh->count();
+        const bool reverse = (o->transform.det3() < 0) != o->facesReversed;
+        for (const Triangle &lt : o->mesh->tris) {
+            const PlacedTriangle pt = place(o->transform, reverse, lt);
+            if (needsSupport(pt, t))
+                cells += cellCount(pt.box, size);
+        }
+    }
+    if (cells > 2e8)
+        throw QString("Project::generateSupport() bar size too small for the scene");
     // Every placement casts two rays against whole meshes: lay each mesh out
     // for ray tests once, for the duration of this run.
     struct Prepared {
@@ -108,30 +154,23 @@ void Project::generateSupport(float size, float angleDeg, const std::function<vo
         const QVector<Triangle> tris = o.mesh->tris; // shared copy: the cache is not touched
         for (const Triangle &lt : tris) {
             ++done;
-            Vec3 p = m.map(lt.p), q = m.map(lt.q), r = m.map(lt.r);
-            if (reverse)
-                std::swap(q, r);
-            const Vec3 n = faceNormal(p, q, r);
-            if (!(n.y < t) || !isFinite(p) || !isFinite(q) || !isFinite(r))
+            const PlacedTriangle pt = place(m, reverse, lt);
+            if (!needsSupport(pt, t))
                 continue;
-            Box3 tb;
-            tb.add(p);
-            tb.add(q);
-            tb.add(r);
-            const qint64 i0 = qint64(std::floor(tb.min.x / size)), i1 = qint64(std::ceil(tb.max.x / size));
-            const qint64 j0 = qint64(std::floor(tb.min.z / size)), j1 = qint64(std::ceil(tb.max.z / size));
+            const qint64 i0 = qint64(std::floor(pt.box.min.x / size)), i1 = qint64(std::ceil(pt.box.max.x / size));
+            const qint64 j0 = qint64(std::floor(pt.box.min.z / size)), j1 = qint64(std::ceil(pt.box.max.z / size));
             for (qint64 i = i0; i <= i1; ++i)
                 for (qint64 j = j0; j <= j1; ++j) {
                     const Vec3 origin(float(i) * size, 0.1f, float(j) * size);
                     float tt;
-                    if (!rayCrossesTriangle(origin, Vec3(0, 1, 0), p, q, r, &tt))
+                    if (!rayCrossesTriangle(origin, Vec3(0, 1, 0), pt.p, pt.q, pt.r, &tt))
                         continue;
                     const Vec3 hit = origin + Vec3(0, 1, 0) * tt;
                     // Snap to the centre of the 2 x 2 cell block: bars stand on
                     // a grid of pitch 2 * size.
                     const Vec3 at(float((i & ~qint64(1)) + 0.5) * size, hit.y,
                                   float((j & ~qint64(1)) + 0.5) * size);
-                    addGeneratedBar(at, n, size);
+                    addGeneratedBar(at, pt.n, size);
                     if (++hits % 32 == 0 && progress && clock.elapsed() - lastReport > 200) {
                         lastReport = clock.elapsed();
                         progress(int(done * 100 / std::max<qint64>(total, 1)));

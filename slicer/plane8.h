@@ -32,6 +32,7 @@ ThresholdScale ThresholdScaleFromWinsize(float distance, float factor);
 // levelLow; its counter counts its rows, saturating at upperBound + 1. When the
 // run ends (average below levelLow) with lowerBound <= counter <= upperBound, a
 // marker is emitted. Runs that touch a uniform full block are never thin.
+// upperBound above 254 counts as 254.
 struct BlurHairParams {
     uchar levelLow = 45, levelHigh = 75, lowerBound = 4, upperBound = 10;
 };

@@ -168,6 +168,22 @@ void GlViewer::setupFrameMatrices(bool pick)
     rs.invWorkAreaSize = QVector3D(1 / std::max(volume.W, 1.0f), 1 / std::max(volume.H, 1.0f), 1 / std::max(volume.D, 1.0f));
 }
 
+bool GlViewer::insideVolume(const Box3 &b) const
+{
+    if (b.isEmpty())
+        return true;
+    if (b.min.y < -0.001f * volume.H || b.max.y > volume.H)
+        return false;
+    const float hw = volume.W / 2, hd = volume.D / 2;
+    if (!circularPlatform)
+        return b.min.x >= -hw && b.max.x <= hw && b.min.z >= -hd && b.max.z <= hd;
+    for (float x : {b.min.x, b.max.x})
+        for (float z : {b.min.z, b.max.z})
+            if ((x / hw) * (x / hw) + (z / hd) * (z / hd) > 1)
+                return false;
+    return true;
+}
+
 void GlViewer::drawObjects(bool pick)
 {
     if (!project)
@@ -178,6 +194,9 @@ void GlViewer::drawObjects(bool pick)
         const Obj *o = up.get();
         ++index;
         if (o->hidden || !o->mesh || o->mesh->isEmpty())
+            continue;
+        // The outside pass only matters for objects that reach out of the volume.
+        if (renderSwitches().outsidePass && !m_flyIn.contains(o) && insideVolume(o->sceneBox()))
             continue;
         GLList_Phong *list = meshList(o);
         QMatrix4x4 m = drawTransform(o);
@@ -389,8 +408,18 @@ void GlViewer::probePointer()
     repaint();
 }
 
+bool GlViewer::offerToHandlers()
+{
+    for (auto &h : mouseHandlers)
+        if (h(mouse))
+            return true;
+    return false;
+}
+
 void GlViewer::mousePressEvent(QMouseEvent *)
 {
+    if (offerToHandlers())
+        return;
     if (mouse.justPressed) {
         probePointer();
         m_pressObject = objectUnderPointer();
@@ -399,6 +428,8 @@ void GlViewer::mousePressEvent(QMouseEvent *)
 
 void GlViewer::mouseMoveEvent(QMouseEvent *)
 {
+    if (offerToHandlers())
+        return;
     if (!(mouse.buttons & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton)))
         return;
     // Middle or right button: orbit; with Shift pan, with Ctrl look around.
@@ -415,6 +446,8 @@ void GlViewer::mouseMoveEvent(QMouseEvent *)
 
 void GlViewer::mouseReleaseEvent(QMouseEvent *)
 {
+    if (offerToHandlers())
+        return;
     bool leftClick = (mouse.prevButtons & Qt::LeftButton) && !(mouse.buttons & Qt::LeftButton) && mouse.dragDistance < 3;
     if (leftClick && editMode < EM_Support)
         clickSelect();
@@ -441,6 +474,8 @@ void GlViewer::clickSelect()
 
 void GlViewer::wheelEvent(QWheelEvent *e)
 {
+    if (offerToHandlers())
+        return;
     probePointer();
     QVector3D target = cam.center;
     QVector3D hit;

@@ -17,6 +17,7 @@
 #include <vector>
 
 class Project;
+struct Box3;
 class Obj;
 class GLList;
 class GLList_Phong;
@@ -82,6 +83,9 @@ public:
     // G-code preview) and 2D overlays (button bars, legend).
     std::function<void()> drawGCodeHook;
     std::vector<std::function<void(QPainter &)>> overlays;
+    // Mouse input is offered to these first (button bars, edit tools); one
+    // that returns true takes the event from the camera navigation.
+    std::vector<std::function<bool(const MouseState &)>> mouseHandlers;
 
     // The frame as painted last (for tests and screenshots).
     QImage lastFrame;
@@ -113,6 +117,8 @@ private:
     void drawBedAndVolume();
     GLList_Phong *meshList(const Obj *o);
     QMatrix4x4 drawTransform(const Obj *o) const;
+    bool insideVolume(const Box3 &sceneBox) const;
+    bool offerToHandlers();
     // Renders now so that pick colour and depth are those under the pointer.
     void probePointer();
     void clickSelect();

@@ -101,6 +101,12 @@ TEST(SupportBars, GenerationGridAndRepeat)
     p.generateSupport(2, 45);
     EXPECT_EQ(p.bars.size(), 9);
     EXPECT_THROW(p.generateSupport(0, 45), QString);
+    try {
+        p.generateSupport(1e-4f, 45); // 10^10 grid rays: refused, not run
+        ADD_FAILURE();
+    } catch (const QString &e) {
+        EXPECT_EQ(e, "Project::generateSupport() bar size too small for the scene");
+    }
 }
 
 TEST(SupportBars, SteepnessThreshold)

@@ -212,9 +212,9 @@ TEST(Texture, LoadsFromResourcesAndNamesWhatIsWrong)
     }
 }
 
-TEST(GlViewer, PointerOverAnObjectFindsItAndTheSurfacePoint)
+namespace {
+Faces cubeMesh()
 {
-    Project prj;
     Faces cube;
     // 40 mm cube, counter-clockwise outward.
     const Vec3 c[8] = {{-20, 0, -20}, {20, 0, -20}, {20, 0, 20}, {-20, 0, 20},
@@ -224,6 +224,43 @@ TEST(GlViewer, PointerOverAnObjectFindsItAndTheSurfacePoint)
         cube.append(c[f[0]], c[f[1]], c[f[2]]);
         cube.append(c[f[0]], c[f[2]], c[f[3]]);
     }
+    return cube;
+}
+
+int countColor(const QImage &img, QRgb c)
+{
+    int n = 0;
+    for (int y = 0; y < img.height(); y++)
+        for (int x = 0; x < img.width(); x++)
+            n += (img.pixel(x, y) & 0xffffff) == (c & 0xffffff);
+    return n;
+}
+} // namespace
+
+TEST(GlViewer, PartsOutsideTheBuildVolumeAreMarked)
+{
+    Project prj;
+    prj.addObject(cubeMesh(), "cube", false);
+    GlViewer v;
+    v.project = &prj;
+    v.resize(320, 240);
+    const QRgb red = qRgb(230, 40, 40);
+    EXPECT_EQ(countColor(v.grab().toImage(), red), 0);
+    v.volume.H = 20; // the cube is 40 mm tall
+    int box = countColor(v.grab().toImage(), red);
+    EXPECT_GT(box, 200);
+    v.circularPlatform = true;
+    v.volume.H = 200;
+    v.volume.W = v.volume.D = 50; // the cube's corners reach out of a 50 mm round bed
+    int round = countColor(v.grab().toImage(), red);
+    EXPECT_GT(round, 50);
+    EXPECT_TRUE(v.renderer.lastError.isEmpty()) << v.renderer.lastError.toStdString();
+}
+
+TEST(GlViewer, PointerOverAnObjectFindsItAndTheSurfacePoint)
+{
+    Project prj;
+    Faces cube = cubeMesh();
     prj.addObject(cube, "cube", false);
     prj.addObject(cube, "cube", false)->transform.setTranslation(Vec3(70, 0, 0));
 
