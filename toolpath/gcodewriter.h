@@ -4,8 +4,9 @@
 //
 // Pure functions of their inputs; writeLayerGCode is safe to call for
 // different layers on different threads at once. Parameters are expected to
-// have passed validateParams (toolpath/paramcheck.h):
-// nothing here checks them again.
+// have passed validateParams (toolpath/paramcheck.h): nothing here checks
+// them again. Path vertices that map to non-finite or absurd machine
+// coordinates (beyond 1 km) are left out rather than written.
 #include "params/slicerparams.h"
 #include "toolpath/gcodetransform.h"
 #include "toolpath/polyline.h"

@@ -255,7 +255,11 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
         }
         s.w = cw;
         // Window split: keep runs of segments with at least one end inside.
-        auto inside = [&](int i) { return s.w[i] >= lo && s.w[i] <= hi; };
+        // Above the window we clamp instead of dropping: the run did vanish
+        // in this step, and a wall just under the blur's reach measures at
+        // the window's top with some noise; dropping those points would cut
+        // its hair into pieces with gaps between them.
+        auto inside = [&](int i) { return s.w[i] >= lo; };
         int i = 0;
         while (i < n - 1) {
             if (!(inside(i) || inside(i + 1))) {
@@ -277,8 +281,10 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
                 w = std::max(std::clamp(w, lo, hi) - det.coveredWidth, 0.0f);
                 widest = std::max(widest, w);
             }
-            // A hair whose gap stays below a quarter of a width prints nothing useful.
-            if (widest >= 0.25f * det.p)
+            // A hair whose gap stays below a quarter of a width, or shorter
+            // than one width (the tip of a square corner), prints nothing
+            // useful and costs a travel with retraction.
+            if (widest >= 0.25f * det.p && piece.length() >= det.p)
                 hairs.append(piece);
             i = j;
         }

@@ -71,8 +71,10 @@ struct HairDetector {
 void hairDetect0(HairDetector &det, int planeWidth, int planeHeight, const HairMarkers &columnMarkers);
 // Adds the row-pass markers and turns all points into hairs of `type`
 // (appended to `hairs`): linking (Chebyshev reach 2.0), smoothed(3), width
-// correction for direction, the set's width window, simplification (1.2).
-// The resulting widths are the gap left to fill: run width - coveredWidth.
+// correction for direction, the set's width window (points below it are cut
+// away, points above it are clamped to it), simplification (1.2). Hairs
+// shorter than one width are dropped. The resulting widths are the gap left
+// to fill: run width - coveredWidth.
 void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hairs, int type);
 
 // Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair

@@ -47,6 +47,9 @@ void validateParams(const SlicerParams &sp)
                 refuse(key, QString("must not be negative (is %1)").arg(v));
             // Zero density would be an infinite line spacing; only matters
             // while there is infill to draw.
+            // A zero speed factor would write "G1 F0" on the initial layers.
+            if (std::strcmp(key, "InitialLayerSpeed") == 0 && sp.InitialLayerCnt >= 1 && !(v > 0))
+                refuse(key, QString("must be greater than 0 while InitialLayerCnt is set (is %1)").arg(v));
             if (std::strcmp(key, "InfillDensity") == 0 && sp.InfillType != 0 && !(v > 0))
                 refuse(key, QString("must be greater than 0 while infill is enabled (is %1)").arg(v));
         }

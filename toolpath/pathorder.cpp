@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -169,6 +170,65 @@ bool Island::isEmpty() const
         if (!s.isEmpty())
             return false;
     return fill.isEmpty();
+}
+
+namespace {
+
+// Distance from q to the layer outline: to the nearest outside pixel's
+// centre less half a pixel. Pixels beyond the plane count as outside;
+// searching stops at `limit`.
+float outlineDistance(const Plane1 &mask, PolyPoint q, int limit)
+{
+    if (!(std::fabs(q.x) < 1e7f && std::fabs(q.y) < 1e7f))
+        return float(limit);
+    const int cx = int(std::floor(q.x)), cy = int(std::floor(q.y));
+    float best = 1e30f;
+    for (int r = 0; r <= limit; ++r) {
+        if (float(r) - 1.0f > best)
+            break; // every pixel further out is further away than the best
+        for (int dy = -r; dy <= r; ++dy) {
+            const int step = (dy == -r || dy == r) ? 1 : 2 * r;
+            for (int dx = -r; dx <= r; dx += std::max(step, 1)) {
+                const int x = cx + dx, y = cy + dy;
+                const bool outside =
+                    x < 0 || y < 0 || x >= mask.width || y >= mask.height || mask.pixel(x, y);
+                if (!outside)
+                    continue;
+                const float d = std::sqrt(dist2(q, PolyPoint(float(x) + 0.5f, float(y) + 0.5f)));
+                best = std::min(best, d);
+            }
+        }
+    }
+    return best < 1e30f ? best - 0.5f : float(limit);
+}
+
+} // namespace
+
+QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines, float p,
+                              float firstOffset)
+{
+    QVector<PathList> shells(1);
+    const int limit = int(std::ceil(22 * p)); // beyond the deepest shell the dialog allows
+    for (const PolyLine &path : outlines) {
+        int k = 0;
+        if (path.type != Perimeter && !path.pts.isEmpty()) {
+            QVector<float> d;
+            const int n = path.pts.size();
+            const int samples = std::min(n, 8);
+            for (int i = 0; i < samples; ++i)
+                d.append(outlineDistance(layerMask, path.pts[i * n / samples], limit));
+            // Every point of an offset loop lies at least the offset away
+            // from the outline, and its vertices lie on the offset: the
+            // nearest sample measures it.
+            const float nearest = *std::min_element(d.begin(), d.end());
+            const float shell = std::floor((nearest - firstOffset) / p + 0.5f);
+            k = std::max(1, int(std::min(shell, 1000.0f)));
+        }
+        if (shells.size() <= k)
+            shells.resize(k + 1);
+        shells[k].append(path);
+    }
+    return shells;
 }
 
 QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &shells,

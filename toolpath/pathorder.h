@@ -53,6 +53,16 @@ struct Island {
     bool isEmpty() const;
 };
 
+// Sorts a layer's traced outlines (Perimeter and Loop paths, as the shell
+// steps hand them over in one list) into shell lists for formIslands:
+// shells[0] the perimeters, shells[k] the loops of shell k. A loop's shell
+// is read from its distance to the layer outline (the nearest of a few of
+// its vertices): shell k lies firstOffset + k·p pixels inside, firstOffset being
+// the perimeter's own offset (0.5 p − VShellOffset·p²). `layerMask` is the
+// driver's layer mask (set bit = outside).
+QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines, float p,
+                              float firstOffset);
+
 // Splits the layer's paths into islands by the connected area of the layer
 // region each path's first inside vertex lies in. `layerMask` is the driver's
 // layer mask (a set bit is outside the solid area). Paths with no vertex

@@ -425,6 +425,7 @@ TEST(ParamCheck, RefusesWhatWouldBreakTheWriter)
         {[](SlicerParams &p) { p.TravelSpeed = -5; }, "TravelSpeed"},
         {[](SlicerParams &p) { p.WipeSpeed = 0; }, "WipeSpeed"},
         {[](SlicerParams &p) { p.FFactor_Loop = 0; }, "FFactor_Loop"},
+        {[](SlicerParams &p) { p.InitialLayerSpeed = 0; }, "InitialLayerSpeed"},
         {[](SlicerParams &p) { p.EFactor_Raft = -1; }, "EFactor_Raft"},
         {[nan](SlicerParams &p) { p.ZAdjust = nan; }, "ZAdjust"},
         {[nan](SlicerParams &p) { p.TravelRetract = nan; }, "TravelRetract"},

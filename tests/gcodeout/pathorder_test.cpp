@@ -299,6 +299,36 @@ TEST(TravelRouter, NoRouteBetweenSeparateAreas)
     EXPECT_TRUE(router.route({5, 5}, {std::numeric_limits<float>::infinity(), 5}).pts.isEmpty());
 }
 
+TEST(Islands, SplitShellsByDepth)
+{
+    // A 60-pixel square with a 12-pixel hole; p = 3, the perimeter 1.5 inside.
+    Plane1 mask = maskWithRects(96, 96, {QRect(4, 4, 60, 60)});
+    for (int y = 28; y < 40; ++y)
+        for (int x = 28; x < 40; ++x)
+            mask.setPixel(x, y, true);
+    auto ring = [](int type, float inset) {
+        return squareLoop(type, 4 + inset, 4 + inset, 64 - inset, 64 - inset);
+    };
+    // Around the hole the offset rounds the corners: an octagon.
+    auto holeRing = [](int type, float inset) {
+        const float c = inset / std::sqrt(2.0f);
+        return line(type, {{28 - inset, 34}, {28 - c, 28 - c}, {34, 28 - inset},
+                           {40 + c, 28 - c}, {40 + inset, 34}, {40 + c, 40 + c},
+                           {34, 40 + inset}, {28 - c, 40 + c}}, true);
+    };
+    const PathList outlines = {ring(Loop, 10.5f), holeRing(Loop, 4.5f), ring(Perimeter, 1.5f),
+                               ring(Loop, 4.5f),  holeRing(Perimeter, 1.5f), ring(Loop, 7.5f)};
+    const QVector<PathList> shells = splitShells(mask, outlines, 3, 1.5f);
+    ASSERT_EQ(shells.size(), 4);
+    const int sizes[4] = {2, 2, 1, 1};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(shells[k].size(), sizes[k]) << k;
+    EXPECT_EQ(shells[3][0].pts[0], PolyPoint(14.5f, 14.5f));
+    EXPECT_EQ(shells[1][0].pts[0], PolyPoint(23.5f, 34)); // around the hole
+    for (const PolyLine &p : shells[0])
+        EXPECT_EQ(p.type, Perimeter);
+}
+
 TEST(Islands, NearestIslandFirstInnerShellsBeforePerimeterThenFill)
 {
     // Two square islands; head near the right one.

@@ -249,4 +249,17 @@ TEST(ConcentricShells, RingsOneWidthApart)
     PathList none;
     concentricShells(emptyMask(64, 64), sp, none, s);
     EXPECT_TRUE(none.isEmpty());
+
+    // A strip one width wide is drawn as one HShell line with widths.
+    Plane1 strip = emptyMask(128, 64);
+    maskRect(strip, 10, 30, 110, 33);
+    PathList thin;
+    concentricShells(strip, sp, thin, s);
+    ASSERT_EQ(thin.size(), 1);
+    EXPECT_EQ(thin[0].type, int(HShell));
+    EXPECT_FALSE(thin[0].closed);
+    ASSERT_EQ(thin[0].w.size(), thin[0].size());
+    EXPECT_GT(thin[0].length(), 90);
+    for (const PolyPoint &q : thin[0].pts)
+        EXPECT_NEAR(q.y, 31.5f, 0.2f);
 }

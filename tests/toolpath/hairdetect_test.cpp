@@ -73,21 +73,24 @@ TEST(HairDetect, LinksWindowsAndDrops)
     EXPECT_TRUE(detect(rowMarkers(sparse, P, 128), HairConstsA).isEmpty());
     EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 12), P, 128), HairConstsA).isEmpty());
 
-    // Widths outside the window drop the hair entirely: set A takes gaps of
-    // about 0.3 - 1.5 widths on the first step, set B 0.4 - 1.3 between loops.
-    EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), 6.0f, 128), HairConstsA).isEmpty());
+    // Widths below the window drop the hair entirely: set A takes gaps of
+    // about 0.3 - 1.5 widths on the first step, set B 0.4 - 1.3 between
+    // loops. Wider runs vanished all the same and are clamped to the top.
     EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), 0.5f, 128), HairConstsA).isEmpty());
     EXPECT_TRUE(detect(rowMarkers(column(40.5f, 10, 90), P, 128), HairConstsB, P).isEmpty());
+    const PathList wide = detect(rowMarkers(column(40.5f, 10, 90), 6.0f, 128), HairConstsA);
+    ASSERT_EQ(wide.size(), 1);
+    EXPECT_NEAR(wide[0].w[0], HairConstsA.maxWidth - P, 0.01f);
     const PathList b = detect(rowMarkers(column(40.5f, 10, 90), 2 * P, 128), HairConstsB, P);
     ASSERT_EQ(b.size(), 1);
     EXPECT_NEAR(b[0].w[0], P, 0.01f);  // the gap between the loops' sides
 
-    // A window split: the middle third too wide leaves two hairs.
+    // A window split: a middle stretch too thin leaves two hairs.
     HairMarkers mixed = rowMarkers(column(40.5f, 10, 40), P, 128);
-    const HairMarkers wide = rowMarkers(column(40.5f, 40, 60), 6.5f, 128);
+    const HairMarkers thin = rowMarkers(column(40.5f, 40, 60), 0.4f, 128);
     const HairMarkers tail = rowMarkers(column(40.5f, 60, 90), P, 128);
     for (int g = 0; g < mixed.size(); ++g)
-        mixed[g] += wide[g] + tail[g];
+        mixed[g] += thin[g] + tail[g];
     EXPECT_EQ(detect(mixed, HairConstsA).size(), 2);
 }
 

@@ -359,7 +359,7 @@ TEST(ShellSteps, WallsOfAnyThicknessAreFilledOnce)
 {
     // Across a long wall, the widths of all paths crossing its middle add up
     // to the wall's thickness: nothing left empty, nothing drawn twice.
-    for (float ew : {1.0f, 1.5f, 2.0f, 2.5f, 3.0f, 4.0f, 5.0f}) {
+    for (float ew : {1.0f, 1.5f, 1.58f, 2.0f, 2.5f, 3.0f, 4.0f, 5.0f}) {
         const float t = ew * P;
         Plane8 cov = emptyCoverage(128, 256);
         paintRect(cov, 40, 20, 40 + t, 236);
