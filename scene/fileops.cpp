@@ -44,9 +44,10 @@ void FileOps::undo()
 {
     if (m_undo.isEmpty())
         return;
+    // Loaded first, so a snapshot the owner cannot load leaves the history as it was.
+    requestLoad(LoadSnapshot, m_undo.last().snapshot);
     m_redo.append(Entry{m_current, QString()});
     m_current = m_undo.takeLast().snapshot;
-    requestLoad(LoadSnapshot, m_current);
     --m_changeCount;
 }
 
@@ -54,9 +55,9 @@ void FileOps::redo()
 {
     if (m_redo.isEmpty())
         return;
+    requestLoad(LoadSnapshot, m_redo.last().snapshot);
     m_undo.append(Entry{m_current, QString()});
     m_current = m_redo.takeLast().snapshot;
-    requestLoad(LoadSnapshot, m_current);
     ++m_changeCount;
 }
 

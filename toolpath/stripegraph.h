@@ -113,11 +113,15 @@ public:
     // kTol of an existing joint use it. Zero-length stripes are not added.
     // Returns the stripe's index or -1.
     int addStripe(StripePoint a, StripePoint b, int ring = -1);
+    // addStripe for the closed ring pts[0] -> pts[1] -> ... -> pts[0], each
+    // point looked up once.
+    void addRing(const QVector<StripePoint> &pts, int ring);
     // Removes the stripes whose `dead` flag is set and renumbers.
     void removeStripes(const QVector<bool> &dead);
     bool isEmpty() const { return stripes.isEmpty(); }
 
 private:
     int jointAt(StripePoint p);
+    int addStripeBetween(int ja, int jb, int ring);
     QHash<quint64, QVector<int>> m_cells; // joints by kTol cell, for jointAt
 };

@@ -2,9 +2,11 @@
 #include "common/perfdata.h"
 #include "params/slicerparams.h"
 #include "slicer/plane8.h"
+#include "toolpath/shellsteps.h"
 #include "toolpath/stripegraph.h"
 
 #include <algorithm>
+#include <cmath>
 
 double vectorStepDistance(int k, const SlicerParams &sp)
 {
@@ -48,8 +50,12 @@ void vectorOffsetLayer(const Segments &segs, const LayerGrid &grid, const Slicer
         }
         if (k < last) {
             PerfScope perf("VOffseter.3stripeGraphToPolyLines");
-            out.outlines += moved.toPolyLines(k == 0 ? Perimeter : Loop, grid.originX, grid.originY,
-                                              grid.pitchX, grid.pitchY);
+            // Specks print as blobs: the raster chain's minimum outline area.
+            const float minArea = minOutlineArea(grid.widthInPixels);
+            for (PolyLine &pl : moved.toPolyLines(k == 0 ? Perimeter : Loop, grid.originX, grid.originY,
+                                                  grid.pitchX, grid.pitchY))
+                if (std::fabs(pl.area()) >= minArea)
+                    out.outlines.append(std::move(pl));
         } else {
             storeInfill(moved);
         }

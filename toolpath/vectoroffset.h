@@ -22,7 +22,8 @@ struct VectorOffsetResult {
     Plane1 infill;      // grid-sized, set = inside the last offset (the inner region)
 };
 
-// The whole step sequence for one layer. `segs` is the layer's cross-section
+// The whole step sequence for one layer; outlines enclosing less than
+// minOutlineArea are dropped, as in the raster chain. `segs` is the layer's cross-section
 // (mm, slicer orientation); reads ExtrusionWidth, VShellCnt, VShellOffset,
 // LoopFillOverlap and PolyFillerAlg. Records the profiling stages
 // "VOffseter.1load" … "VOffseter.5transition", so call it from the driver's

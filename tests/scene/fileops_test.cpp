@@ -168,3 +168,15 @@ TEST(FileOps, FailedSaveLeavesOldFileWhole)
     EXPECT_EQ(f.readAll(), saved);
     EXPECT_THROW(d.ops.saveAs(dir.filePath("no/such/dir/p.tvprj")), QString);
 }
+
+TEST(FileOps, UndoOfAnUnloadableSnapshotKeepsHistory)
+{
+    Doc d;
+    d.edit("a");
+    d.edit("b");
+    d.prj.cache.clear(); // the snapshots' meshes are gone
+    const QString before = d.ops.stateText();
+    EXPECT_THROW(d.ops.undo(), QString);
+    EXPECT_EQ(d.ops.stateText(), before);
+    EXPECT_EQ(d.prj.objs.size(), 2u);
+}

@@ -100,6 +100,23 @@ bool infillAt(const VectorOffsetResult &r, const LayerGrid &g, double x, double 
     return r.infill.pixel(int((x - g.originX) / g.pitchX), int((y - g.originY) / g.pitchY));
 }
 
+// Collects the debug log while it lives.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        s_lines.clear();
+        m_prev = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { s_lines << m; });
+    }
+    ~LogCapture() { qInstallMessageHandler(m_prev); }
+    const QStringList &lines() const { return s_lines; }
+
+private:
+    static QStringList s_lines;
+    QtMessageHandler m_prev;
+};
+QStringList LogCapture::s_lines;
+
 } // namespace
 
 TEST(VectorSteps, DistancesFollowTheShellSequence)
@@ -190,6 +207,7 @@ TEST(VectorOffset, ThinIslandsVanishAndNeckedIslandsSplit)
 {
     Segments segs = outline(rectPts(0, 0, 10, 10));
     segs += outline(rectPts(12, 0, 12.3, 10)); // thinner than one extrusion width
+    segs += outline(rectPts(14, 2, 14.45, 2.45)); // leaves a speck of 0.05 mm
     // Two 4 x 4 blocks joined by a 0.3 mm neck: two outlines after the first step.
     segs += outline({{0, 12}, {4, 12}, {4, 13.85}, {6, 13.85}, {6, 12}, {10, 12},
                      {10, 16}, {6, 16}, {6, 14.15}, {4, 14.15}, {4, 16}, {0, 16}});
@@ -200,7 +218,7 @@ TEST(VectorOffset, ThinIslandsVanishAndNeckedIslandsSplit)
     for (const PolyLine &pl : r.outlines) {
         perimeters += pl.type == Perimeter;
         for (const PolyPoint &p : pl.pts)
-            EXPECT_FALSE(toMm(p, g).first > 11 && toMm(p, g).first < 13.5) << "thin island survived";
+            EXPECT_FALSE(toMm(p, g).first > 11 && toMm(p, g).first < 15) << "thin island survived";
     }
     EXPECT_EQ(perimeters, 3); // the square and the two halves
     EXPECT_FALSE(infillAt(r, g, 12.15, 5));
@@ -252,7 +270,11 @@ TEST(StripeGraphRepair, OpenChainsAreClosedAndDanglingStripesRemoved)
                     StripePoint{qint64(s.x0 * 65536), qint64(s.y0 * 65536)});
     EXPECT_EQ(g.terminalJointCount(), 2);
     EXPECT_THROW(g.polys(), QString); // the ring cannot close yet
-    EXPECT_EQ(g.sgRepair(), 1);
+    {
+        LogCapture log;
+        EXPECT_EQ(g.sgRepair(), 1);
+        EXPECT_EQ(log.lines(), QStringList{"StripeGraph::sgRepair(): graph repaired using 1 segs"});
+    }
     EXPECT_EQ(g.terminalJointCount(), 0);
     ASSERT_EQ(g.polys().size(), 1);
     EXPECT_NEAR(g.polys()[0].area(), 100.0 * 65536 * 65536, 1e6);
@@ -265,7 +287,11 @@ TEST(StripeGraphRepair, OpenChainsAreClosedAndDanglingStripesRemoved)
     t.addStripe({10 * u, 10 * u}, {0, 0});
     t.addStripe({10 * u, 0}, {20 * u, 0});
     t.addStripe({20 * u, 0}, {20 * u, 5 * u});
+    LogCapture log;
     t.repairJoints();
+    EXPECT_EQ(log.lines(), (QStringList{" No. of joints with bad direction stripes = 1",
+                                        " Removing stripes at terminal joints. cnt=2", "removing terminal joint",
+                                        " No. of joints with bad direction stripes = 0"}));
     EXPECT_EQ(t.stripes.size(), 3);
     EXPECT_EQ(t.terminalJointCount(), 0);
 }
@@ -285,12 +311,14 @@ TEST(StripeGraphRepair, UnmendableJointsFailAfterOneExtraPass)
     g.addStripe(D, E);
     g.addStripe(E, C);
     g.addStripe(C, F);
+    LogCapture log;
     try {
         g.repairJoints();
         FAIL() << "no failure";
     } catch (const QString &msg) {
         EXPECT_EQ(msg, "StripeGraph::repairJoints(): Maximum no of passes reached, and there are still terminal joints.");
     }
+    EXPECT_EQ(log.lines().count("dont know which stripe to remove."), 2);
     // sgRepair mends the same graph: F is joined back to J.
     StripeGraph h = g;
     EXPECT_EQ(h.sgRepair(), 1);
@@ -323,4 +351,52 @@ TEST(VectorOffset, SlicedCubeAndBrokenMeshesSliceLayerByLayer)
             }
         }
     }
+}
+
+TEST(VectorOffset, FillRuleDecidesLikeTheLayerRaster)
+{
+    const Segments square = outline(rectPts(0, 0, 10, 10));
+    const Segments twice = square + square;
+    struct Case {
+        int rule;
+        Segments segs;
+        int perimeters;
+    };
+    const Case cases[] = {
+        {0, square, 1}, {1, square, 1},           {2, square, 1},
+        {0, reversed(square), 1}, {1, reversed(square), 0}, {2, reversed(square), 1},
+        {0, twice, 1},  {1, twice, 1},            {2, twice, 0},
+    };
+    const LayerGrid g = gridFor(20);
+    for (const Case &c : cases) {
+        SlicerParams sp = params(1);
+        sp.PolyFillerAlg = c.rule;
+        VectorOffsetResult r;
+        vectorOffsetLayer(c.segs, g, sp, r);
+        EXPECT_EQ(r.outlines.size(), c.perimeters) << "rule " << c.rule << " segments " << c.segs.size();
+        EXPECT_EQ(infillAt(r, g, 5, 5), c.perimeters > 0) << "rule " << c.rule;
+    }
+}
+
+TEST(StripeGraphRepair, ShatteredOutlineIsRejoinedNeighbourToNeighbour)
+{
+    // A 3000-gon whose every edge is shortened by 0.01 mm at its start: each
+    // gap must be closed by its own neighbours, giving back the polygon.
+    const int n = 3000;
+    const double R = 30;
+    QVector<Pt> ring;
+    for (int i = 0; i < n; i++)
+        ring.append({R * std::cos(2 * M_PI * i / n), R * std::sin(2 * M_PI * i / n)});
+    Segments segs = outline(ring);
+    for (Segment &s : segs) {
+        const double dx = s.x1 - s.x0, dy = s.y1 - s.y0, len = std::hypot(dx, dy);
+        s.x0 += float(0.01 * dx / len);
+        s.y0 += float(0.01 * dy / len);
+    }
+    const StripeGraph g = StripeGraph::fromSegs(segs, 0);
+    EXPECT_EQ(g.stripes.size(), 2 * n);
+    const QVector<StripePoly> polys = g.polys();
+    ASSERT_EQ(polys.size(), 1);
+    const double area = polys[0].area() / (StripeGraph::kScale * StripeGraph::kScale);
+    EXPECT_NEAR(area, 0.5 * n * R * R * std::sin(2 * M_PI / n), 0.01);
 }

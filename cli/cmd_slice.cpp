@@ -1,0 +1,151 @@
+// tessavo-cli slice: the whole slicing job, as the GUI's Slice command runs it.
+#include "cli/commands.h"
+#include "cli/inputs.h"
+#include "common/buildvolume.h"
+#include "common/gcodesim.h"
+#include "params/slicerparams.h"
+#include "params/slicerpresets.h"
+#include "scene/project.h"
+#include "slicer/paralell.h"
+#include "slicer/slicer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const char *kHelp =
+    "Usage: tessavo-cli slice INPUT... -o OUT.gcode [--params FILE] [--set Key=Value]...\n"
+    "                         [--threads N] [--build-volume W,D,H] [--support SIZE,ANGLE]\n"
+    "\n"
+    "Slices the scene into G-code. INPUT is one .tvprj, or any number of .stl/.obj\n"
+    "files laid side by side on the bed without overlap. A progress bar goes to\n"
+    "stderr when it is a terminal, and the statistics line at the end.\n"
+    "\n"
+    "  -o FILE               the G-code file to write\n"
+    "  --params FILE         parameter set (.json text or .tvsp preset file)\n"
+    "  --set Key=Value       overrides a parameter after --params (repeatable)\n"
+    "  --threads N           worker threads (default: all cores)\n"
+    "  --build-volume W,D,H  bed width, depth and height in mm (default 250,200,200)\n"
+    "  --support SIZE,ANGLE  generates support bars of SIZE mm under surfaces\n"
+    "                        steeper than ANGLE degrees before slicing\n";
+
+// Comma-separated positive finite numbers, exactly `count` of them.
+QVector<float> parseNumbers(const QString &text, int count, const QString &option)
+{
+    const QStringList parts = text.split(',');
+    QVector<float> v;
+    bool ok = parts.size() == count;
+    for (const QString &p : parts) {
+        bool good = false;
+        const float f = p.trimmed().toFloat(&good);
+        ok = ok && good && std::isfinite(f) && f > 0;
+        v.append(f);
+    }
+    if (!ok)
+        throw QString("%1 expects %2 positive numbers separated by commas, got \"%3\"")
+            .arg(option).arg(count).arg(text);
+    return v;
+}
+
+void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &msg)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+int run(const QStringList &argsIn)
+{
+    QStringList args = argsIn;
+    const QString out = takeSingleOption(args, "-o");
+    const QString paramsFile = takeSingleOption(args, "--params");
+    const QStringList sets = takeOption(args, "--set");
+    const QString threads = takeSingleOption(args, "--threads");
+    const QString volume = takeSingleOption(args, "--build-volume");
+    const QString support = takeSingleOption(args, "--support");
+    rejectUnknownOptions(args);
+    if (out.isEmpty())
+        throw QString("slice: -o OUT.gcode is required");
+
+    SlicerParams params;
+    if (!paramsFile.isEmpty()) {
+        const QString ext = QFileInfo(paramsFile).suffix().toLower();
+        if (ext == "tvsp") {
+            params = SlicerPresets::importFile(paramsFile);
+        } else {
+            QFile f(paramsFile);
+            if (!QFileInfo(paramsFile).isFile() || !f.open(QIODevice::ReadOnly))
+                throw QString("Cannot read %1").arg(paramsFile);
+            if (f.size() > SlicerPresets::kMaxPresetFileSize)
+                throw QString("%1 is too large for a parameter file").arg(paramsFile);
+            params.fromText(f.readAll());
+        }
+    }
+    applySets(params, sets);
+
+    BuildVolume bv;
+    if (!volume.isEmpty()) {
+        const QVector<float> v = parseNumbers(volume, 3, "--build-volume");
+        bv.W = v[0];
+        bv.D = v[1];
+        bv.H = v[2];
+        bv.cy = bv.D; // origin at the front left corner, as by default
+    }
+    int threadCount = QThread::idealThreadCount();
+    if (!threads.isEmpty()) {
+        bool ok = false;
+        threadCount = threads.toInt(&ok);
+        if (!ok || threadCount < 1 || threadCount > 1024)
+            throw QString("--threads expects a number from 1 to 1024, got \"%1\"").arg(threads);
+    }
+
+    Project project;
+    loadInputs(project, args);
+    if (project.objs.empty() && project.bars.isEmpty())
+        throw QString("nothing to slice: the scene is empty");
+    if (!support.isEmpty()) {
+        const QVector<float> v = parseNumbers(support, 2, "--support");
+        project.generateSupport(v[0], v[1]);
+    }
+
+    setCoresAndPriority(threadCount, QThread::InheritPriority);
+    // The profiling report goes to the debug log; keep it out of the terminal.
+    const QtMessageHandler previous = qInstallMessageHandler(dropDebugOutput);
+
+    const bool tty = isatty(fileno(stderr));
+    int shown = -1;
+    const QByteArray gcode = sliceScene(&project, &params, &bv, [&](int percent, const QByteArray &) {
+        if (!tty || percent == shown)
+            return;
+        shown = percent;
+        const int bar = percent * 40 / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", QByteArray(bar, '#').constData(),
+                     QByteArray(40 - bar, ' ').constData(), percent);
+        std::fflush(stderr);
+    });
+    qInstallMessageHandler(previous);
+    if (tty)
+        std::fprintf(stderr, "\n");
+
+    QSaveFile f(out);
+    if (!f.open(QIODevice::WriteOnly) || f.write(gcode) != gcode.size() || !f.commit())
+        throw QString("Cannot write %1").arg(out);
+
+    GCodeSim sim;
+    sim.append(gcode);
+    sim.finish();
+    QString stats = sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices));
+    stats.replace("\r\n", " ").replace('\n', ' ');
+    std::fprintf(stderr, "%s\n", qPrintable(stats.trimmed()));
+    return 0;
+}
+
+const CliRegistrar reg({"slice", kHelp, run});
+
+} // namespace
