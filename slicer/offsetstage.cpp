@@ -1,5 +1,5 @@
 // The offsetting stage: perimeters, loops, hairs and the inner region of a
-// layer from its raster, and the concentric horizontal shells.
+// layer into the rings, and the concentric horizontal shells.
 #include "common/perfdata.h"
 #include "slicer/slicer.h"
 #include "toolpath/fill.h"
@@ -8,7 +8,6 @@
 
 void Slicer::offsetLayer(int L)
 {
-    PerfScope perf("offsetting");
     Plane1 &inner = innerRegions->acquire(L);
     if (L < 0 || L >= layerCount) {
         // The shell-region step reads the regions of the missing layers
@@ -17,14 +16,11 @@ void Slicer::offsetLayer(int L)
         inner.fill(0);
         return;
     }
-    // UseVectorOffseter would pick the vector offsetter; until it exists the
-    // raster chain serves both settings.
-    shellSteps(rasterizer->raster(), *params, shellResult, offsetScratch);
-    loopLists->acquire(L) = std::move(shellResult.outlines);
-    fillLists->acquire(L) = std::move(shellResult.hairs);
-    std::swap(inner, shellResult.infill);
-    shellResult.outlines.clear();
-    shellResult.hairs.clear();
+    // Made by cutAhead together with the mask (sliceLayer ran first).
+    CutLayer &c = staged[L - stagedFirst];
+    loopLists->acquire(L) = std::move(c.outlines);
+    fillLists->acquire(L) = std::move(c.hairs);
+    std::swap(inner, c.inner);
 }
 
 void Slicer::concentricShellStep(int i)
