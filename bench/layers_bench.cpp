@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 #include <cmath>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -59,6 +60,7 @@ void BM_LayersRoad(benchmark::State &st)
     const std::vector<float> &m = torus();
     QVector<SliceLayer> layers;
     long long inside = 0;
+    const std::clock_t c0 = std::clock();
     for (auto _ : st) {
         const SliceFrame fr = SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
         rasterizeLayers(layers, layerGrid(fr.rect, 0.4f), int(st.range(0)),
@@ -66,6 +68,9 @@ void BM_LayersRoad(benchmark::State &st)
         benchmark::DoNotOptimize(inside);
     }
     st.counters["layers"] = layers.size();
+    // CPU time of all threads: on an idle machine the wall time on n cores
+    // is about this divided by n; on a busy one wall times mean little.
+    st.counters["cpu_all_threads_ms"] = 1000.0 * double(std::clock() - c0) / CLOCKS_PER_SEC / st.iterations();
 }
 BENCHMARK(BM_LayersRoad)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -11,9 +11,9 @@
 
 namespace {
 
-Plane8 realisticLayer()
+Plane8 realisticLayer(int scale = 1)
 {
-    const int W = 512, H = 384;
+    const int W = 512 * scale, H = 384 * scale;
     Plane8 p(W, H);
     p.fill(0);
     auto inside = [](float x, float y) {
@@ -26,11 +26,12 @@ Plane8 realisticLayer()
         const bool tab = y > 360 && y < 375 && x > 240 - (375 - y) * 2 && x < 240 + (375 - y) * 2;
         return (body && !hole1 && !hole2 && !slot && (!ribGap || rib)) || tab;
     };
+    const float k = 1.0f / scale;
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             int n = 0;
             for (int s = 0; s < 16; ++s)
-                n += inside(x + (s % 4 + 0.5f) / 4, y + (s / 4 + 0.5f) / 4);
+                n += inside((x + (s % 4 + 0.5f) / 4) * k, (y + (s / 4 + 0.5f) / 4) * k);
             p.data[y * W + x] = uchar(std::min(255, n * 16));
         }
     return p;
@@ -38,7 +39,7 @@ Plane8 realisticLayer()
 
 void BM_ShellSteps(benchmark::State &state)
 {
-    const Plane8 layer = realisticLayer();
+    const Plane8 layer = realisticLayer(int(state.range(1)));
     SlicerParams sp;
     sp.VShellCnt = int(state.range(0));
     OffsetScratch scratch;
@@ -50,7 +51,8 @@ void BM_ShellSteps(benchmark::State &state)
     state.counters["outlines"] = r.outlines.size();
     state.counters["hairs"] = r.hairs.size();
 }
-BENCHMARK(BM_ShellSteps)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+// Args: shell count, scale (3 gives a 1536 x 1152 plane, a 200 x 150 mm part).
+BENCHMARK(BM_ShellSteps)->Args({2, 1})->Args({4, 1})->Args({2, 3})->Unit(benchmark::kMillisecond);
 
 void BM_FillLayer(benchmark::State &state)
 {

@@ -272,11 +272,12 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
         const int t = omp_get_thread_num();
 #pragma omp single
         results.resize(nt);
-        // The split is a pure function of the group sizes and the thread count.
-        const QVector<WorkRange> parts = paralell(nt, kLabels, [&](int i) {
-            return std::max(1, int(groups[i + 1].size()));
-        });
         try {
+            // The split is a pure function of the group sizes and the thread
+            // count, so every thread computes the same one.
+            const QVector<WorkRange> parts = paralell(nt, kLabels, [&](int i) {
+                return std::max(1, int(groups[i + 1].size()));
+            });
             Tracer tr(source, visited, pathParams);
             PathList &out = results[t];
             for (int g = parts[t].first; g < parts[t].end; ++g)

@@ -6,6 +6,7 @@
 #include "common/perfdata.h"
 #include "slicer/repairpolygons.h"
 #include "slicer/slicer.h"
+#include "toolpath/vectoroffset.h"
 
 #include <omp.h>
 
@@ -23,8 +24,15 @@ void Slicer::cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s)
         rasterizeLayer(segs, ext, alg, s.raster, s.fillScratch, false);
     }
     out.mask.fromPlane8(s.raster, 128, true);
-    // UseVectorOffseter would pick the vector offsetter; until it exists the
-    // raster chain serves both settings.
+    if (params->UseVectorOffseter) {
+        // Outlines from the cross-section's polygons; no hairs on this path.
+        VectorOffsetResult v;
+        vectorOffsetLayer(segs, grid, *params, v);
+        out.outlines = std::move(v.outlines);
+        out.hairs.clear();
+        std::swap(out.inner, v.infill);
+        return;
+    }
     shellSteps(s.raster, *params, s.shells, s.offset);
     out.outlines = std::move(s.shells.outlines);
     out.hairs = std::move(s.shells.hairs);

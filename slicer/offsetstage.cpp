@@ -1,5 +1,6 @@
 // The offsetting stage: perimeters, loops, hairs and the inner region of a
-// layer into the rings, and the concentric horizontal shells.
+// layer (raster chain, or the vector offsetter with UseVectorOffseter) into
+// the rings, and the concentric horizontal shells.
 #include "common/perfdata.h"
 #include "slicer/slicer.h"
 #include "toolpath/fill.h"

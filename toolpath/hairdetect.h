@@ -4,12 +4,10 @@
 //
 // Units: raster pixels; pixel (x, y) covers [x, x + 1) x [y, y + 1), like the
 // contour tracer. p = one extrusion width in pixels (about 3.003).
+#include "slicer/plane8.h"
 #include "toolpath/polyline.h"
 
 #include <QVector>
-
-class Plane8;
-class Plane1;
 
 // One detector setting. `packed` holds four small integers, low byte first:
 // two blurred levels and a lower and upper run bound, the record the blur
@@ -25,6 +23,8 @@ struct HairConsts {
     uchar levelHigh() const { return uchar(packed >> 8); }
     uchar lowerBound() const { return uchar(packed >> 16); }
     uchar upperBound() const { return uchar(packed >> 24); }
+    // The record for blur2's thin-run mode.
+    BlurHairParams blurParams() const { return {levelLow(), levelHigh(), lowerBound(), upperBound()}; }
 };
 // Set A: half steps (first and last). Set B: full steps.
 extern const HairConsts HairConstsA;

@@ -51,7 +51,8 @@ namespace {
 
 float dist(const PolyPoint &a, const PolyPoint &b)
 {
-    return std::hypot(a.x - b.x, a.y - b.y);
+    const float dx = a.x - b.x, dy = a.y - b.y;
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 // Distance from p to the segment a-b.

@@ -235,14 +235,48 @@ int StripeGraph::sgRepair()
         }
     };
     QVector<bool> startTaken(starts.size(), false);
+    // Free starts in a grid of about one start per cell, searched ring by
+    // ring outwards from the end's cell, so a badly broken layer with many
+    // ends costs far less than every end against every start.
+    qint64 minX = joints[starts[0]].pos.x, minY = joints[starts[0]].pos.y, maxX = minX, maxY = minY;
+    for (int j : starts) {
+        minX = std::min(minX, joints[j].pos.x);
+        maxX = std::max(maxX, joints[j].pos.x);
+        minY = std::min(minY, joints[j].pos.y);
+        maxY = std::max(maxY, joints[j].pos.y);
+    }
+    const double spanX = double(maxX - minX) + 1, spanY = double(maxY - minY) + 1;
+    const double cell = std::max({1.0, std::sqrt(spanX * spanY / starts.size()), spanX / 1024, spanY / 1024});
+    const int gw = int(spanX / cell) + 1, gh = int(spanY / cell) + 1;
+    QVector<QVector<int>> grid(gw * gh);
+    auto cellX = [&](qint64 x) { return int(std::max(0.0, std::min(double(gw - 1), double(x - minX) / cell))); };
+    auto cellY = [&](qint64 y) { return int(std::max(0.0, std::min(double(gh - 1), double(y - minY) / cell))); };
+    for (int s = 0; s < starts.size(); s++)
+        grid[cellY(joints[starts[s]].pos.y) * gw + cellX(joints[starts[s]].pos.x)].append(s);
     auto nearest = [&](int e, Cand &c) {
         c = Cand{0, e, -1};
-        for (int s = 0; s < starts.size(); s++) {
-            if (startTaken[s])
-                continue;
-            const double d = dist2(joints[ends[e]].pos, joints[starts[s]].pos);
-            if (c.s < 0 || d < c.d2)
-                c = Cand{d, e, s};
+        const StripePoint &p = joints[ends[e]].pos;
+        const int cx = cellX(p.x), cy = cellY(p.y);
+        for (int r = 0; r <= std::max(gw, gh); r++) {
+            // Cells of ring r + 1 and beyond are at least r cells away.
+            if (c.s >= 0 && c.d2 < (double(r - 1) * cell) * (double(r - 1) * cell))
+                break;
+            for (int y = cy - r; y <= cy + r; y++) {
+                if (y < 0 || y >= gh)
+                    continue;
+                const bool edgeRow = y == cy - r || y == cy + r;
+                for (int x = cx - r; x <= cx + r; x += edgeRow ? 1 : 2 * std::max(r, 1)) {
+                    if (x < 0 || x >= gw)
+                        continue;
+                    for (int s : grid[y * gw + x]) {
+                        if (startTaken[s])
+                            continue;
+                        const double d = dist2(p, joints[starts[s]].pos);
+                        if (c.s < 0 || d < c.d2 || (d == c.d2 && s < c.s))
+                            c = Cand{d, e, s};
+                    }
+                }
+            }
         }
         return c.s >= 0;
     };

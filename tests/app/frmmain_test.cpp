@@ -27,15 +27,20 @@ bool runEvents(int ms, const std::function<bool()> &done = {})
     return !done;
 }
 
-// Answers the next modal message box with `button`; returns its text through `text`.
+// Answers the next modal message box with `button` as soon as it shows;
+// returns its text through `text`.
 void answerNextBox(QMessageBox::StandardButton button, QString *text)
 {
-    QTimer::singleShot(150, [button, text] {
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, button, text] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             *text = box->text();
+            poll->stop();
+            poll->deleteLater();
             box->button(button)->click();
         }
     });
+    poll->start(50);
 }
 
 void writeTriangleStl(const QString &path)
@@ -85,4 +90,43 @@ TEST(FrmMain, MessagesOpenFilesAndCloseAsksAboutChanges)
     EXPECT_TRUE(saved.contains(QByteArray("t\0r\0i\0", 6)));
     delete w;
     ipc_stopServer();
+}
+
+TEST(FrmMain, FirstStartShowsTheWelcomeSceneThenAsksOnceAboutUpdates)
+{
+    Ini &ini = Ini::instance();
+    ini.setInt("askForCheckUpdates", 1);
+    ini.setString("lastProject", "");
+    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+    {
+        FrmMain w;
+        w.show();
+        ASSERT_TRUE(runEvents(3000, [&w] { return !w.project().objs.empty(); }));
+        EXPECT_GE(w.project().objs.size(), 3u);
+        EXPECT_EQ(w.fileOps().fileName(), "") << "the welcome scene is not saved over the resource";
+        EXPECT_TRUE(w.viewer()->animating || w.viewer()->framesPainted > 0);
+        QString text;
+        answerNextBox(QMessageBox::No, &text);
+        // The question comes a second after the first tick.
+        ASSERT_TRUE(runEvents(5000, [&text] { return !text.isEmpty(); }));
+        EXPECT_EQ(text, "Looks like Tessavo started for the first time.");
+        EXPECT_EQ(ini.getInt("askForCheckUpdates", 1), 0);
+        w.fileOps().newDocument(false); // nothing to ask about on close
+    }
+    // A later start shows neither the welcome scene nor the question.
+    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+    FrmMain w;
+    w.show();
+    bool asked = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&asked] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            asked = true;
+            box->reject();
+        }
+    });
+    probe.start(50);
+    runEvents(1800);
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(w.project().objs.empty());
 }

@@ -264,3 +264,20 @@ TEST(LayerRasterizer, ParallelBatchesMatchLayerAfterLayer)
     }
     omp_set_num_threads(saved);
 }
+
+// Segments that cannot be placed (not finite, far outside the raster) never
+// break a layer: the square still fills, under every rule, checked or not.
+TEST(LayerRasterizer, UnplaceableSegmentsAreSkipped)
+{
+    const Segments sq{{0, 0, 0, 4}, {0, 4, 4, 4}, {4, 4, 4, 0}, {4, 0, 0, 0}}; // inside +1
+    for (int alg : {0, 1, 2}) {
+        LayerRasterizer r(layerGrid(Extents{0, 0, 4, 4}, 0.4f), alg);
+        Segments s = sq;
+        s.append({NAN, 0, 1, 1});
+        s.append({0, INFINITY, 1, 1});
+        s.append({-1e30f, -1e30f, 1e30f, -1e30f});
+        s.append({1e30f, 1e30f, 1e30f, -1e30f});
+        r.fill(s);
+        EXPECT_NEAR(insideArea(r), 16.0, 1.0) << alg;
+    }
+}

@@ -46,6 +46,7 @@ QVector<PolyPoint> column(float x, int y0, int y1)
 
 TEST(HairDetect, MarkerPackingRoundTrips)
 {
+
     float w;
     const PolyPoint q = thinRunPoint(packThinRun(103.25f, 3.0f, 5), 2, &w);
     EXPECT_FLOAT_EQ(w, 3.0f);

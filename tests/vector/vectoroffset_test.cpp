@@ -244,12 +244,15 @@ TEST(VectorOffset, BadOutlinesAreMendedWithoutFailing)
     overlapping += outline(rectPts(5, 5, 15, 15));
     Segments touching = outline(rectPts(0, 0, 10, 10));
     touching += outline(rectPts(10, 0, 20, 10));
+    Segments cornered = outline(rectPts(0, 0, 10, 10));
+    cornered += outline(rectPts(10, 10, 20, 20));
     Segments gapped = outline(rectPts(0, 0, 10, 10));
     gapped[2].x0 += 0.0004f; // ends miss by less than the tolerance
     Segments lone{{1, 1, 5, 5}};
     const Case cases[] = {
         {"open", open, 1},          {"noisy", noisy, 1},   {"overlapping", overlapping, 1},
         {"touching", touching, 1},  {"gapped", gapped, 1}, {"lone segment", lone, 0},
+        {"corner-touching", cornered, 2},
         {"empty", Segments(), 0},
     };
     for (const Case &c : cases) {
@@ -376,4 +379,27 @@ TEST(VectorOffset, FillRuleDecidesLikeTheLayerRaster)
         EXPECT_EQ(r.outlines.size(), c.perimeters) << "rule " << c.rule << " segments " << c.segs.size();
         EXPECT_EQ(infillAt(r, g, 5, 5), c.perimeters > 0) << "rule " << c.rule;
     }
+}
+
+TEST(StripeGraphRepair, ShatteredOutlineIsRejoinedNeighbourToNeighbour)
+{
+    // A 3000-gon whose every edge is shortened by 0.01 mm at its start: each
+    // gap must be closed by its own neighbours, giving back the polygon.
+    const int n = 3000;
+    const double R = 30;
+    QVector<Pt> ring;
+    for (int i = 0; i < n; i++)
+        ring.append({R * std::cos(2 * M_PI * i / n), R * std::sin(2 * M_PI * i / n)});
+    Segments segs = outline(ring);
+    for (Segment &s : segs) {
+        const double dx = s.x1 - s.x0, dy = s.y1 - s.y0, len = std::hypot(dx, dy);
+        s.x0 += float(0.01 * dx / len);
+        s.y0 += float(0.01 * dy / len);
+    }
+    const StripeGraph g = StripeGraph::fromSegs(segs, 0);
+    EXPECT_EQ(g.stripes.size(), 2 * n);
+    const QVector<StripePoly> polys = g.polys();
+    ASSERT_EQ(polys.size(), 1);
+    const double area = polys[0].area() / (StripeGraph::kScale * StripeGraph::kScale);
+    EXPECT_NEAR(area, 0.5 * n * R * R * std::sin(2 * M_PI / n), 0.01);
 }
