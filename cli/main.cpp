@@ -1,5 +1,6 @@
 // tessavo-cli: the slicing engine without a window.
 #include "cli/commands.h"
+#include "common/ompwait.h"
 #include "common/version.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,7 @@ static const char *kUsage =
 
 int main(int argc, char **argv)
 {
+    ensurePassiveOmpWait(argv);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     args.removeFirst();

@@ -277,8 +277,11 @@ void LayerPass::draw(const PolyLine &path, float s)
         const PolyPoint P = xf.toMachine(path.pts[k]);
         const float dx = P.x - pos.x, dy = P.y - pos.y;
         const float len = std::sqrt(dx * dx + dy * dy);
+        // Widths are full bead widths in raster units (a one-width wall
+        // gives w near 1/u), so w * u is the bead in extrusion widths. The
+        // historical "/ 2" here printed every hair with half its material.
         if (widths)
-            E += len * et * path.w[k] * u / 2;
+            E += len * et * path.w[k] * u;
         else
             E += len * et;
         QByteArray l = "G1";

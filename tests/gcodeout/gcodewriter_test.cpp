@@ -359,10 +359,13 @@ TEST(GCodeWriter, PerTypeFactorsWidthsAndShellDensity)
     EXPECT_TRUE(layer(sp, 2, {path(HShell, {{10, 10}, {20, 10}})}).contains("E0.665\r\n"));
     sp.HShellType = 1;
     EXPECT_TRUE(layer(sp, 2, {path(HShell, {{10, 10}, {20, 10}})}).contains("E0.333\r\n"));
-    // Widths: length * e * w * u / 2 with w = 6 raster units, u = 0.333.
+    // Widths: length * e * w * u; a hair 3 raster units wide (one extrusion
+    // width) takes the material of a plain line, a hair twice as wide twice.
     PolyLine hair = path(InnerHair, {{10, 10}, {20, 10}});
-    hair.w = {6, 6};
-    EXPECT_TRUE(layer(sp, 2, {hair}).contains("E0.332\r\n")) << layer(sp, 2, {hair}).constData();
+    hair.w = {3.003f, 3.003f};
+    EXPECT_TRUE(layer(sp, 2, {hair}).contains("E0.333\r\n")) << layer(sp, 2, {hair}).constData();
+    hair.w = {6.006f, 6.006f};
+    EXPECT_TRUE(layer(sp, 2, {hair}).contains("E0.665\r\n")) << layer(sp, 2, {hair}).constData();
     EXPECT_TRUE(layer(sp, 2, {sup}).contains(";segType:Support\r\n"));
 }
 

@@ -244,12 +244,15 @@ TEST(VectorOffset, BadOutlinesAreMendedWithoutFailing)
     overlapping += outline(rectPts(5, 5, 15, 15));
     Segments touching = outline(rectPts(0, 0, 10, 10));
     touching += outline(rectPts(10, 0, 20, 10));
+    Segments cornered = outline(rectPts(0, 0, 10, 10));
+    cornered += outline(rectPts(10, 10, 20, 20));
     Segments gapped = outline(rectPts(0, 0, 10, 10));
     gapped[2].x0 += 0.0004f; // ends miss by less than the tolerance
     Segments lone{{1, 1, 5, 5}};
     const Case cases[] = {
         {"open", open, 1},          {"noisy", noisy, 1},   {"overlapping", overlapping, 1},
         {"touching", touching, 1},  {"gapped", gapped, 1}, {"lone segment", lone, 0},
+        {"corner-touching", cornered, 2},
         {"empty", Segments(), 0},
     };
     for (const Case &c : cases) {
