@@ -107,16 +107,19 @@ int run(const QStringList &argsIn)
 
     Project project;
     loadInputs(project, args);
-    if (project.objs.empty() && project.bars.isEmpty())
-        throw QString("nothing to slice: the scene is empty");
+    if (project.gatherTriangles().isEmpty() && project.bars.isEmpty())
+        throw QString("nothing to slice: the scene has no triangles");
     if (!support.isEmpty()) {
         const QVector<float> v = parseNumbers(support, 2, "--support");
         project.generateSupport(v[0], v[1]);
     }
 
     setCoresAndPriority(threadCount, QThread::InheritPriority);
-    // The profiling report goes to the debug log; keep it out of the terminal.
-    const QtMessageHandler previous = qInstallMessageHandler(dropDebugOutput);
+    // The profiling report goes to the debug log; keep it out of the terminal
+    // unless TESSAVO_PERF is set.
+    const QtMessageHandler previous = qEnvironmentVariableIsSet("TESSAVO_PERF")
+        ? qInstallMessageHandler(nullptr)
+        : qInstallMessageHandler(dropDebugOutput);
 
     const bool tty = isatty(fileno(stderr));
     int shown = -1;

@@ -1,5 +1,7 @@
 #include "common/perfdata.h"
 
+#include <omp.h>
+
 #include <QDebug>
 #include <QMap>
 
@@ -34,6 +36,10 @@ PerfData &findOrCreate(const QString &name)
 
 void perfBegin(const QString &name)
 {
+    // Stages called inside an OpenMP region (whole layers on worker threads)
+    // are not recorded: the records have no lock.
+    if (omp_in_parallel())
+        return;
     lastStarted() = name;
     PerfData &p = findOrCreate(name);
     if (p.running) {
@@ -47,6 +53,8 @@ void perfBegin(const QString &name)
 
 void perfEnd(const QString &name)
 {
+    if (omp_in_parallel())
+        return;
     PerfData &p = findOrCreate(name);
     if (!p.running) {
         qDebug() << QString("perfEnd() '%1' hasn't started.").arg(name);

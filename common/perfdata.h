@@ -1,7 +1,8 @@
 #pragma once
 // Named stopwatches for the costly stages ("SliceFaces", "blur2", ...).
-// Process-wide and without a lock: call only from the GUI thread's call stack,
-// never from inside an OpenMP region.
+// Process-wide and without a lock: records only calls made outside OpenMP
+// regions (calls from inside one are ignored), so stages may run on worker
+// threads; time them from the thread that starts the region.
 #include <QElapsedTimer>
 #include <QString>
 

@@ -1,16 +1,14 @@
 // The offsetting stage: perimeters, loops, hairs and the inner region of a
-// layer from its raster (or, with UseVectorOffseter, from its cross-section
-// polygons), and the concentric horizontal shells.
+// layer (raster chain, or the vector offsetter with UseVectorOffseter) into
+// the rings, and the concentric horizontal shells.
 #include "common/perfdata.h"
 #include "slicer/slicer.h"
 #include "toolpath/fill.h"
-#include "toolpath/vectoroffset.h"
 
 #include <utility>
 
 void Slicer::offsetLayer(int L)
 {
-    PerfScope perf("offsetting");
     Plane1 &inner = innerRegions->acquire(L);
     if (L < 0 || L >= layerCount) {
         // The shell-region step reads the regions of the missing layers
@@ -19,21 +17,11 @@ void Slicer::offsetLayer(int L)
         inner.fill(0);
         return;
     }
-    if (params->UseVectorOffseter) {
-        // Outlines from the cross-section's polygons; no hairs on this path.
-        VectorOffsetResult v;
-        vectorOffsetLayer(layers[L].segs, grid, *params, v);
-        loopLists->acquire(L) = std::move(v.outlines);
-        fillLists->acquire(L).clear();
-        std::swap(inner, v.infill);
-        return;
-    }
-    shellSteps(rasterizer->raster(), *params, shellResult, offsetScratch);
-    loopLists->acquire(L) = std::move(shellResult.outlines);
-    fillLists->acquire(L) = std::move(shellResult.hairs);
-    std::swap(inner, shellResult.infill);
-    shellResult.outlines.clear();
-    shellResult.hairs.clear();
+    // Made by cutAhead together with the mask (sliceLayer ran first).
+    CutLayer &c = staged[L - stagedFirst];
+    loopLists->acquire(L) = std::move(c.outlines);
+    fillLists->acquire(L) = std::move(c.hairs);
+    std::swap(inner, c.inner);
 }
 
 void Slicer::concentricShellStep(int i)

@@ -129,7 +129,10 @@ void Slicer::initRings()
     stackIntersections = std::make_unique<FIFO<Plane1>>(H + 2);
     shellRegions = std::make_unique<FIFO<Plane1>>(B);
     infillRegions = std::make_unique<FIFO<Plane1>>(B);
-    rasterizer = std::make_unique<LayerRasterizer>(grid, params->PolyFillerAlg);
+    outsideMask.setSize(QSize(grid.width, grid.height));
+    outsideMask.fill(0xFF);
+    staged.clear();
+    stagedFirst = 0;
 }
 
 void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pending)

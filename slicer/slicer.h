@@ -86,10 +86,28 @@ public:
     std::unique_ptr<FIFO<Plane1>> shellRegions;
     std::unique_ptr<FIFO<Plane1>> infillRegions;
 
-    // Work planes, reused layer after layer on the driver's thread.
-    std::unique_ptr<LayerRasterizer> rasterizer; // the layer raster and its fill scratch
-    OffsetScratch offsetScratch;
-    ShellStepsResult shellResult;
+    // Cutting and offsetting run ahead in parallel chunks of batchSize
+    // layers; sliceLayer and offsetLayer then move a layer's results into
+    // the rings in order, so the rings see exactly the sequential road.
+    struct CutLayer {
+        Plane1 mask;              // layer mask, set bit = outside
+        PathList outlines, hairs; // perimeters and loops; hairs
+        Plane1 inner;             // inner region, set bit = inside
+        bool repaired = false;    // the checked fill left a row open
+        QString error;
+        bool failed = false;
+    };
+    struct CutScratch {           // one per thread
+        Plane8 raster;
+        Plane1 fillScratch;
+        OffsetScratch offset;
+        ShellStepsResult shells;
+    };
+    QVector<CutLayer> staged;     // layers stagedFirst .. stagedFirst + size - 1
+    int stagedFirst = 0;
+    QVector<CutScratch> cutScratch;
+    Plane1 outsideMask;           // the mask of a layer beyond the object
+    OffsetScratch offsetScratch;  // concentric shells, on the driver's thread
 
     // What the parallel stage leaves for the sequential part of a batch.
     struct LayerWork {
@@ -106,6 +124,8 @@ private:
     void initialise();
     void initRings();
     void sliceLayer(int L);                          // slicelayerstep.cpp
+    void cutAhead(int L);                            // cutlayers.cpp
+    void cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s);
     void brimSkirtRaftStage();                       // firstlayerstage.cpp
     void offsetLayer(int L);                          // offsetstage.cpp
     void concentricShellStep(int i);                  // offsetstage.cpp
