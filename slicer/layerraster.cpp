@@ -23,6 +23,17 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
             .arg(double(g.extents.width())).arg(double(g.extents.height())).arg(double(g.pixelSize));
     g.width = std::max(32, (int(w) + 31) / 32 * 32);
     g.height = std::max(32, (int(h) + 31) / 32 * 32);
+    // Every raster distance downstream (shell steps, hair windows, skirt
+    // offsets) is counted in pixels of pixelSize. Stretching the window over
+    // the rounded-up grid would shrink the pixels (by up to a third on a small
+    // part) and pull every wall inwards with them, so the window grows
+    // instead, evenly on both sides, until the pixels are pixelSize wide.
+    const float growX = (g.width * g.pixelSize - g.extents.width()) * 0.5f;
+    const float growY = (g.height * g.pixelSize - g.extents.height()) * 0.5f;
+    g.extents.minX -= growX;
+    g.extents.maxX = g.extents.minX + g.width * g.pixelSize;
+    g.extents.minY -= growY;
+    g.extents.maxY = g.extents.minY + g.height * g.pixelSize;
     g.pitchX = g.extents.width() / g.width;
     g.pitchY = g.extents.height() / g.height;
     g.originX = g.extents.minX;
