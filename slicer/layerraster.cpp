@@ -74,10 +74,11 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
 {
     const int n = layers.size();
     // Larger batches mean fewer joins; the planes of a batch (raster, mask
-    // and a 32-bit sample store per pixel) stay within about 128 MB.
+    // and a 32-bit sample store per pixel) stay within about 256 MB. A batch
+    // of one layer keeps the fills' own row parallelism.
     const int threads = std::max(1, omp_get_max_threads());
     const long long perLayer = 6LL * grid.width * grid.height;
-    const int batch = int(std::max<long long>(threads, std::min<long long>(8LL * threads, (128LL << 20) / std::max(1LL, perLayer))));
+    const int batch = int(std::max(1LL, std::min<long long>(8LL * threads, (256LL << 20) / std::max(1LL, perLayer))));
     std::vector<Plane8> rasters(batch);
     std::vector<Plane1> scratch(batch), masks(batch);
     std::vector<char> bad(batch), repair(batch);
@@ -90,6 +91,10 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
     // Runs f(slot) for the batch's slots on the threads; exceptions cannot
     // leave a parallel region, so the first message is carried out.
     auto forSlots = [&](int count, const std::function<void(int)> &f) {
+        if (count == 1) {
+            f(0);
+            return;
+        }
 #pragma omp parallel for schedule(static)
         for (int k = 0; k < count; ++k) {
             try {

@@ -27,7 +27,7 @@ struct LayerGrid {
 // for a raster beyond kMaxLayerPixels (a scene far larger than any bed, or
 // a mesh with stray far-away vertices).
 LayerGrid layerGrid(const Extents &sceneRect, float extrusionWidth);
-const long long kMaxLayerPixels = 1LL << 26;
+const long long kMaxLayerPixels = 1LL << 26; // 8192 x 8192: 1090 mm square at 0.4 mm width
 
 // One fill of segs into raster (size already set) by PolyFillerAlg:
 // 0 NonZero, 1 Positive, anything else Odd. Returns the fill's "a row did
