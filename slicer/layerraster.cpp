@@ -23,6 +23,13 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
             .arg(double(g.extents.width())).arg(double(g.extents.height())).arg(double(g.pixelSize));
     g.width = std::max(32, (int(w) + 31) / 32 * 32);
     g.height = std::max(32, (int(h) + 31) / 32 * 32);
+    // Rounding the grid up to 32 must not shrink the pixels: every stage
+    // measures distances in pixels of pixelSize (an extrusion width is
+    // widthInPixels of them), so the window grows to the grid instead. With
+    // the window kept, a 10 mm part would get 0.1125 mm pixels and walls
+    // 16 % too close to the outline.
+    g.extents.maxX = g.extents.minX + float(g.width * double(g.pixelSize));
+    g.extents.maxY = g.extents.minY + float(g.height * double(g.pixelSize));
     g.pitchX = g.extents.width() / g.width;
     g.pitchY = g.extents.height() / g.height;
     g.originX = g.extents.minX;

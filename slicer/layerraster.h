@@ -12,12 +12,13 @@
 
 // Raster geometry of a job. Pixel (0, 0) covers [origin, origin + pitch).
 struct LayerGrid {
-    Extents extents;        // mm: the scene rectangle grown by one ExtrusionWidth
+    Extents extents;        // mm: the scene rectangle grown by one ExtrusionWidth,
+                            // then on the +x and +y sides to width (height) x pixelSize
     int width = 0;          // pixels, multiple of 32
     int height = 0;         // pixels, multiple of 32
     float pixelSize = 0;    // nominal mm per pixel: ExtrusionWidth * 0.333
     float widthInPixels = 0;// ExtrusionWidth / pixelSize (about 3.003)
-    float pitchX = 0;       // actual mm per pixel (slightly below pixelSize)
+    float pitchX = 0;       // actual mm per pixel: pixelSize up to float rounding
     float pitchY = 0;
     float originX = 0;      // mm position of pixel (0, 0)
     float originY = 0;

@@ -188,9 +188,12 @@ TEST(LayerRasterizer, GridIsPaddedAlignedAndBounded)
     EXPECT_EQ(g.height % 32, 0);
     EXPECT_FLOAT_EQ(g.originX, -5.4f);
     EXPECT_FLOAT_EQ(g.originY, -5.4f);
-    EXPECT_LE(g.pitchX, g.pixelSize);
-    EXPECT_NEAR(g.pitchX * g.width, 10.8f, 1e-4);
-    EXPECT_NEAR(g.pitchY * g.height, 20.8f, 1e-4);
+    // The window grows to the aligned grid, so pixels keep their nominal size
+    // (a shrunken pitch would move every wall outward).
+    EXPECT_NEAR(g.pitchX, g.pixelSize, 1e-6);
+    EXPECT_NEAR(g.pitchY, g.pixelSize, 1e-6);
+    EXPECT_GE(g.extents.maxX, 5.4f);
+    EXPECT_GE(g.extents.maxY, 15.4f);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1e30f, 1}, 0.4f), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, 0), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, NAN), QString);
