@@ -23,13 +23,17 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
             .arg(double(g.extents.width())).arg(double(g.extents.height())).arg(double(g.pixelSize));
     g.width = std::max(32, (int(w) + 31) / 32 * 32);
     g.height = std::max(32, (int(h) + 31) / 32 * 32);
-    // Rounding the grid up to 32 must not shrink the pixels: every stage
-    // measures distances in pixels of pixelSize (an extrusion width is
-    // widthInPixels of them), so the window grows to the grid instead. With
-    // the window kept, a 10 mm part would get 0.1125 mm pixels and walls
-    // 16 % too close to the outline.
-    g.extents.maxX = g.extents.minX + float(g.width * double(g.pixelSize));
-    g.extents.maxY = g.extents.minY + float(g.height * double(g.pixelSize));
+    // Every raster distance downstream (shell steps, hair windows, skirt
+    // offsets) is counted in pixels of pixelSize. Stretching the window over
+    // the rounded-up grid would shrink the pixels (by up to a third on a small
+    // part) and pull every wall inwards with them, so the window grows
+    // instead, evenly on both sides, until the pixels are pixelSize wide.
+    const float growX = (g.width * g.pixelSize - g.extents.width()) * 0.5f;
+    const float growY = (g.height * g.pixelSize - g.extents.height()) * 0.5f;
+    g.extents.minX -= growX;
+    g.extents.maxX = g.extents.minX + g.width * g.pixelSize;
+    g.extents.minY -= growY;
+    g.extents.maxY = g.extents.minY + g.height * g.pixelSize;
     g.pitchX = g.extents.width() / g.width;
     g.pitchY = g.extents.height() / g.height;
     g.originX = g.extents.minX;
@@ -70,10 +74,11 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
 {
     const int n = layers.size();
     // Larger batches mean fewer joins; the planes of a batch (raster, mask
-    // and a 32-bit sample store per pixel) stay within about 128 MB.
+    // and a 32-bit sample store per pixel) stay within about 256 MB. A batch
+    // of one layer keeps the fills' own row parallelism.
     const int threads = std::max(1, omp_get_max_threads());
     const long long perLayer = 6LL * grid.width * grid.height;
-    const int batch = int(std::max<long long>(threads, std::min<long long>(8LL * threads, (128LL << 20) / std::max(1LL, perLayer))));
+    const int batch = int(std::max(1LL, std::min<long long>(8LL * threads, (256LL << 20) / std::max(1LL, perLayer))));
     std::vector<Plane8> rasters(batch);
     std::vector<Plane1> scratch(batch), masks(batch);
     std::vector<char> bad(batch), repair(batch);
@@ -86,6 +91,10 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
     // Runs f(slot) for the batch's slots on the threads; exceptions cannot
     // leave a parallel region, so the first message is carried out.
     auto forSlots = [&](int count, const std::function<void(int)> &f) {
+        if (count == 1) {
+            f(0);
+            return;
+        }
 #pragma omp parallel for schedule(static)
         for (int k = 0; k < count; ++k) {
             try {

@@ -167,7 +167,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
     const float cnt = 1.0f - std::floor(-((zmax - fr.zmin - firstLayerHeight) / layerHeight));
     if (!(cnt <= kMaxLayers))
         throw QString("SliceFaces() too many layers (%1)").arg(double(cnt));
-    const int n = std::max(1, int(cnt));
+    const int n = cnt < 1.0f ? 1 : int(cnt); // a scene above the upper limit still gets one layer
 
     layers.clear();
     layers.resize(n);

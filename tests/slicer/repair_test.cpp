@@ -186,14 +186,16 @@ TEST(LayerRasterizer, GridIsPaddedAlignedAndBounded)
     const LayerGrid g = layerGrid(Extents{-5, -5, 5, 15}, 0.4f);
     EXPECT_EQ(g.width % 32, 0);
     EXPECT_EQ(g.height % 32, 0);
-    EXPECT_FLOAT_EQ(g.originX, -5.4f);
-    EXPECT_FLOAT_EQ(g.originY, -5.4f);
-    // The window grows to the aligned grid, so pixels keep their nominal size
-    // (a shrunken pitch would move every wall outward).
+    // Pixels keep their nominal size (raster distances are counted in them);
+    // the window around the padded scene grows evenly to the rounded grid.
     EXPECT_NEAR(g.pitchX, g.pixelSize, 1e-6);
     EXPECT_NEAR(g.pitchY, g.pixelSize, 1e-6);
-    EXPECT_GE(g.extents.maxX, 5.4f);
-    EXPECT_GE(g.extents.maxY, 15.4f);
+    EXPECT_LE(g.originX, -5.4f);
+    EXPECT_GE(g.originX + g.width * g.pitchX, 5.4f);
+    EXPECT_LE(g.originY, -5.4f);
+    EXPECT_GE(g.originY + g.height * g.pitchY, 15.4f);
+    EXPECT_NEAR(g.originX + g.width * g.pitchX * 0.5f, 0.0f, 1e-4);
+    EXPECT_NEAR(g.originY + g.height * g.pitchY * 0.5f, 5.0f, 1e-4);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1e30f, 1}, 0.4f), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, 0), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, NAN), QString);

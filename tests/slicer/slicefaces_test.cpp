@@ -164,6 +164,12 @@ TEST(SliceFaces, NonFiniteAndFarAwayTrianglesDoNotBreakTheCut)
         for (const Segment &s : l.segs)
             EXPECT_TRUE(std::isfinite(s.x0) && std::isfinite(s.y0) && std::isfinite(s.x1) && std::isfinite(s.y1));
 
+    // A scene entirely above the upper limit: one empty layer.
+    Mesh high;
+    high.box(0, 1e30f, 0, 1, 2e30f, 1);
+    SliceFaces(high.f.data(), high.count(), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+    EXPECT_EQ(layers.size(), 1);
+
     QVector<SliceLayer> none;
     EXPECT_THROW(SliceFaces(m.f.data(), m.count(), {}, 0, 1000, 0, 0.2f, 0, 0.5f, none), QString);
     EXPECT_THROW(SliceFaces(m.f.data(), m.count(), {}, -1e30f, 1e30f, 0.2f, 0.2f, 0, 0.5f, none), QString);
