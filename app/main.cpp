@@ -2,6 +2,7 @@
 #include "app/frmmain.h"
 #include "app/ipc.h"
 #include "app/qmyapp.h"
+#include "common/ompwait.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -53,6 +54,7 @@ void closeOnTerm(FrmMain *w, QObject *owner)
 
 int main(int argc, char *argv[])
 {
+    ensurePassiveOmpWait(argv);
     QMyApp app(argc, argv);
     const QString name = ipcServerName(QCoreApplication::applicationName());
     try {
