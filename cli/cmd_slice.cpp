@@ -54,6 +54,23 @@ QVector<float> parseNumbers(const QString &text, int count, const QString &optio
     return v;
 }
 
+// Through a temporary file renamed over the target, so a failed write keeps
+// the old file. A pipe or device (-o /dev/stdout, a FIFO) is written to
+// directly: the rename would replace the node itself with a regular file.
+void writeOutput(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
+            throw QString("Cannot write %1").arg(path);
+        return;
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        throw QString("Cannot write %1").arg(path);
+}
+
 void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
@@ -136,9 +153,7 @@ int run(const QStringList &argsIn)
     if (tty)
         std::fprintf(stderr, "\n");
 
-    QSaveFile f(out);
-    if (!f.open(QIODevice::WriteOnly) || f.write(gcode) != gcode.size() || !f.commit())
-        throw QString("Cannot write %1").arg(out);
+    writeOutput(out, gcode);
 
     GCodeSim sim;
     sim.append(gcode);
