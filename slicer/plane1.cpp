@@ -167,9 +167,18 @@ Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
     if (n <= 0)
         return cur;
     Plane1 next;
+    int unchanged = 0;
     for (int i = 0; i < n; i++) {
         cur.offset1(next, i % 2 == 0 ? opFirst : opSecond);
+        // A user-sized n (LoopFillOverlap) can be in the millions. Once both
+        // ops in turn change nothing the region has filled or emptied all it
+        // can, and so would every later step: stop there. Small n, the
+        // common case, skips the comparison.
+        if (n > 16)
+            unchanged = next == cur ? unchanged + 1 : 0;
         std::swap(cur, next);
+        if (unchanged == 2)
+            break;
     }
     return cur;
 }
@@ -178,7 +187,8 @@ Plane1 Plane1::offsetBy(int n) const
 {
     if (n > 0)
         return offsetN(n, 'O', 'o');
-    return offsetN(-n, 'A', 'a');
+    // -INT_MIN overflows; one step less shrinks just the same.
+    return offsetN(n == INT_MIN ? INT_MAX : -n, 'A', 'a');
 }
 
 void Plane1::inflate64(uchar fill)

@@ -21,6 +21,10 @@ awk '{ split($6, a, "="); if (a[2] < 95 || a[2] > 106) bad = 1 } END { exit bad 
 awk 'NR == 10 { split($6, a, "="); if (a[2] < 190 || a[2] > 212) bad = 1 } END { exit bad }' "$out/two.txt" \
   || say "two cubes overlap or are missing"
 
+# A project file (objects and a support bar) is an input of its own.
+"$CLI" layers "$DATA/slicer/scene.tvprj" --out "$out/prj" >"$out/prj.txt" || say "project exit"
+[ -s "$out/prj/0.png" ] && grep -q '^layer 0 ' "$out/prj.txt" || say "project: no layers"
+
 # A cube with a corner cut off and left open: the upper layers do not close
 # and are repaired under every fill rule, the closed ones are not.
 for alg in 0 1 2; do
@@ -38,6 +42,8 @@ bad() { # description, args...
   grep -q '^error: ' "$out/err" || say "$what: no error line"
 }
 bad "no --out" "$DATA/slicer/cube.stl"
+bad "project among models" "$DATA/slicer/scene.tvprj" "$DATA/slicer/cube.stl" --out "$out/x"
+bad "unknown option" "$DATA/slicer/cube.stl" --out "$out/x" --frobnicate
 bad "missing file" "$out/nothing.stl" --out "$out/x"
 bad "unknown key" "$DATA/slicer/cube.stl" --out "$out/x" --set NoSuchKey=1
 bad "zero extrusion width" "$DATA/slicer/cube.stl" --out "$out/x" --set ExtrusionWidth=0

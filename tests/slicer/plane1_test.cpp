@@ -2,6 +2,7 @@
 #include "slicer/plane8.h"
 
 #include <gtest/gtest.h>
+#include <climits>
 #include <functional>
 #include <random>
 
@@ -191,6 +192,29 @@ TEST(Plane1, OffsetByGrowsOctagonAndShrinksBack)
         }
     EXPECT_EQ(grown.offsetBy(-2), dot);
     EXPECT_EQ(dot.offsetN(3, 'A', 'a'), dot.offsetBy(-3));
+}
+
+// LoopFillOverlap=1000000000 hung the slicer: each of the n steps ran.
+TEST(Plane1, OffsetByHugeCountStopsOnceSettled)
+{
+    Plane1 blob(64, 32);
+    blob.fill(0);
+    blob.setPixel(40, 15, true);
+    blob.setPixel(41, 15, true);
+    blob.setPixel(10, 20, true);
+    const Plane1 full = blob.offsetBy(200), empty = blob.offsetBy(-200);
+    struct Case { int n; const Plane1 *want; };
+    for (const Case &c : {Case{201, &full}, Case{INT_MAX, &full}, Case{1000000000, &full},
+                          Case{-201, &empty}, Case{-INT_MAX, &empty}, Case{INT_MIN, &empty}})
+        EXPECT_EQ(blob.offsetBy(c.n), *c.want) << c.n;
+    // Settling must not cut a still-changing offset short.
+    Plane1 stepped = blob, next;
+    for (int i = 0; i < 20; i++) {
+        stepped.offset1(next, i % 2 ? 'o' : 'O');
+        std::swap(stepped, next);
+    }
+    EXPECT_NE(stepped, full);
+    EXPECT_EQ(blob.offsetBy(20), stepped);
 }
 
 TEST(Plane1, Inflate64AddsBorder)
