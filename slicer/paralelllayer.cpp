@@ -1,5 +1,4 @@
 // The parallel part of a batch: whole layers on OpenMP threads.
-#include "slicer/looparrange.h"
 #include "slicer/slicer.h"
 #include "slicer/supportchains.h"
 #include "toolpath/fill.h"
@@ -63,6 +62,7 @@ void Slicer::prepareLayer(int L, LayerWork &w)
 {
     const SlicerParams &sp = *params;
     const FIFO<PathList> &loops = *loopLists;
+    const FIFO<Plane1> &layerMasksRing = *layerMasks;
     const FIFO<PathList> &fills = *fillLists;
     const FIFO<Plane1> &shell = *shellRegions;
     const FIFO<Plane1> &infill = *infillRegions;
@@ -75,5 +75,9 @@ void Slicer::prepareLayer(int L, LayerWork &w)
     w.other = supportChains(rec.supportSegs, grid.originX, grid.originY, grid.pitchX, grid.pitchY,
                             minBarWidth);
 
-    w.shells = arrangeLoops(loops.get(L), vshellCount);
+    // Loops into shell lists by their depth below the outline: the shell
+    // steps place the perimeter 0.5 p - VShellOffset p^2 inside, each loop p
+    // further.
+    const float p = widthInPixels;
+    w.shells = splitShells(layerMasksRing.get(L), loops.get(L), p, 0.5f * p - sp.VShellOffset * p * p);
 }

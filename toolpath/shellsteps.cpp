@@ -173,6 +173,67 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
         outline.pts = out;
 }
 
+float boxOffsetAt(float t, int win, float nx, float ny)
+{
+    // Across a straight edge with unit normal (nx, ny) the square box blurs a
+    // step into the sum of two uniform spreads, of widths a and b.
+    float a = win * std::fabs(nx), b = win * std::fabs(ny);
+    if (a < b)
+        std::swap(a, b);
+    const float h = t - 0.5f;
+    const float sign = h < 0 ? -1.0f : 1.0f;
+    const float q = std::fabs(h);
+    if (b <= 0 || q * 2 * a <= a - b)
+        return h * a;  // the linear middle of the trapezoid
+    return sign * ((a + b) * 0.5f - std::sqrt(std::max(0.0f, 2 * a * b * (0.5f - q))));
+}
+
+void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
+{
+    const int n = outline.pts.size();
+    if (!outline.closed || n < 3 || win <= 0)
+        return;
+    const float t = threshold / 255.0f;
+    const float axis = boxOffsetAt(t, win, 1, 0);
+    const QVector<PolyPoint> p = outline.pts;
+    auto len = [](PolyPoint d) { return std::hypot(d.x, d.y); };
+    // The point `reach` along the outline from vertex i, backwards or forwards.
+    auto along = [&](int i, int dir) {
+        float left = reach;
+        int a = i;
+        for (int steps = 0; steps < n; ++steps) {
+            const int b = ((a + dir) % n + n) % n;
+            const PolyPoint d = p[b] - p[a];
+            const float l = len(d);
+            if (l >= left)
+                return p[a] + d * (left / l);
+            left -= l;
+            a = b;
+        }
+        return p[a];
+    };
+    for (int i = 0; i < n; ++i) {
+        const PolyPoint back = p[i] - along(i, -1), fwd = along(i, 1) - p[i];
+        const float lb = len(back), lf = len(fwd);
+        if (lb <= 0 || lf <= 0)
+            continue;
+        // Only where the outline runs straight: at a corner the two sides
+        // were offset with their own errors and the corner is left alone.
+        const float cosTurn = (back.x * fwd.x + back.y * fwd.y) / (lb * lf);
+        const float weight = std::clamp((cosTurn - 0.866f) / (0.966f - 0.866f), 0.0f, 1.0f);
+        if (weight <= 0)
+            continue;
+        const PolyPoint tan = back * (1 / lb) + fwd * (1 / lf);
+        const float lt = len(tan);
+        if (lt <= 0)
+            continue;
+        // Material lies left of the direction of travel, outside and in holes.
+        const float nx = -tan.y / lt, ny = tan.x / lt;
+        const float shift = weight * (axis - boxOffsetAt(t, win, nx, ny));
+        outline.pts[i] = p[i] + PolyPoint(nx, ny) * shift;
+    }
+}
+
 void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &s)
 {
@@ -188,6 +249,8 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     const int last = std::max(sp.VShellCnt, 0);
     HairDetector det;
     det.p = p;
+    const float d0 = 0.5f * p - sp.VShellOffset * p * p;
+    const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     for (int k = 0; k <= last; ++k) {
         const bool half = k == 0 || k == last;
         const float d = k == 0 ? 0.5f * p - sp.VShellOffset * p * p : half ? 0.5f * p : p;
@@ -196,6 +259,9 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         // the perimeter half a width inside the outline, each loop one more.
         if (k >= 1) {
             PathList ol = traceOutlines(cov, summary, pp, k == 1 ? Perimeter : Loop, minArea, s);
+            if (k == 1)
+                for (PolyLine &o : ol)
+                    straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
             if (k == 1 && sp.RepairCorners)
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);

@@ -51,6 +51,18 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 // `minSine` (sine of the angle) are left alone.
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine);
 
+// The square box blur of offsetCoverage moves an edge as far as the window
+// and threshold say only when the edge runs along an axis; on a diagonal the
+// spread is a trapezoid and the edge moves less (about 0.1 width less at 45°
+// for the half-width step). boxOffsetAt is the distance (pixels, inwards
+// positive) at which a straight edge with unit normal (nx, ny) reaches level
+// t (0 … 1) after a win × win box blur; straightenOffset moves the vertices
+// of a traced outline along its inward normal by the difference to the
+// axis-aligned distance, on straight and gently curved stretches (the
+// direction is taken over `reach` pixels either side).
+float boxOffsetAt(float t, int win, float nx, float ny);
+void straightenOffset(PolyLine &outline, int win, float threshold, float reach);
+
 // Smallest outline area kept (square pixels): specks below a quarter of a
 // square extrusion width print as blobs.
 float minOutlineArea(float p);

@@ -15,15 +15,19 @@
 
 namespace {
 
-// Closed box, outward facing, from (x0, 0, z0) to (x1, h, z1) in the scene.
-void addBox(Project &prj, float x0, float z0, float x1, float z1, float h)
+// Box, outward facing, from (x0, 0, z0) to (x1, h, z1) in the scene; the
+// side face `open` (0 -x, 1 +x) is left out for a mesh that must be repaired.
+void addBox(Project &prj, float x0, float z0, float x1, float z1, float h, int open = -1)
 {
     Faces f;
     const Vec3 a(x0, 0, z0), b(x1, h, z1);
     auto c = [&](int k) { return Vec3(k & 1 ? b.x : a.x, k & 2 ? b.y : a.y, k & 4 ? b.z : a.z); };
     static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
                                     {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    for (const auto &q : quads) {
+    for (int k = 0; k < 6; ++k) {
+        if (k == open)
+            continue;
+        const int *q = quads[k];
         f.append(c(q[0]), c(q[1]), c(q[2]));
         f.append(c(q[0]), c(q[2]), c(q[3]));
     }
@@ -115,11 +119,15 @@ TEST_F(DriverTest, SameBytesForAnyThreadCountAndEveryStartPosition)
     Project prj;
     addBox(prj, -9, -4, -1, 4, 3);
     addBox(prj, 2, -3, 8, 5, 2.2f);
+    // Open on one side, 24 layers tall: after more than 20 repaired layers
+    // every later layer is repaired too, whichever chunk of layers a thread
+    // count cuts together.
+    addBox(prj, -9, 6, -3, 12, 2.5f, 0);
     prj.freeHandBar(Vec3(0, 2.5f, 8), Vec3(0, 0, 8), 1.0f);
     for (int pos = 0; pos <= 6; ++pos) {
         SlicerParams sp;
         sp.LayerStartPos = pos;
-        sp.LayerHeight = 0.3f;
+        sp.LayerHeight = 0.1f;
         sp.InfillType = 2;
         QByteArray first;
         for (int threads : {1, 2, 4, 2}) {

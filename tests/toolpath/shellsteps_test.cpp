@@ -380,3 +380,38 @@ TEST(ShellSteps, WallsOfAnyThicknessAreFilledOnce)
         EXPECT_EQ(countSet(r.infill), 0) << ew;
     }
 }
+
+// The perimeter is half a width inside a straight side whatever its
+// direction; the box blur alone leaves it 0.1 width too far out at 45°.
+TEST(ShellSteps, PerimeterDistanceDoesNotDependOnEdgeDirection)
+{
+    const float cx = 160.3f, cy = 159.7f, half = 90;
+    for (float deg : {0.0f, 10.0f, 22.5f, 30.0f, 37.0f, 45.0f, 60.0f, 135.0f}) {
+        const float a = deg * float(M_PI) / 180, c = std::cos(a), s = std::sin(a);
+        // (u, v): coordinates across and along the square's sides.
+        auto uv = [=](PolyPoint q) { return PolyPoint((q.x - cx) * c + (q.y - cy) * s, -(q.x - cx) * s + (q.y - cy) * c); };
+        Plane8 cov = emptyCoverage(320, 320);
+        paint(cov, [&](float x, float y) {
+            const PolyPoint q = uv(PolyPoint(x, y));
+            return std::fabs(q.x) < half && std::fabs(q.y) < half;
+        });
+        SlicerParams sp;
+        sp.VShellCnt = 2;
+        const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+        ASSERT_EQ(per.size(), 1) << deg;
+        // Where the perimeter crosses lines across the side u = -half, away
+        // from the corners.
+        const PolyLine &o = per[0];
+        int hits = 0;
+        for (int i = 0; i < o.pts.size(); ++i) {
+            const PolyPoint A = uv(o.pts[i]), B = uv(o.pts[(i + 1) % o.pts.size()]);
+            for (float v : {-31.3f, -12.1f, 0.0f, 17.7f, 33.2f})
+                if (A.x < 0 && B.x < 0 && (A.y <= v) != (B.y <= v)) {
+                    const float u = A.x + (v - A.y) / (B.y - A.y) * (B.x - A.x);
+                    EXPECT_NEAR((u + half) / P, 0.5f, 0.05f) << deg << " at " << v;
+                    ++hits;
+                }
+        }
+        EXPECT_EQ(hits, 5) << deg;
+    }
+}
