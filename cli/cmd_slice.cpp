@@ -109,6 +109,11 @@ int run(const QStringList &argsIn)
     BuildVolume bv;
     if (!volume.isEmpty()) {
         const QVector<float> v = parseNumbers(volume, 3, "--build-volume");
+        // The G-code writer leaves out points more than 1e6 mm from the origin,
+        // so a bed of 1e7 mm gave an empty print with exit status 0.
+        const float kMaxSide = 100000;
+        if (v[0] > kMaxSide || v[1] > kMaxSide || v[2] > kMaxSide)
+            throw QString("--build-volume sides must be at most %1 mm, got \"%2\"").arg(double(kMaxSide)).arg(volume);
         bv.W = v[0];
         bv.D = v[1];
         bv.H = v[2];

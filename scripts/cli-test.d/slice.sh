@@ -43,6 +43,7 @@ one_error "unknown key" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set Frob=1
 one_error "zero filament" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set FilamentDiameter=0
 one_error "NaN width" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set ExtrusionWidth=nan
 one_error "bad volume" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 200,0,100
+one_error "volume that empties the print" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 1e7,1e7,200
 one_error "bad threads" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --threads many
 one_error "bad support" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --support 1
 one_error "bad start" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set LayerStartPos=9
