@@ -89,6 +89,11 @@ int run(const QStringList &argsIn)
     rejectUnknownOptions(args);
     if (out.isEmpty())
         throw QString("slice: -o OUT.gcode is required");
+    // "slice part.stl -o part.stl" would replace the model with G-code.
+    const QString outPath = QFileInfo(out).canonicalFilePath();
+    for (const QString &in : args)
+        if (!outPath.isEmpty() && QFileInfo(in).canonicalFilePath() == outPath)
+            throw QString("slice: -o %1 is also an input; it would be overwritten").arg(out);
 
     SlicerParams params;
     if (!paramsFile.isEmpty()) {

@@ -44,6 +44,9 @@ one_error "zero filament" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set Filam
 one_error "NaN width" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set ExtrusionWidth=nan
 one_error "bad volume" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 200,0,100
 one_error "volume that empties the print" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 1e7,1e7,200
+cp "$D/cube.stl" "$T/keep.stl"
+one_error "output over an input" "$CLI" slice "$T/keep.stl" -o "$T/../$(basename "$T")/keep.stl"
+cmp -s "$D/cube.stl" "$T/keep.stl" || bad "slice -o INPUT overwrote the model"
 one_error "bad threads" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --threads many
 one_error "bad support" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --support 1
 one_error "bad start" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set LayerStartPos=9
