@@ -54,6 +54,23 @@ QVector<float> parseNumbers(const QString &text, int count, const QString &optio
     return v;
 }
 
+// Through a temporary file renamed over the target, so a failed write keeps
+// the old file. A pipe or device (-o /dev/stdout, a FIFO) is written to
+// directly: the rename would replace the node itself with a regular file.
+void writeOutput(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
+            throw QString("Cannot write %1").arg(path);
+        return;
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        throw QString("Cannot write %1").arg(path);
+}
+
 void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
@@ -92,6 +109,11 @@ int run(const QStringList &argsIn)
     BuildVolume bv;
     if (!volume.isEmpty()) {
         const QVector<float> v = parseNumbers(volume, 3, "--build-volume");
+        // The G-code writer leaves out points more than 1e6 mm from the origin,
+        // so a bed of 1e7 mm gave an empty print with exit status 0.
+        const float kMaxSide = 100000;
+        if (v[0] > kMaxSide || v[1] > kMaxSide || v[2] > kMaxSide)
+            throw QString("--build-volume sides must be at most %1 mm, got \"%2\"").arg(double(kMaxSide)).arg(volume);
         bv.W = v[0];
         bv.D = v[1];
         bv.H = v[2];
@@ -136,9 +158,7 @@ int run(const QStringList &argsIn)
     if (tty)
         std::fprintf(stderr, "\n");
 
-    QSaveFile f(out);
-    if (!f.open(QIODevice::WriteOnly) || f.write(gcode) != gcode.size() || !f.commit())
-        throw QString("Cannot write %1").arg(out);
+    writeOutput(out, gcode);
 
     GCodeSim sim;
     sim.append(gcode);

@@ -64,7 +64,10 @@ SlicerParams SlicerPresets::importFile(const QString &path)
 {
     // A preset is a few kB; a huge file is surely not one, so do not read it whole.
     const QFileInfo info(path);
-    if (info.exists() && info.isFile() && info.size() > kMaxPresetFileSize)
+    // A FIFO or device would block or never end.
+    if (info.exists() && !info.isFile())
+        throw QString("SlicerPresets::importFile() not a regular file \"%1\"").arg(path);
+    if (info.exists() && info.size() > kMaxPresetFileSize)
         throw QString("SlicerPresets::importFile() file too large to be a preset \"%1\"").arg(path);
     SlicerParams p;
     p.fromText(readFile(path));

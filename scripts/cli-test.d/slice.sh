@@ -43,6 +43,7 @@ one_error "unknown key" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set Frob=1
 one_error "zero filament" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set FilamentDiameter=0
 one_error "NaN width" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set ExtrusionWidth=nan
 one_error "bad volume" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 200,0,100
+one_error "volume that empties the print" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --build-volume 1e7,1e7,200
 one_error "bad threads" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --threads many
 one_error "bad support" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --support 1
 one_error "bad start" "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set LayerStartPos=9
@@ -50,5 +51,14 @@ head -c 5000 /dev/urandom > "$T/junk.stl"
 "$CLI" slice "$T/junk.stl" -o "$T/x.gcode" >/dev/null 2>"$T/e"
 rc=$?
 [ $rc -le 1 ] || bad "random bytes: exit $rc"
+# -o onto a FIFO replaced the FIFO by a regular file (so -o /dev/null, run
+# as root, would have replaced the device node): pipes are written directly.
+mkfifo "$T/fifo"
+cat "$T/fifo" > "$T/fifo.out" &
+reader=$!
+timeout 60 "$CLI" slice "$D/cube.stl" -o "$T/fifo" 2>/dev/null || bad "-o FIFO exit $?"
+[ -p "$T/fifo" ] || bad "-o FIFO replaced the FIFO"
+kill "$reader" 2>/dev/null; wait "$reader" 2>/dev/null
+grep -q ';Tessavo_Settings=' "$T/fifo.out" || bad "-o FIFO: reader got no G-code"
 "$CLI" slice --help | grep -q 'Usage: tessavo-cli slice' || bad "--help"
 exit $fail

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 static SlicerParams withLayer(float h)
 {
@@ -110,6 +111,15 @@ TEST(SlicerPresets, PresetFilesAndSettings)
     writeFile(path, "\x89PNG garbage");
     EXPECT_TRUE(SlicerPresets::importFile(path) == SlicerParams());
     EXPECT_THROW(SlicerPresets::importFile(dir.filePath("missing.tvsp")), QString);
+    // --params pipe.tvsp blocked forever waiting for a writer.
+    const QString fifo = dir.filePath("pipe.tvsp");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    try {
+        SlicerPresets::importFile(fifo);
+        ADD_FAILURE() << "a FIFO was read as a preset";
+    } catch (const QString &e) {
+        EXPECT_TRUE(e.contains("not a regular file")) << qPrintable(e);
+    }
 
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     SlicerPresets s;
