@@ -59,7 +59,9 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
 // t (0 … 1) after a win × win box blur; straightenOffset moves the vertices
 // of a traced outline along its inward normal by the difference to the
 // axis-aligned distance, on straight and gently curved stretches (the
-// direction is taken over `reach` pixels either side).
+// direction is taken over `reach` pixels either side). On curves it also
+// undoes the blur's pull towards the centre of curvature (variance ×
+// curvature / 2), which shrinks bosses and holes alike.
 float boxOffsetAt(float t, int win, float nx, float ny);
 void straightenOffset(PolyLine &outline, int win, float threshold, float reach);
 

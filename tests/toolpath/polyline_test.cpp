@@ -291,6 +291,23 @@ TEST(PolyLineSimplify, KeepsShapeWithinTolerance)
         }
         ASSERT_LE(best, pp.maxDeviation + 1e-4f);
     }
+    // Chords lie inside a convex outline: the wall moves in by the area lost
+    // per length. Hundredths of a pixel may go, not a tenth: a wall's whole
+    // tolerance is about a sixth of a pixel.
+    for (float r : {12.0f, 25.0f, 50.0f, 150.0f}) {
+        PolyLine c(Loop);
+        c.closed = true;
+        const int n = int(r * 8);
+        for (int i = 0; i < n; ++i) {
+            const float a = float(i) * 6.2831853f / n;
+            c.addPoint(PolyPoint(r * std::cos(a), r * std::sin(a)), pp);
+        }
+        const float before = c.area();
+        c.simplify(pp);
+        const float inward = (before - c.area()) / (6.2831853f * r);
+        EXPECT_GE(inward, 0.0f) << r;
+        EXPECT_LT(inward, 0.07f) << r;
+    }
 
     // Degenerate inputs: nothing to remove, nothing breaks.
     for (int n : {0, 1, 2}) {

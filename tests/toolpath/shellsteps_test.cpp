@@ -108,6 +108,30 @@ TEST(ShellSteps, CirclePerimeterRadius)
     EXPECT_GT(per[0].area(), 0);  // outer outlines run counter-clockwise
 }
 
+// Round walls, outside and in holes: the blur pulls an offset edge towards
+// the centre of curvature (a fraction of a pixel on a small boss or hole).
+TEST(ShellSteps, RoundWallsKeepTheirRadius)
+{
+    struct Case { float r; bool hole; };
+    for (const Case c : {Case{9, false}, Case{15, false}, Case{30, false}, Case{70, false},
+                         Case{9, true}, Case{15, true}, Case{30, true}}) {
+        Plane8 cov = emptyCoverage(256, 256);
+        const float cx = 128.3f, cy = 127.6f;
+        paint(cov, [&](float x, float y) {
+            const bool in = (x - cx) * (x - cx) + (y - cy) * (y - cy) < c.r * c.r;
+            return c.hole ? !in && std::fabs(x - cx) < 100 && std::fabs(y - cy) < 100 : in;
+        });
+        SlicerParams sp;
+        sp.VShellCnt = 2;
+        const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+        ASSERT_EQ(per.size(), c.hole ? 2 : 1) << c.r;
+        const PolyLine &o = c.hole ? (std::fabs(per[0].area()) < std::fabs(per[1].area()) ? per[0] : per[1]) : per[0];
+        // The radius of the circle with the outline's area.
+        const float radius = std::sqrt(std::fabs(o.area()) / float(M_PI));
+        EXPECT_NEAR(radius, c.hole ? c.r + 0.5f * P : c.r - 0.5f * P, 0.04f * P) << c.r << " hole " << c.hole;
+    }
+}
+
 TEST(ShellSteps, OneWidthWallBecomesOneOuterHair)
 {
     // Vertical and horizontal walls one extrusion width thick.
