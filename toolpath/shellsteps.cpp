@@ -62,25 +62,18 @@ void blockSummary8(const Plane8 &src, Plane8 &summary)
     summary = src.blockSummary();
 }
 
-void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s)
+float rampAfter(float distance, float factor)
 {
     const ThresholdScale ts = ThresholdScaleFromWinsize(reachableDistance(distance, factor), factor);
-    Plane8::blur2(ts.win, 0, true, cov, s.tmp, summary, false, s.tmpSummary);
-    // The blur spreads an edge by up to win / 2 pixels: blocks at the ends of
-    // uniform runs must be computed in the second pass.
-    s.tmpSummary.edgeReduce(255, true, true);
-    s.tmpSummary.edgeReduce(0, true, true);
-    Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary);
-    // Stretch around the threshold so that the offset edge is the new 128 level.
-    // Each pass truncates its average; taking the level half a step lower
-    // undoes that bias, which otherwise moves every step a few hundredths of
-    // a pixel too far in and adds up over many loops.
-    const float thr = ts.threshold - 0.5f;
-    uchar lut[256];
-    for (int v = 0; v < 256; ++v)
-        lut[v] = uchar(std::clamp(int(std::lround((v - thr) * ts.scale + 128)), 0, 255));
-    // Uniform blocks keep their value (0 and 255 map to themselves), so only
-    // mixed blocks are stretched and summarised again.
+    return float(ts.win) / ts.scale;
+}
+
+namespace {
+
+// Applies lut to the mixed blocks of cov and summarises them again; uniform
+// blocks must map to themselves.
+void mapMixedBlocks(Plane8 &cov, Plane8 &summary, const uchar *lut)
+{
     const int bw = summary.width, bh = summary.height;
     for (int by = 0; by < bh; ++by)
         for (int bx = 0; bx < bw; ++bx) {
@@ -98,6 +91,40 @@ void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, 
             }
             state = all0 ? 0 : all255 ? 255 : 128;
         }
+}
+
+} // namespace
+
+void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s,
+                    float rampWidth)
+{
+    const ThresholdScale ts = ThresholdScaleFromWinsize(reachableDistance(distance, factor), factor);
+    // The blur's level lies half a pixel or so from the end of its spread;
+    // an edge ramp wider than a pixel rounds that end and the step lands
+    // too far in (1.04 width after the perimeter's 1.75-pixel ramp).
+    if (rampWidth > 1.01f) {
+        uchar sharpen[256];
+        for (int v = 0; v < 256; ++v)
+            sharpen[v] = uchar(std::clamp(int(std::lround((v - 127.5f) * rampWidth + 127.5f)), 0, 255));
+        mapMixedBlocks(cov, summary, sharpen);
+    }
+    Plane8::blur2(ts.win, 0, true, cov, s.tmp, summary, false, s.tmpSummary);
+    // The blur spreads an edge by up to win / 2 pixels: blocks at the ends of
+    // uniform runs must be computed in the second pass.
+    s.tmpSummary.edgeReduce(255, true, true);
+    s.tmpSummary.edgeReduce(0, true, true);
+    Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary);
+    // Stretch around the threshold so that the offset edge is the new 128 level.
+    // Each pass truncates its average; taking the level half a step lower
+    // undoes that bias, which otherwise moves every step a few hundredths of
+    // a pixel too far in and adds up over many loops.
+    const float thr = ts.threshold - 0.5f;
+    uchar lut[256];
+    for (int v = 0; v < 256; ++v)
+        lut[v] = uchar(std::clamp(int(std::lround((v - thr) * ts.scale + 128)), 0, 255));
+    // Uniform blocks keep their value (0 and 255 map to themselves), so only
+    // mixed blocks are stretched and summarised again.
+    mapMixedBlocks(cov, summary, lut);
 }
 
 float minOutlineArea(float p)
@@ -274,6 +301,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     det.p = p;
     const float d0 = 0.5f * p - sp.VShellOffset * p * p;
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
+    float ramp = 1;  // the section's coverage rises over one pixel
     for (int k = 0; k <= last; ++k) {
         const bool half = k == 0 || k == last;
         const float d = k == 0 ? 0.5f * p - sp.VShellOffset * p * p : half ? 0.5f * p : p;
@@ -297,7 +325,9 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             break;
         if (detect)
             s.before = cov;
-        offsetCoverage(cov, summary, d, half ? 1.0f : 0.5f, s);
+        const float factor = half ? 1.0f : 0.5f;
+        offsetCoverage(cov, summary, d, factor, s, ramp);
+        ramp = rampAfter(d, factor);
         if (!detect)
             continue;
         det.consts = half ? HairConstsA : HairConstsB;

@@ -27,7 +27,15 @@ struct OffsetScratch {
 // can be offset or traced once more. `summary` is cov's 16 × 16 block summary
 // on entry and is updated. The distance is kept within what the window can
 // reach (about -1.4 … 7 pixels) instead of failing deep inside a layer.
-void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s);
+// `rampWidth` is how many pixels cov's edges take to rise from 0 to 255 on
+// entry (rampAfter of the step that made it); wider ramps are sharpened to
+// one pixel first: a wide ramp bends the blur near the level and the
+// step lands too far in.
+void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, OffsetScratch &s,
+                    float rampWidth = 1);
+
+// Width in pixels of the ramp offsetCoverage leaves across an axis-aligned edge.
+float rampAfter(float distance, float factor);
 
 // Exact block summary of an 8-bit plane: 0 all bytes 0, 255 all 255, 128
 // otherwise (what blur2 needs to skip uniform blocks, and a valid summary for

@@ -79,9 +79,11 @@ TEST(LayerRoad, SquareCrossSectionToPaths)
             ++fills;
             for (const PolyPoint &q : pl.pts) {
                 // Inside the inner region: half a width inside the last
-                // loop, which lies 1.5 widths in.
-                EXPECT_GT(q.x * pitch, 5 + 0.4 * 2.0 - 0.05);
-                EXPECT_LT(q.x * pitch, 25 - 0.4 * 2.0 + 0.05);
+                // loop, which lies 1.5 widths in. The region is whole
+                // pixels, so a line may start at the outer side of a pixel
+                // whose centre is on the edge: half a pixel more.
+                EXPECT_GT(q.x * pitch, 5 + 0.4 * 2.0 - 0.02 - 0.5 * pitch);
+                EXPECT_LT(q.x * pitch, 25 - 0.4 * 2.0 + 0.02 + 0.5 * pitch);
             }
         }
         EXPECT_GT(fills, 0) << i;

@@ -88,6 +88,38 @@ TEST(ShellSteps, SquareLoopsLieWholeWidthsInside)
     EXPECT_TRUE(r.infill.pixel(128, 128));
 }
 
+TEST(ShellSteps, LoopsLieWholeWidthsApartOverSubPixelPhases)
+{
+    // Each step lands one width after the previous outline: the pixel grid
+    // may move a single edge by a few hundredths of a width, but not on
+    // average, or a gap opens between the perimeter and the first loop
+    // (the step after the perimeter landed 1.00 … 1.04 width in).
+    SlicerParams sp;
+    sp.VShellCnt = 3;
+    const QVector<float> phases{0.0f, 0.25f, 0.5f, 0.75f};
+    float sum[3] = {0, 0, 0};
+    for (float phase : phases) {
+        Plane8 cov = emptyCoverage(256, 256);
+        const float x0 = 64 + phase, x1 = 192 + phase;
+        paintRect(cov, x0, 64, x1, 192);
+        const ShellStepsResult r = runShells(cov, sp);
+        ASSERT_EQ(r.shells.size(), 3) << phase;
+        float prevL = x0, prevR = x1;
+        for (int k = 0; k < 3; ++k) {
+            float l, rr;
+            ASSERT_TRUE(edgesAround(r.shells[k], 128, 128, &l, &rr)) << phase << " " << k;
+            const float step = k == 0 ? 0.5f * P : P;
+            EXPECT_NEAR(l - prevL, step, 0.045f * P) << "phase " << phase << " shell " << k;
+            EXPECT_NEAR(prevR - rr, step, 0.045f * P) << "phase " << phase << " shell " << k;
+            sum[k] += (l - prevL) + (prevR - rr) - 2 * step;
+            prevL = l;
+            prevR = rr;
+        }
+    }
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(sum[k] / (2 * phases.size()), 0.0f, 0.01f * P) << "shell " << k;
+}
+
 TEST(ShellSteps, CirclePerimeterRadius)
 {
     Plane8 cov = emptyCoverage(256, 256);
