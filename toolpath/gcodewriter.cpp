@@ -358,8 +358,9 @@ int fanValue(const SlicerParams &sp, int i)
     if (i == 1)
         return sp.FanSecondLayer;
     if (i < sp.FanN) {
+        // The difference in float: in int it overflows for far-apart values.
         const float f = float(sp.FanSecondLayer) +
-                         float(sp.FanNthLayer - sp.FanSecondLayer) * float(i - 1) / float(sp.FanN - 1);
+                         (float(sp.FanNthLayer) - float(sp.FanSecondLayer)) * float(i - 1) / float(sp.FanN - 1);
         return roundHalfUp(f);
     }
     return sp.FanNthLayer;

@@ -18,7 +18,9 @@ int roundHalfUp(float v)
 // The window ThresholdScaleFromWinsize picks for a distance.
 int windowFor(float distance, float factor)
 {
-    const float f = (distance * 4 * factor - 1) * 0.5f;
+    // Clamped before rounding: a huge VShellOffset overflowed the int and
+    // picked the smallest window instead of the largest.
+    const float f = std::clamp((distance * 4 * factor - 1) * 0.5f, -8.0f, 8.0f);
     return std::clamp(2 * roundHalfUp(f) + 1, 3, 15);
 }
 

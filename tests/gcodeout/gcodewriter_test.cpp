@@ -141,6 +141,10 @@ TEST(GCodeWriter, FanRamp)
     EXPECT_EQ(lines(layer(sp, 0, {square()}))[6], QByteArray("M106 S7"));
     sp.FanFirstLayer = -4; // below 1 prints as off
     EXPECT_EQ(lines(layer(sp, 0, {square()}))[6], QByteArray("M106 S0"));
+    // FanNthLayer - FanSecondLayer overflowed int and ramped the wrong way.
+    sp.FanSecondLayer = -2000000000;
+    sp.FanNthLayer = 2000000000;
+    EXPECT_EQ(lines(layer(sp, 4, {square()}))[6], QByteArray("M106 S1000000000"));
 }
 
 TEST(GCodeWriter, InitialLayerSpeedAndFirstLayer)

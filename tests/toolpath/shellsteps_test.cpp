@@ -305,6 +305,24 @@ TEST(ShellSteps, HairSwitchesAndDegenerateInput)
     }
 }
 
+// VShellOffset=1e9 overflowed an int in the blur window choice, so a step
+// far beyond reach took the smallest window instead of the largest.
+TEST(ShellSteps, OffsetFarBeyondReachActsLikeOneJustBeyond)
+{
+    Plane8 cov = emptyCoverage(128, 128);
+    paintRect(cov, 30, 30, 98, 98);
+    for (float sign : {1.0f, -1.0f}) {
+        SlicerParams near, far;
+        near.VShellOffset = sign * 1e3f;
+        far.VShellOffset = sign * 1e9f;
+        const ShellStepsResult a = runShells(cov, near), b = runShells(cov, far);
+        ASSERT_EQ(a.outlines.size(), b.outlines.size()) << sign;
+        for (int i = 0; i < a.outlines.size(); ++i)
+            EXPECT_EQ(a.outlines[i].pts, b.outlines[i].pts) << sign << " outline " << i;
+        EXPECT_EQ(countSet(a.infill), countSet(b.infill)) << sign;
+    }
+}
+
 TEST(ShellSteps, RepairCornersSharpensRoundedCorners)
 {
     Plane8 cov = emptyCoverage(128, 128);
