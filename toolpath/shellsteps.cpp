@@ -149,7 +149,7 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
     return out;
 }
 
-void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine)
+void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly)
 {
     const int n = outline.pts.size();
     if (!outline.closed || n < 4 || !outline.w.isEmpty())
@@ -181,7 +181,7 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
             const PolyPoint da = a1 - a0, db = b1 - b0;
             const float la = std::hypot(da.x, da.y), lb = std::hypot(db.x, db.y);
             const float cross = da.x * db.y - da.y * db.x;
-            if (la > 0 && lb > 0 && std::fabs(cross) / (la * lb) >= minSine) {
+            if (la > 0 && lb > 0 && std::fabs(cross) / (la * lb) >= minSine && (!convexOnly || cross > 0)) {
                 const PolyPoint w = b0 - a0;
                 const float t = (w.x * db.y - w.y * db.x) / cross;  // along a, 1 = a1
                 const float u = (w.x * da.y - w.y * da.x) / cross;  // along b, 0 = b0
@@ -315,6 +315,14 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             if (k == 1)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
+            // The blur rounds every convex corner of the region, and each
+            // loop inherits the rounding of those before it: the band's
+            // corners go unfilled. Where two straight stretches meet, the
+            // offset corner is where their lines cross, inside the region.
+            // Reflex corners are round in a true offset and stay as traced.
+            if (k >= 2)
+                for (PolyLine &o : ol)
+                    repairCorners(o, 5.0f, 6.0f, 0.03f, true);
             if (k == 1 && sp.RepairCorners)
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);

@@ -56,8 +56,10 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 // at least `minSide` pixels are joined by a short cut, and the corner point
 // where their lines meet lies within `maxReach` pixels of both ends of the
 // cut, the cut is replaced by that point. Lines meeting at less than
-// `minSine` (sine of the angle) are left alone.
-void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine);
+// `minSine` (sine of the angle) are left alone; with `convexOnly`, so are
+// corners turning away from the material (right turns).
+void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine,
+                   bool convexOnly = false);
 
 // The square box blur of offsetCoverage moves an edge as far as the window
 // and threshold say only when the edge runs along an axis; on a diagonal the

@@ -120,6 +120,41 @@ TEST(ShellSteps, LoopsLieWholeWidthsApartOverSubPixelPhases)
         EXPECT_NEAR(sum[k] / (2 * phases.size()), 0.0f, 0.01f * P) << "shell " << k;
 }
 
+TEST(ShellSteps, LoopsKeepSquareCornersOfASquare)
+{
+    // The blur rounds convex corners; loops put them back where their
+    // straight sides meet, so the wall band's corners are filled. Holes
+    // (corners that are reflex for the material) keep their traced shape.
+    SlicerParams sp;
+    sp.VShellCnt = 3;
+    Plane8 cov = emptyCoverage(256, 256);
+    paintRect(cov, 64, 64, 192, 192);
+    Plane8 hole = emptyCoverage(256, 256);
+    paintRect(hole, 112, 112, 144, 144);
+    for (int i = 0; i < cov.width * cov.height; ++i)
+        cov.data[i] = uchar(cov.data[i] - hole.data[i]);
+    const ShellStepsResult r = runShells(cov, sp);
+    ASSERT_EQ(r.shells.size(), 3);
+    for (int k = 1; k < 3; ++k) {
+        const float in = (k + 0.5f) * P;
+        struct Case { float x, y; bool sharp; };
+        const Case cases[] = {{64 + in, 64 + in, true}, {192 - in, 192 - in, true},
+                              {112 - in, 112 - in, false}, {144 + in, 144 + in, false}};
+        for (const Case &c : cases) {
+            float best = 1e9f;
+            for (const PolyLine &o : r.shells[k])
+                for (const PolyPoint &q : o.pts)
+                    best = std::min(best, std::hypot(q.x - c.x, q.y - c.y));
+            // A reflex offset corner is an arc of radius `in` around the
+            // hole's corner: no vertex comes near the square corner point.
+            if (c.sharp)
+                EXPECT_LT(best, 0.1f * P) << "shell " << k << " at " << c.x;
+            else
+                EXPECT_GT(best, 0.2f * in) << "shell " << k << " at " << c.x;
+        }
+    }
+}
+
 TEST(ShellSteps, CirclePerimeterRadius)
 {
     Plane8 cov = emptyCoverage(256, 256);
