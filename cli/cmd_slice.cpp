@@ -1,5 +1,6 @@
 // tessavo-cli slice: the whole slicing job, as the GUI's Slice command runs it.
 #include "cli/commands.h"
+#include "common/utils.h"
 #include "cli/inputs.h"
 #include "common/buildvolume.h"
 #include "common/gcodesim.h"
@@ -11,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 
 #include <cmath>
@@ -52,23 +52,6 @@ QVector<float> parseNumbers(const QString &text, int count, const QString &optio
         throw QString("%1 expects %2 positive numbers separated by commas, got \"%3\"")
             .arg(option).arg(count).arg(text);
     return v;
-}
-
-// Through a temporary file renamed over the target, so a failed write keeps
-// the old file. A pipe or device (-o /dev/stdout, a FIFO) is written to
-// directly: the rename would replace the node itself with a regular file.
-void writeOutput(const QString &path, const QByteArray &bytes)
-{
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile() && !info.isDir()) {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
-            throw QString("Cannot write %1").arg(path);
-        return;
-    }
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw QString("Cannot write %1").arg(path);
 }
 
 void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &msg)
@@ -163,7 +146,7 @@ int run(const QStringList &argsIn)
     if (tty)
         std::fprintf(stderr, "\n");
 
-    writeOutput(out, gcode);
+    writeFile(out, gcode); // a failed write keeps the old file; pipes are written to
 
     GCodeSim sim;
     sim.append(gcode);

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -19,10 +21,20 @@ QByteArray readFile(const QString &path)
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A file is replaced only once the new bytes are safely on disk, so a full
+    // disk or a crash never leaves a half-written mesh, preset or project
+    // behind. Pipes and devices cannot be replaced and are written directly.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
+            throw QString("Cannot write file \"%1\"").arg(path);
+        return;
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
         throw QString("Cannot write file \"%1\"").arg(path);
-    if (f.write(bytes) != bytes.size() || !f.flush())
+    if (f.write(bytes) != bytes.size() || !f.commit())
         throw QString("Cannot write file \"%1\"").arg(path);
 }
 

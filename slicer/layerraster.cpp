@@ -4,6 +4,7 @@
 #include <QString>
 #include <omp.h>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -87,9 +88,11 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
     const float tolerance = grid.widthInPixels * 0.01f;
     int repairCount = 0;
     QString error;
+    int errorSlot = INT_MAX;
 
     // Runs f(slot) for the batch's slots on the threads; exceptions cannot
-    // leave a parallel region, so the first message is carried out.
+    // leave a parallel region, so the message of the lowest failing slot is
+    // carried out (the same one whatever the thread timing).
     auto forSlots = [&](int count, const std::function<void(int)> &f) {
         if (count == 1) {
             f(0);
@@ -97,14 +100,23 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
         }
 #pragma omp parallel for schedule(static)
         for (int k = 0; k < count; ++k) {
+            QString msg;
+            bool failed = false;
             try {
                 f(k);
             } catch (const QString &e) {
-#pragma omp critical
-                if (error.isEmpty()) error = e;
+                msg = e;
+                failed = true;
             } catch (...) {
+                msg = "rasterizeLayers() failed";
+                failed = true;
+            }
+            if (failed) {
 #pragma omp critical
-                if (error.isEmpty()) error = "rasterizeLayers() failed";
+                if (k < errorSlot) {
+                    errorSlot = k;
+                    error = msg;
+                }
             }
         }
         if (!error.isEmpty())

@@ -95,6 +95,22 @@ TEST(FileHelpers, WriteReadAndErrors)
     EXPECT_THROW(writeFile(dir.filePath("no/such/folder/f"), "x"), QString);
 }
 
+// Replacing a file goes through a temporary beside it; a file that a reader
+// has open keeps its old bytes (same inode) while the new one takes the name.
+TEST(FileHelpers, WriteReplacesWholeFileNotInPlace)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("m.stl");
+    writeFile(path, "old contents");
+    QFile reader(path);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    writeFile(path, "new");
+    EXPECT_EQ(reader.readAll(), QByteArray("old contents"));
+    EXPECT_EQ(readFile(path), QByteArray("new"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary left
+}
+
 TEST(ResourcePath, FileBesideExecutableOverridesElseError)
 {
     QTemporaryDir dir;
