@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -149,7 +150,8 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
     return out;
 }
 
-void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly)
+void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly,
+                   const std::function<bool(PolyPoint)> &accept)
 {
     const int n = outline.pts.size();
     if (!outline.closed || n < 4 || !outline.w.isEmpty())
@@ -188,7 +190,7 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
                 const PolyPoint x = a0 + da * t;
                 const bool ahead = t >= 1 && u <= 0;
                 if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= maxReach
-                    && std::hypot(x.x - b0.x, x.y - b0.y) <= maxReach) {
+                    && std::hypot(x.x - b0.x, x.y - b0.y) <= maxReach && (!accept || accept(x))) {
                     out.append(x);
                     repaired = changed = true;
                 }
@@ -304,6 +306,12 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     const float d0 = 0.5f * p - sp.VShellOffset * p * p;
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     float ramp = 1;  // the section's coverage rises over one pixel
+    // A restored corner never leaves the section, whatever its shape.
+    auto insideSection = [&coverage](PolyPoint q) {
+        const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
+        return x >= 0 && y >= 0 && x < coverage.width && y < coverage.height
+               && coverage.data[y * coverage.width + x] >= 128;
+    };
     for (int k = 0; k <= last; ++k) {
         const bool half = k == 0 || k == last;
         const float d = k == 0 ? 0.5f * p - sp.VShellOffset * p * p : half ? 0.5f * p : p;
@@ -319,11 +327,13 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             // loop inherits the rounding of those before it: the band's
             // corners go unfilled. Where two straight stretches meet, the
             // offset corner is where their lines cross, inside the region.
-            // Reflex corners are round in a true offset and stay as traced.
-            if (k >= 2)
+            // Reflex corners are round in a true offset and stay as traced;
+            // gentle turns (facets of a round wall) are left to the trace.
+            // RepairCorners repairs the perimeter's corners of both kinds.
+            if (k >= 2 || !sp.RepairCorners)
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.03f, true);
-            if (k == 1 && sp.RepairCorners)
+                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection);
+            else
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
             out.outlines.append(ol);

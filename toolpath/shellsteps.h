@@ -8,6 +8,8 @@
 #include "slicer/plane8.h"
 #include "toolpath/polyline.h"
 
+#include <functional>
+
 struct SlicerParams;
 
 // Pixels per extrusion width: the raster pitch is ExtrusionWidth × 0.333.
@@ -57,9 +59,11 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 // where their lines meet lies within `maxReach` pixels of both ends of the
 // cut, the cut is replaced by that point. Lines meeting at less than
 // `minSine` (sine of the angle) are left alone; with `convexOnly`, so are
-// corners turning away from the material (right turns).
+// corners turning away from the material (right turns), and with `accept`
+// a corner point it refuses.
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine,
-                   bool convexOnly = false);
+                   bool convexOnly = false,
+                   const std::function<bool(PolyPoint)> &accept = {});
 
 // The square box blur of offsetCoverage moves an edge as far as the window
 // and threshold say only when the edge runs along an axis; on a diagonal the

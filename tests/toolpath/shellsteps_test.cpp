@@ -120,10 +120,11 @@ TEST(ShellSteps, LoopsLieWholeWidthsApartOverSubPixelPhases)
         EXPECT_NEAR(sum[k] / (2 * phases.size()), 0.0f, 0.01f * P) << "shell " << k;
 }
 
-TEST(ShellSteps, LoopsKeepSquareCornersOfASquare)
+TEST(ShellSteps, ShellsKeepSquareCornersOfASquare)
 {
-    // The blur rounds convex corners; loops put them back where their
-    // straight sides meet, so the wall band's corners are filled. Holes
+    // The blur rounds convex corners; the perimeter and loops put them back
+    // where their straight sides meet, so the wall band's corners are
+    // filled (RepairCorners stays off). Holes
     // (corners that are reflex for the material) keep their traced shape.
     SlicerParams sp;
     sp.VShellCnt = 3;
@@ -135,7 +136,7 @@ TEST(ShellSteps, LoopsKeepSquareCornersOfASquare)
         cov.data[i] = uchar(cov.data[i] - hole.data[i]);
     const ShellStepsResult r = runShells(cov, sp);
     ASSERT_EQ(r.shells.size(), 3);
-    for (int k = 1; k < 3; ++k) {
+    for (int k = 0; k < 3; ++k) {
         const float in = (k + 0.5f) * P;
         struct Case { float x, y; bool sharp; };
         const Case cases[] = {{64 + in, 64 + in, true}, {192 - in, 192 - in, true},
