@@ -330,7 +330,13 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             // Reflex corners are round in a true offset and stay as traced;
             // gentle turns (facets of a round wall) are left to the trace.
             // RepairCorners repairs the perimeter's corners of both kinds.
-            if (k >= 2 || !sp.RepairCorners)
+            // Rounding builds up loop after loop: a deep loop's corner is cut
+            // by a flat stretch over a width long, which must not count as a
+            // side, and its sides meet up to about three widths beyond it.
+            if (k >= 2)
+                for (PolyLine &o : ol)
+                    repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, insideSection);
+            else if (!sp.RepairCorners)
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection);
             else

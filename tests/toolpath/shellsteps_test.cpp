@@ -156,6 +156,44 @@ TEST(ShellSteps, ShellsKeepSquareCornersOfASquare)
     }
 }
 
+TEST(ShellSteps, ShellsKeepSixtyDegreeCorners)
+{
+    // At a 60-degree corner the rounding of several steps reaches far along
+    // the sides; every shell still gets its corner where its sides meet.
+    const float cx = 128, cy = 128, R = 60;
+    float vx[3], vy[3];
+    for (int i = 0; i < 3; ++i) {
+        const float a = float(M_PI) * (0.5f + 2.0f * i / 3);
+        vx[i] = cx + R * std::cos(a);
+        vy[i] = cy + R * std::sin(a);
+    }
+    Plane8 cov = emptyCoverage(256, 256);
+    paint(cov, [&](float x, float y) {
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3;
+            if ((vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) < 0)
+                return false;
+        }
+        return true;
+    });
+    SlicerParams sp;
+    sp.VShellCnt = 3;
+    const ShellStepsResult r = runShells(cov, sp);
+    ASSERT_EQ(r.shells.size(), 3);
+    for (int k = 0; k < 3; ++k) {
+        // The inset triangle keeps the centre; its inradius is R / 2 - in.
+        const float scale = (0.5f * R - (k + 0.5f) * P) / (0.5f * R);
+        for (int i = 0; i < 3; ++i) {
+            const float x = cx + (vx[i] - cx) * scale, y = cy + (vy[i] - cy) * scale;
+            float best = 1e9f;
+            for (const PolyLine &o : r.shells[k])
+                for (const PolyPoint &q : o.pts)
+                    best = std::min(best, std::hypot(q.x - x, q.y - y));
+            EXPECT_LT(best, 0.2f * P) << "shell " << k << " corner " << i;
+        }
+    }
+}
+
 TEST(ShellSteps, CirclePerimeterRadius)
 {
     Plane8 cov = emptyCoverage(256, 256);
