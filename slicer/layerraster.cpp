@@ -123,13 +123,17 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
             throw error;
     };
 
+    // Detach the (implicitly shared) layer vector here, on one thread: the
+    // first non-const access from inside a parallel region would otherwise
+    // copy it from several threads at once and fill stale copies.
+    SliceLayer *const L = layers.data();
     for (int b = 0; b < n; b += batch) {
         const int count = std::min(batch, n - b);
         // Checked fills first; their outcome does not depend on the order.
         const bool checking = repairCount <= 20;
         if (checking)
             forSlots(count, [&](int k) {
-                bad[k] = rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], true);
+                bad[k] = rasterizeLayer(L[b + k].segs, grid.extents, alg, rasters[k], scratch[k], true);
             });
         // The repair decisions in layer order, as LayerRasterizer takes them.
         for (int k = 0; k < count; ++k) {
@@ -138,13 +142,13 @@ int rasterizeLayers(QVector<SliceLayer> &layers, const LayerGrid &grid, int alg,
         }
         forSlots(count, [&](int k) {
             if (repair[k]) {
-                repairPolygons(layers[b + k].segs, tolerance);
-                rasterizeLayer(layers[b + k].segs, grid.extents, alg, rasters[k], scratch[k], false);
+                repairPolygons(L[b + k].segs, tolerance);
+                rasterizeLayer(L[b + k].segs, grid.extents, alg, rasters[k], scratch[k], false);
             }
             masks[k].fromPlane8(rasters[k], 128, true);
         });
         for (int k = 0; k < count; ++k)
-            sink(layers[b + k], rasters[k], masks[k], repair[k]);
+            sink(L[b + k], rasters[k], masks[k], repair[k]);
     }
     return repairCount;
 }
