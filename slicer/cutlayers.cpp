@@ -44,10 +44,14 @@ void Slicer::cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s)
 void Slicer::cutAhead(int first)
 {
     PerfScope perf("cutAndOffset");
-    const int n = std::min(batchSize, layerCount - first);
+    // Several layers per thread and dynamic hand-out: layers differ in cost,
+    // and with only a batch's few layers per region one thread often waited
+    // for the other. Each layer's result depends on its own segments only.
+    const int threads = std::max(1, omp_get_max_threads());
+    const int n = std::min(std::max(batchSize, 4 * threads), layerCount - first);
     staged = QVector<CutLayer>(n);
     stagedFirst = first;
-    const int threads = std::max(1, omp_get_max_threads());
+    layers.detach(); // never copied from inside the parallel region below
     if (cutScratch.size() < threads)
         cutScratch.resize(threads);
     for (CutScratch &s : cutScratch)
@@ -55,7 +59,7 @@ void Slicer::cutAhead(int first)
     CutLayer *out = staged.data();
     CutScratch *scratch = cutScratch.data();
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(dynamic, 1)
     for (int k = 0; k < n; ++k) {
         CutLayer &c = out[k];
         try {
