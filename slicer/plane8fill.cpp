@@ -58,22 +58,23 @@ inline int crossingColumn(float x)
     return v < 0 ? -1 : v < float(1 << 30) ? int(v) : 1 << 30;
 }
 
-// A segment in whole samples. Ends are rounded; it covers the sample rows
-// between them, sample row s standing for the band [s, s + 1) with its centre
-// at s + 0.5, and its column in a row is the segment's x at that centre.
-// Sampling at the centres keeps rows and columns symmetric, so a layer is not
-// shifted by a sample in y. up: the segment runs toward larger y.
+// A segment in sample units, its ends where the mesh put them. Sample row s
+// stands for the band [s, s + 1) with its centre at s + 0.5; the segment
+// covers the rows whose centres lie in (lower end, upper end], and its column
+// in a row is the segment's x at that centre. Rounding the ends to whole
+// samples instead moved and turned every slanted side by up to half a sample,
+// which the shell offsets carried into the walls. up: the segment runs
+// toward larger y.
 struct SampleSeg {
-    int x0, y0;
-    float dx;     // column change per sample row, along the segment
+    double x0, y0;
+    double slope; // x change per unit of y
     int lo, hi;   // sample rows covered, clipped to the plane: lo .. hi
     bool up;
 
     // Column of the crossing in sample row r (lo <= r <= hi).
     int column(int r) const
     {
-        const int k = up ? r - y0 : y0 - 1 - r; // rows from the segment's start
-        return crossingColumn(float(x0) + (float(k) + 0.5f) * dx);
+        return crossingColumn(float(x0 + (double(r) + 0.5 - y0) * slope));
     }
 };
 
@@ -97,19 +98,20 @@ struct SegBands {
             return;
         segs.reserve(size_t(in.size()));
         for (const Segment &s : in) {
-            int x0, y0, x1, y1;
-            if (!roundSample((s.x0 - map.ox) * map.kx, x0) || !roundSample((s.y0 - map.oy) * map.ky, y0) ||
-                !roundSample((s.x1 - map.ox) * map.kx, x1) || !roundSample((s.y1 - map.oy) * map.ky, y1))
+            const double x0 = (s.x0 - map.ox) * map.kx, y0 = (s.y0 - map.oy) * map.ky;
+            const double x1 = (s.x1 - map.ox) * map.kx, y1 = (s.y1 - map.oy) * map.ky;
+            int c0, c1, r0, r1;
+            if (!roundSample(x0, c0) || !roundSample(y0, r0) || !roundSample(x1, c1) || !roundSample(y1, r1))
                 continue; // non-finite or absurdly far: nothing to place
-            if (y0 == y1)
-                continue;
+            if (r0 == r1)
+                continue; // crosses no row centre
             SampleSeg g;
             g.up = y1 > y0;
             g.x0 = x0;
             g.y0 = y0;
-            g.dx = float(x1 - x0) / float(g.up ? y1 - y0 : y0 - y1);
-            g.lo = qMax(0, g.up ? y0 : y1);
-            g.hi = qMin(map.rows - 1, g.up ? y1 - 1 : y0 - 1);
+            g.slope = (x1 - x0) / (y1 - y0);
+            g.lo = qMax(0, g.up ? r0 : r1);
+            g.hi = qMin(map.rows - 1, (g.up ? r1 : r0) - 1);
             if (g.lo <= g.hi)
                 segs.push_back(g);
         }

@@ -254,6 +254,18 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
         // were offset with their own errors and the corner is left alone.
         const float cosTurn = (back.x * fwd.x + back.y * fwd.y) / (lb * lf);
         const float weight = std::clamp((cosTurn - 0.866f) / (0.966f - 0.866f), 0.0f, 1.0f);
+        // The end of a long straight stretch that meets a corner is still a
+        // point of the stretch's edge, and the simplified side is one chord
+        // to it: left short of the side's correction, it would turn the
+        // whole side (out at one end, in at the other).
+        const float segPrev = len(p[i] - p[(i + n - 1) % n]), segNext = len(p[(i + 1) % n] - p[i]);
+        const float segLong = std::max(segPrev, segNext), segShort = std::min(segPrev, segNext);
+        if (weight < 1 && segLong >= 2 * reach && segLong > 3 * segShort) {
+            const PolyPoint d = segPrev >= segNext ? p[i] - p[(i + n - 1) % n] : p[(i + 1) % n] - p[i];
+            const float sx = -d.y / segLong, sy = d.x / segLong;
+            outline.pts[i] = p[i] + PolyPoint(sx, sy) * (axis - boxOffsetAt(t, win, sx, sy));
+            continue;
+        }
         if (weight <= 0)
             continue;
         const PolyPoint tan = back * (1 / lb) + fwd * (1 / lf);
@@ -278,7 +290,6 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
         const float curv = lbL > 0 && lfL > 0 ? curvature(backL, fwdL, lbL, lfL) : 0;
         // The end of a long straight side beside a rounded corner sees the
         // corner's bend but stands for the side: arcs are sampled evenly.
-        const float segPrev = len(p[i] - p[(i + n - 1) % n]), segNext = len(p[(i + 1) % n] - p[i]);
         const bool even = std::max(segPrev, segNext) <= 3 * std::min(segPrev, segNext);
         const bool arc = even && std::fabs(cs - curv) <= 0.5f * std::fabs(curv) + 0.03f;
         const float edgeCurv = arc ? curv / std::max(0.2f, 1 + axis * curv) : 0;

@@ -236,16 +236,16 @@ Plane8 modelFill(Rule rule, const Segments &segs, int w, int h, const Extents &e
     const double kx = cols / (double(e.maxX) - e.minX), ky = rows / (double(e.maxY) - e.minY);
     auto rnd = [](double v) { return int(std::floor(v + 0.5)); };
     for (const Segment &s : segs) {
-        const int x0 = rnd((s.x0 - e.minX) * kx), y0 = rnd((s.y0 - e.minY) * ky);
-        const int x1 = rnd((s.x1 - e.minX) * kx), y1 = rnd((s.y1 - e.minY) * ky);
-        if (y0 == y1)
+        // A row is crossed where the segment passes its centre, between the
+        // segment's own (unrounded) ends.
+        const double x0 = (s.x0 - e.minX) * kx, y0 = (s.y0 - e.minY) * ky;
+        const double x1 = (s.x1 - e.minX) * kx, y1 = (s.y1 - e.minY) * ky;
+        if (rnd(y0) == rnd(y1))
             continue;
         const bool up = y1 > y0;
-        const int n = std::abs(y1 - y0);
-        const float dx = float(x1 - x0) / float(n);
-        for (int k = 0; k < n; k++) {
-            const int r = up ? y0 + k : y0 - 1 - k;
-            int c = int(std::floor(float(x0) + (float(k) + 0.5f) * dx + 0.5f));
+        for (int r = rnd(std::min(y0, y1)); r < rnd(std::max(y0, y1)); r++) {
+            const float x = float(x0 + (r + 0.5 - y0) * (x1 - x0) / (y1 - y0));
+            int c = int(std::floor(x + 0.5f));
             if (r < 0 || r >= rows || c >= cols)
                 continue;
             c = std::max(0, c);

@@ -556,10 +556,71 @@ TEST(ShellSteps, PerimeterDistanceDoesNotDependOnEdgeDirection)
             for (float v : {-31.3f, -12.1f, 0.0f, 17.7f, 33.2f})
                 if (A.x < 0 && B.x < 0 && (A.y <= v) != (B.y <= v)) {
                     const float u = A.x + (v - A.y) / (B.y - A.y) * (B.x - A.x);
-                    EXPECT_NEAR((u + half) / P, 0.5f, 0.05f) << deg << " at " << v;
+                    EXPECT_NEAR((u + half) / P, 0.5f, 0.03f) << deg << " at " << v;
                     ++hits;
                 }
         }
         EXPECT_EQ(hits, 5) << deg;
+    }
+}
+
+// Each side of a triangle is one chord of the simplified perimeter; its ends
+// sit by the rounded corners. The chord must stay half a width inside along
+// all of the side, not only in its middle: a side turned by an end that kept
+// the blur's inward error is out near one corner and in near the other.
+TEST(ShellSteps, TriangleSidesStayParallel)
+{
+    for (float turn : {0.0f, 7.0f, 90.0f}) {
+        const float cx = 100.4f, cy = 99.8f, R = 60;  // circumradius: sides of 104 pixels
+        float vx[3], vy[3];
+        for (int i = 0; i < 3; ++i) {
+            const float a = (turn + 120.0f * i) * float(M_PI) / 180;
+            vx[i] = cx + R * std::cos(a);
+            vy[i] = cy + R * std::sin(a);
+        }
+        Plane8 cov = emptyCoverage(208, 208);
+        paint(cov, [&](float x, float y) {
+            for (int i = 0; i < 3; ++i) {
+                const int j = (i + 1) % 3;
+                if ((vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) < 0)
+                    return false;
+            }
+            return true;
+        });
+        SlicerParams sp;
+        sp.VShellCnt = 2;
+        const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
+        ASSERT_EQ(per.size(), 1) << turn;
+        const PolyLine &o = per[0];
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3;
+            const float len = std::hypot(vx[j] - vx[i], vy[j] - vy[i]);
+            const float ux = (vx[j] - vx[i]) / len, uy = (vy[j] - vy[i]) / len;
+            // Lines across the side, from a fifth of it past each corner's
+            // rounding to the middle.
+            float lo = 1e9f, hi = -1e9f;
+            for (float f : {0.2f, 0.3f, 0.5f, 0.7f, 0.8f}) {
+                const float along = f * len;
+                int hits = 0;
+                for (int k = 0; k < o.pts.size(); ++k) {
+                    const PolyPoint A = o.pts[k], B = o.pts[(k + 1) % o.pts.size()];
+                    const float sa = (A.x - vx[i]) * ux + (A.y - vy[i]) * uy - along;
+                    const float sb = (B.x - vx[i]) * ux + (B.y - vy[i]) * uy - along;
+                    const float da = -(A.x - vx[i]) * uy + (A.y - vy[i]) * ux;
+                    const float db = -(B.x - vx[i]) * uy + (B.y - vy[i]) * ux;
+                    if ((sa <= 0) == (sb <= 0) || da > 3 * P || db > 3 * P)
+                        continue;
+                    const float d = da + (db - da) * sa / (sa - sb);
+                    EXPECT_NEAR(d / P, 0.5f, 0.05f) << turn << " side " << i << " at " << f;
+                    lo = std::min(lo, d / P);
+                    hi = std::max(hi, d / P);
+                    ++hits;
+                }
+                EXPECT_EQ(hits, 1) << turn << " side " << i << " at " << f;
+            }
+            // The pixel grid may move a side by a few hundredths as a whole,
+            // but not turn it.
+            EXPECT_LT(hi - lo, 0.02f) << turn << " side " << i;
+        }
     }
 }
