@@ -4,6 +4,9 @@
 #include "toolpath/shellsteps.h"
 
 #include <algorithm>
+#include <vector>
+
+#include <emmintrin.h>
 #include <cmath>
 
 const HairConsts HairConstsA = {45u | 75u << 8 | 4u << 16 | 10u << 24, 3.91f, 7.62f};
@@ -57,39 +60,57 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     // Longest run across that still matters for the squareness test.
     const int crossCap = int(std::ceil(maxRun * 2)) + 2;
     const float maxPos = 8191.0f;
-    // Uniform 16 x 16 blocks are skipped whole: all-0 blocks hold no run,
-    // and an all-255 block makes its run too long to be thin anyway.
-    Plane8 summary;
-    const bool blocks = W % 16 == 0 && H % 16 == 0;
-    if (blocks)
-        blockSummary8(before, summary);
-    const int sw = W / 16;
-    auto block = [&](int along, int line) -> int {
-        if (!blocks || (along & 15))
-            return 128;
-        return columnPass ? summary.data[(along >> 4) * sw + (line >> 4)]
-                          : summary.data[(line >> 4) * sw + (along >> 4)];
+    // One bit per pixel at or above the level, 64 pixels a word along each
+    // line, so that runs are found a word at a time rather than a pixel.
+    const int words = (len + 63) / 64;
+    std::vector<quint64> bits(size_t(lines) * size_t(words), 0);
+    auto setBit = [&](int along, int line) {
+        bits[size_t(line) * words + size_t(along >> 6)] |= quint64(1) << (along & 63);
+    };
+    for (int y = 0; y < H; ++y) {
+        const uchar *r = before.data + size_t(y) * W;
+        int x = 0;
+        for (; x + 16 <= W; x += 16) {
+            unsigned m = unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + x))));
+            if (!m)
+                continue;
+            if (!columnPass) {
+                // x is a multiple of 16: its 16 bits share one word.
+                bits[size_t(y) * words + size_t(x >> 6)] |= quint64(m) << (x & 63);
+                continue;
+            }
+            while (m) {
+                setBit(y, x + __builtin_ctz(m));
+                m &= m - 1;
+            }
+        }
+        for (; x < W; ++x)
+            if (r[x] >= 128)
+                columnPass ? setBit(y, x) : setBit(x, y);
+    }
+    // First pixel at or after i on the line that is (set) or is not (!set)
+    // at the level; len when there is none.
+    auto findFrom = [&](int line, int i, bool set) -> int {
+        const quint64 *b = bits.data() + size_t(line) * words;
+        int w = i >> 6;
+        if (w >= words)
+            return len;
+        quint64 x = (set ? b[w] : ~b[w]) & (~quint64(0) << (i & 63));
+        while (!x) {
+            if (++w >= words)
+                return len;
+            x = set ? b[w] : ~b[w];
+        }
+        return std::min(len, w * 64 + __builtin_ctzll(x));
     };
     for (int line = 0; line < lines; ++line) {
         int i = 0;
         while (i < len) {
-            if (block(i, line) == 0) {
-                i += 16;
-                continue;
-            }
-            if (at(before, i, line) < 128) {
-                ++i;
-                continue;
-            }
+            i = findFrom(line, i, true);
+            if (i >= len)
+                break;
             const int i0 = i;
-            while (i < len) {
-                if (block(i, line) == 255)
-                    i += 16;
-                else if (at(before, i, line) >= 128)
-                    ++i;
-                else
-                    break;
-            }
+            i = findFrom(line, i, false);
             const int i1 = i;  // run [i0, i1)
             if (i1 - i0 > maxRun + 2)
                 continue;

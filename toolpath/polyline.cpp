@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <queue>
 #include <vector>
 
@@ -64,6 +67,20 @@ float segDist(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
     if (len2 > 0)
         t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0f, 1.0f);
     return dist(p, PolyPoint(a.x + t * dx, a.y + t * dy));
+}
+
+// Square of segDist, computed the same way: sqrt is monotonic and exactly
+// rounded, so the largest of these gives the largest segDist exactly.
+float segDist2(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len2 = dx * dx + dy * dy;
+    float t = 0;
+    if (len2 > 0)
+        t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0f, 1.0f);
+    const PolyPoint q(a.x + t * dx, a.y + t * dy);
+    const float ex = p.x - q.x, ey = p.y - q.y;
+    return ex * ex + ey * ey;
 }
 
 // Copy of the metadata only (no vertices, widths or hairs).
@@ -347,7 +364,6 @@ void PolyLine::simplify(const PathParams &params)
     std::vector<int> prev(n), next(n);
     std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
     std::vector<char> alive(n, 1);
-    std::vector<unsigned> version(n, 0);
     for (int i = 0; i < n; ++i) {
         prev[i] = closed ? (i + n - 1) % n : i - 1;
         next[i] = closed ? (i + 1) % n : i + 1;
@@ -369,9 +385,16 @@ void PolyLine::simplify(const PathParams &params)
             const int span = (b - a + n) % n;
             if (span > kMaxExactSpan)
                 return false;
+            // Track the largest square and take its root only when it grows.
             e = 0;
-            for (int j = (a + 1) % n; j != b && e <= params.maxDeviation; j = (j + 1) % n)
-                e = std::max(e, segDist(p[j], p[a], p[b]));
+            float e2 = 0;
+            for (int j = (a + 1) % n; j != b && e <= params.maxDeviation; j = (j + 1) % n) {
+                const float d2 = segDist2(p[j], p[a], p[b]);
+                if (d2 > e2) {
+                    e2 = d2;
+                    e = std::sqrt(d2);
+                }
+            }
             if (e > params.maxDeviation)
                 return false;
         }
@@ -380,38 +403,71 @@ void PolyLine::simplify(const PathParams &params)
         return true;
     };
     // Smallest area first; ties by index so the result never depends on more
-    // than the input.
-    struct Cand {
-        float area;
-        int idx;
-        unsigned ver;
-        bool operator>(const Cand &o) const { return area != o.area ? area > o.area : idx > o.idx; }
+    // than the input. The area is never negative or NaN here, so its bits
+    // order like its value and area and index pack into one integer key.
+    // curKey is a vertex's current key. The heap holds for every removable
+    // vertex an entry heapKey no larger than it; a vertex whose key only grew
+    // keeps its old entry and is pushed again when that comes up. So the
+    // vertex taken is always the one of smallest current key.
+    using Key = std::uint64_t;
+    constexpr Key kNoKey = ~Key(0);
+    auto makeKey = [](float area, int i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &area, sizeof bits);
+        return (Key(bits) << 32) | std::uint32_t(i);
     };
-    std::priority_queue<Cand, std::vector<Cand>, std::greater<Cand>> heap;
+    std::vector<Key> curKey(n, kNoKey), heapKey(n, kNoKey);
+    std::vector<float> candErr(n, 0.0f);
+    std::vector<Key> heap;
+    heap.reserve(size_t(n) + 16);
+    const auto later = std::greater<Key>();
     for (int i = 0; i < n; ++i) {
         float a, e;
-        if (removable(i, &a, &e))
-            heap.push({a, i, 0});
+        if (removable(i, &a, &e)) {
+            curKey[i] = heapKey[i] = makeKey(a, i);
+            candErr[i] = e;
+            heap.push_back(curKey[i]);
+        }
     }
+    std::make_heap(heap.begin(), heap.end(), later);
     int count = n;
     while (!heap.empty() && count > minCount) {
-        const Cand c = heap.top();
-        heap.pop();
-        if (!alive[c.idx] || c.ver != version[c.idx])
+        const Key k = heap.front();
+        std::pop_heap(heap.begin(), heap.end(), later);
+        heap.pop_back();
+        const int idx = int(k & 0xffffffffu);
+        if (!alive[idx] || heapKey[idx] != k)
             continue;
-        float a, e;
-        if (!removable(c.idx, &a, &e))
+        heapKey[idx] = kNoKey;
+        if (curKey[idx] == kNoKey)
             continue;
-        const int pa = prev[c.idx], nb = next[c.idx];
-        alive[c.idx] = 0;
+        if (curKey[idx] != k) {
+            heapKey[idx] = curKey[idx];
+            heap.push_back(curKey[idx]);
+            std::push_heap(heap.begin(), heap.end(), later);
+            continue;
+        }
+        // The key is current: neither neighbour nor the bounds of the two
+        // segments changed since the test, so it still holds.
+        float a, e = candErr[idx];
+        const int pa = prev[idx], nb = next[idx];
+        alive[idx] = 0;
         --count;
         next[pa] = nb;
         prev[nb] = pa;
         err[pa] = e;
         for (int j : {pa, nb}) {
-            ++version[j];
-            if (removable(j, &a, &e))
-                heap.push({a, j, version[j]});
+            if (!removable(j, &a, &e)) {
+                curKey[j] = kNoKey;
+                continue;
+            }
+            curKey[j] = makeKey(a, j);
+            candErr[j] = e;
+            if (curKey[j] < heapKey[j]) {
+                heapKey[j] = curKey[j];
+                heap.push_back(curKey[j]);
+                std::push_heap(heap.begin(), heap.end(), later);
+            }
         }
     }
     if (count == n)
