@@ -1,28 +1,15 @@
 // Contour tracing on layer-sized planes as the offset chain hands them over:
 // a filled outline, box-blurred twice (win 7), traced at the 128 level.
+#include "bench/benchshapes.h"
 #include "slicer/contourdetect3.h"
 #include "slicer/plane1.h"
 #include "slicer/plane8.h"
 
 #include <benchmark/benchmark.h>
+
 #include <cmath>
 
 namespace {
-
-// Closed wavy loop of n segments around (cx, cy); winding +1 inside for
-// outer loops (clockwise in y-up), reversed for holes.
-void addLoop(Segments &segs, float cx, float cy, float r, float wave, int lobes, int n, bool hole)
-{
-    auto pt = [&](int i) {
-        const double a = 2 * M_PI * i / n;
-        const double rr = r + wave * std::sin(lobes * a);
-        return std::make_pair(float(cx + rr * std::cos(a)), float(cy + rr * std::sin(a)));
-    };
-    for (int i = 0; i < n; i++) {
-        auto p = pt(hole ? n - i : i), q = pt(hole ? n - i - 1 : i + 1);
-        segs.append({q.first, q.second, p.first, p.second});
-    }
-}
 
 struct Blurred {
     Plane8 plane, summary;

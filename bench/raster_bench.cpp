@@ -1,28 +1,14 @@
 // Raster plane hot paths on layer-sized planes: fills of a realistic outline
 // (a wavy outer wall with holes, ~3000 segments), thresholding, blur, bit ops.
+#include "bench/benchshapes.h"
 #include "slicer/plane1.h"
 #include "slicer/plane8.h"
 
 #include <benchmark/benchmark.h>
+
 #include <cmath>
 
 namespace {
-
-// Closed polygon of n segments around (cx, cy); reversed for holes.
-void addLoop(Segments &segs, float cx, float cy, float r, float wave, int lobes, int n, bool hole)
-{
-    auto pt = [&](int i) {
-        const double a = 2 * M_PI * i / n;
-        const double rr = r + wave * std::sin(lobes * a);
-        return std::make_pair(float(cx + rr * std::cos(a)), float(cy + rr * std::sin(a)));
-    };
-    for (int i = 0; i < n; i++) {
-        auto p = pt(hole ? n - i : i), q = pt(hole ? n - i - 1 : i + 1);
-        // Counter-clockwise (y up) loops have winding -1 under the fills'
-        // convention, so the outer wall runs clockwise.
-        segs.append({q.first, q.second, p.first, p.second});
-    }
-}
 
 // The layer: 80 x 80 mm window (0.1332 mm pixels at 600 px).
 Segments layerOutline()

@@ -34,6 +34,19 @@ inline void paintRect(Plane8 &p, float x0, float y0, float x1, float y1)
     paint(p, [=](float x, float y) { return x >= x0 && x < x1 && y >= y0 && y < y1; });
 }
 
+// The triangle (vx[i], vy[i]), corners counter-clockwise (y up).
+inline void paintTriangle(Plane8 &p, const float vx[3], const float vy[3])
+{
+    paint(p, [=](float x, float y) {
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3;
+            if ((vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) < 0)
+                return false;
+        }
+        return true;
+    });
+}
+
 inline void paintCircle(Plane8 &p, float cx, float cy, float r)
 {
     paint(p, [=](float x, float y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r; });

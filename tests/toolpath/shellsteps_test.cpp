@@ -168,14 +168,7 @@ TEST(ShellSteps, ShellsKeepSixtyDegreeCorners)
         vy[i] = cy + R * std::sin(a);
     }
     Plane8 cov = emptyCoverage(256, 256);
-    paint(cov, [&](float x, float y) {
-        for (int i = 0; i < 3; ++i) {
-            const int j = (i + 1) % 3;
-            if ((vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) < 0)
-                return false;
-        }
-        return true;
-    });
+    paintTriangle(cov, vx, vy);
     SlicerParams sp;
     sp.VShellCnt = 3;
     const ShellStepsResult r = runShells(cov, sp);
@@ -579,14 +572,7 @@ TEST(ShellSteps, TriangleSidesStayParallel)
             vy[i] = cy + R * std::sin(a);
         }
         Plane8 cov = emptyCoverage(208, 208);
-        paint(cov, [&](float x, float y) {
-            for (int i = 0; i < 3; ++i) {
-                const int j = (i + 1) % 3;
-                if ((vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) < 0)
-                    return false;
-            }
-            return true;
-        });
+        paintTriangle(cov, vx, vy);
         SlicerParams sp;
         sp.VShellCnt = 2;
         const PathList per = ofType(runShells(cov, sp).outlines, Perimeter);
