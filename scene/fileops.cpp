@@ -2,7 +2,6 @@
 #include "common/utils.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 FileOps::FileOps(const QString &extension, const QString &description, RequestFn request, FileOpsUi *ui)
     : m_extension(extension), m_description(description), m_request(std::move(request)), m_ui(ui)
@@ -119,11 +118,7 @@ bool FileOps::saveAs(const QString &fileName)
             return false;
     }
     const QByteArray bytes = requestBytes(SaveFull);
-    // Written beside the target and renamed over it at the end, so a failed
-    // save never leaves a half-written project file.
-    QSaveFile f(name);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw QString("Cannot write file \"%1\"").arg(name);
+    writeFile(name, bytes); // replaced only once the whole project is on disk
     m_fileName = name;
     m_isNew = false;
     m_changeCount = 0;
