@@ -6,6 +6,7 @@
 #include "common/ini.h"
 #include "common/utils.h"
 #include "common/version.h"
+#include "view/gcodepreview.h"
 #include "view/glviewer.h"
 
 #include <QCloseEvent>
@@ -47,6 +48,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer->setObjectName("glViewer");
     m_viewer->project = &m_project;
     setCentralWidget(m_viewer);
+    setupGCode();
 
     m_params.fromText(ini.getString("slicerParams").toUtf8());
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
@@ -73,7 +75,10 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     setWindowTitle(titleText());
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain()
+{
+    releaseGCode();
+}
 
 void FrmMain::reopenLastProject(const QString &startFile)
 {
@@ -304,7 +309,7 @@ void FrmMain::showLine(const QByteArray &rest)
     activateModeButton("GCode");
     setEditMode(EM_GCode);
     if (m_gcodePath != path) {
-        loadGCode(readFile(path), path);
+        loadGCodeText(readFile(path), path, true);
     }
     selectGCodeLine(line);
     m_viewer->update();
@@ -329,6 +334,13 @@ void FrmMain::delayedStartup()
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    if (m_busy) {
+        // The running slice or load stops first; the heartbeat closes then.
+        m_cancelJob = true;
+        m_pendingClose = "close";
+        event->ignore();
+        return;
+    }
     if (m_askOnClose && !m_fileOps.askToSave()) {
         m_pendingClose.clear();
         event->ignore();

@@ -11,8 +11,13 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
+#include <memory>
 
 class GlViewer;
+class GCodePreview;
+class QProgressBar;
+class StatsPanel;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -36,6 +41,33 @@ public:
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
 
+    // Slicing and G-code on show (frmmain_gcode.cpp).
+    // Slice... and its keys: the settings dialogs until `dialogs` replaces the
+    // body; `background` streams into the preview.
+    void sliceCommand(bool background);
+    void sliceNow();
+    // Slices with the current parameters; `progress` gets (percent, chunk).
+    void sliceNow(const std::function<void(int, const QByteArray &)> &progress, bool noLoad);
+    void sliceBackground();
+    void loadGCode(const QByteArray &bytes, const QString &path);
+    void selectGCodeLine(int line);
+    void openGCodeDialog();
+    void saveGCodeDialog();
+    // What Save G-code proposes, and the save itself (title becomes `path`).
+    QString gcodeSaveName() const;
+    void saveGCodeAs(const QString &path);
+    void clearGCode();
+    void printGCode();
+    void setStatsVisible(bool on);
+    // The temporary file Print writes for `baseName` in `folder` (ending in "/").
+    static QString printTempPath(const QString &folder, const QString &baseName);
+
+    bool uiEnabled() const { return m_uiEnabled; }
+    SlicerParams &params() { return m_params; }
+    const QByteArray &gcode() const { return m_gcode; }
+    const QString &gcodeTitle() const { return m_gcodeTitle; }
+    GCodePreview &gcodePreview() { return *m_preview; }
+
 public slots:
     void onTimer();
     void delayedStartup();
@@ -51,13 +83,20 @@ private:
     void handleMessage(const QByteArray &msg);
     void showLine(const QByteArray &rest);
 
+    // G-code preview, statistics and the slicing hand-off (frmmain_gcode.cpp).
+    void setupGCode();
+    void releaseGCode();
+    void loadGCodeText(const QByteArray &bytes, const QString &title, bool quick);
+    void refreshLayerControls();
+    void refreshStats();
+    void checkNotBusy() const;
+    void setBusy(bool busy);
+    friend class BusyScope;
+
     // Hooks for parts of the window that are still to come; each is empty
     // until its part lands.
     void refreshPanels() {}                                        // panel states per mode
     void activateModeButton(const QString &name) { Q_UNUSED(name); } // on-screen mode buttons
-    void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); }
-    void selectGCodeLine(int line) { Q_UNUSED(line); }               // G-code preview
-    void sliceNow() {}                                               // background slicing
     void runUpdateCheck(bool visible) { Q_UNUSED(visible); }       // update check
     bool updateDownloaded() const { return false; }
     void stepPanelsAndKeyFrames() {}                                 // per-frame work of panels
@@ -69,6 +108,13 @@ private:
     QByteArray m_gcode;
     QString m_gcodeTitle;  // title of the G-code on show
     QString m_gcodePath;   // file the G-code on show came from
+    QString m_gcodeBaseName; // names the temporary print file
+    std::unique_ptr<GCodePreview> m_preview;
+    StatsPanel *m_statsPanel = nullptr;
+    QProgressBar *m_progress = nullptr;
+    bool m_busy = false;         // a slice or a G-code load is running
+    bool m_cancelJob = false;    // the window closes: stop the running job
+    bool m_slicedInDialog = false;
     GlViewer *m_viewer = nullptr;
     QList<QWidget *> m_persistentWidgets;
 
