@@ -6,7 +6,9 @@
 
 #include "app/filedialogs.h"
 #include "app/ipc.h"
+#include "app/iniwidgets.h"
 #include "app/statspanel.h"
+#include "common/ini.h"
 #include "common/utils.h"
 #include "slicer/paralell.h"
 #include "slicer/slicer.h"
@@ -14,6 +16,14 @@
 #include "view/glviewer.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -135,7 +145,7 @@ void FrmMain::checkNotBusy() const
 void FrmMain::sliceCommand(bool background)
 {
     // Until the settings dialogs exist, Slice... slices with the current parameters.
-    if (background)
+    if (background || (QApplication::keyboardModifiers() & Qt::ShiftModifier))
         sliceBackground();
     else
         sliceNow();
@@ -299,12 +309,140 @@ void FrmMain::loadGCodeText(const QByteArray &bytes, const QString &title, bool 
         QMessageBox::information(this, QString(), "There was an ignored error in the gcode:\n" + error);
 }
 
+void FrmMain::wireGCodePanel()
+{
+    QWidget *p = m_panels[EM_GCode];
+    if (!p)
+        return;
+    GCodePreview *pv = m_preview.get();
+    GlViewer *v = m_viewer;
+    if (auto *sl = p->findChild<QSlider *>("slLayer")) {
+        connect(sl, &QSlider::valueChanged, this, [this, pv, v, sl](int value) {
+            pv->topLayer = value;
+            pv->followTop = value >= sl->maximum();
+            pv->showAllLines();
+            refreshLineSlider();
+            v->update();
+        });
+    }
+    if (auto *se = p->findChild<QSpinBox *>("seAdditionalLayers")) {
+        // First start: the whole print under the layer on show.
+        if (!Ini::instance().data().contains(widgetKey(se)))
+            se->setValue(se->maximum());
+        pv->additionalLayers = se->value();
+        connect(se, QOverload<int>::of(&QSpinBox::valueChanged), this, [pv, v](int value) {
+            pv->additionalLayers = value;
+            v->update();
+        });
+    }
+    if (auto *sl = p->findChild<QSlider *>("slLine")) {
+        connect(sl, &QSlider::valueChanged, this, [pv, v, sl](int value) {
+            const int record = value >= sl->maximum() ? -1 : pv->layerRecord(pv->topLayer, value);
+            if (record < 0)
+                pv->showAllLines();
+            else
+                pv->setRecordLimit(record);
+            v->update();
+        });
+    }
+    if (auto *cb = p->findChild<QComboBox *>("cbColoringBy")) {
+        pv->colourMode = cb->currentIndex() + 1;
+        connect(cb, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [pv, v](int index) {
+            pv->colourMode = index + 1;
+            v->update();
+        });
+    }
+    if (auto *ch = p->findChild<QCheckBox *>("chTravel")) {
+        pv->showTravel = ch->isChecked();
+        connect(ch, &QCheckBox::toggled, this, [pv, v](bool on) {
+            pv->showTravel = on;
+            v->update();
+        });
+    }
+    if (auto *ch = p->findChild<QCheckBox *>("chShowLegend")) {
+        pv->showLegend = ch->isChecked();
+        connect(ch, &QCheckBox::toggled, this, [pv, v](bool on) {
+            pv->showLegend = on;
+            pv->highlightOn = false;
+            v->update();
+        });
+    }
+    if (auto *b = p->findChild<QPushButton *>("bRedraw"))
+        connect(b, &QPushButton::clicked, this, [this, v] {
+            applyClipControls();
+            v->update();
+        });
+    applyClipControls();
+    refreshLayerControls();
+}
+
+void FrmMain::applyClipControls()
+{
+    // A plane cuts while its box is checked and its value is above the
+    // spin box's minimum (shown as "X off" and so on).
+    GCodeClipBox clip;
+    const char *const boxes[3] = {"chClipRight", "chClipFront", "chClipBottom"};
+    const char *const spins[3] = {"seClipX", "seClipY", "seClipZ"};
+    float *values[3] = {&clip.right, &clip.front, &clip.bottom};
+    bool *off[3] = {&clip.xOff, &clip.yOff, &clip.zOff};
+    QWidget *p = m_panels[EM_GCode];
+    for (int i = 0; i < 3 && p; ++i) {
+        auto *ch = p->findChild<QCheckBox *>(boxes[i]);
+        auto *se = p->findChild<QDoubleSpinBox *>(spins[i]);
+        if (!ch || !se)
+            continue;
+        *off[i] = !ch->isChecked() || se->value() <= se->minimum();
+        *values[i] = float(se->value());
+    }
+    m_preview->setClipBox(clip);
+}
+
 void FrmMain::refreshLayerControls()
 {
     // Follow the top while new layers stream in and the view is at the top.
     const int layers = m_preview->layerCount();
     if (m_preview->followTop || m_preview->topLayer >= layers)
         m_preview->topLayer = std::max(layers - 1, 0);
+    QWidget *p = m_panels[EM_GCode];
+    if (!p)
+        return;
+    auto *se = p->findChild<QSpinBox *>("seLayer");
+    auto *sl = p->findChild<QSlider *>("slLayer");
+    if (se && sl) {
+        const QSignalBlocker b1(se), b2(sl);
+        se->setRange(0, std::max(layers - 1, 0));
+        sl->setRange(0, std::max(layers - 1, 0));
+        se->setValue(m_preview->topLayer);
+        sl->setValue(m_preview->topLayer);
+        se->setEnabled(layers > 0);
+        sl->setEnabled(layers > 0);
+    }
+    if (auto *title = p->findChild<QLabel *>("lGCodeTitle"))
+        title->setText(m_gcodeTitle);
+    refreshLineSlider();
+}
+
+void FrmMain::refreshLineSlider()
+{
+    QWidget *p = m_panels[EM_GCode];
+    auto *sl = p ? p->findChild<QSlider *>("slLine") : nullptr;
+    if (!sl)
+        return;
+    const int top = m_preview->topLayer;
+    const int n = top < m_preview->layerCount() ? m_preview->sim().layers()[top].moveCount() : 0;
+    // The value counts the top layer's records that are drawn.
+    int shown = n;
+    const int limit = m_preview->recordLimit();
+    for (int k = 0; k < n; ++k) {
+        if (m_preview->layerRecord(top, k) >= limit) {
+            shown = k;
+            break;
+        }
+    }
+    const QSignalBlocker block(sl);
+    sl->setRange(0, n);
+    sl->setValue(shown);
+    sl->setEnabled(n > 0);
 }
 
 void FrmMain::refreshStats()
@@ -368,6 +506,7 @@ void FrmMain::saveGCodeAs(const QString &path)
     writeFile(path, m_gcode);
     m_gcodeTitle = path;
     m_gcodePath = path;
+    refreshLayerControls();
 }
 
 QString FrmMain::printTempPath(const QString &folder, const QString &baseName)

@@ -341,8 +341,7 @@ int GCodePreview::selectLine(int line)
     for (int L = 0; L < layers.size(); ++L) {
         for (const GCodeRange &r : layers[L].ranges) {
             if (record >= r.begin && record < r.end) {
-                markLimitChange(m_recordLimit, record + 1);
-                m_recordLimit = record + 1;
+                setRecordLimit(record + 1);
                 topLayer = L;
                 followTop = false;
                 return L;
@@ -354,8 +353,25 @@ int GCodePreview::selectLine(int line)
 
 void GCodePreview::showAllLines()
 {
-    markLimitChange(m_recordLimit, kNoLimit);
-    m_recordLimit = kNoLimit;
+    setRecordLimit(kNoLimit);
+}
+
+void GCodePreview::setRecordLimit(int record)
+{
+    markLimitChange(m_recordLimit, record);
+    m_recordLimit = record;
+}
+
+int GCodePreview::layerRecord(int layer, int k) const
+{
+    if (layer < 0 || layer >= layerCount() || k < 0)
+        return -1;
+    for (const GCodeRange &r : m_sim.layers()[layer].ranges) {
+        if (k < r.end - r.begin)
+            return r.begin + k;
+        k -= r.end - r.begin;
+    }
+    return -1;
 }
 
 void GCodePreview::markLimitChange(int oldLimit, int newLimit)

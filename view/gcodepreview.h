@@ -86,6 +86,11 @@ public:
     int selectLine(int line);
     // Shows every line again.
     void showAllLines();
+    // Records at or after `record` are not drawn (the line slider).
+    void setRecordLimit(int record);
+    int recordLimit() const { return m_recordLimit; }
+    // Index of the k-th record of a layer (in record order), or -1.
+    int layerRecord(int layer, int k) const;
 
     const GCodeSim &sim() const { return m_sim; }
     int layerCount() const { return m_sim.layers().size(); }
