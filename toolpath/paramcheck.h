@@ -2,9 +2,10 @@
 // Refuses parameter sets that would make the toolpath stages or the G-code
 // writer compute non-finite or absurd numbers (a zero filament diameter
 // divides by zero; a NaN turns into an undefined integer conversion).
-// The driver calls it before it slices anything.
+// The driver calls it before it slices anything; the bounds per key are in
+// params/parambounds.h (paramBounds, paramValueProblem for single fields).
 #include "params/slicerparams.h"
 
 // Throws QString "Invalid parameter <Key>: <reason>" for the first offending
-// key in key order.
+// key in key order: a value that is not finite or lies outside its bounds.
 void validateParams(const SlicerParams &sp);
