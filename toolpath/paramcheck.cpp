@@ -2,6 +2,7 @@
 #include "params/parambounds.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <type_traits>
 
@@ -15,4 +16,18 @@ void validateParams(const SlicerParams &sp)
                 throw QString("Invalid parameter %1: %2").arg(QLatin1String(key), why);
         }
     });
+}
+
+QStringList overriddenSettings(const SlicerParams &sp)
+{
+    // The first layer gets one of them, in this order (brimSkirtRaft).
+    QStringList notes;
+    const char *winner = sp.SkirtEnable ? "SkirtEnable" : sp.BrimEnable ? "BrimEnable" : nullptr;
+    if (!winner)
+        return notes;
+    if (sp.BrimEnable && sp.SkirtEnable)
+        notes << QString("BrimEnable has no effect while %1 is on").arg(QLatin1String(winner));
+    if (sp.RaftEnable)
+        notes << QString("RaftEnable has no effect while %1 is on").arg(QLatin1String(winner));
+    return notes;
 }

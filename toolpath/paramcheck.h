@@ -6,6 +6,13 @@
 // params/parambounds.h (paramBounds, paramValueProblem for single fields).
 #include "params/slicerparams.h"
 
+#include <QStringList>
+
 // Throws QString "Invalid parameter <Key>: <reason>" for the first offending
 // key in key order: a value that is not finite or lies outside its bounds.
 void validateParams(const SlicerParams &sp);
+
+// Settings that are on but have no effect because another takes precedence
+// on the first layer (skirt, then brim, then raft), one sentence each, e.g.
+// "BrimEnable has no effect while SkirtEnable is on". Empty when none.
+QStringList overriddenSettings(const SlicerParams &sp);
