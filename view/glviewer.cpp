@@ -1,6 +1,7 @@
 #include "glviewer.h"
 
 #include "scene/project.h"
+#include "view/btnsys.h"
 #include "view/gllist.h"
 #include "view/pickpass.h"
 #include "view/shaders.h"
@@ -421,6 +422,8 @@ void GlViewer::paintEvent(QPaintEvent *)
     m_tools->drawOverlay(p);
     for (auto &overlay : overlays)
         overlay(p);
+    if (btnSys)
+        btnSys->draw(p, width(), height());
     if (showFPS) {
         p.setPen(Qt::white);
         p.drawText(QRect(6, height() - 22, width() - 12, 18), Qt::AlignLeft | Qt::AlignVCenter, statsLine());
@@ -431,6 +434,14 @@ void GlViewer::paintEvent(QPaintEvent *)
 
 bool GlViewer::offerToHandlers()
 {
+    if (btnSys) {
+        bool looksChanged = false;
+        bool mine = btnSys->mouse(mouse, width(), height(), &looksChanged);
+        if (looksChanged)
+            update();
+        if (mine)
+            return true;
+    }
     for (auto &h : mouseHandlers)
         if (h(mouse))
             return true;

@@ -664,7 +664,7 @@ bool ViewTools::realign()
     if (!p)
         return false;
     beginEdit();
-    if (!placement::realignAll(*p, settings.bedWidth))
+    if (!placement::realignAll(*p, m_viewer->volume.W))
         return false;
     record("realignAll");
     return true;

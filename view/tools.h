@@ -53,7 +53,6 @@ struct ToolSettings {
     float steepness = 45;        // "Minimum surface steepness:", degrees
     bool transparentObjects = false; // options "Transparent objects"
     bool showBackFaces = true;       // options "Show backfaces"
-    float bedWidth = 250;            // for "Realign", mm
 };
 
 // What lies under a pixel of the view.
