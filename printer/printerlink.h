@@ -59,6 +59,8 @@ public:
     void close();
 
     Status status() const { return status_; }
+    // A port is open (the printer may not have answered yet).
+    bool isOpen() const { return port_ != nullptr; }
     // True while the printer has said "busy:" within the last 3 s.
     bool busy() const;
     // "Online", "Offline" or "Error", with ", busy" appended while busy.
