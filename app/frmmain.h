@@ -13,6 +13,8 @@
 #include <QTimer>
 
 class GlViewer;
+class FrmOptions;
+class FrmUpdater;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -35,6 +37,12 @@ public:
     GlViewer *viewer() const { return m_viewer; }
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
+    FrmOptions *options() const { return m_options; }
+
+    // Slice... command: the easy or the expert settings dialog (background:
+    // the streaming slice without a dialog).
+    void sliceCommand(bool background);
+    void showOptionsDialog();
 
 public slots:
     void onTimer();
@@ -58,8 +66,13 @@ private:
     void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); }
     void selectGCodeLine(int line) { Q_UNUSED(line); }               // G-code preview
     void sliceNow() {}                                               // background slicing
-    void runUpdateCheck(bool visible) { Q_UNUSED(visible); }       // update check
-    bool updateDownloaded() const { return false; }
+    void sliceBackground() {}                                        // filled by preview
+    void runUpdateCheck(bool visible);
+    bool updateDownloaded() const;
+    // Settings dialogs, options and update check (frmmain_dialogs.cpp).
+    void setupDialogs();
+    void applyOptions();
+    void sliceFromDialog(const SlicerParams &params, const std::function<void(int)> &progress);
     void stepPanelsAndKeyFrames() {}                                 // per-frame work of panels
 
     Project m_project;
@@ -87,5 +100,7 @@ private:
     bool m_autoDrop = true;
     bool m_viewGCode = true;
     bool m_viewStats = true;
-    bool m_checkUpdatesAtStartup = false; // the options' check box, until the options dialog lands
+    FrmOptions *m_options = nullptr;
+    FrmUpdater *m_updater = nullptr;
+    bool m_slicedInDialog = false;
 };
