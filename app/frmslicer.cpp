@@ -41,7 +41,7 @@ const char *const kPresetFilter = "Tessavo slicer preset(*.tvsp)";
 
 const char *const kStyle =
     "QDoubleSpinBox[changed=\"true\"], QSpinBox[changed=\"true\"], QComboBox[changed=\"true\"],"
-    " QPlainTextEdit[changed=\"true\"] { background-color: #4a3c10; }"
+    " QPlainTextEdit[changed=\"true\"] { background-color: #4a3c10; color: #ffffff; }"
     " QLabel[changed=\"true\"], QCheckBox[changed=\"true\"], QGroupBox[changed=\"true\"] { color: #ffc040; }"
     " QDoubleSpinBox[invalid=\"true\"], QSpinBox[invalid=\"true\"], QComboBox[invalid=\"true\"]"
     " { background-color: #7a1e1e; }"
@@ -179,6 +179,7 @@ void FrmSlicer::buildUi()
     // The settings in the middle.
     m_tabs = new QTabWidget;
     m_tabs->setObjectName("tabs");
+    m_tabs->setUsesScrollButtons(false); // every tab title stays in sight
     auto addTab = [this](QWidget *(FrmSlicer::*build)(), const QString &title) {
         m_tabBuilding = m_tabs->count();
         m_tabs->addTab((this->*build)(), title);
@@ -235,7 +236,7 @@ void FrmSlicer::buildUi()
     auto *top = new QVBoxLayout(this);
     top->addLayout(middle, 1);
     top->addLayout(bottom);
-    resize(1180, 680);
+    resize(1320, 680);
 }
 
 QWidget *FrmSlicer::registerField(const char *key, QWidget *w, QWidget *label)
