@@ -13,6 +13,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QMessageBox>
 
 void FrmMain::setupDialogs()
@@ -43,7 +44,8 @@ void FrmMain::showOptionsDialog()
 
 void FrmMain::sliceCommand(bool background)
 {
-    if (background) {
+    // Shift on the Slice... button streams without a dialog, as Ctrl+Shift+L does.
+    if (background || (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier)) {
         sliceBackground();
         return;
     }

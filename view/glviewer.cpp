@@ -1,6 +1,7 @@
 #include "glviewer.h"
 
 #include "scene/project.h"
+#include "view/btnsys.h"
 #include "view/gllist.h"
 #include "view/shaders.h"
 
@@ -395,6 +396,8 @@ void GlViewer::paintEvent(QPaintEvent *)
     t.restart();
     for (auto &overlay : overlays)
         overlay(p);
+    if (btnSys)
+        btnSys->draw(p, width(), height());
     if (showFPS) {
         p.setPen(Qt::white);
         p.drawText(QRect(6, height() - 22, width() - 12, 18), Qt::AlignLeft | Qt::AlignVCenter, statsLine());
@@ -410,6 +413,14 @@ void GlViewer::probePointer()
 
 bool GlViewer::offerToHandlers()
 {
+    if (btnSys) {
+        bool looksChanged = false;
+        bool mine = btnSys->mouse(mouse, width(), height(), &looksChanged);
+        if (looksChanged)
+            update();
+        if (mine)
+            return true;
+    }
     for (auto &h : mouseHandlers)
         if (h(mouse))
             return true;

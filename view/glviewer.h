@@ -17,6 +17,7 @@
 #include <vector>
 
 class Project;
+class BtnSys;
 struct Box3;
 class Obj;
 class GLList;
@@ -83,6 +84,9 @@ public:
     // G-code preview) and 2D overlays (button bars, legend).
     std::function<void()> drawGCodeHook;
     std::vector<std::function<void(QPainter &)>> overlays;
+    // The command buttons: drawn over everything, offered every mouse update
+    // before the tools. Not owned.
+    BtnSys *btnSys = nullptr;
     // Mouse input is offered to these first (button bars, edit tools); one
     // that returns true takes the event from the camera navigation.
     std::vector<std::function<bool(const MouseState &)>> mouseHandlers;
