@@ -1,5 +1,7 @@
 #include "app/slicerfields.h"
 
+#include "params/parambounds.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -8,6 +10,7 @@
 #include <QSpinBox>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -137,16 +140,30 @@ const FieldSpec *findField(const QString &key)
     return nullptr;
 }
 
+void fieldRange(const FieldSpec &f, double &min, double &max)
+{
+    min = f.min;
+    max = f.max;
+    ParamBounds b;
+    if (paramBounds(QString::fromLatin1(f.key), b)) {
+        const double scale = f.kind == K::Percent ? 100.0 : 1.0;
+        min = std::max(min, b.min * scale);
+        max = std::min(max, b.max * scale);
+    }
+}
+
 QWidget *createFieldWidget(const FieldSpec &f, QWidget *parent)
 {
     const QString key = QString::fromLatin1(f.key);
+    double min, max;
+    fieldRange(f, min, max);
     switch (f.kind) {
     case K::Float:
     case K::Percent: {
         auto *w = new QDoubleSpinBox(parent);
         w->setObjectName("se" + key);
         w->setDecimals(f.decimals);
-        w->setRange(f.min, f.max);
+        w->setRange(min, max);
         w->setSingleStep(f.step);
         w->setSuffix(QString::fromUtf8(f.suffix));
         w->setKeyboardTracking(false);
@@ -155,7 +172,7 @@ QWidget *createFieldWidget(const FieldSpec &f, QWidget *parent)
     case K::Int: {
         auto *w = new QSpinBox(parent);
         w->setObjectName("se" + key);
-        w->setRange(int(f.min), int(f.max));
+        w->setRange(int(std::ceil(min)), int(std::floor(max)));
         w->setSingleStep(int(f.step));
         w->setSuffix(QString::fromUtf8(f.suffix));
         w->setKeyboardTracking(false);

@@ -24,7 +24,7 @@ struct FieldSpec {
     const char *key;
     FieldKind kind;
     const char *label;   // dialog label (the hint's title)
-    double min, max;     // shown range (percent fields: in percent)
+    double min, max;     // the dialog's range (percent fields: in percent)
     int decimals;
     double step;
     const char *suffix;  // unit shown after the number
@@ -34,6 +34,10 @@ struct FieldSpec {
 // Every key of SlicerParams, in key order.
 const QVector<FieldSpec> &slicerFields();
 const FieldSpec *findField(const QString &key);
+
+// The range a field's widget offers: the dialog's range within the bounds
+// the slicer accepts (paramBounds), so every value it takes is sliceable.
+void fieldRange(const FieldSpec &f, double &min, double &max);
 
 // Creates the widget a field is edited with (not for Bool fields shown as a
 // group's check), named by type prefix + key ("seLayerHeight", "chRepairCorners",

@@ -47,14 +47,15 @@ const QStringList kFineValues = {
     "EFactor_OuterHair=1.2", "EFactor_InnerHair=1.3",
 };
 
-// The ends of the dialog's ranges.
+// The ends of the fields: the dialog's range, narrowed where the slicer
+// accepts less (ExtrusionWidth, heights, ZAdjust, HShellDensity, FilamentDiameter).
 const QStringList kRangeEnds = {
-    "ExtrusionWidth=20", "LayerHeight=0.01", "FirstLayerHeight=20", "ZAdjust=-20", "HShellCnt=20",
-    "VShellCnt=1", "VShellOffset=1", "PathSmoothing=9", "PerimeterGap=3", "HShellDensity=2",
+    "ExtrusionWidth=10", "LayerHeight=0.01", "FirstLayerHeight=5", "ZAdjust=-10", "HShellCnt=20",
+    "VShellCnt=1", "VShellOffset=1", "PathSmoothing=9", "PerimeterGap=3", "HShellDensity=0.1",
     "HShellMinLineLen=0.1", "HShellAngle=-360", "HShellAngleInc=360", "InfillDensity=1", "InfillThickness=20",
     "LoopFillOverlap=5", "SkirtOffset=20", "SkirtMinCount=100", "SkirtMinLength=1000", "BrimCount=100",
     "RaftOffset=1", "DrawSpeed=500", "FirstLayerDrawSpeed=1", "VerticalSpeed=500", "RetractSpeed=1",
-    "FilamentDiameter=10", "ExtruderSpeedRatio=500", "FirstLayerExtruderSpeedRatio=20", "TravelSpeed=500",
+    "FilamentDiameter=5", "ExtruderSpeedRatio=500", "FirstLayerExtruderSpeedRatio=20", "TravelSpeed=500",
     "TravelMinDist=1000", "TravelHeight=10", "TravelRetract=20", "TravelPrime=20", "WipeLength=20",
     "WipeSpeed=500", "InitialLayerCnt=20", "InitialLayerSpeed=0.1", "MinLayerTime=20", "HeadTemp=300",
     "BedTemp=0", "FanFirstLayer=255", "FanN=100", "FFactor_Perimeter=10", "EFactor_Skirt=0.1",
@@ -120,29 +121,34 @@ TEST(FrmSlicer, CompanionsFollowTheirCounts)
     EXPECT_DOUBLE_EQ(thickness->value(), 1.5);
 }
 
-TEST(FrmSlicer, RefusesWhatTheSlicerRefusesAndShowsTheField)
+TEST(FrmSlicer, OffersOnlyValuesTheSlicerAcceptsAndSlicesWithProgress)
 {
     FrmSlicer dlg;
-    int slices = 0;
-    dlg.setSliceFunction([&](const SlicerParams &, const DialogProgress &) { ++slices; });
-    dlg.show();
-    qobject_cast<QDoubleSpinBox *>(dlg.fieldWidget("InfillDensity"))->setValue(0);
-    EXPECT_TRUE(dlg.validationError().contains("InfillDensity")) << dlg.validationError().toStdString();
-    EXPECT_TRUE(dlg.fieldWidget("InfillDensity")->property("invalid").toBool());
-
-    ModalResponder answer(QMessageBox::Ok);
-    dlg.findChild<QPushButton *>("bSlice")->click();
-    pumpEvents(100);
-    EXPECT_EQ(slices, 0);
-    ASSERT_EQ(answer.texts.size(), 1);
-    EXPECT_TRUE(answer.texts[0].contains("InfillDensity"));
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(dlg.storePreset("bad"));
-    EXPECT_FALSE(dlg.presetNames().contains("bad"));
-
-    // Valid again: the slice runs with the dialog's values and closes it.
-    qobject_cast<QDoubleSpinBox *>(dlg.fieldWidget("InfillDensity"))->setValue(15);
+    // Both ends of every numeric field slice.
+    for (const FieldSpec &f : slicerFields()) {
+        QWidget *w = dlg.fieldWidget(f.key);
+        QList<std::function<void()>> ends;
+        if (auto *d = qobject_cast<QDoubleSpinBox *>(w))
+            ends = {[d] { d->setValue(d->minimum()); }, [d] { d->setValue(d->maximum()); }};
+        else if (auto *s = qobject_cast<QSpinBox *>(w))
+            ends = {[s] { s->setValue(s->minimum()); }, [s] { s->setValue(s->maximum()); }};
+        for (const auto &setEnd : ends) {
+            setEnd();
+            EXPECT_EQ(dlg.validationError().toStdString(), "") << f.key;
+        }
+        dlg.setParams(SlicerParams());
+    }
+    // A preset value the slicer would refuse is brought into its bounds and named.
+    dlg.setParams(withOverrides({"ExtrusionWidth=15", "FilamentDiameter=0.2"}));
+    EXPECT_EQ(dlg.params().ExtrusionWidth, 10.0f);
+    EXPECT_EQ(dlg.params().FilamentDiameter, 0.5f);
     EXPECT_TRUE(dlg.validationError().isEmpty());
+    const QString status = dlg.findChild<QLabel *>("lStatus")->text();
+    EXPECT_TRUE(status.contains("ExtrusionWidth") && status.contains("FilamentDiameter")) << status.toStdString();
+
+    // Slice: the dialog's values, the progress bar following, closed accepted.
+    dlg.show();
+    qobject_cast<QDoubleSpinBox *>(dlg.fieldWidget("InfillDensity"))->setValue(15);
     SlicerParams sliced;
     QList<int> shown;
     dlg.setSliceFunction([&](const SlicerParams &p, const DialogProgress &progress) {
@@ -155,8 +161,10 @@ TEST(FrmSlicer, RefusesWhatTheSlicerRefusesAndShowsTheField)
     });
     dlg.findChild<QPushButton *>("bSlice")->click();
     EXPECT_EQ(sliced.InfillDensity, 0.15f);
+    EXPECT_EQ(sliced.ExtrusionWidth, 10.0f);
     EXPECT_EQ(shown, (QList<int>{30, 100}));
     EXPECT_TRUE(dlg.sliced() && dlg.keepValues());
+    EXPECT_TRUE(dlg.isEnabled());
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
 }
 
