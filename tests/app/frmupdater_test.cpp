@@ -40,6 +40,7 @@ private:
         if (!buf.contains("\r\n\r\n"))
             return;
         const QByteArray path = buf.split(' ').value(1);
+        m_buffers.remove(s); // a later socket may get the same address
         requested << path;
         if (silent.contains(path))
             return;
