@@ -52,6 +52,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer = new GlViewer(this);
     m_viewer->setObjectName("glViewer");
     m_viewer->project = &m_project;
+    m_viewer->tools().fileOps = &m_fileOps; // the view's edits go into the undo history
     setCentralWidget(m_viewer);
     setupDialogs();
 
@@ -77,6 +78,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
 
     refreshPanels();
     loadWidgets(ini, m_persistentWidgets);
+    connectTools();
     m_frmSlicerIsSimple = ini.getInt("frmSlicerIsSimple", 1) != 0;
     m_autoDrop = ini.getInt("autoDrop", 1) != 0;
     m_viewGCode = ini.getInt("viewGCode", 1) != 0;

@@ -110,7 +110,8 @@ private:
     void scaleSelectionBy(float factor);
     void generateSupports();
     void clearSupports();
-    void recordTransform(const QString &label);
+    // The tools' settings follow the panels' widgets and the Auto drop toggle.
+    void connectTools();
     void logSnapshot();
 
     // Hooks filled by the issues that own them; empty until then.
