@@ -15,6 +15,8 @@
 #include <vector>
 
 class GlViewer;
+class FrmOptions;
+class FrmUpdater;
 class BtnSys;
 class Btn;
 class KeyFilter;
@@ -65,6 +67,7 @@ public:
     GlViewer *viewer() const { return m_viewer; }
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
+    FrmOptions *options() const { return m_options; }
 
 public slots:
     void onTimer();
@@ -112,7 +115,7 @@ private:
     void logSnapshot();
 
     // Hooks filled by the issues that own them; empty until then.
-    void sliceCommand(bool background) { Q_UNUSED(background); } // filled by preview / dialogs: Slice... button and keys
+    void sliceCommand(bool background);                                // dialogs: easy/expert dialog, or the streaming slice
     void sliceNow() {}                                                 // filled by preview: slice in the foreground
     void sliceBackground() {}                                          // filled by preview: streaming slice
     void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); } // filled by preview
@@ -122,9 +125,13 @@ private:
     void clearGCode() {}                                               // filled by preview: "Clear", Ctrl+N in G-code mode
     void printGCode() {}                                               // filled by preview: "Print", Ctrl+P
     void setStatsVisible(bool on) { Q_UNUSED(on); }                    // filled by preview: statistics panel
-    void showOptionsDialog() {}                                        // filled by dialogs: "Options"
-    void runUpdateCheck(bool visible) { Q_UNUSED(visible); }           // filled by dialogs: update check
-    bool updateDownloaded() const { return false; }                    // filled by dialogs: update check
+    void showOptionsDialog();                                          // dialogs: "Options"
+    void runUpdateCheck(bool visible);                                 // dialogs: update check
+    bool updateDownloaded() const;                                     // dialogs: update check
+    // Settings dialogs, options and update check (frmmain_dialogs.cpp).
+    void setupDialogs();
+    void applyOptions();
+    void sliceFromDialog(const SlicerParams &params, const std::function<void(int)> &progress);
 
     Project m_project;
     GuiFileOpsUi m_fileOpsUi{this};
@@ -151,7 +158,9 @@ private:
     bool m_autoDrop = true;
     bool m_viewGCode = true;
     bool m_viewStats = true;
-    bool m_checkUpdatesAtStartup = false; // the options' check box, until the options dialog lands
+    FrmOptions *m_options = nullptr;
+    FrmUpdater *m_updater = nullptr;
+    bool m_slicedInDialog = false;
 
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;
