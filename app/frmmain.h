@@ -16,6 +16,8 @@
 #include <vector>
 
 class GlViewer;
+class FrmOptions;
+class FrmUpdater;
 class BtnSys;
 class Btn;
 class KeyFilter;
@@ -69,11 +71,12 @@ public:
     GlViewer *viewer() const { return m_viewer; }
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
+    FrmOptions *options() const { return m_options; }
 
-    // Slicing and G-code on show (frmmain_gcode.cpp).
-    // Slice... and its keys: the settings dialogs until `dialogs` replaces the
-    // body; `background` streams into the preview.
+    // Slice... and its keys: the settings dialogs, or with `background` (or
+    // Shift) the streaming slice (frmmain_dialogs.cpp).
     void sliceCommand(bool background);
+    // Slicing and G-code on show (frmmain_gcode.cpp).
     void sliceNow();
     // Slices with the current parameters; `progress` gets (percent, chunk).
     void sliceNow(const std::function<void(int, const QByteArray &)> &progress, bool noLoad);
@@ -150,13 +153,18 @@ private:
     void scaleSelectionBy(float factor);
     void generateSupports();
     void clearSupports();
-    void recordTransform(const QString &label);
+    // The tools' settings follow the panels' widgets and the Auto drop toggle.
+    void connectTools();
     void logSnapshot();
 
     // Hooks filled by the issues that own them; empty until then.
-    void showOptionsDialog() {}                                        // filled by dialogs: "Options"
-    void runUpdateCheck(bool visible) { Q_UNUSED(visible); }           // filled by dialogs: update check
-    bool updateDownloaded() const { return false; }                    // filled by dialogs: update check
+    void showOptionsDialog();                                          // dialogs: "Options"
+    void runUpdateCheck(bool visible);                                 // dialogs: update check
+    bool updateDownloaded() const;                                     // dialogs: update check
+    // Settings dialogs, options and update check (frmmain_dialogs.cpp).
+    void setupDialogs();
+    void applyOptions();
+    void sliceFromDialog(const SlicerParams &params, const std::function<void(int)> &progress);
 
     Project m_project;
     GuiFileOpsUi m_fileOpsUi{this};
@@ -171,7 +179,6 @@ private:
     QProgressBar *m_progress = nullptr;
     bool m_busy = false;         // a slice or a G-code load is running
     bool m_cancelJob = false;    // the window closes: stop the running job
-    bool m_slicedInDialog = false;
     GlViewer *m_viewer = nullptr;
     QList<QWidget *> m_persistentWidgets;
 
@@ -190,7 +197,9 @@ private:
     bool m_autoDrop = true;
     bool m_viewGCode = true;
     bool m_viewStats = true;
-    bool m_checkUpdatesAtStartup = false; // the options' check box, until the options dialog lands
+    FrmOptions *m_options = nullptr;
+    FrmUpdater *m_updater = nullptr;
+    bool m_slicedInDialog = false;
 
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;

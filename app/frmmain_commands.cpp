@@ -180,6 +180,8 @@ bool FrmMain::handleKeyPress(const QString &k)
     const bool run = m_uiEnabled;
     bool handled = true;
 
+    if (k == "Esc" && m_viewer->tools().cancelDrag())
+        return true; // Esc first ends a drag in progress
     if ((k == "Num++" || k == "Num+-") && em == EM_Support) {
         if (run && m_seBarSize)
             m_seBarSize->setValue(m_seBarSize->value() + (k == "Num++" ? 1 : -1));

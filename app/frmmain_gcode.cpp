@@ -7,10 +7,10 @@
 #include "app/filedialogs.h"
 #include "app/ipc.h"
 #include "app/iniwidgets.h"
+#include "app/frmoptions.h"
 #include "app/statspanel.h"
 #include "common/ini.h"
 #include "common/utils.h"
-#include "slicer/paralell.h"
 #include "slicer/slicer.h"
 #include "view/gcodepreview.h"
 #include "view/glviewer.h"
@@ -31,7 +31,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
-#include <QThread>
 
 namespace {
 const char *const kEmptyTitle = "Empty GCode ";
@@ -142,15 +141,6 @@ void FrmMain::checkNotBusy() const
         throw QString("FATAL ERROR: Already slicing.");
 }
 
-void FrmMain::sliceCommand(bool background)
-{
-    // Until the settings dialogs exist, Slice... slices with the current parameters.
-    if (background || (QApplication::keyboardModifiers() & Qt::ShiftModifier))
-        sliceBackground();
-    else
-        sliceNow();
-}
-
 void FrmMain::sliceNow()
 {
     sliceNow([](int, const QByteArray &) {}, false);
@@ -163,7 +153,7 @@ void FrmMain::sliceNow(const std::function<void(int, const QByteArray &)> &progr
     clock.start();
     {
         BusyScope busy(this);
-        setCoresAndPriority(QThread::idealThreadCount(), QThread::InheritPriority);
+        m_options->applyProcessorSettings();
         QElapsedTimer events;
         events.start();
         try {
@@ -213,7 +203,7 @@ void FrmMain::sliceBackground()
         m_preview->beadWidth = m_params.ExtrusionWidth;
         refreshLayerControls();
         clock.start();
-        setCoresAndPriority(QThread::idealThreadCount(), QThread::InheritPriority);
+        m_options->applyProcessorSettings();
         qDebug() << Q_FUNC_INFO << "frmmain" << "bkg slicer 1";
         try {
             m_gcode = sliceScene(&m_project, &m_params, &m_viewer->volume, [this](int percent, const QByteArray &chunk) {
@@ -447,7 +437,7 @@ void FrmMain::refreshLineSlider()
 
 void FrmMain::refreshStats()
 {
-    m_statsPanel->refresh(m_preview->sim(), filamentPrices());
+    m_statsPanel->refresh(m_preview->sim(), m_options->filamentPrices());
 }
 
 void FrmMain::setStatsVisible(bool on)

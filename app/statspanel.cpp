@@ -1,13 +1,6 @@
 #include "app/statspanel.h"
 
 #include "common/gcodesim.h"
-#include "common/ini.h"
-
-QString filamentPrices()
-{
-    // Read from the options dialog's persisted line edit.
-    return Ini::instance().getString("FrmOptions.eFilamentPrices", kDefaultFilamentPrices);
-}
 
 StatsPanel::StatsPanel(QWidget *parent) : QLabel(parent)
 {

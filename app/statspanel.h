@@ -15,7 +15,3 @@ public:
     // Keeps the panel at the lower left corner of its parent.
     void place();
 };
-
-// The options' filament price list ("FrmOptions.eFilamentPrices"), or the
-// default list when it was never set.
-QString filamentPrices();
