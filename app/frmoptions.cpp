@@ -66,6 +66,8 @@ FrmOptions::FrmOptions(QWidget *parent) : QDialog(parent)
     for (QPushButton *b : {m_frontLeft, m_center}) {
         b->setCheckable(true);
         b->setAutoDefault(false);
+        // The dark look draws a checked button almost like an unchecked one.
+        b->setStyleSheet("QPushButton:checked { background-color: #2a82da; color: black; }");
     }
 
     m_prices = new QLineEdit("PLA=0.091; ABS=0.075", this);

@@ -1,9 +1,12 @@
 #include "app/frmoptions.h"
 #include "common/ini.h"
+#include "scene/project.h"
 #include "slicer/paralell.h"
+#include "slicer/slicer.h"
 #include "toolpath/gcodetransform.h"
 
 #include <QComboBox>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QThread>
@@ -140,4 +143,52 @@ TEST(FrmOptions, ValuesPersistAndReachTheThreadBudget)
     again.findChild<QSpinBox *>("seMaxCores")->setValue(64);
     again.findChild<QComboBox *>("cbThreadPriority")->setCurrentIndex(0);
     again.applyProcessorSettings();
+}
+
+namespace {
+// Centre of the extruding moves' X/Y box in the G-code of a cube sliced with
+// the options' build volume.
+QPointF printedCentre(const FrmOptions &o)
+{
+    Project project;
+    project.addObject(QString(TESSAVO_TEST_DATA) + "/driver/cube.stl", false);
+    SlicerParams params;
+    params.SkirtEnable = false;
+    const BuildVolume volume = o.buildVolume();
+    const QByteArray gcode = sliceScene(&project, &params, &volume, {});
+    static const QRegularExpression move("^G1 X(-?[0-9.]+) Y(-?[0-9.]+) E");
+    double x0 = 1e9, x1 = -1e9, y0 = 1e9, y1 = -1e9;
+    for (const QByteArray &line : gcode.split('\n')) {
+        const QRegularExpressionMatch m = move.match(QString::fromLatin1(line));
+        if (!m.hasMatch())
+            continue;
+        const double x = m.captured(1).toDouble(), y = m.captured(2).toDouble();
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    }
+    EXPECT_LT(x0, x1) << "no extruding moves found";
+    return {(x0 + x1) / 2, (y0 + y1) / 2};
+}
+} // namespace
+
+TEST(FrmOptions, GCodeCoordinatesFollowTheOrigin)
+{
+    resetOptions();
+    FrmOptions o;
+    struct Case {
+        int width, depth;
+        const char *button;
+        QPointF centre; // where the cube in the middle of the bed is printed
+    } cases[] = {
+        {250, 200, "bFrontLeftCorner", {125, 100}},
+        {300, 300, "bFrontLeftCorner", {150, 150}},
+        {300, 300, "bCenter", {0, 0}},
+    };
+    for (const Case &c : cases) {
+        o.findChild<QSpinBox *>("seWidth")->setValue(c.width);
+        o.findChild<QSpinBox *>("seDepth")->setValue(c.depth);
+        o.findChild<QPushButton *>(c.button)->click();
+        const QPointF got = printedCentre(o);
+        EXPECT_NEAR(got.x(), c.centre.x(), 0.5) << c.width << c.button;
+        EXPECT_NEAR(got.y(), c.centre.y(), 0.5) << c.width << c.button;
+    }
 }
