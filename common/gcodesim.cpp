@@ -161,6 +161,8 @@ void GCodeParser::setText(const char *begin, const char *end)
 {
     base_ = begin;
     end_ = end;
+    lineEnd_ = nullptr; // the buffer may have moved
+    lineEndFor_ = -1;
 }
 
 void GCodeParser::error(const QString &msg, int line)
@@ -181,6 +183,18 @@ const char *GCodeParser::skipLine(const char *p) const
             return p;
         ++p;
     }
+}
+
+// The line end of the line p is on, found once per line: a line of many
+// commands ("G1 X1 G1 X2 ...") asks for it at every command, and scanning
+// to the end each time was quadratic in the line length.
+const char *GCodeParser::lineEndOf(const char *p)
+{
+    if (lineEndFor_ != lineNo_ || !lineEnd_ || lineEnd_ < p) {
+        lineEnd_ = skipLine(p);
+        lineEndFor_ = lineNo_;
+    }
+    return lineEnd_;
 }
 
 // p is on the ";" or "*" ending the command part: matches tags at every ";"
@@ -305,7 +319,7 @@ GCodeParser::Result GCodeParser::parse(const char *&cur, const char *limit)
             } else if (isCmdLetter && !(u == 'T' && cmd == 'M' && !has('T'))) {
                 // The next command on this line: run this one, stop on the letter.
                 const int line = lineNo_;
-                const Result r = execute(cmd, line, skipLine(p));
+                const Result r = execute(cmd, line, lineEndOf(p));
                 if (r != NoCommand) {
                     cur = p;
                     return r;

@@ -98,6 +98,7 @@ private:
 
     void error(const QString &msg, int line);
     const char *skipLine(const char *p) const;
+    const char *lineEndOf(const char *p);
     const char *scanComment(const char *p);
     const char *consumeLineEnd(const char *p);
     void matchTags(const char *p);
@@ -108,6 +109,8 @@ private:
 
     const char *base_ = nullptr;
     const char *end_ = nullptr;
+    const char *lineEnd_ = nullptr; // cached line end of line lineEndFor_
+    int lineEndFor_ = -1;
 
     std::uint32_t present_ = 0;
     float value_[kLetters] = {};
