@@ -663,22 +663,47 @@ void GCodeSim::assignLayers()
     layered_ = moves_.size();
 }
 
-QString GCodeSim::statsText(bool multiLine, const QString &prices, const QDateTime &now) const
+QString GCodeSim::statsText(bool multiLine, const QString &prices, const QDateTime &now,
+                           ClockFormat clock) const
 {
     const GCodeState &s = parser_.state();
-    return gcodeStatsText(s.time, s.filament, s.printDist, s.travelDist, prices, multiLine, now);
+    return gcodeStatsText(s.time, s.filament, s.printDist, s.travelDist, prices, multiLine, now, clock);
 }
 
 // ---------------------------------------------------------------- statistics
 
+bool localeUses24HourClock(const QLocale &locale)
+{
+    // An "a"/"A"/"ap"/"AP" outside quoted text is the AM/PM marker.
+    const QString f = locale.timeFormat(QLocale::ShortFormat);
+    bool quoted = false;
+    for (const QChar c : f) {
+        if (c == '\'')
+            quoted = !quoted;
+        else if (!quoted && (c == 'a' || c == 'A'))
+            return false;
+    }
+    return true;
+}
+
+QString finishTimeText(const QDateTime &t, ClockFormat clock)
+{
+    if (clock == ClockFormat::System)
+        clock = localeUses24HourClock(QLocale::system()) ? ClockFormat::TwentyFourHour
+                                                         : ClockFormat::TwelveHour;
+    // The C locale writes the digits and "AM"/"PM" the same on every system;
+    // "H:m a" gave "13:2 pm" for 13:02.
+    return QLocale::c().toString(t, clock == ClockFormat::TwentyFourHour ? QStringLiteral("HH:mm")
+                                                                         : QStringLiteral("h:mm AP"));
+}
+
 QString gcodeStatsText(double time, double filament, double printDist, double travelDist,
-                       const QString &prices, bool multiLine, const QDateTime &now)
+                       const QString &prices, bool multiLine, const QDateTime &now, ClockFormat clock)
 {
     const QString duration = formatDuration(float(time));
     // Bounded so that an absurd total cannot overflow the date arithmetic.
     const double secs = std::isfinite(time) ? std::min(std::max(time, 0.0), 1e11) : 0.0;
-    // The C locale keeps the text the same on every system ("am"/"pm").
-    const QString finish = QLocale::c().toString(now.addSecs(qint64(secs)), QStringLiteral("H:m a"));
+    const QString finish = finishTimeText(now.addSecs(qint64(secs)), clock);
     const double metres = filament / 1000.0;
     const QString length = QString::number(metres, 'f', 1);
     const QString travel =
