@@ -222,7 +222,9 @@ QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines,
             // nearest sample measures it.
             const float nearest = *std::min_element(d.begin(), d.end());
             const float shell = std::floor((nearest - firstOffset) / p + 0.5f);
-            k = std::max(1, int(std::min(shell, 1000.0f)));
+            // Clamped on both sides before the conversion (NaN to 1): a huge
+            // offset either way made a float far outside the int range.
+            k = shell >= 1.0f ? int(std::min(shell, 1000.0f)) : 1;
         }
         if (shells.size() <= k)
             shells.resize(k + 1);
