@@ -3,6 +3,7 @@
 // buttons.
 #include "app/frmmain.h"
 
+#include "app/frmoptions.h"
 #include "view/btnsys.h"
 #include "view/glviewer.h"
 
@@ -86,32 +87,6 @@ QCheckBox *check(QWidget *panel, const QString &text, const QString &name, bool 
     return c;
 }
 
-// Rotation part of an affine placement split into column lengths (scale) and
-// unit columns (rotation); a mirrored placement keeps its mirror in X.
-void splitScale(const Mat4 &m, Vec3 *scale, Mat4 *rotation)
-{
-    Mat4 r = m;
-    r.setTranslation(Vec3());
-    for (int c = 0; c < 3; ++c) {
-        Vec3 col(m.at(0, c), m.at(1, c), m.at(2, c));
-        float len = std::sqrt(dot(col, col));
-        (*scale)[c] = len;
-        for (int row = 0; row < 3; ++row)
-            r.at(row, c) = len > 0 ? m.at(row, c) / len : (row == c ? 1.0f : 0.0f);
-    }
-    if (m.det3() < 0) {
-        (*scale)[0] = -(*scale)[0];
-        for (int row = 0; row < 3; ++row)
-            r.at(row, 0) = -r.at(row, 0);
-    }
-    *rotation = r;
-}
-
-// Keeps the object's box centre where it was after its placement changed.
-void keepCentre(Obj *o, const Vec3 &centre)
-{
-    o->moveBy(centre - o->sceneBox().center());
-}
 } // namespace
 
 void FrmMain::buildPanels()
@@ -258,10 +233,15 @@ QWidget *FrmMain::modePanel(int editMode) const
     return editMode >= 0 && editMode < 7 ? m_panels[editMode] : nullptr;
 }
 
-void FrmMain::setPanelEdge(char edge)
+char FrmMain::panelEdge(int mode) const
 {
-    m_panelEdge = edge;
-    placePanels();
+    // The G-code panel is wide: it runs along the bottom. The tools' panels
+    // sit on the side the options choose, clear of the button bars.
+    if (mode == EM_GCode)
+        return 'b';
+    if (m_options)
+        return m_options->editorPanelAlignment() == 0 ? 'l' : 'r';
+    return 'r';
 }
 
 void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
@@ -291,9 +271,9 @@ void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
 
 void FrmMain::placePanels()
 {
-    for (QWidget *p : m_panels)
-        if (p && p->isVisible())
-            alignWidgetToEdge(p, m_panelEdge);
+    for (int i = 0; i < 7; ++i)
+        if (m_panels[i] && m_panels[i]->isVisible())
+            alignWidgetToEdge(m_panels[i], panelEdge(i));
 }
 
 void FrmMain::resizeEvent(QResizeEvent *e)
@@ -315,8 +295,14 @@ void FrmMain::refreshPanels()
         QWidget *p = m_panels[i];
         const bool show = i == mode && (i != EM_GCode || m_viewGCode);
         if (show) {
+            const char edge = panelEdge(i);
+            // A panel on a side edge stacks its controls.
+            auto *box = static_cast<QBoxLayout *>(p->layout());
+            const auto dir = edge == 'l' || edge == 'r' ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+            if (box->direction() != dir)
+                box->setDirection(dir);
             // Also follows the view's size, which settles after the window's.
-            alignWidgetToEdge(p, m_panelEdge);
+            alignWidgetToEdge(p, edge);
             if (!p->isVisible()) {
                 p->show();
                 p->raise();
@@ -328,123 +314,17 @@ void FrmMain::refreshPanels()
 }
 
 // ---------------------------------------------------------------- scene operations
+// The view's tools own these edits (clamps, one undo entry when something
+// changed, progress while generating).
 
-void FrmMain::recordTransform(const QString &label)
-{
-    if (m_autoDrop)
-        for (Obj *o : m_project.selectedObjects())
-            o->dropToBed();
-    m_fileOps.record(label);
-    m_viewer->update();
-}
+void FrmMain::realignAll() { m_viewer->tools().realign(); }
 
-void FrmMain::realignAll()
-{
-    if (m_project.objs.empty())
-        return;
-    // A grid of rows, 10 mm apart, centred on the bed; each object stands on it.
-    const float gap = 10;
-    const int n = int(m_project.objs.size());
-    const int cols = int(std::ceil(std::sqrt(double(n))));
-    std::vector<Box3> boxes;
-    for (const auto &o : m_project.objs)
-        boxes.push_back(o->sceneBox());
-    std::vector<float> rowDepth((n + cols - 1) / cols, 0), rowWidth(rowDepth.size(), 0);
-    for (int i = 0; i < n; ++i) {
-        const Vec3 size = boxes[size_t(i)].isEmpty() ? Vec3() : boxes[size_t(i)].size();
-        rowDepth[size_t(i / cols)] = std::max(rowDepth[size_t(i / cols)], size.z);
-        rowWidth[size_t(i / cols)] += size.x + (i % cols ? gap : 0);
-    }
-    float depth = 0;
-    for (float d : rowDepth)
-        depth += d;
-    depth += gap * float(rowDepth.size() - 1);
-    float z = -depth / 2;
-    for (size_t row = 0; row < rowDepth.size(); ++row) {
-        float x = -rowWidth[row] / 2;
-        for (int i = int(row) * cols; i < std::min(n, int(row + 1) * cols); ++i) {
-            Obj *o = m_project.objs[size_t(i)].get();
-            const Box3 &b = boxes[size_t(i)];
-            if (b.isEmpty())
-                continue;
-            const Vec3 size = b.size();
-            o->moveBy(Vec3(x - b.min.x, -b.min.y, z + rowDepth[row] / 2 - (b.min.z + b.max.z) / 2));
-            x += size.x + gap;
-        }
-        z += rowDepth[row] + gap;
-    }
-    m_fileOps.record("realignAll");
-    m_viewer->update();
-}
+void FrmMain::resetRotation() { m_viewer->tools().resetRotation(); }
 
-void FrmMain::resetRotation()
-{
-    QList<Obj *> sel = m_project.selectedObjects();
-    if (sel.isEmpty())
-        return;
-    for (Obj *o : sel) {
-        const Vec3 centre = o->sceneBox().center();
-        Vec3 scale;
-        Mat4 rotation;
-        splitScale(o->transform, &scale, &rotation);
-        o->transform = Mat4::scaling(scale);
-        keepCentre(o, centre);
-    }
-    recordTransform("rotReset");
-}
+void FrmMain::resetScale() { m_viewer->tools().resetScale(); }
 
-void FrmMain::resetScale()
-{
-    QList<Obj *> sel = m_project.selectedObjects();
-    if (sel.isEmpty())
-        return;
-    for (Obj *o : sel) {
-        const Vec3 centre = o->sceneBox().center();
-        Vec3 scale;
-        Mat4 rotation;
-        splitScale(o->transform, &scale, &rotation);
-        // The rotation stays; so does a mirror.
-        o->transform = rotation * Mat4::scaling(Vec3(scale.x < 0 ? -1.0f : 1.0f, 1, 1));
-        keepCentre(o, centre);
-    }
-    recordTransform("scaleReset");
-}
+void FrmMain::scaleSelectionBy(float factor) { m_viewer->tools().scaleBy(Vec3(factor, factor, factor)); }
 
-void FrmMain::scaleSelectionBy(float factor)
-{
-    QList<Obj *> sel = m_project.selectedObjects();
-    if (sel.isEmpty() || !(factor > 0) || !std::isfinite(factor))
-        return;
-    Box3 box;
-    for (Obj *o : sel)
-        box.add(o->sceneBox());
-    // About the bottom centre, so the selection stays standing where it was.
-    const Vec3 pivot((box.min.x + box.max.x) / 2, box.min.y, (box.min.z + box.max.z) / 2);
-    for (Obj *o : sel)
-        o->transformAbout(Mat4::scaling(Vec3(factor, factor, factor)), pivot);
-    recordTransform("scaleBy");
-}
+void FrmMain::generateSupports() { m_viewer->tools().generateSupport(); }
 
-void FrmMain::generateSupports()
-{
-    auto *steep = findChild<QDoubleSpinBox *>("seSteepness");
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        m_project.generateSupport(float(m_seBarSize->value()), float(steep->value()));
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
-    }
-    QApplication::restoreOverrideCursor();
-    m_fileOps.record("Supports generated");
-    m_viewer->update();
-}
-
-void FrmMain::clearSupports()
-{
-    if (m_project.bars.isEmpty())
-        return;
-    m_project.clearBars();
-    m_fileOps.record("Supports cleared");
-    m_viewer->update();
-}
+void FrmMain::clearSupports() { m_viewer->tools().clearSupport(); }

@@ -22,6 +22,7 @@ static const char *kUsage =
     "  info FILE\n"
     "  convert IN OUT [--ascii]\n"
     "  layers INPUT... --out DIR [--set Key=Value]...\n"
+    "  print FILE.gcode --port PATH [--baud N]\n"
     "\n"
     "Options:\n"
     "  --help       this text (or a command's own help after the command)\n"

@@ -39,6 +39,11 @@ void FileOps::record(const QString &description)
         ++m_changeCount;
 }
 
+void FileOps::takeSnapshot()
+{
+    m_current = requestBytes(SaveSnapshot);
+}
+
 void FileOps::undo()
 {
     if (m_undo.isEmpty())

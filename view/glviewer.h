@@ -8,6 +8,7 @@
 #include "view/camera.h"
 #include "view/glrenderer.h"
 #include "view/mousestate.h"
+#include "view/tools.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -23,6 +24,8 @@ class Obj;
 class GLList;
 class GLList_Phong;
 class GLList_Ground;
+class GLList_ColorUVTex;
+class PickPass;
 
 // Edit tools and view pages shared with the main window.
 enum EditMode { EM_Select = 0, EM_Move, EM_Rotate, EM_Scale, EM_DropPlane, EM_Support, EM_GCode };
@@ -41,6 +44,8 @@ class GlViewer : public QWidget {
 public:
     explicit GlViewer(QWidget *parent = nullptr);
     ~GlViewer() override;
+
+    static constexpr float kFarPlane = 1000; // of the drawing projection
 
     Project *project = nullptr; // not owned
     Camera cam;
@@ -76,6 +81,22 @@ public:
     Obj *objectUnderPointer() const;
     bool pointUnderPointer(QVector3D *point) const;
 
+    // The edit tools: mouse behaviour per EditMode and the panels' operations.
+    ViewTools &tools() { return *m_tools; }
+    // What lies under pixel (x, y) now, from a pick pass of its own (cheap:
+    // only what the pointer ray meets is drawn). Nothing on GL failure.
+    PickHit pickAt(int x, int y);
+    // Objects (list indices) seen inside the pixel rectangle.
+    QList<int> objectsInRect(const QRect &r);
+    // The scene ray through pixel (x, y): its points on the near and far planes.
+    void pixelRay(float x, float y, QVector3D *from, QVector3D *to) const;
+    Vec3 rayFrom(int x, int y) const;
+    Vec3 rayTo(int x, int y) const;
+    // Widget pixel of a scene point.
+    QPointF projectToScreen(const QVector3D &p) const;
+    // The transform an object is drawn with (its fly-in included).
+    QMatrix4x4 objectMatrix(const Obj *o) const { return drawTransform(o); }
+
     // Frame statistics of the last paint (µs).
     qint64 timeBltUs = 0, timeOverlayUs = 0;
     int framesPainted = 0;
@@ -106,6 +127,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *) override;
     void mouseReleaseEvent(QMouseEvent *) override;
     void wheelEvent(QWheelEvent *) override;
+    void keyPressEvent(QKeyEvent *) override;
 
 private:
     struct MeshList;
@@ -123,10 +145,10 @@ private:
     QMatrix4x4 drawTransform(const Obj *o) const;
     bool insideVolume(const Box3 &sceneBox) const;
     bool offerToHandlers();
-    // Renders now so that pick colour and depth are those under the pointer.
-    void probePointer();
-    void clickSelect();
     QString statsLine() const;
+    // Passes of the main drawing that the tools add (glviewer_passes.cpp).
+    void drawSupportBars();
+    void drawLogo();
 
     QHash<const void *, std::shared_ptr<MeshList>> m_meshLists;
     QHash<const Obj *, FlyIn> m_flyIn;
@@ -135,5 +157,9 @@ private:
     QString m_bedKey; // volume the bed lists were made for
     QElapsedTimer m_frameClock;
     float m_fps = 0;
-    Obj *m_pressObject = nullptr;
+    std::unique_ptr<ViewTools> m_tools;
+    std::unique_ptr<PickPass> m_pick;
+    std::unique_ptr<GLList_Phong> m_barList;
+    QVector<float> m_barListKey; // the bars m_barList was made for
+    std::unique_ptr<GLList_ColorUVTex> m_logo;
 };
