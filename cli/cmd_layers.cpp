@@ -4,8 +4,8 @@
 #include "cli/inputs.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/layerraster.h"
-#include "slicer/slicefaces.h"
+#include "driver/layerraster.h"
+#include "driver/slicefaces.h"
 
 #include <QDir>
 #include <QImage>

@@ -1,6 +1,6 @@
 // tessavo-cli stats: parse and simulate a G-code file, print its statistics.
 #include "cli/commands.h"
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <QFile>
 
