@@ -1,6 +1,8 @@
 #include "frmmain.h"
 
 #include "app/iniwidgets.h"
+#include "app/frmoptions.h"
+#include "update/frmupdater.h"
 #include "app/ipc.h"
 #include "app/keyfilter.h"
 #include "app/qmyapp.h"
@@ -52,6 +54,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer->project = &m_project;
     m_viewer->tools().fileOps = &m_fileOps; // the view's edits go into the undo history
     setCentralWidget(m_viewer);
+    setupDialogs();
 
     m_params.fromText(ini.getString("slicerParams").toUtf8());
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
@@ -356,10 +359,10 @@ void FrmMain::delayedStartup()
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setInformativeText("Do you want automatic updates on application startup?");
         box.setDefaultButton(QMessageBox::Yes);
-        m_checkUpdatesAtStartup = box.exec() == QMessageBox::Yes;
+        m_options->setCheckForUpdatesOnStartup(box.exec() == QMessageBox::Yes);
         ini.setInt("askForCheckUpdates", 0);
     }
-    if (m_checkUpdatesAtStartup)
+    if (m_options->checkForUpdatesOnStartup())
         runUpdateCheck(false);
 }
 
@@ -371,9 +374,8 @@ void FrmMain::closeEvent(QCloseEvent *event)
         return;
     }
     storeLastState();
-    if (updateDownloaded()) {
-        // Opening the download page belongs to the update check.
-    }
+    if (updateDownloaded())
+        m_updater->openDownloadPage();
     event->accept();
 }
 

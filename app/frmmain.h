@@ -15,6 +15,8 @@
 #include <vector>
 
 class GlViewer;
+class FrmOptions;
+class FrmUpdater;
 class BtnSys;
 class Btn;
 class KeyFilter;
@@ -49,8 +51,8 @@ public:
     void selectNone();
     void undo();
     void redo();
-    // Side of the view the mode panels sit on ('b', 'l', 'r', 't').
-    void setPanelEdge(char edge);
+    // Side of the view the panel of an edit mode sits on ('b', 'l', 'r', 't').
+    char panelEdge(int mode) const;
 
     BtnSys &btnSys() { return *m_btnSys; }
     QWidget *modePanel(int editMode) const;
@@ -65,6 +67,7 @@ public:
     GlViewer *viewer() const { return m_viewer; }
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
+    FrmOptions *options() const { return m_options; }
 
 public slots:
     void onTimer();
@@ -112,7 +115,7 @@ private:
     void logSnapshot();
 
     // Hooks filled by the issues that own them; empty until then.
-    void sliceCommand(bool background) { Q_UNUSED(background); } // filled by preview / dialogs: Slice... button and keys
+    void sliceCommand(bool background);                                // dialogs: easy/expert dialog, or the streaming slice
     void sliceNow() {}                                                 // filled by preview: slice in the foreground
     void sliceBackground() {}                                          // filled by preview: streaming slice
     void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); } // filled by preview
@@ -122,9 +125,13 @@ private:
     void clearGCode() {}                                               // filled by preview: "Clear", Ctrl+N in G-code mode
     void printGCode() {}                                               // filled by preview: "Print", Ctrl+P
     void setStatsVisible(bool on) { Q_UNUSED(on); }                    // filled by preview: statistics panel
-    void showOptionsDialog() {}                                        // filled by dialogs: "Options"
-    void runUpdateCheck(bool visible) { Q_UNUSED(visible); }           // filled by dialogs: update check
-    bool updateDownloaded() const { return false; }                    // filled by dialogs: update check
+    void showOptionsDialog();                                          // dialogs: "Options"
+    void runUpdateCheck(bool visible);                                 // dialogs: update check
+    bool updateDownloaded() const;                                     // dialogs: update check
+    // Settings dialogs, options and update check (frmmain_dialogs.cpp).
+    void setupDialogs();
+    void applyOptions();
+    void sliceFromDialog(const SlicerParams &params, const std::function<void(int)> &progress);
 
     Project m_project;
     GuiFileOpsUi m_fileOpsUi{this};
@@ -151,12 +158,13 @@ private:
     bool m_autoDrop = true;
     bool m_viewGCode = true;
     bool m_viewStats = true;
-    bool m_checkUpdatesAtStartup = false; // the options' check box, until the options dialog lands
+    FrmOptions *m_options = nullptr;
+    FrmUpdater *m_updater = nullptr;
+    bool m_slicedInDialog = false;
 
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;
     QWidget *m_panels[7] = {};  // per edit mode
-    char m_panelEdge = 'b';
     int m_debugSetting = 0;     // Ctrl+Alt+Z: 0, 1, 2 (2 slides the bars out)
     Btn *m_btnAutoDrop = nullptr, *m_btnViewGCode = nullptr, *m_btnViewStats = nullptr;
     QDoubleSpinBox *m_seBarSize = nullptr;
