@@ -51,8 +51,8 @@ public:
     void selectNone();
     void undo();
     void redo();
-    // Side of the view the mode panels sit on ('b', 'l', 'r', 't').
-    void setPanelEdge(char edge);
+    // Side of the view the panel of an edit mode sits on ('b', 'l', 'r', 't').
+    char panelEdge(int mode) const;
 
     BtnSys &btnSys() { return *m_btnSys; }
     QWidget *modePanel(int editMode) const;
@@ -165,7 +165,6 @@ private:
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;
     QWidget *m_panels[7] = {};  // per edit mode
-    char m_panelEdge = 'b';
     int m_debugSetting = 0;     // Ctrl+Alt+Z: 0, 1, 2 (2 slides the bars out)
     Btn *m_btnAutoDrop = nullptr, *m_btnViewGCode = nullptr, *m_btnViewStats = nullptr;
     QDoubleSpinBox *m_seBarSize = nullptr;
