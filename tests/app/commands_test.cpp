@@ -400,6 +400,20 @@ TEST(Commands, MendedStartAndFileFaults)
         EXPECT_TRUE(boxes.windowShown[0]);
     }
 
+    // A termination request is not held back by that message box.
+    {
+        QProcess p;
+        p.start(QString(TESSAVO_BINARY_DIR) + "/tessavo", {dir.path() + "/missing.stl"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        runEvents(3000); // the window shows, then the box
+        ASSERT_EQ(p.state(), QProcess::Running);
+        p.terminate();
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        if (p.state() != QProcess::NotRunning)
+            p.kill();
+    }
+
     // Files without triangles add nothing and say so.
     Window t;
     BoxWatcher boxes;
