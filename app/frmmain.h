@@ -150,6 +150,7 @@ private:
     bool m_checkUpdatesNow = false;
     bool m_firstTick = true;
     bool m_startedWithFile = false;
+    QString m_startupError; // a last state that could not be reopened, told once shown
     bool m_uiEnabled = true;
     bool m_wasMaximized = false;
     float m_iniSaveClock = 0;

@@ -389,16 +389,20 @@ TEST(Commands, MendedStartAndFileFaults)
         w.fileOps().newDocument(false);
     }
 
-    // A bad argument is told once the window shows.
-    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+    // A damaged last state and a bad argument are told once the window
+    // shows; an empty project file is no project.
+    writeFile(dataDir() + "_lastUnsavedProject.tvprj", QByteArray());
     {
         FrmMain w(dir.path() + "/missing.stl");
         BoxWatcher boxes(&w);
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&boxes] { return !boxes.texts.isEmpty(); }));
-        EXPECT_EQ(boxes.texts[0], "File not found: \"" + dir.path() + "/missing.stl\"");
-        EXPECT_TRUE(boxes.windowShown[0]);
+        ASSERT_TRUE(runEvents(3000, [&boxes] { return boxes.texts.size() == 2; }));
+        EXPECT_EQ(boxes.texts[0].toStdString(), "EXCEPTION : Invalid file signature.");
+        EXPECT_EQ(boxes.texts[1], "File not found: \"" + dir.path() + "/missing.stl\"");
+        EXPECT_EQ(boxes.windowShown, QList<bool>({true, true}));
+        EXPECT_TRUE(w.project().objs.empty());
     }
+    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
 
     // A termination request is not held back by that message box.
     {
