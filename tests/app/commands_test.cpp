@@ -303,6 +303,8 @@ TEST(Commands, DragAndDrop)
     t.drag(QEvent::Drop, gcode);
     EXPECT_EQ(t.mode(), VM_GCode);
     EXPECT_EQ(w.viewer()->editMode, EM_GCode);
+    EXPECT_EQ(w.gcode(), readFile(gcode));
+    EXPECT_EQ(w.gcodeTitle(), gcode);
     EXPECT_EQ(w.project().objs.size(), 2u);
 }
 
