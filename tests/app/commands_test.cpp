@@ -306,6 +306,24 @@ TEST(Commands, DragAndDrop)
     EXPECT_EQ(w.gcode(), readFile(gcode));
     EXPECT_EQ(w.gcodeTitle(), gcode);
     EXPECT_EQ(w.project().objs.size(), 2u);
+
+    // However long its path, the G-code panel keeps its size and place.
+    QString deep = dir.path();
+    for (int i = 0; i < 6; ++i)
+        deep += "/" + QString(200, QChar('a' + i));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString far = deep + "/far.gcode";
+    writeFile(far, "G1 X1 Y1 E1\n");
+    BoxWatcher boxes;
+    t.drag(QEvent::DragEnter, far);
+    t.drag(QEvent::Drop, far);
+    runEvents(300);
+    EXPECT_EQ(w.gcodeTitle(), far);
+    QWidget *panel = w.modePanel(EM_GCode);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_LE(panel->width(), 1024);
+    EXPECT_TRUE(w.viewer()->rect().contains(panel->geometry()));
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("; ").toStdString();
 }
 
 TEST(Commands, MirrorAndExportRoundTrip)
