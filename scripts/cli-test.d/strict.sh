@@ -46,6 +46,8 @@ grep -q 'BrimEnable has no effect' "$T/e" && bad "brim warned although it takes 
 for kv in TravelRetract=1e30 FFactor_Infill=1e-30 HShellDensity=1e-30 HShellCnt=-5 BrimCount=-7; do
   refused "$kv" "Invalid parameter ${kv%%=*}: must be from " "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set "$kv"
 done
+refused "layers: LayerHeight=0.001" "Invalid parameter LayerHeight: must be from " \
+  "$CLI" layers "$D/cube.stl" --out "$T/lh" --set LayerHeight=0.001
 "$CLI" slice "$D/cube.stl" -o "$T/i0.gcode" --set InfillDensity=0 2>/dev/null || bad "0 % infill refused"
 
 # Cut heights follow the layers when FirstLayerHeight differs: the 10 mm cube
