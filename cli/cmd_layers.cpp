@@ -5,9 +5,9 @@
 #include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/layerraster.h"
-#include "slicer/slicefaces.h"
-#include "toolpath/paramcheck.h"
+#include "driver/layerraster.h"
+#include "driver/slicefaces.h"
+#include "gcode/paramcheck.h"
 
 #include <QBuffer>
 #include <QDir>
