@@ -572,6 +572,7 @@ void GCodePreview::releaseGL()
 // ------------------------------------------------------------------- legend
 
 namespace {
+// Clear of the 72-pixel button bar on the view's left edge.
 const int kLegendX = 84, kLegendY = 150, kRowH = 18, kSwatch = 12;
 const int kScaleSteps = 32; // the even heat entries
 }
