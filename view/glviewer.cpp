@@ -69,6 +69,7 @@ GlViewer::~GlViewer()
     m_bed.reset();
     m_volumeLines.reset();
     m_pick.reset();
+    m_coarseLists.clear();
     m_barList.reset();
     m_logo.reset();
     m_tools.reset();
@@ -206,6 +207,9 @@ void GlViewer::drawObjects(bool pick)
     if (ts.showBackFaces && !renderSwitches().outsidePass)
         f->glDisable(GL_CULL_FACE);
     renderSwitches().twoSided = ts.showBackFaces;
+    // Big meshes are drawn coarse while something is dragged: frames stay quick.
+    const bool coarse = !pick && (m_tools->lowDetail() || ((mouse.buttons & (Qt::RightButton | Qt::MiddleButton)) &&
+                                                          mouse.dragDistance >= 3));
     int index = 0;
     for (const auto &up : project->objs) {
         const Obj *o = up.get();
@@ -216,6 +220,8 @@ void GlViewer::drawObjects(bool pick)
         if (renderSwitches().outsidePass && !m_flyIn.contains(o) && insideVolume(o->sceneBox()))
             continue;
         GLList_Phong *list = meshList(o);
+        if (coarse)
+            list = coarseList(o, list);
         QMatrix4x4 m = drawTransform(o);
         pushMatrix('m');
         topMatrix('m') = m;

@@ -84,6 +84,9 @@ public:
     // was one. The button stays ignored until it is released.
     bool cancelDrag();
     bool dragging() const;
+    // True while objects are dragged or support is generated: big meshes
+    // may be drawn coarse.
+    bool lowDetail() const;
 
     // --- panel operations: one undo entry each when something changed ---
     void selectAll();
