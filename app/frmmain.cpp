@@ -1,6 +1,8 @@
 #include "frmmain.h"
 
 #include "app/iniwidgets.h"
+#include "app/frmoptions.h"
+#include "update/frmupdater.h"
 #include "app/ipc.h"
 #include "app/keyfilter.h"
 #include "app/qmyapp.h"
@@ -8,6 +10,7 @@
 #include "common/utils.h"
 #include "common/version.h"
 #include "view/btnsys.h"
+#include "view/gcodepreview.h"
 #include "view/glviewer.h"
 
 #include <QApplication>
@@ -52,6 +55,8 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer->project = &m_project;
     m_viewer->tools().fileOps = &m_fileOps; // the view's edits go into the undo history
     setCentralWidget(m_viewer);
+    setupDialogs();
+    setupGCode();
 
     m_params.fromText(ini.getString("slicerParams").toUtf8());
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
@@ -76,6 +81,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     refreshPanels();
     loadWidgets(ini, m_persistentWidgets);
     connectTools();
+    wireGCodePanel();
     m_frmSlicerIsSimple = ini.getInt("frmSlicerIsSimple", 1) != 0;
     m_autoDrop = ini.getInt("autoDrop", 1) != 0;
     m_viewGCode = ini.getInt("viewGCode", 1) != 0;
@@ -90,7 +96,10 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
         QTimer::singleShot(0, this, [this, startFile] { openStartFile(startFile); });
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain()
+{
+    releaseGCode();
+}
 
 void FrmMain::reopenLastProject()
 {
@@ -340,7 +349,7 @@ void FrmMain::showLine(const QByteArray &rest)
     activateModeButton("GCode");
     setEditMode(EM_GCode);
     if (m_gcodePath != path) {
-        loadGCode(readFile(path), path);
+        loadGCodeText(readFile(path), path, true);
     }
     selectGCodeLine(line);
     m_viewer->update();
@@ -356,24 +365,30 @@ void FrmMain::delayedStartup()
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setInformativeText("Do you want automatic updates on application startup?");
         box.setDefaultButton(QMessageBox::Yes);
-        m_checkUpdatesAtStartup = box.exec() == QMessageBox::Yes;
+        m_options->setCheckForUpdatesOnStartup(box.exec() == QMessageBox::Yes);
         ini.setInt("askForCheckUpdates", 0);
     }
-    if (m_checkUpdatesAtStartup)
+    if (m_options->checkForUpdatesOnStartup())
         runUpdateCheck(false);
 }
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    if (m_busy) {
+        // The running slice or load stops first; the heartbeat closes then.
+        m_cancelJob = true;
+        m_pendingClose = "close";
+        event->ignore();
+        return;
+    }
     if (m_askOnClose && !m_fileOps.askToSave()) {
         m_pendingClose.clear();
         event->ignore();
         return;
     }
     storeLastState();
-    if (updateDownloaded()) {
-        // Opening the download page belongs to the update check.
-    }
+    if (updateDownloaded())
+        m_updater->openDownloadPage();
     event->accept();
 }
 

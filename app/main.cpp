@@ -6,6 +6,7 @@
 #include "common/version.h"
 
 #include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -83,6 +84,7 @@ int main(int argc, char *argv[])
         ipc_startServer(name);
         catchTerm();
         applyDarkLook(app);
+        app.setWindowIcon(QIcon(":/res/tessavo.png"));
         std::unique_ptr<FrmMain> w(new FrmMain(arg));
         closeOnTerm(w.get(), w.get());
         w->show();

@@ -87,30 +87,52 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         if (x < sumW && y < sumH) {
             const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
             if (state == (inRun ? 255 : 0)) {
-                // Nothing changes until the walk leaves this block.
-                const int bx0 = x >> 4, by0 = y >> 4;
-                bool done = false;
-                do {
-                    tExit = std::min({tnx, tny, t1});
-                    if (tExit >= t1) {
-                        done = true;
-                        break;
-                    }
-                    // Without branches: which axis steps is as good as
-                    // random on a slanted line. Adding 0 leaves a time as it is.
-                    const bool stepX = tnx <= tny;
-                    x += stepX ? sx : 0;
-                    y += stepX ? 0 : sy;
-                    tnx += stepX ? tdx : 0.0;
-                    tny += stepX ? 0.0 : tdy;
-                    if (x < 0 || x >= W || y < 0 || y >= H) {
-                        done = true;
-                        break;
-                    }
-                    tEnter = tExit;
-                } while ((x >> 4) == bx0 && (y >> 4) == by0);
-                if (done)
+                // Nothing changes until the walk leaves this block. The x and
+                // y crossing times are running sums of their own; the walk
+                // takes them in merged order (x first on ties), so the first
+                // crossing out of the block and the sums up to it follow
+                // without stepping pixel by pixel.
+                const int xlo = x & ~15, ylo = y & ~15;
+                const int mx = sx > 0 ? xlo + 16 - x : sx < 0 ? x - xlo + 1 : 0;
+                const int my = sy > 0 ? ylo + 16 - y : sy < 0 ? y - ylo + 1 : 0;
+                double tx[16] = {}, ty[16] = {};
+                double nx = tnx, ny = tny;
+                for (int k = 0; k < mx; ++k) {
+                    tx[k] = nx;
+                    nx += tdx;
+                }
+                for (int k = 0; k < my; ++k) {
+                    ty[k] = ny;
+                    ny += tdy;
+                }
+                const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
+                const bool viaX = lastX <= lastY;
+                const double T = viaX ? lastX : lastY;
+                if (T >= t1) {
+                    tExit = t1; // the segment ends inside the block
                     break;
+                }
+                if (viaX) {
+                    int c = 0;
+                    while (c < my && ty[c] < T)
+                        ++c;
+                    x += mx * sx;
+                    tnx = nx;
+                    y += c * sy;
+                    tny = c < my ? ty[c] : ny;
+                } else {
+                    int c = 0;
+                    while (c < mx && tx[c] <= T)
+                        ++c;
+                    y += my * sy;
+                    tny = ny;
+                    x += c * sx;
+                    tnx = c < mx ? tx[c] : nx;
+                }
+                tExit = T;
+                if (x < 0 || x >= W || y < 0 || y >= H)
+                    break;
+                tEnter = T;
                 continue;
             }
         }

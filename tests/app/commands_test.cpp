@@ -6,10 +6,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -170,9 +172,21 @@ TEST(Commands, KeysGoToFieldsOrToTheKeyboardMapByReceiverAndMode)
     ASSERT_TRUE(w.project().objs[0]->selected);
     t.key(view, Qt::Key_Escape);
     EXPECT_TRUE(w.project().objs[0]->selected);
-    // Ctrl+S in G-code mode is the G-code's, not the project's.
+    // Ctrl+S in G-code mode is the G-code's, not the project's: the G-code's
+    // save dialog opens (and is cancelled here).
     w.fileOps().record("edit");
+    QString dialogTitle;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&dialogTitle] {
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            dialogTitle = d->windowTitle();
+            d->reject();
+        }
+    });
+    closer.start(20);
     EXPECT_TRUE(t.key(view, Qt::Key_S, Qt::ControlModifier));
+    closer.stop();
+    EXPECT_EQ(dialogTitle.toStdString(), "Save GCode");
     EXPECT_TRUE(w.fileOps().isChanged());
     EXPECT_TRUE(t.key(view, Qt::Key_1, Qt::NoModifier, "1"));
     EXPECT_EQ(view->editMode, EM_Rotate) << "back to the last object tool";
@@ -296,8 +310,16 @@ TEST(Commands, MirrorAndExportRoundTrip)
 {
     freshStart();
     QTemporaryDir dir;
+    // A closed tetrahedron, so that a turned-inside-out export shows.
     const QString model = dir.path() + "/m.stl";
-    writeStl(model, 3);
+    Faces tetra;
+    const Vec3 a(0, 0, 0), b(10, 0, 0), c(0, 10, 0), d(0, 0, 10);
+    tetra.append(a, c, b);
+    tetra.append(a, b, d);
+    tetra.append(a, d, c);
+    tetra.append(b, c, d);
+    ASSERT_TRUE(tetra.orientationCheck());
+    tetra.exportFile(model, true);
     Window t;
     FrmMain &w = t.w;
     ASSERT_TRUE(w.openFile(model));
@@ -314,6 +336,44 @@ TEST(Commands, MirrorAndExportRoundTrip)
     } catch (const char *e) {
         EXPECT_STREQ(e, "FrmMain::mirror() invalid axisId");
     }
+
+    // Export answers the save dialog; the file reads back with the same
+    // triangles, placed (and mirrored) as in the scene.
+    QString title, filter;
+    const QString out = dir.path() + "/exported"; // the extension is added
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto *dlg = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            title = dlg->windowTitle();
+            filter = dlg->nameFilters().join(";;");
+            dlg->selectFile(out);
+            QMetaObject::invokeMethod(dlg, "accept");
+        }
+    });
+    answer.start(30);
+    w.exportMeshes();
+    EXPECT_EQ(title.toStdString(), "Export object: m");
+    EXPECT_EQ(filter.toStdString(), "STL(*.stl);;Wavefront OBJ(*.obj)");
+    Faces back;
+    EXPECT_FALSE(back.importFile(out + ".stl")) << "read back without turning it outward";
+    EXPECT_EQ(back.count(), 4);
+    const Box3 placed = w.project().objs[0]->sceneBox(), read = back.boundingBox();
+    EXPECT_NEAR(read.min.x, placed.min.x, 1e-3f);
+    EXPECT_NEAR(read.max.z, placed.max.z, 1e-3f);
+
+    w.selectNone();
+    title.clear();
+    w.exportMeshes();
+    EXPECT_EQ(title.toStdString(), "Export scene");
+    answer.stop();
+
+    // An empty scene has nothing to export.
+    w.fileOps().newDocument(false);
+    BoxWatcher boxes;
+    w.exportMeshes();
+    runEvents(500, [&boxes] { return !boxes.texts.isEmpty(); });
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_EQ(boxes.texts[0].toStdString(), "Nothing to export.");
 }
 
 TEST(Commands, MendedStartAndFileFaults)
