@@ -207,6 +207,9 @@ void GlViewer::drawObjects(bool pick)
     if (ts.showBackFaces && !renderSwitches().outsidePass)
         f->glDisable(GL_CULL_FACE);
     renderSwitches().twoSided = ts.showBackFaces;
+    renderSwitches().envReflection = ts.envReflection && !pick;
+    // In the Support page the surfaces steeper than the generation's limit are tinted.
+    renderSwitches().steepAngle = viewModeState().mode == VM_Support ? std::max(0.01f, ts.steepness) : 0.0f;
     // Big meshes are drawn coarse while something is dragged: frames stay quick.
     const bool coarse = !pick && (m_tools->lowDetail() || ((mouse.buttons & (Qt::RightButton | Qt::MiddleButton)) &&
                                                           mouse.dragDistance >= 3));
@@ -240,6 +243,8 @@ void GlViewer::drawObjects(bool pick)
     f->glFrontFace(GL_CW);
     f->glEnable(GL_CULL_FACE);
     renderSwitches().twoSided = false;
+    renderSwitches().envReflection = false;
+    renderSwitches().steepAngle = 0;
     if (blend)
         f->glDisable(GL_BLEND);
 }

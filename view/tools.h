@@ -53,6 +53,7 @@ struct ToolSettings {
     float steepness = 45;        // "Minimum surface steepness:", degrees
     bool transparentObjects = false; // options "Transparent objects"
     bool showBackFaces = true;       // options "Show backfaces"
+    bool envReflection = false;      // options "Environment mapping effect on"
 };
 
 // What lies under a pixel of the view.
