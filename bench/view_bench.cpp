@@ -83,22 +83,27 @@ Fixture &fixture()
     return *g_fixture;
 }
 
+// Argument: multisampling (samples per pixel, 0 = off).
 void BM_FrameIdle(benchmark::State &state)
 {
     Fixture &f = fixture();
     f.view.setTool(EM_Select);
+    f.view.renderer.samples = int(state.range(0));
+    f.view.repaint();
     for (auto _ : state)
         f.view.repaint();
+    f.view.renderer.samples = 0;
     state.counters["triangles"] = f.obj->mesh->count();
     state.counters["renderUs"] = double(f.view.renderer.timeRenderUs);
     state.counters["readUs"] = double(f.view.renderer.timeReadUs);
 }
-BENCHMARK(BM_FrameIdle)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_FrameIdle)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 
-// One step of a move drag and the frame that shows it.
+// One step of a move drag and the frame that shows it; argument as above.
 void BM_MoveDragFrame(benchmark::State &state)
 {
     Fixture &f = fixture();
+    f.view.renderer.samples = int(state.range(0));
     f.view.setTool(EM_Move);
     const QPoint c = f.centre();
     f.send(QEvent::MouseMove, c, Qt::NoButton, Qt::NoButton);
@@ -109,9 +114,10 @@ void BM_MoveDragFrame(benchmark::State &state)
         f.view.repaint();
     }
     f.send(QEvent::MouseButtonRelease, c, Qt::LeftButton, Qt::NoButton);
+    f.view.renderer.samples = 0;
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_MoveDragFrame)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_MoveDragFrame)->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 
 void BM_Pick(benchmark::State &state)
 {
