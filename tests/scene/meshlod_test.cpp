@@ -1,4 +1,4 @@
-#include "meshes.h"
+#include "fixtures/meshes.h"
 #include "scene/meshlod.h"
 
 #include <gtest/gtest.h>
