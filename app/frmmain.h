@@ -17,6 +17,7 @@
 #include <vector>
 
 class GlViewer;
+class PrinterPanel;
 class FrmOptions;
 class FrmUpdater;
 class BtnSys;
@@ -27,6 +28,7 @@ class QCheckBox;
 class GCodePreview;
 class QProgressBar;
 class StatsPanel;
+class PaintGate;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -73,6 +75,11 @@ public:
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
     FrmOptions *options() const { return m_options; }
+    // The printer control panel: lives as long as the window so a print goes
+    // on when the expert dialog that shows it closes.
+    PrinterPanel *printerPanel();
+    // False when the user keeps a running print (and the window) open.
+    bool confirmStopPrinting();
 
     // Slice... and its keys: the settings dialogs, or with `background` (or
     // Shift) the streaming slice (frmmain_dialogs.cpp).
@@ -178,6 +185,7 @@ private:
     std::unique_ptr<GCodePreview> m_preview;
     StatsPanel *m_statsPanel = nullptr;
     QProgressBar *m_progress = nullptr;
+    PaintGate *m_paintGate = nullptr;
     bool m_busy = false;         // a slice or a G-code load is running
     bool m_cancelJob = false;    // the window closes: stop the running job
     GlViewer *m_viewer = nullptr;
@@ -200,6 +208,7 @@ private:
     bool m_viewGCode = true;
     bool m_viewStats = true;
     FrmOptions *m_options = nullptr;
+    PrinterPanel *m_printerPanel = nullptr;
     FrmUpdater *m_updater = nullptr;
     bool m_slicedInDialog = false;
 
