@@ -5,6 +5,7 @@
 
 #include "app/frmoptions.h"
 #include "app/frmslicer.h"
+#include "app/printerpanel.h"
 #include "app/frmslicersimple.h"
 #include "common/ini.h"
 #include "driver/slicer.h"
@@ -71,6 +72,7 @@ void FrmMain::sliceCommand(bool background)
         } else {
             FrmSlicer dlg(this);
             dlg.setParams(m_params);
+            const PrinterPanelLoan printerLoan(printerPanel(), dlg.printerPanel());
             dlg.setSliceFunction([this, slice](const SlicerParams &p, const DialogProgress &progress) {
                 // The expert values become the current ones before the slice,
                 // and reach the settings store in case the slice goes wrong.
