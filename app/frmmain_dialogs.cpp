@@ -32,6 +32,10 @@ void FrmMain::applyOptions()
 {
     m_viewer->volume = m_options->buildVolume();
     m_viewer->circularPlatform = m_options->circularPlatform();
+    ToolSettings &tools = m_viewer->tools().settings;
+    tools.transparentObjects = m_options->transparentObjects();
+    tools.showBackFaces = m_options->showBackFaces();
+    tools.envReflection = m_options->editorEnvMap();
     m_viewer->update();
     m_options->applyProcessorSettings();
 }
