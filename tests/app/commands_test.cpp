@@ -415,7 +415,7 @@ TEST(Commands, MendedStartAndFileFaults)
     {
         FrmMain w(model);
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&w] { return w.project().objs.size() == 2; }));
+        ASSERT_TRUE(runEvents(20000, [&w] { return w.project().objs.size() == 2; }));
         EXPECT_EQ(w.project().objs[0]->name, "earlier");
         EXPECT_EQ(w.project().objs[1]->name, "arg");
         EXPECT_EQ(w.fileOps().fileName(), "");
@@ -429,7 +429,7 @@ TEST(Commands, MendedStartAndFileFaults)
         FrmMain w(dir.path() + "/missing.stl");
         BoxWatcher boxes(&w);
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&boxes] { return boxes.texts.size() == 2; }));
+        ASSERT_TRUE(runEvents(20000, [&boxes] { return boxes.texts.size() == 2; }));
         EXPECT_EQ(boxes.texts[0].toStdString(), "EXCEPTION : Invalid file signature.");
         EXPECT_EQ(boxes.texts[1], "File not found: \"" + dir.path() + "/missing.stl\"");
         EXPECT_EQ(boxes.windowShown, QList<bool>({true, true}));

@@ -72,7 +72,7 @@ TEST(FrmMain, MessagesOpenFilesAndCloseAsksAboutChanges)
     EXPECT_EQ(w->viewer()->editMode, EM_Select);
 
     ASSERT_TRUE(ipc_sendMessage(name, "open " + model.toUtf8()));
-    runEvents(5000, [w] { return w->windowTitle().endsWith("*"); });
+    runEvents(20000, [w] { return w->windowTitle().endsWith("*"); });
     ASSERT_EQ(w->project().objs.size(), 1u);
     EXPECT_EQ(w->project().objs[0]->name, "tri");
     EXPECT_EQ(w->windowTitle().toStdString(), std::string("Tessavo 1.08 beta #10213   Project:[]*"));
@@ -101,14 +101,14 @@ TEST(FrmMain, FirstStartShowsTheWelcomeSceneThenAsksOnceAboutUpdates)
     {
         FrmMain w;
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&w] { return !w.project().objs.empty(); }));
+        ASSERT_TRUE(runEvents(20000, [&w] { return !w.project().objs.empty(); }));
         EXPECT_GE(w.project().objs.size(), 3u);
         EXPECT_EQ(w.fileOps().fileName(), "") << "the welcome scene is not saved over the resource";
         EXPECT_TRUE(w.viewer()->animating || w.viewer()->framesPainted > 0);
         QString text;
         answerNextBox(QMessageBox::No, &text);
         // The question comes a second after the first tick.
-        ASSERT_TRUE(runEvents(5000, [&text] { return !text.isEmpty(); }));
+        ASSERT_TRUE(runEvents(20000, [&text] { return !text.isEmpty(); }));
         EXPECT_EQ(text, "Looks like Tessavo started for the first time.");
         EXPECT_EQ(ini.getInt("askForCheckUpdates", 1), 0);
         w.fileOps().newDocument(false); // nothing to ask about on close

@@ -161,7 +161,7 @@ TEST(GCodeHandOff, ClosingDuringASliceStopsItAndKeepsTheProject)
     QTimer::singleShot(0, [&] { w->close(); });
     EXPECT_NO_THROW(w->sliceBackground());
     EXPECT_TRUE(w->uiEnabled());
-    EXPECT_TRUE(runEvents(3000, [&] { return !w->isVisible(); })) << "the window closes after the slice stopped";
+    EXPECT_TRUE(runEvents(20000, [&] { return !w->isVisible(); })) << "the window closes after the slice stopped";
     const QByteArray saved = readFile(dataDir() + "_lastUnsavedProject.tvprj");
     EXPECT_TRUE(saved.contains(QByteArray("c\0u\0b\0e\0", 8))) << "the unnamed project was kept";
 }

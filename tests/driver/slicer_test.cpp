@@ -155,7 +155,9 @@ TEST_F(DriverTest, SecondJobIsRefusedWhileOneRuns)
     EXPECT_EQ(slice(prj, sp), g); // and a later job runs
 }
 
-TEST_F(DriverTest, TinyJobReportsProgressOnceWithTheWholeText)
+// How many reports come before the end depends on the machine's speed (they
+// are throttled in time); the end is reported once, with the whole text.
+TEST_F(DriverTest, TinyJobEndsProgressOnceWithTheWholeText)
 {
     Project prj;
     addBox(prj, -3, -3, 3, 3, 0.6f);
@@ -166,7 +168,9 @@ TEST_F(DriverTest, TinyJobReportsProgressOnceWithTheWholeText)
         percents << p;
         chunks += c;
     });
-    EXPECT_EQ(percents, QList<int>{100});
+    ASSERT_FALSE(percents.isEmpty());
+    EXPECT_EQ(percents.last(), 100);
+    EXPECT_EQ(percents.count(100), 1);
     EXPECT_EQ(chunks, g);
 }
 
