@@ -15,7 +15,7 @@ const HairConsts HairConstsB = {45u | 75u << 8 | 6u << 16 | 14u << 24, 7.22f, 9.
 namespace {
 
 constexpr float kLinkReach = 2.0f;       // Chebyshev distance between linked points
-constexpr float kSimplifyTolerance = 0.1f;
+constexpr float kSimplifyTolerance = 0.02f;
 constexpr int kCell = 32;
 
 } // namespace
@@ -291,7 +291,7 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
         }
     QVector<PolyLine> chains = linkPoints(det, type);
     const float lo = det.consts.minWidth - det.p;
-    const float hi = det.consts.maxWidth - det.p;
+    const float hi = det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - det.p;
     for (PolyLine &chain : chains) {
         PolyLine s = chain.smoothed(3);
         const int n = s.pts.size();

@@ -64,6 +64,10 @@ struct HairDetector {
     // a region (nothing beside the hair yet), p on later steps (half a width
     // of the shell on either side).
     float coveredWidth = 0;
+    // When above 0, the top of the width window instead of the set's (run
+    // widths, pixels): after the distance step a wall vanishes on the first
+    // step up to two widths thick, and its hair carries all of it.
+    float widestRun = 0;
     float p = 3.003f;
 
     void reset(int planeWidth, int planeHeight);

@@ -3,6 +3,7 @@
 #include "common/perfdata.h"
 #include "params/slicerparams.h"
 #include "slicer/contourdetect3.h"
+#include "toolpath/distancestep.h"
 #include "toolpath/hairdetect.h"
 
 #include <algorithm>
@@ -151,7 +152,7 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 }
 
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly,
-                   const std::function<bool(PolyPoint)> &accept)
+                   const std::function<bool(PolyPoint)> &accept, float gentleReach)
 {
     const int n = outline.pts.size();
     if (!outline.closed || n < 4 || !outline.w.isEmpty())
@@ -189,8 +190,10 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
                 const float u = (w.x * da.y - w.y * da.x) / cross;  // along b, 0 = b0
                 const PolyPoint x = a0 + da * t;
                 const bool ahead = t >= 1 && u <= 0;
-                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= maxReach
-                    && std::hypot(x.x - b0.x, x.y - b0.y) <= maxReach && (!accept || accept(x))) {
+                const bool gentle = da.x * db.x + da.y * db.y > 0.5f * la * lb;  // under 60 degrees
+                const float reach = gentle && gentleReach >= 0 ? gentleReach : maxReach;
+                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= reach
+                    && std::hypot(x.x - b0.x, x.y - b0.y) <= reach && (!accept || accept(x))) {
                     out.append(x);
                     repaired = changed = true;
                 }
@@ -317,6 +320,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     const float d0 = 0.5f * p - sp.VShellOffset * p * p;
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     float ramp = 1;  // the section's coverage rises over one pixel
+    const bool exactFirst = std::isfinite(d0) && std::fabs(d0) <= kMaxDistanceStep;
     // A restored corner never leaves the section, whatever its shape.
     auto insideSection = [&coverage](PolyPoint q) {
         const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
@@ -331,7 +335,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         // the perimeter half a width inside the outline, each loop one more.
         if (k >= 1) {
             PathList ol = traceOutlines(cov, summary, pp, k == 1 ? Perimeter : Loop, minArea, s);
-            if (k == 1)
+            if (k == 1 && !exactFirst)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
             // The blur rounds every convex corner of the region, and each
@@ -348,8 +352,13 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 for (PolyLine &o : ol)
                     repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, insideSection);
             else if (!sp.RepairCorners)
+                // After the distance step a convex corner is sharp but for
+                // the chamfer the trace cuts across its ridge (a pixel or two,
+                // more on an acute tip, whose ridge the pixel centres miss);
+                // reaching further on gentle turns would square the facets of
+                // a round wall.
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection);
+                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection, exactFirst ? 2.5f : -1);
             else
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
@@ -363,13 +372,25 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         if (detect)
             s.before = cov;
         const float factor = half ? 1.0f : 0.5f;
-        offsetCoverage(cov, summary, d, factor, s, ramp);
-        ramp = rampAfter(d, factor);
+        if (k == 0 && exactFirst) {
+            // The perimeter's step measures the distance to the section's
+            // edge itself; the later ones blur (see distancestep.h).
+            distanceOffset(cov, summary, d, s.visited);
+            ramp = kDistanceRamp;
+        } else {
+            offsetCoverage(cov, summary, d, factor, s, ramp);
+            ramp = rampAfter(d, factor);
+        }
         if (!detect)
             continue;
         det.consts = half ? HairConstsA : HairConstsB;
         det.coveredWidth = k == 0 ? 0.0f : p;
-        const float maxRun = (det.consts.maxWidth - p) * 1.4143f;
+        // The distance step drops parts of the perimeter's region nowhere
+        // wider than kThinInset: walls up to a pixel thicker than one width
+        // and that (the ridge between pixel centres is sampled up to half a
+        // pixel low), which the set's window would cut short.
+        det.widestRun = k == 0 && exactFirst ? kThinInset + p + 1 : 0;
+        const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");
         thinRunMarkers(s.before, cov, true, maxRun, markers);

@@ -442,8 +442,14 @@ TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
     bool fin = false, tip = false;
     for (const PolyLine &h : outer) {
         fin |= h.pts.first().y > 77 && h.pts.first().y < 82 && h.length() > 60;
-        // The tab is thinner than the half step's blur window for its last 20 pixels.
-        tip |= std::fabs(h.pts.first().x - 80) < 1 && h.length() > 12;
+        // The tab is under one width wide for its last 25 pixels (from y =
+        // 177.5); a hair runs from there to where it is a third of a width.
+        float lo = 1e9f, hi = -1e9f;
+        for (const PolyPoint &q : h.pts) {
+            lo = std::min(lo, q.y);
+            hi = std::max(hi, q.y);
+        }
+        tip |= std::fabs(h.pts.first().x - 80) < 1 && lo <= 177.5f && hi >= 185;
     }
     EXPECT_TRUE(fin);
     EXPECT_TRUE(tip);

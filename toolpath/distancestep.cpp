@@ -1,0 +1,277 @@
+#include "toolpath/distancestep.h"
+
+#include "common/perfdata.h"
+#include "slicer/contourdetect3.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+inline bool partial(int v) { return v > 0 && v < 255; }
+
+// Where the edge crossing the line between pixels i and i + 1 runs on average
+// over the line's band, from the covered area of the partly covered pixels
+// around it: beyond a full pixel the edge lies as far on as their areas add
+// up. False when the partial run does not lie between a full and an empty
+// pixel (a sliver, two edges close together): the interpolated crossing stays.
+template <typename At>
+bool areaEdge(const At &v, int n, int i, float &pos)
+{
+    constexpr int kReach = 8;
+    int l = i + 1, r = i;
+    if (partial(v(i))) {
+        l = i;
+        while (l > 0 && l > i - kReach && partial(v(l - 1)))
+            --l;
+    }
+    if (partial(v(i + 1))) {
+        r = i + 1;
+        while (r + 1 < n && r < i + 1 + kReach && partial(v(r + 1)))
+            ++r;
+    }
+    const int a = l - 1 >= 0 ? v(l - 1) : 0;
+    const int b = r + 1 < n ? v(r + 1) : 0;
+    float sum = 0;
+    for (int k = l; k <= r; ++k)
+        sum += float(v(k)) / 255;
+    if (a == 255 && b == 0) {
+        pos = float(l) + sum;
+        return true;
+    }
+    if (a == 0 && b == 255) {
+        pos = float(r + 1) - sum;
+        return true;
+    }
+    return false;
+}
+
+// Squared distance from p to the segment a-b.
+inline float dist2(float px, float py, const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float l2 = dx * dx + dy * dy;
+    float t = l2 > 0 ? ((px - a.x) * dx + (py - a.y) * dy) / l2 : 0;
+    t = std::clamp(t, 0.0f, 1.0f);
+    const float ex = px - a.x - t * dx, ey = py - a.y - t * dy;
+    return ex * ex + ey * ey;
+}
+
+} // namespace
+
+PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited)
+{
+    PathParams keep;  // every crossing stays
+    keep.smoothingArea = 0;
+    keep.maxDeviation = 0;
+    PathList lines = contourDetect3(cov, summary, visited, keep);
+    const int W = cov.width, H = cov.height;
+    for (PolyLine &pl : lines)
+        for (PolyPoint &p : pl.pts) {
+            // Crossings lie on the lines between pixel centres (k + 0.5).
+            const float fy = p.y - 0.5f, fx = p.x - 0.5f;
+            if (fy == std::floor(fy)) {
+                const int y = int(fy), i = int(std::floor(fx));
+                if (y < 0 || y >= H || i < 0 || i + 1 >= W)
+                    continue;
+                const uchar *row = cov.row(y);
+                float pos;
+                if (areaEdge([row](int k) { return int(row[k]); }, W, i, pos))
+                    p.x = std::clamp(pos, float(i) + 0.5f, float(i) + 1.5f);
+            } else if (fx == std::floor(fx)) {
+                const int x = int(fx), i = int(std::floor(fy));
+                if (x < 0 || x >= W || i < 0 || i + 1 >= H)
+                    continue;
+                float pos;
+                if (areaEdge([&cov, x](int k) { return int(cov.data[k * cov.width + x]); }, H, i, pos))
+                    p.y = std::clamp(pos, float(i) + 0.5f, float(i) + 1.5f);
+            }
+        }
+    return lines;
+}
+
+namespace {
+
+// The pixels within reach of a region's edges: blocks an edge runs through
+// (mixed, or uniform beside the other uniform value) and their neighbours.
+struct Band {
+    int W = 0, H = 0, bw = 0, bh = 0, tiles = 0;
+    std::vector<int> tile; // per block: its tile or -1
+
+    Band(const Plane8 &summary, int width, int height)
+        : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
+    {
+        std::vector<char> edge(size_t(bw) * bh, 0);
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                const uchar v = summary.data[by * bw + bx];
+                bool e = v != 0 && v != 255;
+                for (int dy = -1; dy <= 1 && !e; ++dy)
+                    for (int dx = -1; dx <= 1 && !e; ++dx) {
+                        const int nx = bx + dx, ny = by + dy;
+                        if (nx >= 0 && ny >= 0 && nx < bw && ny < bh) {
+                            const uchar n = summary.data[ny * bw + nx];
+                            e = (n == 0 || n == 255) && n != v;
+                        }
+                    }
+                edge[size_t(by) * bw + bx] = e;
+            }
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                bool near = false;
+                for (int dy = -1; dy <= 1 && !near; ++dy)
+                    for (int dx = -1; dx <= 1 && !near; ++dx) {
+                        const int nx = bx + dx, ny = by + dy;
+                        near = nx >= 0 && ny >= 0 && nx < bw && ny < bh && edge[size_t(ny) * bw + nx];
+                    }
+                if (near)
+                    tile[size_t(by) * bw + bx] = tiles++;
+            }
+    }
+
+    // Signed distance (inside positive, by `inside`) of every band pixel to
+    // the outline, capped at `reach`.
+    template <typename Inside>
+    std::vector<float> signedDistance(const PathList &outline, float reach, const Inside &inside) const
+    {
+        const float cap = reach * reach;
+        std::vector<float> d(size_t(tiles) * 256, cap);
+        for (const PolyLine &pl : outline) {
+            const int n = pl.pts.size();
+            const int segs = pl.closed ? n : n - 1;
+            for (int k = 0; k < segs; ++k) {
+                const PolyPoint a = pl.pts[k], b = pl.pts[(k + 1) % n];
+                const int x0 = std::max(0, int(std::floor(std::min(a.x, b.x) - reach - 0.5f)));
+                const int x1 = std::min(W - 1, int(std::ceil(std::max(a.x, b.x) + reach - 0.5f)));
+                const int y0 = std::max(0, int(std::floor(std::min(a.y, b.y) - reach - 0.5f)));
+                const int y1 = std::min(H - 1, int(std::ceil(std::max(a.y, b.y) + reach - 0.5f)));
+                for (int y = y0; y <= y1; ++y)
+                    for (int x = x0; x <= x1; ++x) {
+                        const int t = tile[size_t(y >> 4) * bw + (x >> 4)];
+                        if (t < 0)
+                            continue;
+                        float &best = d[size_t(t) * 256 + (y & 15) * 16 + (x & 15)];
+                        best = std::min(best, dist2(x + 0.5f, y + 0.5f, a, b));
+                    }
+            }
+        }
+        forEach([&](int x, int y, size_t i) {
+            const float r = std::sqrt(d[i]);
+            d[i] = inside(x, y) ? r : -r;
+        });
+        return d;
+    }
+
+    // Parts of the region s >= 0 that nowhere get further than `depth`
+    // inside (connected pixels, 8-neighbourhood) are taken out of it. A part
+    // that reaches a uniform inside block beyond the band is deep enough.
+    void dropThinParts(const Plane8 &cov, std::vector<float> &s, float depth) const
+    {
+        std::vector<char> seen(s.size(), 0);
+        std::vector<int> part, stack;
+        auto index = [&](int x, int y) -> long long {
+            const int t = tile[size_t(y >> 4) * bw + (x >> 4)];
+            return t < 0 ? -1 : (long long)t * 256 + (y & 15) * 16 + (x & 15);
+        };
+        forEach([&](int x0, int y0, size_t i0) {
+            if (seen[i0] || s[i0] < 0)
+                return;
+            part.clear();
+            stack.assign(1, y0 * W + x0);
+            seen[i0] = 1;
+            bool deep = false;
+            while (!stack.empty()) {
+                const int x = stack.back() % W, y = stack.back() / W;
+                stack.pop_back();
+                const size_t i = size_t(index(x, y));
+                part.push_back(int(i));
+                deep |= s[i] >= depth;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = x + dx, ny = y + dy;
+                        if ((!dx && !dy) || nx < 0 || ny < 0 || nx >= W || ny >= H)
+                            continue;
+                        const long long j = index(nx, ny);
+                        if (j < 0) {
+                            deep |= cov.row(ny)[nx] >= 128;
+                            continue;
+                        }
+                        if (!seen[size_t(j)] && s[size_t(j)] >= 0) {
+                            seen[size_t(j)] = 1;
+                            stack.push_back(ny * W + nx);
+                        }
+                    }
+            }
+            if (!deep)
+                for (int i : part)
+                    s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
+        });
+    }
+
+    // f(x, y, index into a tile array) for every band pixel, block by block.
+    template <typename F>
+    void forEach(const F &f) const
+    {
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                const int t = tile[size_t(by) * bw + bx];
+                if (t < 0)
+                    continue;
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 16; ++x)
+                        f(bx * 16 + x, by * 16 + y, size_t(t) * 256 + y * 16 + x);
+            }
+    }
+
+    // Writes the level 128 + s * 255 / kDistanceRamp of every band pixel
+    // (s > 0 inside; exactly 0 counts as inside) and summarises its blocks.
+    void encode(Plane8 &cov, Plane8 &summary, const std::vector<float> &s) const
+    {
+        const float k = 255.0f / kDistanceRamp;
+        forEach([&](int x, int y, size_t i) {
+            const float v = 128 + s[i] * k;
+            // The side of the level is kept exactly: rounding must not put a
+            // pixel a hair outside on the inside.
+            const int q = s[i] >= 0 ? std::max(128, int(std::lround(v))) : std::min(127, int(std::lround(v)));
+            cov.row(y)[x] = uchar(std::clamp(q, 0, 255));
+        });
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                if (tile[size_t(by) * bw + bx] < 0)
+                    continue;
+                bool all0 = true, all255 = true;
+                for (int y = 0; y < 16; ++y) {
+                    const uchar *r = cov.row(by * 16 + y) + bx * 16;
+                    for (int x = 0; x < 16; ++x) {
+                        all0 &= r[x] == 0;
+                        all255 &= r[x] == 255;
+                    }
+                }
+                summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
+            }
+    }
+};
+
+} // namespace
+
+void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited)
+{
+    PerfScope perf("distanceOffset");
+    const int W = cov.width, H = cov.height;
+    if (W <= 0 || H <= 0 || summary.width * 16 != W || summary.height * 16 != H)
+        return;
+    const Band band(summary, W, H);
+    if (band.tiles == 0)
+        return;
+    // Distance to the section's edge: the offset region is where it exceeds
+    // `distance`.
+    const PathList edge = areaOutline(cov, summary, visited);
+    std::vector<float> s = band.signedDistance(edge, std::fabs(distance) + kThinInset + kDistanceRamp,
+                                               [&cov](int x, int y) { return cov.row(y)[x] >= 128; });
+    for (float &v : s)
+        v -= distance;
+    band.dropThinParts(cov, s, kThinInset / 2);
+    band.encode(cov, summary, s);
+}
