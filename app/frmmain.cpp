@@ -1,14 +1,20 @@
 #include "frmmain.h"
 
 #include "app/iniwidgets.h"
+#include "app/frmoptions.h"
+#include "update/frmupdater.h"
 #include "app/ipc.h"
+#include "app/keyfilter.h"
 #include "app/qmyapp.h"
 #include "common/ini.h"
 #include "common/utils.h"
 #include "common/version.h"
+#include "view/btnsys.h"
 #include "view/glviewer.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -46,14 +52,21 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer = new GlViewer(this);
     m_viewer->setObjectName("glViewer");
     m_viewer->project = &m_project;
+    m_viewer->tools().fileOps = &m_fileOps; // the view's edits go into the undo history
     setCentralWidget(m_viewer);
+    setupDialogs();
 
     m_params.fromText(ini.getString("slicerParams").toUtf8());
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
     m_viewer->showFPS = ini.getInt("showFPS", 0) != 0;
 
+    m_keyFilter = new KeyFilter(this, this);
+    qApp->installEventFilter(m_keyFilter);
+    buildButtons();
+    buildPanels();
+
     m_startedWithFile = !startFile.isEmpty();
-    reopenLastProject(startFile);
+    reopenLastProject();
 
     m_viewer->lastNonGCodeMode = ini.getInt("lastNonGCodeMode", m_viewer->lastNonGCodeMode);
     m_viewer->lastObjEditMode = ini.getInt("lastObjEditMode", m_viewer->lastObjEditMode);
@@ -65,26 +78,28 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
 
     refreshPanels();
     loadWidgets(ini, m_persistentWidgets);
+    connectTools();
     m_frmSlicerIsSimple = ini.getInt("frmSlicerIsSimple", 1) != 0;
     m_autoDrop = ini.getInt("autoDrop", 1) != 0;
     m_viewGCode = ini.getInt("viewGCode", 1) != 0;
     m_viewStats = ini.getInt("viewStats", 1) != 0;
     restoreWindowGeometry(ini, this);
     setWindowTitle(titleText());
+
+    // The file named on the command line opens once the window shows, on top
+    // of the last state, as if it had been dropped: its messages then have a
+    // window to belong to.
+    if (!startFile.isEmpty())
+        QTimer::singleShot(0, this, [this, startFile] { openStartFile(startFile); });
 }
 
 FrmMain::~FrmMain() = default;
 
-void FrmMain::reopenLastProject(const QString &startFile)
+void FrmMain::reopenLastProject()
 {
     // A damaged file must not keep the program from starting: it is reported
     // and the program starts with an empty project.
     try {
-        if (!startFile.isEmpty()) {
-            if (openFile(startFile))
-                m_viewer->cam.reset(true);
-            return;
-        }
         QString last = Ini::instance().getString("lastProject");
         if (!last.isEmpty() && QFileInfo::exists(last)) {
             m_fileOps.open(last, false);
@@ -99,6 +114,16 @@ void FrmMain::reopenLastProject(const QString &startFile)
         QString msg = currentExceptionText();
         m_fileOps.newDocument(false);
         handleException(msg);
+    }
+}
+
+void FrmMain::openStartFile(const QString &path)
+{
+    try {
+        if (openFile(path))
+            m_viewer->cam.reset(true);
+    } catch (...) {
+        handleException(currentExceptionText());
     }
 }
 
@@ -130,16 +155,24 @@ bool FrmMain::openFile(const QString &path)
         return false;
     }
     if (hasExtension(path, ".tvprj")) {
-        return m_fileOps.open(path, true);
+        if (!m_fileOps.open(path, true))
+            return false;
+        setEditMode(m_viewer->lastObjEditMode);
+        return true;
     }
     if (hasExtension(path, ".stl|.obj")) {
-        Obj *o = m_project.addObject(path, true);
+        Obj *o = importModel(path);
+        if (!o)
+            return false;
         m_fileOps.record("add(" + o->name + ")");
+        setEditMode(m_viewer->lastObjEditMode);
         m_viewer->update();
         return true;
     }
     if (hasExtension(path, gcodeExtensions())) {
-        loadGCode(readFile(path), path);
+        const QByteArray bytes = readFile(path);
+        setViewMode(VM_GCode);
+        loadGCode(bytes, path);
         return true;
     }
     QMessageBox::information(this, QString(), "Unsupported type of file: \"" + path + "\"");
@@ -231,8 +264,14 @@ void FrmMain::onTimer()
         runUpdateCheck(true);
     }
 
-    if (!m_pendingClose.isEmpty())
+    if (!m_pendingClose.isEmpty()) {
+        // Nobody answers questions on a termination request: a message box
+        // in the way is dismissed first.
+        if (!m_askOnClose)
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                d->reject();
         close();
+    }
 
     m_iniSaveClock += dt;
     if (m_iniSaveClock > 5.0f) {
@@ -320,10 +359,10 @@ void FrmMain::delayedStartup()
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setInformativeText("Do you want automatic updates on application startup?");
         box.setDefaultButton(QMessageBox::Yes);
-        m_checkUpdatesAtStartup = box.exec() == QMessageBox::Yes;
+        m_options->setCheckForUpdatesOnStartup(box.exec() == QMessageBox::Yes);
         ini.setInt("askForCheckUpdates", 0);
     }
-    if (m_checkUpdatesAtStartup)
+    if (m_options->checkForUpdatesOnStartup())
         runUpdateCheck(false);
 }
 
@@ -335,9 +374,8 @@ void FrmMain::closeEvent(QCloseEvent *event)
         return;
     }
     storeLastState();
-    if (updateDownloaded()) {
-        // Opening the download page belongs to the update check.
-    }
+    if (updateDownloaded())
+        m_updater->openDownloadPage();
     event->accept();
 }
 

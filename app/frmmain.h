@@ -11,8 +11,17 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
 class GlViewer;
+class FrmOptions;
+class FrmUpdater;
+class BtnSys;
+class Btn;
+class KeyFilter;
+class QDoubleSpinBox;
+class QCheckBox;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -27,6 +36,29 @@ public:
     void setEditMode(int mode);
     void setViewMode(int page);
 
+    // Keyboard map; true when the key is one of its keys (whether or not
+    // its action could run). The view is repainted then.
+    bool handleKeyPress(const QString &keyName);
+    // Moves an edge panel to edge 'b', 'l', 'r' or 't' of the view.
+    void alignWidgetToEdge(QWidget *widget, char edge);
+    // Negates the selection's placement along axis 0, 1 or 2 (one undo entry).
+    void mirror(int axisId);
+    // Writes the selected objects (all when none is selected) as one mesh file.
+    void exportMeshes();
+    void addModelDialog();
+    void removeSelected();
+    void selectAll();
+    void selectNone();
+    void undo();
+    void redo();
+    // Side of the view the mode panels sit on ('b', 'l', 'r', 't').
+    void setPanelEdge(char edge);
+
+    BtnSys &btnSys() { return *m_btnSys; }
+    QWidget *modePanel(int editMode) const;
+    bool uiEnabled() const { return m_uiEnabled; }
+    bool autoDrop() const { return m_autoDrop; }
+
     // Closes on the next tick. `ask` = false skips the unsaved-changes
     // question (termination requested by the system).
     void requestClose(bool ask = true);
@@ -35,6 +67,7 @@ public:
     GlViewer *viewer() const { return m_viewer; }
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
+    FrmOptions *options() const { return m_options; }
 
 public slots:
     void onTimer();
@@ -42,25 +75,63 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void storeLastState();
     void projectRequest(int code, QByteArray &buffer);
-    void reopenLastProject(const QString &startFile);
+    void reopenLastProject();
+    void openStartFile(const QString &path);
     void loadWelcomeProject();
     void handleMessage(const QByteArray &msg);
     void showLine(const QByteArray &rest);
 
-    // Hooks for parts of the window that are still to come; each is empty
-    // until its part lands.
-    void refreshPanels() {}                                        // panel states per mode
-    void activateModeButton(const QString &name) { Q_UNUSED(name); } // on-screen mode buttons
-    void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); }
-    void selectGCodeLine(int line) { Q_UNUSED(line); }               // G-code preview
-    void sliceNow() {}                                               // background slicing
-    void runUpdateCheck(bool visible) { Q_UNUSED(visible); }       // update check
-    bool updateDownloaded() const { return false; }
-    void stepPanelsAndKeyFrames() {}                                 // per-frame work of panels
+    // Window commands: button bars, edge panels, keys (frmmain_commands.cpp,
+    // frmmain_panels.cpp).
+    void buildButtons();
+    void buildPanels();
+    void placePanels();
+    void refreshPanels();
+    void activateModeButton(const QString &name);
+    void stepPanelsAndKeyFrames();
+    void setModeTool(const QString &button, int viewMode, int tool);
+    // Opens a model as a new selected object; false (with a message) when
+    // the file holds no triangles.
+    Obj *importModel(const QString &path);
+    void finishDrag(bool keep);
+    void placeDraggedAt(const QPoint &viewPos);
+    void realignAll();
+    void resetRotation();
+    void resetScale();
+    void scaleSelectionBy(float factor);
+    void generateSupports();
+    void clearSupports();
+    // The tools' settings follow the panels' widgets and the Auto drop toggle.
+    void connectTools();
+    void logSnapshot();
+
+    // Hooks filled by the issues that own them; empty until then.
+    void sliceCommand(bool background);                                // dialogs: easy/expert dialog, or the streaming slice
+    void sliceNow() {}                                                 // filled by preview: slice in the foreground
+    void sliceBackground() {}                                          // filled by preview: streaming slice
+    void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); } // filled by preview
+    void selectGCodeLine(int line) { Q_UNUSED(line); }                 // filled by preview: G-code preview line
+    void openGCodeDialog() {}                                          // filled by preview: "Load", Ctrl+O in G-code mode
+    void saveGCodeDialog() {}                                          // filled by preview: "Save", Ctrl+S in G-code mode
+    void clearGCode() {}                                               // filled by preview: "Clear", Ctrl+N in G-code mode
+    void printGCode() {}                                               // filled by preview: "Print", Ctrl+P
+    void setStatsVisible(bool on) { Q_UNUSED(on); }                    // filled by preview: statistics panel
+    void showOptionsDialog();                                          // dialogs: "Options"
+    void runUpdateCheck(bool visible);                                 // dialogs: update check
+    bool updateDownloaded() const;                                     // dialogs: update check
+    // Settings dialogs, options and update check (frmmain_dialogs.cpp).
+    void setupDialogs();
+    void applyOptions();
+    void sliceFromDialog(const SlicerParams &params, const std::function<void(int)> &progress);
 
     Project m_project;
     GuiFileOpsUi m_fileOpsUi{this};
@@ -87,5 +158,22 @@ private:
     bool m_autoDrop = true;
     bool m_viewGCode = true;
     bool m_viewStats = true;
-    bool m_checkUpdatesAtStartup = false; // the options' check box, until the options dialog lands
+    FrmOptions *m_options = nullptr;
+    FrmUpdater *m_updater = nullptr;
+    bool m_slicedInDialog = false;
+
+    std::unique_ptr<BtnSys> m_btnSys;
+    KeyFilter *m_keyFilter = nullptr;
+    QWidget *m_panels[7] = {};  // per edit mode
+    char m_panelEdge = 'b';
+    int m_debugSetting = 0;     // Ctrl+Alt+Z: 0, 1, 2 (2 slides the bars out)
+    Btn *m_btnAutoDrop = nullptr, *m_btnViewGCode = nullptr, *m_btnViewStats = nullptr;
+    QDoubleSpinBox *m_seBarSize = nullptr;
+
+    // A drag in progress: a project or G-code file to open on drop, or the
+    // model objects that follow the pointer.
+    QString m_dragFile;
+    std::vector<Obj *> m_dragObjs;
+    std::vector<bool> m_dragSelection; // selection to restore when the drag leaves
+    QStringList m_dragErrors;          // models that could not be read, told on drop
 };

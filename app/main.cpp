@@ -3,10 +3,14 @@
 #include "app/ipc.h"
 #include "app/qmyapp.h"
 #include "common/ompwait.h"
+#include "common/version.h"
 
 #include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,6 +58,19 @@ void closeOnTerm(FrmMain *w, QObject *owner)
 
 int main(int argc, char *argv[])
 {
+    // Answered before anything needs a display or reaches a running instance.
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: tessavo [file]\n"
+                    "Opens the file in the running Tessavo window, or starts one.\n"
+                    "  file       a project (.tvprj), a model (.stl, .obj) or G-code (.gcode, .gco, .zcode)\n"
+                    "  --help     this text\n"
+                    "  --version  the version\n");
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s\n", TESSAVO_VERSION);
+        return 0;
+    }
     ensurePassiveOmpWait(argv);
     QMyApp app(argc, argv);
     const QString name = ipcServerName(QCoreApplication::applicationName());
@@ -67,6 +84,7 @@ int main(int argc, char *argv[])
         ipc_startServer(name);
         catchTerm();
         applyDarkLook(app);
+        app.setWindowIcon(QIcon(":/res/tessavo.png"));
         std::unique_ptr<FrmMain> w(new FrmMain(arg));
         closeOnTerm(w.get(), w.get());
         w->show();

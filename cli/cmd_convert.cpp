@@ -23,6 +23,9 @@ static int runConvert(const QStringList &args)
     }
     Faces f;
     const bool flipped = f.importFile(files[0]);
+    // An empty output would hide that the input was not read as a mesh.
+    if (f.count() == 0)
+        throw QString("%1: no triangles read (not a mesh file, or an empty one)").arg(files[0]);
     f.exportFile(files[1], !ascii);
     std::printf("%s -> %s: %d triangles%s\n", qPrintable(files[0]), qPrintable(files[1]), f.count(),
                 flipped ? " (turned outward)" : "");

@@ -2,11 +2,13 @@
 // way the slicer does it.
 #include "cli/commands.h"
 #include "cli/inputs.h"
+#include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
 #include "slicer/layerraster.h"
 #include "slicer/slicefaces.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <cstdio>
@@ -61,8 +63,14 @@ int run(const QStringList &argsIn)
             }
         }
         const QString file = QDir(outDir).filePath(QString("%1.png").arg(layer.index));
-        if (!img.save(file, "PNG"))
-            throw QString("Cannot write %1").arg(file);
+        // Encoded in memory and written through writeFile: QImage::save
+        // reported success for PNGs a full disk had left empty.
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!img.save(&buffer, "PNG"))
+            throw QString("Cannot encode %1").arg(file);
+        writeFile(file, png);
         std::printf("layer %d z=%.3f segments=%d repaired=%s area=%.3f\n", layer.index,
                     double(layer.z), segCounts[layer.index], repaired ? "yes" : "no",
                     double(inside) * pixelArea);

@@ -5,7 +5,6 @@
 #include "common/buildvolume.h"
 #include "common/gcodesim.h"
 #include "params/slicerparams.h"
-#include "params/slicerpresets.h"
 #include "scene/project.h"
 #include "slicer/paralell.h"
 #include "slicer/slicer.h"
@@ -23,6 +22,7 @@ namespace {
 const char *kHelp =
     "Usage: tessavo-cli slice INPUT... -o OUT.gcode [--params FILE] [--set Key=Value]...\n"
     "                         [--threads N] [--build-volume W,D,H] [--support SIZE,ANGLE]\n"
+    "                         [--allow-outside]\n"
     "\n"
     "Slices the scene into G-code. INPUT is one .tvprj, or any number of .stl/.obj\n"
     "files laid side by side on the bed without overlap. A progress bar goes to\n"
@@ -34,7 +34,12 @@ const char *kHelp =
     "  --threads N           worker threads (default: all cores)\n"
     "  --build-volume W,D,H  bed width, depth and height in mm (default 250,200,200)\n"
     "  --support SIZE,ANGLE  generates support bars of SIZE mm under surfaces\n"
-    "                        steeper than ANGLE degrees before slicing\n";
+    "                        steeper than ANGLE degrees before slicing\n"
+    "  --allow-outside       slices a scene that does not fit the build volume\n"
+    "                        (refused otherwise, naming the overhang)\n"
+    "\n"
+    "A --params file must be a parameter text (JSON object) whose values fit their\n"
+    "keys; unknown keys and settings without effect are warnings on stderr.\n";
 
 // Comma-separated positive finite numbers, exactly `count` of them.
 QVector<float> parseNumbers(const QString &text, int count, const QString &option)
@@ -69,6 +74,7 @@ int run(const QStringList &argsIn)
     const QString threads = takeSingleOption(args, "--threads");
     const QString volume = takeSingleOption(args, "--build-volume");
     const QString support = takeSingleOption(args, "--support");
+    const bool allowOutside = args.removeAll("--allow-outside") > 0;
     rejectUnknownOptions(args);
     if (out.isEmpty())
         throw QString("slice: -o OUT.gcode is required");
@@ -79,20 +85,10 @@ int run(const QStringList &argsIn)
             throw QString("slice: -o %1 is also an input; it would be overwritten").arg(out);
 
     SlicerParams params;
-    if (!paramsFile.isEmpty()) {
-        const QString ext = QFileInfo(paramsFile).suffix().toLower();
-        if (ext == "tvsp") {
-            params = SlicerPresets::importFile(paramsFile);
-        } else {
-            QFile f(paramsFile);
-            if (!QFileInfo(paramsFile).isFile() || !f.open(QIODevice::ReadOnly))
-                throw QString("Cannot read %1").arg(paramsFile);
-            if (f.size() > SlicerPresets::kMaxPresetFileSize)
-                throw QString("%1 is too large for a parameter file").arg(paramsFile);
-            params.fromText(f.readAll());
-        }
-    }
+    if (!paramsFile.isEmpty())
+        loadParamsFile(params, paramsFile); // .json and .tvsp hold the same text
     applySets(params, sets);
+    warnOverriddenSettings(params);
 
     BuildVolume bv;
     if (!volume.isEmpty()) {
@@ -123,6 +119,8 @@ int run(const QStringList &argsIn)
         const QVector<float> v = parseNumbers(support, 2, "--support");
         project.generateSupport(v[0], v[1]);
     }
+    if (!allowOutside)
+        checkFitsBuildVolume(project, bv);
 
     setCoresAndPriority(threadCount, QThread::InheritPriority);
     // The profiling report goes to the debug log; keep it out of the terminal

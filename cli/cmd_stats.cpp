@@ -1,8 +1,7 @@
 // tessavo-cli stats: parse and simulate a G-code file, print its statistics.
 #include "cli/commands.h"
+#include "cli/inputs.h"
 #include "common/gcodesim.h"
-
-#include <QFile>
 
 #include <cstdio>
 
@@ -11,6 +10,7 @@ namespace {
 const char kHelp[] =
     "Usage: tessavo-cli stats FILE.gcode [--prices TEXT]\n"
     "\n"
+    "FILE may be a pipe or FIFO, or \"-\" for standard input.\n"
     "Parses and simulates FILE and prints the print statistics (time, finish,\n"
     "filament length, travel share, filament cost per price entry), the layer\n"
     "and move counts, and the first error the parser ignored, if any.\n"
@@ -38,17 +38,13 @@ int runStats(const QStringList &args)
     if (file.isEmpty())
         throw QString("stats: no G-code file given (see --help)");
 
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        throw QString("stats: cannot open '%1': %2").arg(file, f.errorString());
     GCodeSim sim;
-    // In pieces, as the preview reads a slicing run; the result is the same.
-    while (!f.atEnd()) {
-        const QByteArray chunk = f.read(1 << 20);
-        if (chunk.isEmpty() && f.error() != QFileDevice::NoError)
-            throw QString("stats: cannot read '%1': %2").arg(file, f.errorString());
-        sim.append(chunk);
-    }
+    // In pieces as they arrive, as the preview reads a slicing run; the
+    // result is the same as one whole load. "-" is standard input.
+    readInputChunks(file, kMaxInputFileSize, [&sim](const QByteArray &chunk) {
+        if (sim.rejected().isEmpty())
+            sim.append(chunk);
+    });
     sim.finish();
     if (!sim.rejected().isEmpty())
         throw QString("stats: '%1': %2").arg(file, sim.rejected());

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 static const char *kUsage =
@@ -20,10 +22,22 @@ static const char *kUsage =
     "  info FILE\n"
     "  convert IN OUT [--ascii]\n"
     "  layers INPUT... --out DIR [--set Key=Value]...\n"
+    "  print FILE.gcode --port PATH [--baud N]\n"
     "\n"
     "Options:\n"
     "  --help       this text (or a command's own help after the command)\n"
     "  --version    the program's version\n";
+
+// Standard output is buffered: a full disk or a closed pipe shows only when
+// it is flushed. A report that did not arrive is a failure.
+static int finishOutput(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "error: cannot write standard output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return status;
+}
 
 int main(int argc, char **argv)
 {
@@ -31,13 +45,18 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     args.removeFirst();
-    if (args.isEmpty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    // A usage error shows the usage where errors go; asked-for help is output.
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, stdout);
-        return args.isEmpty() ? 1 : 0;
+        return finishOutput(0);
     }
     if (args[0] == "--version") {
         std::printf("%s\n", TESSAVO_VERSION);
-        return 0;
+        return finishOutput(0);
     }
     const QString cmd = args.takeFirst();
     try {
@@ -48,9 +67,9 @@ int main(int argc, char **argv)
         }
         if (args.contains("--help") || args.contains("-h")) {
             std::fputs(c->help, stdout);
-            return 0;
+            return finishOutput(0);
         }
-        return c->run(args);
+        return finishOutput(c->run(args));
     } catch (const QString &msg) {
         std::fprintf(stderr, "error: %s\n", qPrintable(msg));
     } catch (const char *msg) {

@@ -34,8 +34,15 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         throw QString("Cannot write file \"%1\"").arg(path);
-    if (f.write(bytes) != bytes.size() || !f.commit())
-        throw QString("Cannot write file \"%1\"").arg(path);
+    // QSaveFile::commit() replaces the file even when a write had failed
+    // (a full disk gave empty files with success): check the error first.
+    if (f.write(bytes) != bytes.size() || !f.flush() || f.error() != QFileDevice::NoError) {
+        const QString why = f.errorString();
+        f.cancelWriting();
+        throw QString("Cannot write file \"%1\": %2").arg(path, why);
+    }
+    if (!f.commit())
+        throw QString("Cannot write file \"%1\": %2").arg(path, f.errorString());
 }
 
 static QString withSlash(QString dir)

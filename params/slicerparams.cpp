@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QJsonValue>
 
 #include <cfloat>
@@ -108,6 +109,63 @@ void SlicerParams::fromText(const QByteArray &text)
                 v = j.toString().toUtf8();
         }
     });
+}
+
+QString SlicerParams::textProblem(const QByteArray &text, QStringList *unknownKeys)
+{
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &err);
+    if (err.error != QJsonParseError::NoError)
+        return QString("not valid JSON (%1 at offset %2)").arg(err.errorString()).arg(err.offset);
+    if (!doc.isObject())
+        return QString("not a JSON object");
+    const QJsonObject o = doc.object();
+    auto typeName = [](const QJsonValue &j) {
+        switch (j.type()) {
+        case QJsonValue::Null: return "null";
+        case QJsonValue::Bool: return "true or false";
+        case QJsonValue::Double: return "a number";
+        case QJsonValue::String: return "a text";
+        case QJsonValue::Array: return "an array";
+        case QJsonValue::Object: return "an object";
+        default: return "nothing";
+        }
+    };
+    QString problem;
+    QStringList known;
+    SlicerParams probe;
+    probe.forEachField([&](const char *key, auto &v) {
+        known << QLatin1String(key);
+        if (!problem.isEmpty() || !o.contains(QLatin1String(key)))
+            return;
+        using T = Bare<decltype(v)>;
+        const QJsonValue j = o.value(QLatin1String(key));
+        const char *want = nullptr;
+        if constexpr (std::is_same_v<T, float>) {
+            if (!j.isDouble() || !toFloat(j.toDouble(), v))
+                want = "a number";
+        } else if constexpr (std::is_same_v<T, int>) {
+            if (!j.isDouble() || !roundToInt(j.toDouble(), v))
+                want = "an integer";
+        } else if constexpr (std::is_same_v<T, bool>) {
+            if (!j.isBool())
+                want = "true or false";
+        } else {
+            if (!j.isString())
+                want = "a text";
+        }
+        if (want) {
+            const QString got = j.isDouble() ? QString::number(j.toDouble(), 'g', 7) : QString(typeName(j));
+            problem = QString("%1: expected %2, got %3").arg(QLatin1String(key), QLatin1String(want), got);
+        }
+    });
+    if (unknownKeys) {
+        unknownKeys->clear();
+        for (const QString &k : o.keys())
+            if (!known.contains(k))
+                *unknownKeys << k;
+    }
+    return problem;
 }
 
 void SlicerParams::applyOverride(const QString &keyValue)

@@ -5,6 +5,7 @@
 // index of the dialog's list and are not range-checked here.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 struct SlicerParams {
     // Members in key order (also the order of the text form's reading).
@@ -105,6 +106,14 @@ struct SlicerParams {
     // Never throws: unparsable text, missing or mistyped members keep defaults;
     // numbers that do not fit an int field (or are not finite) count as mistyped.
     void fromText(const QByteArray &text);
+
+    // For a parameter file a user names on purpose (tessavo-cli --params):
+    // what fromText would pass over silently. Empty when the text is a JSON
+    // object whose known members all fit their key's type; otherwise e.g.
+    // "not valid JSON (unterminated object at offset 12)", "not a JSON
+    // object", "LayerHeight: expected a number, got a string". Members that
+    // are not keys are no problem; they are listed in unknownKeys.
+    static QString textProblem(const QByteArray &text, QStringList *unknownKeys = nullptr);
 
     // Applies one "Key=Value" override (tessavo-cli --set). Floats and ints
     // take numbers (ints rounded halves up), bools true/false/1/0, text takes

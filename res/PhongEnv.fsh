@@ -14,7 +14,7 @@ void main()
     float d = max(dot(normalize(ec_light_pos - v_ecPos), n), 0.0);
     float steep = clamp((steepNormalY - nw.y) * 15.0, 0.0, 0.85);
     vec4 base = u_color * (1.0 - steep) + vec4(0.0, 1.0, 2.0, 0.0) * steep;
-    vec3 c = base.rgb * d + vec3(pow(d, 20.0) * 0.5);
+    vec3 c = base.rgb * (0.3 + 0.7 * d) + vec3(pow(d, 20.0) * 0.5);
     // The sky is mirrored below the horizon, hence the negated vertex height.
     vec3 view = normalize(wc_cam_pos - vec3(v_wcPos.x, -v_wcPos.y, v_wcPos.z));
     vec3 r = reflect(-view, nw);

@@ -191,6 +191,9 @@ void Faces::readBlock(QDataStream &s)
     for (qint32 i = 0; i < n; ++i) {
         for (float &f : v)
             s >> f;
-        append(Vec3(v[0], v[1], v[2]), Vec3(v[3], v[4], v[5]), Vec3(v[6], v[7], v[8]));
+        // As the file loaders do: a non-finite corner drops its triangle.
+        const Vec3 p(v[0], v[1], v[2]), q(v[3], v[4], v[5]), r(v[6], v[7], v[8]);
+        if (isFinite(p) && isFinite(q) && isFinite(r))
+            append(p, q, r);
     }
 }

@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -37,18 +38,35 @@ void forEachLine(const QByteArray &data, F f)
     }
 }
 
+// Pieces separated by any run of blanks (spaces, tabs, CR, form feeds):
+// editors and exporters use tabs as readily as spaces.
 QList<QByteArray> pieces(const QByteArray &line)
 {
     QList<QByteArray> out;
-    for (const QByteArray &p : line.trimmed().split(' '))
+    for (const QByteArray &p : line.simplified().split(' '))
         if (!p.isEmpty())
             out.append(p);
     return out;
 }
 
+// A missing or malformed number reads as NaN, so that the triangle using it
+// is dropped rather than given a vertex at 0 that the file never had.
 float readFloat(const QList<QByteArray> &pc, int i)
 {
-    return i < pc.size() ? pc[i].toFloat() : 0.0f;
+    if (i >= pc.size())
+        return std::numeric_limits<float>::quiet_NaN();
+    bool ok = false;
+    const float v = pc[i].toFloat(&ok);
+    return ok ? v : std::numeric_limits<float>::quiet_NaN();
+}
+
+// Triangles with a non-finite vertex (NaN, or a number like 1e999 that
+// overflows) are dropped: one infinite corner would stretch the bounding box
+// to infinity and the anchoring would move every vertex by -inf.
+void appendFinite(Faces &f, const Vec3 &p, const Vec3 &q, const Vec3 &r)
+{
+    if (isFinite(p) && isFinite(q) && isFinite(r))
+        f.append(p, q, r);
 }
 
 void loadBinaryStl(Faces &f, const QByteArray &data)
@@ -69,9 +87,9 @@ void loadBinaryStl(Faces &f, const QByteArray &data)
         for (int k = 0; k < 9; ++k)
             v[k] = qFromLittleEndian<float>(rec + 12 + 4 * k);
         if (convert)
-            f.append(fromZUp(v[0], v[1], v[2]), fromZUp(v[3], v[4], v[5]), fromZUp(v[6], v[7], v[8]));
+            appendFinite(f, fromZUp(v[0], v[1], v[2]), fromZUp(v[3], v[4], v[5]), fromZUp(v[6], v[7], v[8]));
         else
-            f.append(Vec3(v[0], v[1], v[2]), Vec3(v[3], v[4], v[5]), Vec3(v[6], v[7], v[8]));
+            appendFinite(f, Vec3(v[0], v[1], v[2]), Vec3(v[3], v[4], v[5]), Vec3(v[6], v[7], v[8]));
     }
 }
 
@@ -93,7 +111,7 @@ void loadAsciiStl(Faces &f, const QByteArray &data)
                 ++held;
         } else if (pc[0] == "endloop") {
             if (held == 3)
-                f.append(v[0], v[1], v[2]);
+                appendFinite(f, v[0], v[1], v[2]);
             held = 0;
         }
     });
@@ -206,7 +224,7 @@ void Faces::loadObj(const QByteArray &data)
         if (pc.size() < 4)
             return;
         if (pc[0] == "v") {
-            verts.append(Vec3(pc[1].toFloat(), pc[2].toFloat(), pc[3].toFloat()));
+            verts.append(Vec3(readFloat(pc, 1), readFloat(pc, 2), readFloat(pc, 3)));
         } else if (pc[0] == "f") {
             face.clear();
             bool good = true;
@@ -221,7 +239,7 @@ void Faces::loadObj(const QByteArray &data)
             if (!good)
                 return;
             for (int k = 2; k < face.size(); ++k)
-                append(verts[face[0]], verts[face[k - 1]], verts[face[k]]);
+                appendFinite(*this, verts[face[0]], verts[face[k - 1]], verts[face[k]]);
         }
     });
 }

@@ -39,6 +39,11 @@ void FileOps::record(const QString &description)
         ++m_changeCount;
 }
 
+void FileOps::takeSnapshot()
+{
+    m_current = requestBytes(SaveSnapshot);
+}
+
 void FileOps::undo()
 {
     if (m_undo.isEmpty())
@@ -90,6 +95,10 @@ bool FileOps::open(const QString &fileName, bool ask)
     if (info.exists() && (!info.isFile() || info.size() > qint64(2000000000)))
         throw QString("Not a project file \"%1\"").arg(name);
     const QByteArray bytes = readFile(name);
+    // An empty buffer means "clear the scene" to the owner; an empty file is
+    // no project at all.
+    if (bytes.isEmpty())
+        throw QString("Invalid file signature.");
     requestLoad(LoadFull, bytes);
     m_fileName = name;
     m_isNew = false;

@@ -39,6 +39,10 @@ public:
     FileOps(const QString &extension, const QString &description, RequestFn request, FileOpsUi *ui);
 
     void record(const QString &description);
+    // The present state becomes the current snapshot without an undo entry.
+    // Selection changes are no edits of their own; taken before an edit, it
+    // makes undoing that edit bring the selection back as it was then.
+    void takeSnapshot();
     void undo();
     void redo();
     // Each returns whether it went through (false: cancelled by the user).

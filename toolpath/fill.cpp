@@ -17,10 +17,6 @@ constexpr double kDegToRad = 0.017453292;
 constexpr float kMinSpacing = 0.25f;
 constexpr int kMaxThickness = 64;
 
-struct Run {
-    PolyPoint a, b;
-};
-
 // Clips the segment a + t (b - a), t in [0, 1], to [0, w] x [0, h].
 bool clipToRect(double ax, double ay, double bx, double by, double w, double h, double &t0, double &t1)
 {
@@ -44,11 +40,16 @@ bool clipToRect(double ax, double ay, double bx, double by, double w, double h, 
     return t0 < t1;
 }
 
+} // namespace
+
 // Walks the pixels the segment a -> b crosses (exact grid traversal) and
 // collects the runs of region pixels, each from where the line enters its
-// first region pixel to where it leaves its last one.
-void scanLine(const Plane1 &region, double ax, double ay, double bx, double by, float minRun,
-              std::vector<Run> &runs)
+// first region pixel to where it leaves its last one. With the region's
+// 16 x 16 block summary, stretches through uniform blocks of the run's own
+// state are stepped without reading pixels: the traversal and its
+// crossing times stay exactly those of the pixel-by-pixel walk.
+void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
+                  float minRun, std::vector<ScanRun> &runs)
 {
     const int W = region.width, H = region.height;
     double t0, t1;
@@ -58,6 +59,10 @@ void scanLine(const Plane1 &region, double ax, double ay, double bx, double by, 
     const double len = std::hypot(dx, dy);
     if (!(len > 0))
         return;
+    if (summary && (summary->width != W / 16 || summary->height != H / 16))
+        summary = nullptr;
+    // Pixels beyond the summary's whole blocks are always read.
+    const int sumW = summary ? summary->width * 16 : 0, sumH = summary ? summary->height * 16 : 0;
     // Start inside the first pixel the clipped line touches.
     const double tm = t0 + std::min(1e-9, (t1 - t0) * 0.5);
     int x = std::clamp(int(std::floor(ax + tm * dx)), 0, W - 1);
@@ -79,6 +84,36 @@ void scanLine(const Plane1 &region, double ax, double ay, double bx, double by, 
     };
     double tExit = t0;
     for (;;) {
+        if (x < sumW && y < sumH) {
+            const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
+            if (state == (inRun ? 255 : 0)) {
+                // Nothing changes until the walk leaves this block.
+                const int bx0 = x >> 4, by0 = y >> 4;
+                bool done = false;
+                do {
+                    tExit = std::min({tnx, tny, t1});
+                    if (tExit >= t1) {
+                        done = true;
+                        break;
+                    }
+                    // Without branches: which axis steps is as good as
+                    // random on a slanted line. Adding 0 leaves a time as it is.
+                    const bool stepX = tnx <= tny;
+                    x += stepX ? sx : 0;
+                    y += stepX ? 0 : sy;
+                    tnx += stepX ? tdx : 0.0;
+                    tny += stepX ? 0.0 : tdy;
+                    if (x < 0 || x >= W || y < 0 || y >= H) {
+                        done = true;
+                        break;
+                    }
+                    tEnter = tExit;
+                } while ((x >> 4) == bx0 && (y >> 4) == by0);
+                if (done)
+                    break;
+                continue;
+            }
+        }
         tExit = std::min({tnx, tny, t1});
         const bool in = region.pixel(x, y);
         if (in && !inRun) {
@@ -105,6 +140,8 @@ void scanLine(const Plane1 &region, double ax, double ay, double bx, double by, 
         emit(runStart, tExit);
 }
 
+namespace {
+
 // Line k of one family: O + k spacing v + offset v, from -R u to +R u.
 struct Family {
     double ox, oy, ux, uy, vx, vy, R;
@@ -126,10 +163,11 @@ Family makeFamily(const Plane1 &region, double theta, float spacing)
     return f;
 }
 
-void scanFamilyLine(const Plane1 &region, const Family &f, double off, float minRun, std::vector<Run> &runs)
+void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Family &f, double off, float minRun,
+                    std::vector<ScanRun> &runs)
 {
     const double cx = f.ox + off * f.vx, cy = f.oy + off * f.vy;
-    scanLine(region, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs);
+    scanLineRuns(region, &summary, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs);
 }
 
 } // namespace
@@ -159,15 +197,16 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     if (!std::isfinite(subSpacing))
         subSpacing = 0;
     const double step = 3.14159265358979323846 / directions;
-    std::vector<Run> runs;
+    const Plane8 summary = region.blockSummary();
+    std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
         for (int k = -f.n; k <= f.n; ++k) {
             for (int m = 0; m < T; ++m) {
                 const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
                 runs.clear();
-                scanFamilyLine(region, f, off, minRun, runs);
-                for (const Run &r : runs) {
+                scanFamilyLine(region, summary, f, off, minRun, runs);
+                for (const ScanRun &r : runs) {
                     PolyLine pl(type);
                     pl.pts = {r.a, r.b};
                     pool.append(pl);
@@ -185,21 +224,22 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
         return;
     spacing = std::max(spacing, kMinSpacing);
     const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
+    const Plane8 summary = region.blockSummary();
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
     std::vector<int> prevLine, thisLine;
-    std::vector<Run> runs;
+    std::vector<ScanRun> runs;
     for (int k = -f.n; k <= f.n; ++k) {
         runs.clear();
-        scanFamilyLine(region, f, k * double(spacing), minLen, runs);
+        scanFamilyLine(region, summary, f, k * double(spacing), minLen, runs);
         if (k & 1) {
             std::reverse(runs.begin(), runs.end());
-            for (Run &r : runs)
+            for (ScanRun &r : runs)
                 std::swap(r.a, r.b);
         }
         thisLine.clear();
-        for (const Run &r : runs) {
+        for (const ScanRun &r : runs) {
             int best = -1;
             float bestD = twoP;
             for (int idx : prevLine) {
@@ -239,15 +279,16 @@ void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathLis
     for (int k = 0; k < 10000; ++k) {
         const bool half = k == 0;
         s.before = cov;
+        s.beforeSummary = summary;
         offsetCoverage(cov, summary, half ? 0.5f * p : p, half ? 1.0f : 0.5f, s);
         det.consts = half ? HairConstsA : HairConstsB;
         det.coveredWidth = half ? 0.0f : p;
         const float maxRun = (det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
-        thinRunMarkers(s.before, cov, true, maxRun, markers);
+        thinRunMarkers(s.before, cov, true, maxRun, markers, &s.beforeSummary);
         hairDetect0(det, cov.width, cov.height, markers);
         PathList hairs;
-        thinRunMarkers(s.before, cov, false, maxRun, markers);
+        thinRunMarkers(s.before, cov, false, maxRun, markers, &s.beforeSummary);
         hairDetect1(det, markers, hairs, HShell);
         if (!hairs.isEmpty()) {
             hairMasking(cov, hairs, 3.0f);

@@ -7,8 +7,24 @@
 #include "slicer/plane1.h"
 #include "toolpath/polyline.h"
 
+#include <vector>
+
 struct SlicerParams;
 struct OffsetScratch;
+
+// One run of region pixels along a scanned line: where the line enters its
+// first pixel and leaves its last one.
+struct ScanRun {
+    PolyPoint a, b;
+};
+
+// The runs longer than minRun along the segment a -> b, clipped to the
+// plane: an exact grid traversal of the pixels the segment crosses. summary
+// is the region's 16 x 16 block summary (Plane1::blockSummary) or null; with
+// it, uniform blocks of the current run state are crossed without reading
+// pixels, with the same traversal and crossing times. Appends to runs.
+void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
+                  float minRun, std::vector<ScanRun> &runs);
 
 // Line directions of an InfillType: 0 Disabled, 1 lines, 2 square grid,
 // 3 triangle grid; anything else draws nothing.

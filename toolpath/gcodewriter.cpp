@@ -186,7 +186,8 @@ private:
         et = e0 * sp.eFactor(t);
         if (t == HShell && sp.HShellType == 0)
             et /= sp.HShellDensity;
-        Fcur = sp.fFactor(t) * Fd * s;
+        // At least 1 mm/min: a feed that truncates to "F0" stops the machine.
+        Fcur = std::max(1.0f, sp.fFactor(t) * Fd * s);
         q = 60.0f / Fcur;
     }
     void travelTo(PolyPoint P);
@@ -381,16 +382,20 @@ QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, const PathLis
     if (paths.isEmpty())
         return QByteArray();
     LayerPass pass(sp, layerIndex, xf, rasterUnit, zOffset);
-    QByteArray text = pass.run(paths, initialLayerSpeedFactor(sp, layerIndex));
+    const float s1 = initialLayerSpeedFactor(sp, layerIndex);
+    QByteArray text = pass.run(paths, s1);
     const float T = pass.layerTime();
     if (T >= sp.MinLayerTime)
         return text;
-    // Too fast: slow the whole layer down so it takes MinLayerTime.
-    float s = T / std::max(sp.MinLayerTime, 0.1f);
+    // Too fast: slow the whole layer down so it takes MinLayerTime. T was
+    // measured at s1, so the slow-down scales s1; it never speeds a layer up
+    // (a slow initial layer stays at least as slow as s1 made it).
+    const float ratio = std::min(1.0f, T / std::max(sp.MinLayerTime, 0.1f));
+    float s = ratio * s1;
     if (s < 0.025f)
-        s = 0.025f;
-    if (s > 1.0f)
-        s = 1.0f;
+        s = std::min(0.025f, s1);
+    if (s >= s1)
+        return text;
     LayerPass second(sp, layerIndex, xf, rasterUnit, zOffset);
     return second.run(paths, s);
 }

@@ -42,8 +42,101 @@ PolyPoint thinRunPoint(quint32 marker, int group, float *width)
     return PolyPoint(float(pos) / 64 - w / 2, float(16 * group + int((marker >> 24) & 15)) + 0.5f);
 }
 
+namespace {
+
+// The bits of one 16-pixel piece of a row: bit i set when p[i] >= 128.
+inline unsigned levelMask16(const uchar *p)
+{
+    return unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))));
+}
+
+inline void setLineBit(std::vector<quint64> &bits, int words, int along, int line)
+{
+    bits[size_t(line) * words + size_t(along >> 6)] |= quint64(1) << (along & 63);
+}
+
+// Pixels [x0, x1) x [y0, y1) one by one.
+void levelBitsArea(const Plane8 &pl, bool columnPass, int x0, int x1, int y0, int y1,
+                   std::vector<quint64> &bits, int words)
+{
+    for (int y = y0; y < y1; ++y) {
+        const uchar *r = pl.data + size_t(y) * pl.width;
+        for (int x = x0; x < x1; ++x)
+            if (r[x] >= 128)
+                columnPass ? setLineBit(bits, words, y, x) : setLineBit(bits, words, x, y);
+    }
+}
+
+// One 16 x 16 block at (x0, y0) whose pixels must be looked at.
+void levelBitsBlock(const Plane8 &pl, bool columnPass, int x0, int y0, std::vector<quint64> &bits,
+                    int words)
+{
+    for (int y = y0; y < y0 + 16; ++y) {
+        unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
+        if (!columnPass) {
+            // x0 is a multiple of 16: its 16 bits share one word.
+            bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
+            continue;
+        }
+        while (m) {
+            setLineBit(bits, words, y, x0 + __builtin_ctz(m));
+            m &= m - 1;
+        }
+    }
+}
+
+} // namespace
+
+void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint64> &bits, int &words)
+{
+    const int len = columnPass ? plane.height : plane.width;
+    const int lines = columnPass ? plane.width : plane.height;
+    words = (len + 63) / 64;
+    bits.assign(size_t(lines) * size_t(words), 0);
+    levelBitsArea(plane, columnPass, 0, plane.width, 0, plane.height, bits, words);
+}
+
+void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
+                   int &words)
+{
+    const int W = plane.width, H = plane.height;
+    const int bw = W / 16, bh = H / 16;
+    if (!summary || summary->width != bw || summary->height != bh) {
+        // Without a summary every block is looked at.
+        words = ((columnPass ? H : W) + 63) / 64;
+        bits.assign(size_t(columnPass ? W : H) * size_t(words), 0);
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx)
+                levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
+    } else {
+        words = ((columnPass ? H : W) + 63) / 64;
+        bits.assign(size_t(columnPass ? W : H) * size_t(words), 0);
+        for (int by = 0; by < bh; ++by) {
+            const uchar *states = summary->data + size_t(by) * bw;
+            for (int bx = 0; bx < bw; ++bx) {
+                const uchar state = states[bx];
+                if (state == 0)
+                    continue; // no pixel reaches the level
+                if (state != 255) {
+                    levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
+                    continue;
+                }
+                // Every pixel is at the level: 16 bits on each of 16 lines.
+                const int x0 = bx * 16, y0 = by * 16;
+                const int along = columnPass ? y0 : x0, line0 = columnPass ? x0 : y0;
+                const quint64 ones = quint64(0xFFFF) << (along & 63);
+                for (int l = line0; l < line0 + 16; ++l)
+                    bits[size_t(l) * words + size_t(along >> 6)] |= ones;
+            }
+        }
+    }
+    // The pixels outside whole blocks: the right strip, then the bottom one.
+    levelBitsArea(plane, columnPass, bw * 16, W, 0, bh * 16, bits, words);
+    levelBitsArea(plane, columnPass, 0, W, bh * 16, H, bits, words);
+}
+
 void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
-                    HairMarkers &out)
+                    HairMarkers &out, const Plane8 *beforeSummary)
 {
     const int W = before.width, H = before.height;
     // Along the pass: `len` pixels per line, `lines` lines.
@@ -61,32 +154,9 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     const float maxPos = 8191.0f;
     // One bit per pixel at or above the level, 64 pixels a word along each
     // line, so that runs are found a word at a time rather than a pixel.
-    const int words = (len + 63) / 64;
-    std::vector<quint64> bits(size_t(lines) * size_t(words), 0);
-    auto setBit = [&](int along, int line) {
-        bits[size_t(line) * words + size_t(along >> 6)] |= quint64(1) << (along & 63);
-    };
-    for (int y = 0; y < H; ++y) {
-        const uchar *r = before.data + size_t(y) * W;
-        int x = 0;
-        for (; x + 16 <= W; x += 16) {
-            unsigned m = unsigned(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r + x))));
-            if (!m)
-                continue;
-            if (!columnPass) {
-                // x is a multiple of 16: its 16 bits share one word.
-                bits[size_t(y) * words + size_t(x >> 6)] |= quint64(m) << (x & 63);
-                continue;
-            }
-            while (m) {
-                setBit(y, x + __builtin_ctz(m));
-                m &= m - 1;
-            }
-        }
-        for (; x < W; ++x)
-            if (r[x] >= 128)
-                columnPass ? setBit(y, x) : setBit(x, y);
-    }
+    int words = 0;
+    std::vector<quint64> bits;
+    levelLineBits(before, beforeSummary, columnPass, bits, words);
     // First pixel at or after i on the line that is (set) or is not (!set)
     // at the level; len when there is none.
     auto findFrom = [&](int line, int i, bool set) -> int {

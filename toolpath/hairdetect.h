@@ -9,6 +9,8 @@
 
 #include <QVector>
 
+#include <vector>
+
 // One detector setting. `packed` holds four small integers, low byte first:
 // two blurred levels and a lower and upper run bound, the record the blur
 // kernel's thin-run mode takes. Our own run scan (thinRunMarkers) measures
@@ -51,8 +53,20 @@ PolyPoint thinRunPoint(quint32 marker, int group, float *width);
 // at most maxRun, so long runs along a wall never become markers.
 // Planes of equal size; planes wider or taller than 8191 pixels record nothing
 // beyond that (the position field's range).
+// beforeSummary, when given, is before's exact 16 x 16 block summary
+// (blockSummary8): uniform blocks are then not looked at pixel by pixel.
 void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
-                    HairMarkers &out);
+                    HairMarkers &out, const Plane8 *beforeSummary = nullptr);
+
+// The pixels of `plane` at or above the 128 level as bits along lines: rows
+// (columnPass false) or columns, 64 pixels per word, `words` words per line,
+// bit (i & 63) of word i >> 6 for the pixel i along the line. With an exact
+// 16 x 16 block summary (blockSummary8; another size is ignored) uniform
+// blocks are filled without reading their pixels. The scalar twin reads
+// every pixel and defines the result.
+void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
+                   int &words);
+void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint64> &bits, int &words);
 
 // Points collected for one step, in 32 x 32 pixel cells.
 struct HairDetector {

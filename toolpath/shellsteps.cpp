@@ -369,8 +369,10 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         // stop, so that an absurd VShellCnt cannot stall the layer.
         if (!anyInside(cov, summary))
             break;
-        if (detect)
+        if (detect) {
             s.before = cov;
+            s.beforeSummary = summary;
+        }
         const float factor = half ? 1.0f : 0.5f;
         if (k == 0 && exactFirst) {
             // The perimeter's step measures the distance to the section's
@@ -393,14 +395,14 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");
-        thinRunMarkers(s.before, cov, true, maxRun, markers);
+        thinRunMarkers(s.before, cov, true, maxRun, markers, &s.beforeSummary);
         hairDetect0(det, cov.width, cov.height, markers);
         perfEnd("hairDetect0");
         // Hairs are built on every detecting step, full steps included: a
         // wall that vanishes between two loops needs its middle filled.
         PathList found;
         perfBegin("hairDetect1");
-        thinRunMarkers(s.before, cov, false, maxRun, markers);
+        thinRunMarkers(s.before, cov, false, maxRun, markers, &s.beforeSummary);
         hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
         perfEnd("hairDetect1");
         if (!found.isEmpty()) {

@@ -18,7 +18,7 @@ inline float widthInPixels() { return 1.0f / kPixelFactor; }
 
 // Scratch planes reused from layer to layer (one set per calling thread).
 struct OffsetScratch {
-    Plane8 tmp, tmpSummary, before;
+    Plane8 tmp, tmpSummary, before, beforeSummary;
     Plane1 visited;
 };
 

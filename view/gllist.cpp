@@ -154,6 +154,7 @@ void GLList_Phong::draw()
     program->bind();
     setLightingUniforms(*program, color);
     program->setUniformValue("steepNormalY", steepNormalY(rs.steepAngle));
+    program->setUniformValue("twoSided", rs.twoSided ? 1.0f : 0.0f);
     if (rs.envReflection && !rs.depthPass) {
         Texture::get(rs.envTexture).bind(0, true, false);
         program->setUniformValue("texture", 0);

@@ -200,6 +200,32 @@ QImage GLRenderer::renderFrame(QSize size, const DrawFn &pickDraw, const DrawFn 
     return img;
 }
 
+void GLRenderer::pick(QSize size, QPoint at, const DrawFn &pickDraw, unsigned char colour[4], float *depth)
+{
+    size = size.expandedTo(QSize(1, 1));
+    makeCurrent();
+    prepareFBO(size.width(), size.height());
+    QOpenGLFunctions *f = gl();
+    const QPoint before = pointer;
+    pointer = at;
+    f->glViewport(0, 0, 1, 1);
+    f->glScissor(0, 0, 1, 1);
+    f->glEnable(GL_SCISSOR_TEST);
+    try {
+        if (pickDraw)
+            pickDraw();
+    } catch (...) {
+        pointer = before;
+        f->glDisable(GL_SCISSOR_TEST);
+        throw;
+    }
+    pointer = before;
+    f->glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, colour);
+    f->glDisable(GL_SCISSOR_TEST);
+    // The pick pass drew into pixel (0, 0) of the main buffer, depth included.
+    *depth = depthAt(0, 0);
+}
+
 QImage GLRenderer::render(QSize size, const DrawFn &pickDraw, const DrawFn &mainDraw)
 {
     size = size.expandedTo(QSize(1, 1));

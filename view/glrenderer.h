@@ -27,6 +27,12 @@ public:
     // image with the white text "EXCEPTION:\r\n" + message instead.
     QImage render(QSize size, const DrawFn &pickDraw, const DrawFn &mainDraw);
 
+    // Only the pick pass at `pointer` of a view of `size`: the pick colour and
+    // the depth of the pick pass itself at that pixel (1 where nothing was
+    // drawn). Far cheaper than a frame; the tools pick with it on press and
+    // hover. Throws what the drawing or the buffer set-up throws.
+    void pick(QSize size, QPoint pointer, const DrawFn &pickDraw, unsigned char colour[4], float *depth);
+
     // Makes the context current (created on first use). Throws QString on failure.
     void makeCurrent();
     // Both frame buffers exist for this size; throws the glChk texts or

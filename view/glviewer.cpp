@@ -1,7 +1,9 @@
 #include "glviewer.h"
 
 #include "scene/project.h"
+#include "view/btnsys.h"
 #include "view/gllist.h"
+#include "view/pickpass.h"
 #include "view/shaders.h"
 
 #include <QCursor>
@@ -27,8 +29,6 @@ struct GlViewer::MeshList {
 };
 
 namespace {
-const float kFarPlane = 1000;
-
 QMatrix4x4 toQMatrix(const float m[16])
 {
     return QMatrix4x4(m).transposed(); // Qt's constructor takes rows; ours are columns
@@ -52,6 +52,8 @@ GlViewer::GlViewer(QWidget *parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(64, 64);
     installEventFilter(&mouse);
+    m_tools = std::make_unique<ViewTools>(this);
+    m_pick = std::make_unique<PickPass>();
 }
 
 GlViewer::~GlViewer()
@@ -66,6 +68,10 @@ GlViewer::~GlViewer()
     m_meshLists.clear();
     m_bed.reset();
     m_volumeLines.reset();
+    m_pick.reset();
+    m_barList.reset();
+    m_logo.reset();
+    m_tools.reset();
 }
 
 void GlViewer::setTool(int mode)
@@ -189,6 +195,17 @@ void GlViewer::drawObjects(bool pick)
     if (!project)
         return;
     QOpenGLFunctions *f = gl();
+    const ToolSettings &ts = m_tools->settings;
+    // Placing bars, the objects turn see-through so bars under them show.
+    const float alpha = ts.transparentObjects ? 0.55f : 1.0f - 0.35f * supportFade;
+    const bool blend = alpha < 1 && !renderSwitches().outsidePass;
+    if (blend) {
+        f->glEnable(GL_BLEND);
+        f->glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    }
+    if (ts.showBackFaces && !renderSwitches().outsidePass)
+        f->glDisable(GL_CULL_FACE);
+    renderSwitches().twoSided = ts.showBackFaces;
     int index = 0;
     for (const auto &up : project->objs) {
         const Obj *o = up.get();
@@ -210,11 +227,15 @@ void GlViewer::drawObjects(bool pick)
         else if (renderSwitches().outsidePass)
             list->color = shaderColor(QColor(230, 40, 40));
         else
-            list->color = shaderColor(o->selected ? QColor(255, 170, 60) : QColor(150, 175, 205));
+            list->color = shaderColor(o->selected ? QColor(255, 170, 60, int(alpha * 255)) : QColor(150, 175, 205, int(alpha * 255)));
         list->draw();
         popMatrix('m');
     }
     f->glFrontFace(GL_CW);
+    f->glEnable(GL_CULL_FACE);
+    renderSwitches().twoSided = false;
+    if (blend)
+        f->glDisable(GL_BLEND);
 }
 
 void GlViewer::drawBedAndVolume()
@@ -271,6 +292,7 @@ void GlViewer::drawBedAndVolume()
     m_bed->color = shaderColor(QColor(200, 205, 215, 235));
     m_bed->draw();
     popMatrix('t');
+    drawLogo();
     f->glDisable(GL_CULL_FACE);
     m_volumeLines->color = shaderColor(QColor(120, 150, 200));
     m_volumeLines->draw();
@@ -286,15 +308,15 @@ void GlViewer::drawPick()
     f->glEnable(GL_DEPTH_TEST);
     f->glEnable(GL_CULL_FACE);
     setupFrameMatrices(true);
-    renderSwitches().pickPass = true;
-    try {
-        if (viewModeState().mode != VM_GCode)
-            drawObjects(true);
-    } catch (...) {
-        renderSwitches().pickPass = false;
-        throw;
+    if (project && viewModeState().mode != VM_GCode) {
+        QVector3D a, b;
+        pixelRay(renderer.pointer.x(), renderer.pointer.y(), &a, &b);
+        if (m_tools->settings.showBackFaces)
+            f->glDisable(GL_CULL_FACE);
+        m_pick->draw(*project, [this](const Obj *o) { return drawTransform(o); }, true, a, b, true);
+        f->glEnable(GL_CULL_FACE);
+        m_pick->drawBed(volume.W / 2, volume.D / 2);
     }
-    renderSwitches().pickPass = false;
 }
 
 void GlViewer::drawMain()
@@ -323,22 +345,26 @@ void GlViewer::drawMain()
             throw;
         }
         rs.outsidePass = 0;
-    } else if (drawGCodeHook) {
-        drawGCodeHook();
     }
     drawBedAndVolume();
+    if (viewModeState().mode != VM_GCode) {
+        drawSupportBars();
+        m_tools->drawScene();
+    } else if (drawGCodeHook) {
+        drawGCodeHook(); // the G-code layers, drawn by the preview
+    }
 
     // Lists of meshes that left the scene are released.
     for (auto it = m_meshLists.begin(); it != m_meshLists.end();)
         it = (*it)->used ? std::next(it) : m_meshLists.erase(it);
+    m_pick->releaseUnused();
 }
 
 Obj *GlViewer::objectUnderPointer() const
 {
     if (!project)
         return nullptr;
-    const unsigned char *c = renderer.pickColor;
-    int id = c[0] | (c[1] << 8) | (c[2] << 16);
+    int id = int(PickPass::decode(renderer.pickColor));
     if (id < 1 || id > int(project->objs.size()))
         return nullptr;
     return project->objs[size_t(id - 1)].get();
@@ -393,8 +419,11 @@ void GlViewer::paintEvent(QPaintEvent *)
     p.drawImage(0, 0, lastFrame);
     timeBltUs = t.nsecsElapsed() / 1000;
     t.restart();
+    m_tools->drawOverlay(p);
     for (auto &overlay : overlays)
         overlay(p);
+    if (btnSys)
+        btnSys->draw(p, width(), height());
     if (showFPS) {
         p.setPen(Qt::white);
         p.drawText(QRect(6, height() - 22, width() - 12, 18), Qt::AlignLeft | Qt::AlignVCenter, statsLine());
@@ -403,13 +432,16 @@ void GlViewer::paintEvent(QPaintEvent *)
     ++framesPainted;
 }
 
-void GlViewer::probePointer()
-{
-    repaint();
-}
-
 bool GlViewer::offerToHandlers()
 {
+    if (btnSys) {
+        bool looksChanged = false;
+        bool mine = btnSys->mouse(mouse, width(), height(), &looksChanged);
+        if (looksChanged)
+            update();
+        if (mine)
+            return true;
+    }
     for (auto &h : mouseHandlers)
         if (h(mouse))
             return true;
@@ -420,17 +452,15 @@ void GlViewer::mousePressEvent(QMouseEvent *)
 {
     if (offerToHandlers())
         return;
-    if (mouse.justPressed) {
-        probePointer();
-        m_pressObject = objectUnderPointer();
-    }
+    m_tools->mousePress();
 }
 
 void GlViewer::mouseMoveEvent(QMouseEvent *)
 {
     if (offerToHandlers())
         return;
-    if (!(mouse.buttons & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton)))
+    m_tools->mouseMove();
+    if (m_tools->dragging())
         return;
     // Middle or right button: orbit; with Shift pan, with Ctrl look around.
     if (mouse.buttons & (Qt::RightButton | Qt::MiddleButton)) {
@@ -448,39 +478,24 @@ void GlViewer::mouseReleaseEvent(QMouseEvent *)
 {
     if (offerToHandlers())
         return;
-    bool leftClick = (mouse.prevButtons & Qt::LeftButton) && !(mouse.buttons & Qt::LeftButton) && mouse.dragDistance < 3;
-    if (leftClick && editMode < EM_Support)
-        clickSelect();
+    m_tools->mouseRelease();
     update();
 }
 
-void GlViewer::clickSelect()
+void GlViewer::keyPressEvent(QKeyEvent *e)
 {
-    if (!project)
-        return;
-    Obj *o = m_pressObject;
-    bool shift = mouse.modifiers & Qt::ShiftModifier, ctrl = mouse.modifiers & Qt::ControlModifier;
-    if (ctrl) {
-        if (o)
-            o->selected = !o->selected;
-    } else {
-        if (!shift)
-            project->selectNone();
-        if (o)
-            o->selected = true;
-    }
-    emit selectionChanged();
+    if (!m_tools->keyPress(e))
+        QWidget::keyPressEvent(e);
 }
 
 void GlViewer::wheelEvent(QWheelEvent *e)
 {
     if (offerToHandlers())
         return;
-    probePointer();
     QVector3D target = cam.center;
-    QVector3D hit;
-    if (pointUnderPointer(&hit))
-        target = hit;
+    const PickHit hit = pickAt(mouse.x, mouse.y);
+    if (hit.hasPoint)
+        target = hit.point;
     float factor = std::pow(0.85f, e->angleDelta().y() / 120.0f);
     cam.zoomToward(target, std::max(0.05f, std::min(20.0f, factor)));
     update();

@@ -8,6 +8,7 @@
 #include "view/camera.h"
 #include "view/glrenderer.h"
 #include "view/mousestate.h"
+#include "view/tools.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -17,11 +18,14 @@
 #include <vector>
 
 class Project;
+class BtnSys;
 struct Box3;
 class Obj;
 class GLList;
 class GLList_Phong;
 class GLList_Ground;
+class GLList_ColorUVTex;
+class PickPass;
 
 // Edit tools and view pages shared with the main window.
 enum EditMode { EM_Select = 0, EM_Move, EM_Rotate, EM_Scale, EM_DropPlane, EM_Support, EM_GCode };
@@ -40,6 +44,8 @@ class GlViewer : public QWidget {
 public:
     explicit GlViewer(QWidget *parent = nullptr);
     ~GlViewer() override;
+
+    static constexpr float kFarPlane = 1000; // of the drawing projection
 
     Project *project = nullptr; // not owned
     Camera cam;
@@ -75,6 +81,22 @@ public:
     Obj *objectUnderPointer() const;
     bool pointUnderPointer(QVector3D *point) const;
 
+    // The edit tools: mouse behaviour per EditMode and the panels' operations.
+    ViewTools &tools() { return *m_tools; }
+    // What lies under pixel (x, y) now, from a pick pass of its own (cheap:
+    // only what the pointer ray meets is drawn). Nothing on GL failure.
+    PickHit pickAt(int x, int y);
+    // Objects (list indices) seen inside the pixel rectangle.
+    QList<int> objectsInRect(const QRect &r);
+    // The scene ray through pixel (x, y): its points on the near and far planes.
+    void pixelRay(float x, float y, QVector3D *from, QVector3D *to) const;
+    Vec3 rayFrom(int x, int y) const;
+    Vec3 rayTo(int x, int y) const;
+    // Widget pixel of a scene point.
+    QPointF projectToScreen(const QVector3D &p) const;
+    // The transform an object is drawn with (its fly-in included).
+    QMatrix4x4 objectMatrix(const Obj *o) const { return drawTransform(o); }
+
     // Frame statistics of the last paint (µs).
     qint64 timeBltUs = 0, timeOverlayUs = 0;
     int framesPainted = 0;
@@ -83,6 +105,9 @@ public:
     // G-code preview) and 2D overlays (button bars, legend).
     std::function<void()> drawGCodeHook;
     std::vector<std::function<void(QPainter &)>> overlays;
+    // The command buttons: drawn over everything, offered every mouse update
+    // before the tools. Not owned.
+    BtnSys *btnSys = nullptr;
     // Mouse input is offered to these first (button bars, edit tools); one
     // that returns true takes the event from the camera navigation.
     std::vector<std::function<bool(const MouseState &)>> mouseHandlers;
@@ -102,6 +127,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *) override;
     void mouseReleaseEvent(QMouseEvent *) override;
     void wheelEvent(QWheelEvent *) override;
+    void keyPressEvent(QKeyEvent *) override;
 
 private:
     struct MeshList;
@@ -119,10 +145,10 @@ private:
     QMatrix4x4 drawTransform(const Obj *o) const;
     bool insideVolume(const Box3 &sceneBox) const;
     bool offerToHandlers();
-    // Renders now so that pick colour and depth are those under the pointer.
-    void probePointer();
-    void clickSelect();
     QString statsLine() const;
+    // Passes of the main drawing that the tools add (glviewer_passes.cpp).
+    void drawSupportBars();
+    void drawLogo();
 
     QHash<const void *, std::shared_ptr<MeshList>> m_meshLists;
     QHash<const Obj *, FlyIn> m_flyIn;
@@ -131,5 +157,9 @@ private:
     QString m_bedKey; // volume the bed lists were made for
     QElapsedTimer m_frameClock;
     float m_fps = 0;
-    Obj *m_pressObject = nullptr;
+    std::unique_ptr<ViewTools> m_tools;
+    std::unique_ptr<PickPass> m_pick;
+    std::unique_ptr<GLList_Phong> m_barList;
+    QVector<float> m_barListKey; // the bars m_barList was made for
+    std::unique_ptr<GLList_ColorUVTex> m_logo;
 };

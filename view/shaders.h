@@ -70,6 +70,7 @@ struct RenderSwitches {
     bool depthPass = false;     // pack depth instead of colour
     bool pickPass = false;      // flat u_color (object codes) with "Pick"
     bool envReflection = false; // sky reflection variants
+    bool twoSided = false;      // objects: back faces drawn, tinted, lit from behind
     float steepAngle = 0;       // degrees; 0 = no overhang marking
     QVector3D lightPos{0, 0, 0};        // eye coordinates
     QVector3D camPos{0, 0, 0};          // world coordinates

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 #include <limits>
 
 TEST(Crc32, KnownValues)
@@ -108,6 +110,39 @@ TEST(FileHelpers, WriteReplacesWholeFileNotInPlace)
     writeFile(path, "new");
     EXPECT_EQ(reader.readAll(), QByteArray("old contents"));
     EXPECT_EQ(readFile(path), QByteArray("new"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary left
+}
+
+// A write that fails on the way (here a file size limit, as a full disk
+// does) throws and keeps the old file: the replace-on-commit write once
+// committed an empty file and reported success.
+TEST(FileHelpers, FailedWriteThrowsAndKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("m.png");
+    writeFile(path, "old contents");
+    const QByteArray big(100000, 'x');
+
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &before);
+    rlimit limit = {}, saved = {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    limit = saved;
+    limit.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    QString thrown;
+    try {
+        writeFile(path, big);
+    } catch (const QString &msg) {
+        thrown = msg;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    sigaction(SIGXFSZ, &before, nullptr);
+
+    EXPECT_TRUE(thrown.startsWith("Cannot write file")) << thrown.toStdString();
+    EXPECT_EQ(readFile(path), QByteArray("old contents"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1); // no temporary left
 }
 

@@ -397,6 +397,55 @@ TEST(GCodeWriter, MinimumLayerTimeSecondPass)
     EXPECT_EQ(firstDrawFeed(layer(sp, 7, {near, far})), 1920);
 }
 
+// The slow-down scales the speed the layer had: on an initial layer (s1 < 1)
+// a minimum layer time never makes the layer faster than s1 alone.
+TEST(GCodeWriter, MinimumLayerTimeOnlySlowsDown)
+{
+    SlicerParams sp = exampleParams();
+    sp.DrawSpeed = 64; // 3840 mm/min; the 40 mm square takes 0.625 s at full speed
+    sp.FirstLayerDrawSpeed = 64;
+    sp.InitialLayerCnt = 4;
+    sp.InitialLayerSpeed = 0.5f;
+    const struct {
+        int layer;
+        float minTime;
+        int feed;
+    } cases[] = {
+        {2, 0, 2880},     // s1 = 0.75, no minimum
+        {2, 0.5f, 2880},  // 0.833 s at s1 already exceed 0.5 s
+        {2, 1.25f, 1920}, // 0.833 s -> 1.25 s: s1 x 2/3
+        {2, 2.5f, 960},   // s1 x 1/3
+        {0, 1.25f, 1920}, // s1 = 0.5 gives 1.25 s already
+        {0, 2.5f, 960},   // s1 x 1/2
+        {7, 1.25f, 1920}, // past the initial layers: s1 = 1
+        {2, 1000, 96},    // floor 2.5 %
+    };
+    for (const auto &c : cases) {
+        SlicerParams p = sp;
+        p.MinLayerTime = c.minTime;
+        EXPECT_EQ(firstDrawFeed(layer(p, c.layer, {square()})), c.feed)
+            << "layer " << c.layer << " MinLayerTime " << c.minTime;
+    }
+}
+
+// Feed factors, speeds and the slow-downs at the ends of their ranges never
+// print "F0", which would stop the machine.
+TEST(GCodeWriter, FeedNeverTruncatesToZero)
+{
+    SlicerParams sp = exampleParams();
+    sp.FirstLayerDrawSpeed = 1;
+    sp.DrawSpeed = 1;
+    sp.FFactor_Perimeter = 0.1f;
+    sp.InitialLayerCnt = 5;
+    sp.InitialLayerSpeed = 0.05f;
+    sp.MinLayerTime = 600;
+    EXPECT_NO_THROW(validateParams(sp));
+    for (int i : {0, 1, 9}) {
+        const int feed = firstDrawFeed(layer(sp, i, {square()}));
+        EXPECT_GE(feed, 1) << "layer " << i;
+    }
+}
+
 TEST(GCodeWriter, DegeneratePathsNeverBreakTheText)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -427,7 +476,6 @@ TEST(ParamCheck, RefusesWhatWouldBreakTheWriter)
         {[](SlicerParams &p) { p.LayerHeight = 0; }, "LayerHeight"},
         {[](SlicerParams &p) { p.FirstLayerHeight = -1; }, "FirstLayerHeight"},
         {[](SlicerParams &p) { p.HShellDensity = 0; }, "HShellDensity"},
-        {[](SlicerParams &p) { p.InfillDensity = 0; }, "InfillDensity"},
         {[](SlicerParams &p) { p.DrawSpeed = 0; }, "DrawSpeed"},
         {[](SlicerParams &p) { p.TravelSpeed = -5; }, "TravelSpeed"},
         {[](SlicerParams &p) { p.WipeSpeed = 0; }, "WipeSpeed"},
@@ -450,9 +498,11 @@ TEST(ParamCheck, RefusesWhatWouldBreakTheWriter)
                 << msg.toStdString();
         }
     }
-    // Zero infill density is fine while infill is disabled.
-    SlicerParams sp;
-    sp.InfillType = 0;
-    sp.InfillDensity = 0;
-    EXPECT_NO_THROW(validateParams(sp));
+    // Zero infill density draws no infill lines, with infill enabled or not.
+    for (int type : {0, 1, 3}) {
+        SlicerParams sp;
+        sp.InfillType = type;
+        sp.InfillDensity = 0;
+        EXPECT_NO_THROW(validateParams(sp)) << type;
+    }
 }

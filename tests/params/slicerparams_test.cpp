@@ -180,3 +180,35 @@ TEST(SlicerParams, OverridesRejectBadInputWithMessage)
         }
     }
 }
+
+// What a file named on purpose must not hide: fromText keeps defaults for all
+// of these silently.
+TEST(SlicerParamsText, TextProblemNamesWhatFromTextWouldSkip)
+{
+    const struct {
+        const char *text;
+        const char *problem; // prefix; empty: no problem
+    } cases[] = {
+        {"{}", ""},
+        {"{\"LayerHeight\": 0.3, \"SkirtEnable\": false, \"GCodeHeader\": \"G28\"}", ""},
+        {"{\"LayerHeight\": 0.3,", "not valid JSON ("},
+        {"", "not valid JSON ("},
+        {"[1]", "not a JSON object"},
+        {"{\"LayerHeight\": \"0.3\"}", "LayerHeight: expected a number, got a text"},
+        {"{\"LayerHeight\": 1e300}", "LayerHeight: expected a number, got 1e+300"},
+        {"{\"HShellCnt\": 3e10}", "HShellCnt: expected an integer, got 3e+10"},
+        {"{\"SkirtEnable\": 1}", "SkirtEnable: expected true or false, got 1"},
+        {"{\"RaftConfig\": null}", "RaftConfig: expected a text, got null"},
+        {"{\"InfillType\": [3]}", "InfillType: expected an integer, got an array"},
+    };
+    for (const auto &c : cases) {
+        const QString p = SlicerParams::textProblem(c.text);
+        if (!*c.problem)
+            EXPECT_TRUE(p.isEmpty()) << c.text << ": " << p.toStdString();
+        else
+            EXPECT_TRUE(p.startsWith(c.problem)) << c.text << ": " << p.toStdString();
+    }
+    QStringList unknown;
+    EXPECT_TRUE(SlicerParams::textProblem("{\"LayerHeigth\": 1, \"BedTemp\": 50, \"x\": true}", &unknown).isEmpty());
+    EXPECT_EQ(unknown, QStringList({"LayerHeigth", "x"}));
+}

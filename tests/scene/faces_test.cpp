@@ -104,19 +104,37 @@ TEST(FacesStl, AsciiFacetsVertexCountsAndConversion)
     const QByteArray text =
         "solid x\r\n"
         "facet normal 0 0 0\n outer loop\n vertex 1 1 1\n vertex 1 1 1\n vertex 1 1 1\n vertex 1 1 1\n endloop\nendfacet\n"
-        "  facet normal 9 9 9\n   outer loop\n  vertex 1 2 3\nvertex   4 5 6  \n vertex 7 bad\n endloop\n endfacet\n"
+        "  facet normal 9 9 9\n   outer loop\n  vertex 1 2 3\nvertex   4 5 6  \n\tvertex\t7 8\t 9\r\n endloop\n endfacet\n"
         "endsolid x\n";
     Faces f;
     f.loadStl(text);
     ASSERT_EQ(f.count(), 1); // the four-vertex facet gives nothing
     EXPECT_EQ(f.tris[0].p, Vec3(1, 3, -2));
     EXPECT_EQ(f.tris[0].q, Vec3(4, 6, -5));
-    EXPECT_EQ(f.tris[0].r, Vec3(7, 0, -0.0f)); // malformed and missing read as 0
+    EXPECT_EQ(f.tris[0].r, Vec3(7, 9, -8)); // tabs separate like spaces
 
     Faces g;
     g.loadStl("solidx\nouter loop\nvertex 1 2 3\nvertex 4 5 6\nvertex 7 8 9\nendloop\n");
     ASSERT_EQ(g.count(), 1);
     EXPECT_EQ(g.tris[0].p, Vec3(1, 2, 3)); // no "solid " prefix: no conversion
+}
+
+// A vertex that is not three finite numbers drops its facet: reading it as 0
+// invented a corner, and an overflowing 1e999 (infinity) stretched the box
+// to infinity so that anchoring emptied the whole object.
+TEST(FacesStl, AsciiFacetWithBadNumberIsDropped)
+{
+    const char *bad[] = {"7 bad 9", "7 8", "1e999 8 9", "7 -1e999 9", "nan 8 9", "inf 8 9", "7 8 9x"};
+    for (const char *v : bad) {
+        const QByteArray text = QByteArray("solid x\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex ") + v
+            + "\nendloop\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\n";
+        Faces f;
+        f.loadStl(text);
+        ASSERT_EQ(f.count(), 1) << v;
+        EXPECT_EQ(f.tris[0].r, Vec3(0, 0, -1)) << v;
+        const Box3 b = f.boundingBox();
+        EXPECT_TRUE(isFinite(b.min) && isFinite(b.max)) << v;
+    }
 }
 
 TEST(FacesObj, FansNegativeIndicesAndDroppedLines)
@@ -342,23 +360,46 @@ TEST(FacesFiles, RealBrokenAndValidFiles)
     EXPECT_EQ(b.max, Vec3(10, 10, 0));
 }
 
-TEST(FacesFiles, NonFiniteCoordinatesLoadAndStayHarmless)
+TEST(FacesFiles, NonFiniteVerticesDropTheirTriangle)
 {
-    // Coordinates are not validated: NaN and infinity load as they are, and
-    // every later step must cope (box ignores NaN, the check still answers).
+    // Binary STL, OBJ and the project's mesh block alike: only the finite
+    // triangle is kept and the box stays finite.
     const float nan = std::nanf(""), inf = INFINITY;
     const QByteArray bytes = binaryStl("x", 3, {nan, 0, 0, 1, 0, 0, 0, 1, 0,  //
                                                 0, 0, 0, 1, 0, 0, inf, 1, 0,  //
                                                 0, 0, 0, 2, 0, 0, 0, 0, 2});
     Faces f;
     EXPECT_NO_THROW(f.importBytes(bytes, ".stl"));
-    ASSERT_EQ(f.count(), 3);
-    const Box3 b = f.boundingBox();
-    EXPECT_EQ(b.min.x, 0);
-    EXPECT_EQ(b.max.x, inf);
-    Faces g;
-    g.loadStl(f.exportFata(".stl", true));
-    EXPECT_EQ(g.contentHash(), f.contentHash());
-    EXPECT_FALSE(f.exportFata(".stl", false).isEmpty());
-    EXPECT_FALSE(f.exportFata(".obj", false).isEmpty());
+    ASSERT_EQ(f.count(), 1);
+    EXPECT_EQ(f.boundingBox().max, Vec3(2, 2, 0));
+
+    Faces o;
+    o.loadObj("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1e999 0 0\nv 0 0 x\nf 1 2 3\nf 1 2 4\nf 1 5 3\n");
+    ASSERT_EQ(o.count(), 1);
+    EXPECT_EQ(o.tris[0].r, Vec3(0, 1, 0));
+
+    QByteArray block;
+    {
+        QDataStream w(&block, QIODevice::WriteOnly);
+        w.setByteOrder(QDataStream::LittleEndian);
+        w.setFloatingPointPrecision(QDataStream::SinglePrecision);
+        w << qint32(2);
+        for (float v : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 0.f, -inf, 0.f, 0.f, 0.f, 1.f, 0.f})
+            w << v;
+    }
+    QDataStream r(block);
+    r.setByteOrder(QDataStream::LittleEndian);
+    r.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    Faces b;
+    b.readBlock(r);
+    EXPECT_EQ(b.count(), 1);
+}
+
+// Any blank separates OBJ pieces: a tab-separated file read as no triangles.
+TEST(FacesObj, TabsSeparateLikeSpaces)
+{
+    Faces f;
+    f.loadObj("v\t0\t0\t0\r\nv 1\t0 0\r\nv\t0 1\t\t0\r\nf\t1\t2\t3\r\n");
+    ASSERT_EQ(f.count(), 1);
+    EXPECT_EQ(f.tris[0].q, Vec3(1, 0, 0));
 }

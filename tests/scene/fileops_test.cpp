@@ -180,3 +180,21 @@ TEST(FileOps, UndoOfAnUnloadableSnapshotKeepsHistory)
     EXPECT_EQ(d.ops.stateText(), before);
     EXPECT_EQ(d.prj.objs.size(), 2u);
 }
+
+TEST(FileOps, TakeSnapshotMakesUndoRestoreTheSelectionOfThatMomentWithoutAnEntry)
+{
+    Doc d;
+    d.edit("a");
+    d.prj.objs[0]->selected = true; // a selection change: no edit of its own
+    d.ops.takeSnapshot();
+    const QByteArray selected = d.prj.saveToStr(false);
+    EXPECT_EQ(d.ops.undoList().size(), 1);
+    EXPECT_EQ(d.ops.changeCount(), 1);
+    d.prj.objs[0]->moveBy(Vec3(5, 0, 0));
+    d.ops.record("move");
+    d.ops.undo();
+    EXPECT_EQ(d.prj.saveToStr(false), selected);
+    d.ops.undo();
+    EXPECT_EQ(d.prj.objs.size(), 0u);
+    EXPECT_EQ(d.ops.changeCount(), 0);
+}

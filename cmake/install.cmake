@@ -1,0 +1,40 @@
+# Installation into the standard places of a Linux desktop, and a Debian
+# package of it:
+#   cmake --install build [--prefix /usr/local]
+#   cmake -S . -B build-pkg -DTESSAVO_TESTS=OFF -DTESSAVO_BENCH=OFF && cmake --build build-pkg -j2
+#   (cd build-pkg && cpack -G DEB)
+# The package needs no maintainer scripts: the desktop, MIME and icon caches
+# are refreshed by the triggers of the packages that own them.
+include(GNUInstallDirs)
+
+if(TARGET tessavo)
+  install(TARGETS tessavo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET tessavo-cli)
+  install(TARGETS tessavo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/desktop/tessavo.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/desktop/tessavo-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tessavo.xml)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/tessavo.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+
+set(CPACK_PACKAGE_NAME "tessavo")
+set(CPACK_PACKAGE_VENDOR "Tessavo")
+set(CPACK_PACKAGE_VERSION "1.08.10213")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Slicer for filament 3D printers")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Arranges STL and OBJ models on the build plate, places support bars, slices the scene into G-code and previews it layer by layer. Includes the command-line slicer tessavo-cli.")
+set(CPACK_PACKAGE_CONTACT "Tessavo developers <dev@tessavo.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Library dependencies are read from the binaries.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
+
+if(TESSAVO_TESTS AND TARGET tessavo AND TARGET tessavo-cli)
+  add_test(NAME install COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/install-test.sh ${CMAKE_BINARY_DIR})
+endif()

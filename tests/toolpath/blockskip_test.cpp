@@ -1,0 +1,116 @@
+// Kernels that skip uniform 16 x 16 blocks against their pixel-by-pixel twins.
+#include "rasterfixtures.h"
+#include "toolpath/fill.h"
+#include "toolpath/hairdetect.h"
+#include "toolpath/shellsteps.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+// Coverage with large uniform areas, thin walls, holes and a ramp: discs,
+// rings and bars at random places; sizes that are and are not whole blocks.
+Plane8 blobs(int w, int h, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> ux(0, float(w)), uy(0, float(h)), ur(2, 60);
+    Plane8 p = emptyCoverage(w, h);
+    for (int i = 0; i < 6; ++i) {
+        const float cx = ux(rng), cy = uy(rng), r = ur(rng), hole = r * 0.5f;
+        paint(p, [=](float x, float y) {
+            const float d = std::hypot(x - cx, y - cy);
+            return d < r && (i % 3 != 0 || d > hole);
+        });
+    }
+    paintRect(p, 3.3f, 0, 5.1f, float(h));           // a wall under two pixels thick
+    paintRect(p, 0, float(h) - 20, float(w), float(h)); // a band along the bottom edge
+    return p;
+}
+
+TEST(BlockSkip, LevelBitsMatchThePixelWalk)
+{
+    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(37, 50)})
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            const Plane8 cov = blobs(size.width(), size.height(), seed);
+            Plane8 summary;
+            blockSummary8(cov, summary);
+            Plane8 wrongSize(3, 3);
+            wrongSize.fill(255);
+            for (bool columns : {false, true}) {
+                std::vector<quint64> ref, fast, plain;
+                int refWords = 0, fastWords = 0, plainWords = 0;
+                levelLineBitsScalar(cov, columns, ref, refWords);
+                levelLineBits(cov, &summary, columns, fast, fastWords);
+                // A summary of another size is not trusted.
+                levelLineBits(cov, &wrongSize, columns, plain, plainWords);
+                EXPECT_EQ(fastWords, refWords);
+                EXPECT_EQ(fast, ref) << size.width() << "x" << size.height() << " seed " << seed;
+                EXPECT_EQ(plain, ref);
+            }
+        }
+}
+
+TEST(BlockSkip, ThinRunMarkersSameWithSummary)
+{
+    Plane8 before = blobs(256, 192, 7), summary;
+    blockSummary8(before, summary);
+    Plane8 after = before;
+    Plane8 afterSummary = summary;
+    OffsetScratch s;
+    offsetCoverage(after, afterSummary, 1.5f, 1.0f, s);
+    for (bool columns : {false, true}) {
+        HairMarkers plain, fast;
+        thinRunMarkers(before, after, columns, 12.0f, plain);
+        thinRunMarkers(before, after, columns, 12.0f, fast, &summary);
+        EXPECT_EQ(fast, plain);
+        int n = 0;
+        for (const auto &l : plain)
+            n += l.size();
+        EXPECT_GT(n, 0) << "the fixture's thin wall must give markers";
+    }
+}
+
+// Bit-exact run ends: the fast walk must cross the same pixels at the same
+// times, on steep, shallow, axis-parallel and diagonal lines.
+TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
+{
+    for (const QSize size : {QSize(256, 192), QSize(200, 176)}) {
+        Plane1 region;
+        region.fromPlane8(blobs(size.width(), size.height(), 11), 128, false);
+        const Plane8 summary = region.blockSummary();
+        std::mt19937 rng(5);
+        std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
+        int lines = 0, runs = 0;
+        auto check = [&](double ax, double ay, double bx, double by) {
+            std::vector<ScanRun> ref, fast;
+            scanLineRuns(region, nullptr, ax, ay, bx, by, 0.5f, ref);
+            scanLineRuns(region, &summary, ax, ay, bx, by, 0.5f, fast);
+            ASSERT_EQ(fast.size(), ref.size());
+            for (size_t i = 0; i < ref.size(); ++i) {
+                EXPECT_EQ(fast[i].a, ref[i].a);
+                EXPECT_EQ(fast[i].b, ref[i].b);
+            }
+            ++lines;
+            runs += int(ref.size());
+        };
+        const double cx = size.width() / 2.0, cy = size.height() / 2.0;
+        for (int i = 0; i < 300; ++i) {
+            const double t = ang(rng), o = off(rng);
+            const double ux = std::cos(t), uy = std::sin(t);
+            const double px = cx - uy * o, py = cy + ux * o;
+            check(px - 400 * ux, py - 400 * uy, px + 400 * ux, py + 400 * uy);
+        }
+        for (double y = 0.5; y < size.height(); y += 7.25) {
+            check(-10, y, size.width() + 10, y);
+            check(y, -10, y, size.height() + 10);
+            check(-10, y - 100, size.width() + 10, y + size.width() + 10); // 45 degrees
+        }
+        check(20.25, 30.75, 20.5, 31); // a short piece inside one block
+        EXPECT_GT(runs, lines / 2);
+    }
+}
+
+} // namespace
