@@ -164,11 +164,16 @@ struct Band {
         return d;
     }
 
-    // Parts of the region s >= 0 that nowhere get further than `depth`
-    // inside (connected pixels, 8-neighbourhood) are taken out of it. A part
-    // that reaches a uniform inside block beyond the band is deep enough.
+    // Strips of the region s >= 0 that nowhere get further than `depth`
+    // inside are taken out of it. Parts are told apart a pixel further out
+    // (s >= -1, 8-neighbourhood): a thin strip whose ridge the pixel
+    // centres only touch here and there is one part there, not a row of
+    // dots. A part that reaches a uniform inside block beyond the band is
+    // deep enough; a part about as long as it is wide (the inset of a pin)
+    // stays, since its loop fills it better than a hair across it.
     void dropThinParts(const Plane8 &cov, std::vector<float> &s, float depth) const
     {
+        constexpr float kJoin = -1.0f;
         std::vector<char> seen(s.size(), 0);
         std::vector<int> part, stack;
         auto index = [&](int x, int y) -> long long {
@@ -182,12 +187,14 @@ struct Band {
             stack.assign(1, y0 * W + x0);
             seen[i0] = 1;
             bool deep = false;
+            float top = 0;
             while (!stack.empty()) {
                 const int x = stack.back() % W, y = stack.back() / W;
                 stack.pop_back();
                 const size_t i = size_t(index(x, y));
                 part.push_back(int(i));
                 deep |= s[i] >= depth;
+                top = std::max(top, s[i]);
                 for (int dy = -1; dy <= 1; ++dy)
                     for (int dx = -1; dx <= 1; ++dx) {
                         const int nx = x + dx, ny = y + dy;
@@ -198,13 +205,16 @@ struct Band {
                             deep |= cov.row(ny)[nx] >= 128;
                             continue;
                         }
-                        if (!seen[size_t(j)] && s[size_t(j)] >= 0) {
+                        if (!seen[size_t(j)] && s[size_t(j)] >= kJoin) {
                             seen[size_t(j)] = 1;
                             stack.push_back(ny * W + nx);
                         }
                     }
             }
-            if (!deep)
+            // A disc of radius top grown by the joining pixel (and the
+            // ridge the grid may miss) has about pi (top + 1.7)^2 pixels.
+            const float round = 2 * 3.1416f * (top + 1.7f) * (top + 1.7f);
+            if (!deep && float(part.size()) > round)
                 for (int i : part)
                     s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
         });

@@ -21,7 +21,7 @@
 // Parts of the offset region no wider than this anywhere (pixels) are
 // dropped: a wall up to 1.6 widths thick is one hair of its own width rather
 // than a perimeter doubled back on itself (two widths of material in it).
-constexpr float kThinInset = 1.8f;
+constexpr float kThinInset = 3.003f;
 // How many pixels the result's ramp takes from 0 to 255.
 constexpr float kDistanceRamp = 2.0f;
 // The furthest step (pixels, either way) this reaches; beyond it the caller
