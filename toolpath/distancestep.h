@@ -32,7 +32,17 @@ constexpr float kMaxDistanceStep = 12.0f;
 // pixels their covered fraction) inwards by `distance` pixels (negative:
 // outwards), |distance| <= kMaxDistanceStep. `summary` is cov's 16 x 16 block
 // summary on entry and is kept up to date; `visited` is scratch.
-void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited);
+// `edge` gets the section's outline the distances were measured to.
+void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
+                    PathList *edge = nullptr);
+
+// Moves every vertex of the outlines onto the level `distance` of the
+// distance to `edge` (along the line from its nearest point of the edge), so
+// the traced offset lies exactly where the distance says: linear
+// interpolation between pixel centres cuts a little inside a round wall
+// (the distance to a curve is not linear across it). Vertices further than a
+// pixel from the level stay.
+void snapToDistance(PathList &outlines, const PathList &edge, float distance);
 
 // The outline of the region of `cov` (128 level) with each crossing placed by
 // the covered area of its pixel row or column (exported for tests).

@@ -344,6 +344,8 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             if (k == 1 && !exactFirst)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
+            if (k == 1 && exactFirst && d0 > 0)
+                snapToDistance(ol, s.edge, d0);
             // The blur rounds every convex corner of the region, and each
             // loop inherits the rounding of those before it: the band's
             // corners go unfilled. Where two straight stretches meet, the
@@ -383,7 +385,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
         if (k == 0 && exactFirst) {
             // The perimeter's step measures the distance to the section's
             // edge itself; the later ones blur (see distancestep.h).
-            distanceOffset(cov, summary, d, s.visited);
+            distanceOffset(cov, summary, d, s.visited, &s.edge);
             ramp = kDistanceRamp;
         } else {
             offsetCoverage(cov, summary, d, factor, s, ramp);

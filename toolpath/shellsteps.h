@@ -20,6 +20,7 @@ inline float widthInPixels() { return 1.0f / kPixelFactor; }
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
     Plane1 visited;
+    PathList edge;  // the section's outline, as the distance step measured it
 };
 
 // Moves the 128 level of `cov` inwards by `distance` pixels (negative moves

@@ -15,7 +15,8 @@ inline Plane8 emptyCoverage(int w, int h)
     return p;
 }
 
-// Coverage of inside(x, y) sampled 4 x 4 per pixel.
+// Coverage of inside(x, y): the covered area of each pixel, as the layer
+// fill gives it (edge pixels sampled 32 x 32, the rest 4 x 4).
 inline void paint(Plane8 &p, const std::function<bool(float, float)> &inside)
 {
     for (int y = 0; y < p.height; ++y)
@@ -24,8 +25,17 @@ inline void paint(Plane8 &p, const std::function<bool(float, float)> &inside)
             for (int sy = 0; sy < 4; ++sy)
                 for (int sx = 0; sx < 4; ++sx)
                     n += inside(x + (sx + 0.5f) / 4, y + (sy + 0.5f) / 4);
-            if (n)
-                p.data[y * p.width + x] = uchar(std::min(255, std::max<int>(p.data[y * p.width + x], n * 16)));
+            if (n == 0)
+                continue;
+            int v = 255;
+            if (n < 16) {
+                int fine = 0;
+                for (int sy = 0; sy < 32; ++sy)
+                    for (int sx = 0; sx < 32; ++sx)
+                        fine += inside(x + (sx + 0.5f) / 32, y + (sy + 0.5f) / 32);
+                v = (fine * 255 + 512) / 1024;
+            }
+            p.data[y * p.width + x] = uchar(std::max<int>(p.data[y * p.width + x], v));
         }
 }
 

@@ -454,14 +454,19 @@ TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
     EXPECT_TRUE(fin);
     EXPECT_TRUE(tip);
     // No outline passes closer to a hair than the two half widths (where a
-    // hair tapers out to nothing it may end at a loop's tip).
+    // hair tapers out to nothing it may end at a loop's tip). At the fin's
+    // root the perimeter, the exact offset of block and fin, bends towards
+    // the fin by up to (sqrt 2 - 1) half widths.
+    const float root = (std::sqrt(2.0f) - 1) * P / 2;
     for (const PolyLine &h : r.hairs)
         for (int i = 0; i < h.size(); ++i)
             if (h.w[i] >= P / 2) {
+                const bool atRoot = std::fabs(h.pts[i].x - 120) < 1 && std::fabs(h.pts[i].y - 79.5f) < 1;
                 for (PolyLine o : r.outlines) {
                     o.openLoop();  // sample the segments, not only the vertices
                     for (const PolyPoint &q : o.splitLongSegs(0.5f).pts)
-                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y), (h.w[i] + P) / 2 - 0.5f);
+                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y),
+                                  (h.w[i] + P) / 2 - 0.5f - (atRoot ? root : 0));
                 }
             }
 }
