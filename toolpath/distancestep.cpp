@@ -105,6 +105,33 @@ void unbendBandMeans(PolyLine &pl, const QVector<char> &how)
     }
 }
 
+// Drops the points that lie within `tolerance` of the chord between the
+// last kept point and the next one, at most `maxRun` in a row (a greedy pass;
+// the first point stays).
+void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
+{
+    const int n = pl.pts.size();
+    if (n < 3)
+        return;
+    const QVector<PolyPoint> &p = pl.pts;
+    QVector<PolyPoint> out;
+    out.reserve(n);
+    out.append(p[0]);
+    const float tol2 = tolerance * tolerance;
+    int kept = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        bool ok = i - kept < maxRun;
+        for (int j = kept + 1; j <= i && ok; ++j)
+            ok = dist2(p[j].x, p[j].y, p[kept], p[i + 1]) <= tol2;
+        if (ok)
+            continue;
+        out.append(p[i]);
+        kept = i;
+    }
+    out.append(p[n - 1]);
+    pl.pts = out;
+}
+
 } // namespace
 
 PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited)
@@ -159,38 +186,41 @@ struct Band {
     Band(const Plane8 &summary, int width, int height)
         : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
     {
-        std::vector<char> edge(size_t(bw) * bh, 0);
+        // Edge blocks: mixed, or uniform beside the other uniform value.
+        std::vector<char> edge(size_t(bw) * bh, 0), rowNear(size_t(bw) * bh, 0);
+        const uchar *sm = summary.data;
         for (int by = 0; by < bh; ++by)
             for (int bx = 0; bx < bw; ++bx) {
-                const uchar v = summary.data[by * bw + bx];
-                bool e = v != 0 && v != 255;
-                for (int dy = -1; dy <= 1 && !e; ++dy)
-                    for (int dx = -1; dx <= 1 && !e; ++dx) {
-                        const int nx = bx + dx, ny = by + dy;
-                        if (nx >= 0 && ny >= 0 && nx < bw && ny < bh) {
-                            const uchar n = summary.data[ny * bw + nx];
-                            e = (n == 0 || n == 255) && n != v;
-                        }
-                    }
+                const uchar v = sm[by * bw + bx];
+                if (v != 0 && v != 255) {
+                    edge[size_t(by) * bw + bx] = 1;
+                    continue;
+                }
+                const uchar other = v == 0 ? 255 : 0;
+                bool e = false;
+                for (int ny = std::max(0, by - 1); ny <= std::min(bh - 1, by + 1) && !e; ++ny)
+                    for (int nx = std::max(0, bx - 1); nx <= std::min(bw - 1, bx + 1) && !e; ++nx)
+                        e = sm[ny * bw + nx] == other;
                 edge[size_t(by) * bw + bx] = e;
+            }
+        // Grown by one block, along rows and then columns.
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                const size_t i = size_t(by) * bw + bx;
+                rowNear[i] = edge[i] || (bx > 0 && edge[i - 1]) || (bx + 1 < bw && edge[i + 1]);
             }
         for (int by = 0; by < bh; ++by)
             for (int bx = 0; bx < bw; ++bx) {
-                bool near = false;
-                for (int dy = -1; dy <= 1 && !near; ++dy)
-                    for (int dx = -1; dx <= 1 && !near; ++dx) {
-                        const int nx = bx + dx, ny = by + dy;
-                        near = nx >= 0 && ny >= 0 && nx < bw && ny < bh && edge[size_t(ny) * bw + nx];
-                    }
-                if (near)
-                    tile[size_t(by) * bw + bx] = tiles++;
+                const size_t i = size_t(by) * bw + bx;
+                if (rowNear[i] || (by > 0 && rowNear[i - bw]) || (by + 1 < bh && rowNear[i + bw]))
+                    tile[i] = tiles++;
             }
     }
 
-    // Signed distance (inside positive, by `inside`) of every band pixel to
-    // the outline, capped at `reach`.
-    template <typename Inside>
-    std::vector<float> signedDistance(const PathList &outline, float reach, const Inside &inside) const
+    // Distance of every band pixel inside the section (cov >= 128) to the
+    // outline, capped at `reach`, less `offset`; pixels outside get -reach
+    // less `offset` (only their side matters: the level lies inside).
+    std::vector<float> insideDistance(const Plane8 &cov, const PathList &outline, float reach, float offset) const
     {
         const float cap = reach * reach;
         std::vector<float> d(size_t(tiles) * 256, cap);
@@ -203,19 +233,29 @@ struct Band {
                 const int x1 = std::min(W - 1, int(std::ceil(std::max(a.x, b.x) + reach - 0.5f)));
                 const int y0 = std::max(0, int(std::floor(std::min(a.y, b.y) - reach - 0.5f)));
                 const int y1 = std::min(H - 1, int(std::ceil(std::max(a.y, b.y) + reach - 0.5f)));
-                for (int y = y0; y <= y1; ++y)
+                const float dx = b.x - a.x, dy = b.y - a.y;
+                const float l2 = dx * dx + dy * dy;
+                const float inv = l2 > 0 ? 1 / l2 : 0;
+                for (int y = y0; y <= y1; ++y) {
+                    const uchar *row = cov.row(y);
+                    const float py = y + 0.5f - a.y;
                     for (int x = x0; x <= x1; ++x) {
+                        if (row[x] < 128)
+                            continue;
                         const int t = tile[size_t(y >> 4) * bw + (x >> 4)];
                         if (t < 0)
                             continue;
+                        const float px = x + 0.5f - a.x;
+                        const float u = std::clamp((px * dx + py * dy) * inv, 0.0f, 1.0f);
+                        const float ex = px - u * dx, ey = py - u * dy;
                         float &best = d[size_t(t) * 256 + (y & 15) * 16 + (x & 15)];
-                        best = std::min(best, dist2(x + 0.5f, y + 0.5f, a, b));
+                        best = std::min(best, ex * ex + ey * ey);
                     }
+                }
             }
         }
         forEach([&](int x, int y, size_t i) {
-            const float r = std::sqrt(d[i]);
-            d[i] = inside(x, y) ? r : -r;
+            d[i] = (cov.row(y)[x] >= 128 ? std::sqrt(d[i]) : -reach) - offset;
         });
         return d;
     }
@@ -236,8 +276,11 @@ struct Band {
             const int t = tile[size_t(y >> 4) * bw + (x >> 4)];
             return t < 0 ? -1 : (long long)t * 256 + (y & 15) * 16 + (x & 15);
         };
+        // Only the shallow pixels are walked (kJoin <= s < depth, a strip a
+        // few pixels wide along the level); a deep one next to a part
+        // decides it.
         forEach([&](int x0, int y0, size_t i0) {
-            if (seen[i0] || s[i0] < 0)
+            if (seen[i0] || s[i0] < 0 || s[i0] >= depth)
                 return;
             part.clear();
             stack.assign(1, y0 * W + x0);
@@ -249,7 +292,6 @@ struct Band {
                 stack.pop_back();
                 const size_t i = size_t(index(x, y));
                 part.push_back(int(i));
-                deep |= s[i] >= depth;
                 top = std::max(top, s[i]);
                 for (int dy = -1; dy <= 1; ++dy)
                     for (int dx = -1; dx <= 1; ++dx) {
@@ -259,6 +301,10 @@ struct Band {
                         const long long j = index(nx, ny);
                         if (j < 0) {
                             deep |= cov.row(ny)[nx] >= 128;
+                            continue;
+                        }
+                        if (s[size_t(j)] >= depth) {
+                            deep = true;
                             continue;
                         }
                         if (!seen[size_t(j)] && s[size_t(j)] >= kJoin) {
@@ -300,7 +346,9 @@ struct Band {
             const float v = 128 + s[i] * k;
             // The side of the level is kept exactly: rounding must not put a
             // pixel a hair outside on the inside.
-            const int q = s[i] >= 0 ? std::max(128, int(std::lround(v))) : std::min(127, int(std::lround(v)));
+            const float c = std::clamp(v, -1.0f, 256.0f);
+            const int r = int(std::floor(c + 0.5f));
+            const int q = s[i] >= 0 ? std::max(128, r) : std::min(127, r);
             cov.row(y)[x] = uchar(std::clamp(q, 0, 255));
         });
         for (int by = 0; by < bh; ++by)
@@ -335,11 +383,15 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
         return;
     // Distance to the section's edge: the offset region is where it exceeds
     // `distance`.
-    const PathList edge = areaOutline(cov, summary, visited);
-    std::vector<float> s = band.signedDistance(edge, std::fabs(distance) + kThinInset + kDistanceRamp,
-                                               [&cov](int x, int y) { return cov.row(y)[x] >= 128; });
-    for (float &v : s)
-        v -= distance;
+    PathList edge = areaOutline(cov, summary, visited);
+    // Straight runs of crossings become one segment each: the distance pass
+    // costs a box around every segment.
+    for (PolyLine &pl : edge)
+        mergeStraightRuns(pl, 0.005f, 64);
+    // Far enough for the ramp and for telling thin parts (kThinInset / 2
+    // beyond `distance`); anything further counts as that far.
+    const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
+    std::vector<float> s = band.insideDistance(cov, edge, reach, distance);
     band.dropThinParts(cov, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;

@@ -24,13 +24,15 @@
 constexpr float kThinInset = 3.003f;
 // How many pixels the result's ramp takes from 0 to 255.
 constexpr float kDistanceRamp = 2.0f;
-// The furthest step (pixels, either way) this reaches; beyond it the caller
-// uses the blur.
+// The steps (pixels, inwards) this takes; outside them the caller uses the
+// blur. Distances are measured inside the section only, so the new level
+// must lie at least half the ramp inside.
+constexpr float kMinDistanceStep = kDistanceRamp / 2;
 constexpr float kMaxDistanceStep = 12.0f;
 
 // Moves the 128 level of `cov` (area coverage: 255 inside, 0 outside, edge
-// pixels their covered fraction) inwards by `distance` pixels (negative:
-// outwards), |distance| <= kMaxDistanceStep. `summary` is cov's 16 x 16 block
+// pixels their covered fraction) inwards by `distance` pixels,
+// kMinDistanceStep <= distance <= kMaxDistanceStep. `summary` is cov's 16 x 16 block
 // summary on entry and is kept up to date; `visited` is scratch.
 // `edge` gets the section's outline the distances were measured to.
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,

@@ -325,7 +325,7 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     const float d0 = 0.5f * p - sp.VShellOffset * p * p;
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     float ramp = 1;  // the section's coverage rises over one pixel
-    const bool exactFirst = std::isfinite(d0) && std::fabs(d0) <= kMaxDistanceStep;
+    const bool exactFirst = std::isfinite(d0) && d0 >= kMinDistanceStep && d0 <= kMaxDistanceStep;
     // A restored corner never leaves the section, whatever its shape.
     auto insideSection = [&coverage](PolyPoint q) {
         const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
