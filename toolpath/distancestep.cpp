@@ -370,7 +370,8 @@ struct Band {
 
 } // namespace
 
-void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut)
+void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
+                    bool areaCoverage)
 {
     if (edgeOut)
         edgeOut->clear();
@@ -383,7 +384,15 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
         return;
     // Distance to the section's edge: the offset region is where it exceeds
     // `distance`.
-    PathList edge = areaOutline(cov, summary, visited);
+    PathList edge;
+    if (areaCoverage) {
+        edge = areaOutline(cov, summary, visited);
+    } else {
+        PathParams keep;  // every crossing stays
+        keep.smoothingArea = 0;
+        keep.maxDeviation = 0;
+        edge = contourDetect3(cov, summary, visited, keep);
+    }
     // Straight runs of crossings become one segment each: the distance pass
     // costs a box around every segment.
     for (PolyLine &pl : edge)

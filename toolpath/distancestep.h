@@ -34,9 +34,11 @@ constexpr float kMaxDistanceStep = 12.0f;
 // pixels their covered fraction) inwards by `distance` pixels,
 // kMinDistanceStep <= distance <= kMaxDistanceStep. `summary` is cov's 16 x 16 block
 // summary on entry and is kept up to date; `visited` is scratch.
-// `edge` gets the section's outline the distances were measured to.
+// `edge` gets the outline the distances were measured to. With
+// `areaCoverage` false, cov is the result of an earlier step (its level
+// runs linearly across the ramp) and its outline is traced as it is.
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
-                    PathList *edge = nullptr);
+                    PathList *edge = nullptr, bool areaCoverage = true);
 
 // Moves every vertex of the outlines onto the level `distance` of the
 // distance to `edge` (along the line from its nearest point of the edge), so

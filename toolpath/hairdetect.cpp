@@ -406,7 +406,7 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
             // A hair whose gap stays below a quarter of a width, or shorter
             // than one width (the tip of a square corner), prints nothing
             // useful and costs a travel with retraction.
-            if (widest >= 0.25f * det.p && piece.length() >= det.p)
+            if (widest >= 0.25f * det.p && piece.length() >= (det.minLength > 0 ? det.minLength : det.p))
                 hairs.append(piece);
             i = j;
         }

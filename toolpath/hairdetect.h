@@ -82,6 +82,8 @@ struct HairDetector {
     // widths, pixels): after the distance step a wall vanishes on the first
     // step up to two widths thick, and its hair carries all of it.
     float widestRun = 0;
+    // Shorter hairs are dropped (pixels; 0: one width, p).
+    float minLength = 0;
     float p = 3.003f;
 
     void reset(int planeWidth, int planeHeight);

@@ -326,6 +326,8 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     float ramp = 1;  // the section's coverage rises over one pixel
     const bool exactFirst = std::isfinite(d0) && d0 >= kMinDistanceStep && d0 <= kMaxDistanceStep;
+    bool lastExact = false;  // the step before took distances
+    float lastD = 0;
     // A restored corner never leaves the section, whatever its shape.
     auto insideSection = [&coverage](PolyPoint q) {
         const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
@@ -344,8 +346,8 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             if (k == 1 && !exactFirst)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
-            if (k == 1 && exactFirst && d0 > 0)
-                snapToDistance(ol, s.edge, d0);
+            if (lastExact)
+                snapToDistance(ol, s.edge, lastD);
             // The blur rounds every convex corner of the region, and each
             // loop inherits the rounding of those before it: the band's
             // corners go unfilled. Where two straight stretches meet, the
@@ -356,10 +358,32 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             // Rounding builds up loop after loop: a deep loop's corner is cut
             // by a flat stretch over a width long, which must not count as a
             // side, and its sides meet up to about three widths beyond it.
-            if (k >= 2)
+            if (k >= 2 && lastExact) {
+                // A loop after a distance step is sharp but for the chamfer
+                // across its ridge (more on an acute corner, whose ridge the
+                // pixel centres miss); the corner may not reach into what a
+                // hair took.
+                auto clearOfHairs = [&](PolyPoint q) {
+                    if (!insideSection(q))
+                        return false;
+                    for (const PolyLine &h : out.hairs)
+                        for (int i = 0; i + 1 < h.size(); ++i) {
+                            const PolyPoint a = h.pts[i], b = h.pts[i + 1], ab = b - a;
+                            const float l2 = ab.x * ab.x + ab.y * ab.y;
+                            const float t = l2 > 0 ? std::clamp(((q.x - a.x) * ab.x + (q.y - a.y) * ab.y) / l2, 0.0f, 1.0f) : 0;
+                            const PolyPoint e = q - (a + ab * t);
+                            const float w = h.w.size() == h.size() ? std::max(h.w[i], h.w[i + 1]) : 0;
+                            if (std::hypot(e.x, e.y) < (w + p) / 2)
+                                return false;
+                        }
+                    return true;
+                };
+                for (PolyLine &o : ol)
+                    repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, clearOfHairs, 2.5f);
+            } else if (k >= 2) {
                 for (PolyLine &o : ol)
                     repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, insideSection);
-            else if (!sp.RepairCorners)
+            } else if (!sp.RepairCorners) {
                 // After the distance step a convex corner is sharp but for
                 // the chamfer the trace cuts across its ridge (a pixel or two,
                 // more on an acute tip, whose ridge the pixel centres miss);
@@ -367,9 +391,10 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
                 // a round wall.
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection, exactFirst ? 2.5f : -1);
-            else
+            } else {
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
+            }
             out.outlines.append(ol);
             out.shells.append(ol);
         }
@@ -382,24 +407,32 @@ void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult
             s.beforeSummary = summary;
         }
         const float factor = half ? 1.0f : 0.5f;
-        if (k == 0 && exactFirst) {
-            // The perimeter's step measures the distance to the section's
-            // edge itself; the later ones blur (see distancestep.h).
-            distanceOffset(cov, summary, d, s.visited, &s.edge);
+        // Every step measures distances (see distancestep.h): the first to
+        // the section's edge itself, the later ones to the outline before
+        // them. The blur stays for steps out of its range.
+        const bool exact = exactFirst && d >= kMinDistanceStep && d <= kMaxDistanceStep;
+        if (exact) {
+            distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0);
             ramp = kDistanceRamp;
         } else {
             offsetCoverage(cov, summary, d, factor, s, ramp);
             ramp = rampAfter(d, factor);
         }
+        lastExact = exact;
+        lastD = d;
         if (!detect)
             continue;
         det.consts = half ? HairConstsA : HairConstsB;
         det.coveredWidth = k == 0 ? 0.0f : p;
-        // The distance step drops parts of the perimeter's region nowhere
-        // wider than kThinInset: walls up to a pixel thicker than one width
-        // and that (the ridge between pixel centres is sampled up to half a
-        // pixel low), which the set's window would cut short.
-        det.widestRun = k == 0 && exactFirst ? kThinInset + p + 1 : 0;
+        // The distance step drops parts of the region nowhere wider than
+        // kThinInset: runs up to a pixel wider than the step takes and that
+        // (the ridge between pixel centres is sampled up to half a pixel
+        // low) vanish, which the set's window would cut short. Between loops
+        // such runs also vanish at the tip of every convex corner, the
+        // loops' own gap: hairs there must be two widths long, or their
+        // mask would cut the next loop's corner.
+        det.widestRun = exact ? 2 * d + kThinInset + 1 : 0;
+        det.minLength = k == 0 || !exact ? p : 2 * p;
         const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");

@@ -456,17 +456,20 @@ TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
     // No outline passes closer to a hair than the two half widths (where a
     // hair tapers out to nothing it may end at a loop's tip). At the fin's
     // root the perimeter, the exact offset of block and fin, bends towards
-    // the fin by up to (sqrt 2 - 1) half widths.
+    // the fin by up to (sqrt 2 - 1) half widths. Where a hair starts at the
+    // tip of a loop narrowing along the tab, the loop's last sliver (thinner
+    // than the pixel centres see) may reach half a pixel further.
     const float root = (std::sqrt(2.0f) - 1) * P / 2;
     for (const PolyLine &h : r.hairs)
         for (int i = 0; i < h.size(); ++i)
             if (h.w[i] >= P / 2) {
-                const bool atRoot = std::fabs(h.pts[i].x - 120) < 1 && std::fabs(h.pts[i].y - 79.5f) < 1;
+                const bool atRoot = (std::fabs(h.pts[i].x - 120) < 1 && std::fabs(h.pts[i].y - 79.5f) < 1)
+                                    || (h.type == InnerHair && (i == 0 || i == h.size() - 1));
                 for (PolyLine o : r.outlines) {
                     o.openLoop();  // sample the segments, not only the vertices
                     for (const PolyPoint &q : o.splitLongSegs(0.5f).pts)
                         ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y),
-                                  (h.w[i] + P) / 2 - 0.5f - (atRoot ? root : 0));
+                                  (h.w[i] + P) / 2 - 0.5f - (atRoot ? std::max(root, 0.5f) : 0));
                 }
             }
 }
