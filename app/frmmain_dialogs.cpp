@@ -7,7 +7,7 @@
 #include "app/frmslicer.h"
 #include "app/frmslicersimple.h"
 #include "common/ini.h"
-#include "slicer/slicer.h"
+#include "driver/slicer.h"
 #include "update/frmupdater.h"
 #include "view/glviewer.h"
 

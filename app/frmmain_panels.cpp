@@ -3,6 +3,7 @@
 // buttons.
 #include "app/frmmain.h"
 
+#include "app/frmoptions.h"
 #include "view/btnsys.h"
 #include "view/glviewer.h"
 
@@ -15,6 +16,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -48,6 +50,26 @@ QFrame *makePanel(QWidget *parent, const QString &name, const QString &title, co
     p->hide();
     return p;
 }
+
+// Shows as much of a long text (a file path) as fits, with its end; the
+// whole text in the tooltip. Its width comes from the layout, not the text.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QSize(160, QLabel::sizeHint().height()); }
+    QSize minimumSizeHint() const override { return QSize(60, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        const QRect r = contentsRect();
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideLeft, r.width()));
+        if (toolTip() != text())
+            const_cast<ElidedLabel *>(this)->setToolTip(text());
+    }
+};
 
 template <class W>
 W *add(QWidget *panel, W *w, const QString &name)
@@ -185,8 +207,7 @@ void FrmMain::buildPanels()
     legend->setChecked(true);
     m_persistentWidgets << legend;
 
-    auto *title = static_cast<QLabel *>(put(new QLabel("GCode filename"), "lGCodeTitle", 3, 0, 3));
-    title->setMinimumWidth(160);
+    put(new ElidedLabel("GCode filename"), "lGCodeTitle", 3, 0, 3);
     connect(static_cast<QPushButton *>(put(new QPushButton("Clear"), "bClearGCode", 3, 3)), &QPushButton::clicked,
             this, [this] { clearGCode(); });
     connect(static_cast<QPushButton *>(put(new QPushButton("Print"), "bPrintGCode", 3, 4)), &QPushButton::clicked,
@@ -232,10 +253,15 @@ QWidget *FrmMain::modePanel(int editMode) const
     return editMode >= 0 && editMode < 7 ? m_panels[editMode] : nullptr;
 }
 
-void FrmMain::setPanelEdge(char edge)
+char FrmMain::panelEdge(int mode) const
 {
-    m_panelEdge = edge;
-    placePanels();
+    // The G-code panel is wide: it runs along the bottom. The tools' panels
+    // sit on the side the options choose, clear of the button bars.
+    if (mode == EM_GCode)
+        return 'b';
+    if (m_options)
+        return m_options->editorPanelAlignment() == 0 ? 'l' : 'r';
+    return 'r';
 }
 
 void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
@@ -265,9 +291,9 @@ void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
 
 void FrmMain::placePanels()
 {
-    for (QWidget *p : m_panels)
-        if (p && p->isVisible())
-            alignWidgetToEdge(p, m_panelEdge);
+    for (int i = 0; i < 7; ++i)
+        if (m_panels[i] && m_panels[i]->isVisible())
+            alignWidgetToEdge(m_panels[i], panelEdge(i));
 }
 
 void FrmMain::resizeEvent(QResizeEvent *e)
@@ -289,8 +315,22 @@ void FrmMain::refreshPanels()
         QWidget *p = m_panels[i];
         const bool show = i == mode && (i != EM_GCode || m_viewGCode);
         if (show) {
+            const char edge = panelEdge(i);
+            // A panel on a side edge stacks its controls.
+            auto *box = static_cast<QBoxLayout *>(p->layout());
+            const auto dir = edge == 'l' || edge == 'r' ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+            if (box->direction() != dir)
+                box->setDirection(dir);
             // Also follows the view's size, which settles after the window's.
-            alignWidgetToEdge(p, m_panelEdge);
+            // An oversized panel is reported once, not on every tick.
+            if (!m_panelErrors.contains(p)) {
+                try {
+                    alignWidgetToEdge(p, edge);
+                } catch (...) {
+                    m_panelErrors.insert(p);
+                    throw;
+                }
+            }
             if (!p->isVisible()) {
                 p->show();
                 p->raise();

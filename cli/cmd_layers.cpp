@@ -5,8 +5,9 @@
 #include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/layerraster.h"
-#include "slicer/slicefaces.h"
+#include "driver/layerraster.h"
+#include "driver/slicefaces.h"
+#include "gcode/paramcheck.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -33,6 +34,7 @@ int run(const QStringList &argsIn)
     const QString outDir = takeSingleOption(args, "--out");
     SlicerParams params;
     applySets(params, takeOption(args, "--set"));
+    validateParams(params); // the bounds the slicer holds every job to
     rejectUnknownOptions(args);
     if (outDir.isEmpty())
         throw QString("layers: --out DIR is required");

@@ -1,7 +1,7 @@
 #include "toolpath/distancestep.h"
 
 #include "common/perfdata.h"
-#include "slicer/contourdetect3.h"
+#include "raster/contourdetect3.h"
 
 #include <algorithm>
 #include <cmath>

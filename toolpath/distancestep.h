@@ -14,9 +14,9 @@
 // with a linear ramp, so tracing it with interpolation gives the offset line.
 // Parts of the offset region that are nowhere wider than kThinInset are
 // dropped whole, so that they vanish into hairs of their exact width.
-#include "slicer/plane1.h"
-#include "slicer/plane8.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "geometry/polyline.h"
 
 // Parts of the offset region no wider than this anywhere (pixels) are
 // dropped: a wall up to 1.6 widths thick is one hair of its own width rather

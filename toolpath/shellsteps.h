@@ -4,9 +4,9 @@
 // features too thin to survive a step become hairs.
 //
 // Units: raster pixels; p = one extrusion width in pixels (widthInPixels).
-#include "slicer/plane1.h"
-#include "slicer/plane8.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "geometry/polyline.h"
 
 #include <functional>
 
@@ -20,7 +20,10 @@ inline float widthInPixels() { return 1.0f / kPixelFactor; }
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
     Plane1 visited;
-    PathList edge;  // the section's outline, as the distance step measured it
+    // tmp and tmpSummary belong to offsetCoverage: once set, tmpSummary
+    // describes tmp, so the next offset rewrites only what changed.
+    bool tmpKnown = false;
+    PathList edge;  // the outline the last distance step measured to
 };
 
 // Moves the 128 level of `cov` inwards by `distance` pixels (negative moves

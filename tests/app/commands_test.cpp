@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
@@ -171,9 +172,21 @@ TEST(Commands, KeysGoToFieldsOrToTheKeyboardMapByReceiverAndMode)
     ASSERT_TRUE(w.project().objs[0]->selected);
     t.key(view, Qt::Key_Escape);
     EXPECT_TRUE(w.project().objs[0]->selected);
-    // Ctrl+S in G-code mode is the G-code's, not the project's.
+    // Ctrl+S in G-code mode is the G-code's, not the project's: the G-code's
+    // save dialog opens (and is cancelled here).
     w.fileOps().record("edit");
+    QString dialogTitle;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&dialogTitle] {
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            dialogTitle = d->windowTitle();
+            d->reject();
+        }
+    });
+    closer.start(20);
     EXPECT_TRUE(t.key(view, Qt::Key_S, Qt::ControlModifier));
+    closer.stop();
+    EXPECT_EQ(dialogTitle.toStdString(), "Save GCode");
     EXPECT_TRUE(w.fileOps().isChanged());
     EXPECT_TRUE(t.key(view, Qt::Key_1, Qt::NoModifier, "1"));
     EXPECT_EQ(view->editMode, EM_Rotate) << "back to the last object tool";
@@ -290,7 +303,27 @@ TEST(Commands, DragAndDrop)
     t.drag(QEvent::Drop, gcode);
     EXPECT_EQ(t.mode(), VM_GCode);
     EXPECT_EQ(w.viewer()->editMode, EM_GCode);
+    EXPECT_EQ(w.gcode(), readFile(gcode));
+    EXPECT_EQ(w.gcodeTitle(), gcode);
     EXPECT_EQ(w.project().objs.size(), 2u);
+
+    // However long its path, the G-code panel keeps its size and place.
+    QString deep = dir.path();
+    for (int i = 0; i < 6; ++i)
+        deep += "/" + QString(200, QChar('a' + i));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString far = deep + "/far.gcode";
+    writeFile(far, "G1 X1 Y1 E1\n");
+    BoxWatcher boxes;
+    t.drag(QEvent::DragEnter, far);
+    t.drag(QEvent::Drop, far);
+    runEvents(300);
+    EXPECT_EQ(w.gcodeTitle(), far);
+    QWidget *panel = w.modePanel(EM_GCode);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_LE(panel->width(), 1024);
+    EXPECT_TRUE(w.viewer()->rect().contains(panel->geometry()));
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("; ").toStdString();
 }
 
 TEST(Commands, MirrorAndExportRoundTrip)
@@ -389,15 +422,33 @@ TEST(Commands, MendedStartAndFileFaults)
         w.fileOps().newDocument(false);
     }
 
-    // A bad argument is told once the window shows.
-    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+    // A damaged last state and a bad argument are told once the window
+    // shows; an empty project file is no project.
+    writeFile(dataDir() + "_lastUnsavedProject.tvprj", QByteArray());
     {
         FrmMain w(dir.path() + "/missing.stl");
         BoxWatcher boxes(&w);
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&boxes] { return !boxes.texts.isEmpty(); }));
-        EXPECT_EQ(boxes.texts[0], "File not found: \"" + dir.path() + "/missing.stl\"");
-        EXPECT_TRUE(boxes.windowShown[0]);
+        ASSERT_TRUE(runEvents(3000, [&boxes] { return boxes.texts.size() == 2; }));
+        EXPECT_EQ(boxes.texts[0].toStdString(), "EXCEPTION : Invalid file signature.");
+        EXPECT_EQ(boxes.texts[1], "File not found: \"" + dir.path() + "/missing.stl\"");
+        EXPECT_EQ(boxes.windowShown, QList<bool>({true, true}));
+        EXPECT_TRUE(w.project().objs.empty());
+    }
+    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+
+    // A termination request is not held back by that message box.
+    {
+        QProcess p;
+        p.start(QString(TESSAVO_BINARY_DIR) + "/tessavo", {dir.path() + "/missing.stl"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        runEvents(3000); // the window shows, then the box
+        ASSERT_EQ(p.state(), QProcess::Running);
+        p.terminate();
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        if (p.state() != QProcess::NotRunning)
+            p.kill();
     }
 
     // Files without triangles add nothing and say so.

@@ -3,7 +3,7 @@
 // falls. Sections go through the real fill (exact edge coverage) with one
 // pixel per unit.
 #include "params/slicerparams.h"
-#include "slicer/layerraster.h"
+#include "raster/layergrid.h"
 #include "toolpath/shellsteps.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,514 @@
+#include "toolpath/pathorder.h"
+#include "toolpath/runlabels.h"
+#include "toolpath/travelrouter.h"
+
+#include <gtest/gtest.h>
+
+#include <QRect>
+
+#include <cmath>
+#include <random>
+#include <limits>
+
+namespace {
+
+PolyLine line(int type, std::initializer_list<PolyPoint> pts, bool closed = false)
+{
+    PolyLine p(type);
+    p.pts = pts;
+    p.closed = closed;
+    return p;
+}
+
+PolyLine squareLoop(int type, float x0, float y0, float x1, float y1)
+{
+    return line(type, {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}}, true);
+}
+
+// A layer mask in the driver's sense: set bits are outside the part.
+Plane1 maskWithRects(int w, int h, std::initializer_list<QRect> inside)
+{
+    Plane1 m(w, h);
+    m.fill(0xFF);
+    for (const QRect &r : inside)
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                m.setPixel(x, y, false);
+    return m;
+}
+
+// U: two arms x 8..23 and x 40..55 (y 8..55), joined by a base y 44..55.
+Plane1 uMask()
+{
+    return maskWithRects(64, 64, {QRect(8, 8, 16, 48), QRect(40, 8, 16, 48), QRect(8, 44, 48, 12)});
+}
+
+void expectRouteInside(const TravelRouter &router, const PolyLine &route, PolyPoint from,
+                       PolyPoint to)
+{
+    ASSERT_GE(route.pts.size(), 2);
+    EXPECT_EQ(route.type, Travel);
+    EXPECT_EQ(route.pts.first(), from);
+    EXPECT_EQ(route.pts.last(), to);
+    for (int i = 1; i < route.pts.size(); ++i)
+        EXPECT_TRUE(router.segmentFree(route.pts[i - 1], route.pts[i])) << "segment " << i;
+}
+
+} // namespace
+
+TEST(FindNearest, GoodEnoughRadiusTakesPoolOrder)
+{
+    // a = 2: radius 3. Both starts lie within it; the first in the pool wins.
+    PathList pool = {line(Infill, {{2.5f, 0}, {9, 0}}), line(Infill, {{0.5f, 0}, {9, 1}})};
+    int v = -1;
+    EXPECT_EQ(findNearest(pool, 2, {0, 0}, false, &v), 0);
+    EXPECT_EQ(v, 0);
+    // Outside the radius the nearest wins, ties keep the earlier one.
+    pool = {line(Infill, {{10, 0}, {20, 0}}), line(Infill, {{0, 5}, {0, 20}}),
+            line(Infill, {{5, 0}, {5, 20}})};
+    EXPECT_EQ(findNearest(pool, 2, {0, 0}, false, &v), 1);
+    // Closed paths offer every vertex.
+    pool = {line(Infill, {{10, 0}, {20, 0}}), squareLoop(Loop, 30, 30, 4, 4)};
+    EXPECT_EQ(findNearest(pool, 0, {0, 0}, false, &v), 1);
+    EXPECT_EQ(v, 2);
+    pool.clear();
+    EXPECT_EQ(findNearest(pool, 2, {0, 0}, true, &v), -1);
+}
+
+TEST(FindNearest, ReversalOnlyWhenAllowed)
+{
+    PolyPoint head{0, 0};
+    PathList pool = {line(Infill, {{20, 0}, {10, 0}, {1, 1}})};
+    int v = -1;
+    EXPECT_EQ(findNearest(pool, 0, head, true, &v), 0);
+    EXPECT_EQ(v, 2);
+    EXPECT_EQ(findNearest(pool, 0, head, false, &v), 0);
+    EXPECT_EQ(v, 0);
+
+    PathList out;
+    PathList p2 = pool;
+    orderPaths(0, 0, 0, p2, out, true, head);
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_EQ(out[0].pts, (QVector<PolyPoint>{{1, 1}, {10, 0}, {20, 0}}));
+    EXPECT_EQ(head, PolyPoint(20, 0));
+    head = {0, 0};
+    out.clear();
+    orderPaths(0, 0, 0, pool, out, false, head);
+    EXPECT_EQ(out[0].pts.first(), PolyPoint(20, 0));
+}
+
+TEST(OrderPaths, ClosedLoopRotatedOpenedAndGapped)
+{
+    // Square entered at vertex 2 (10, 10).
+    PathList pool = {squareLoop(Perimeter, 0, 0, 10, 10)};
+    PathList out;
+    PolyPoint head{11, 11};
+    // a = 2, gap 1: gap length 2, one unit off each end.
+    EXPECT_TRUE(orderPaths(2, 2.5f, 1, pool, out, false, head));
+    ASSERT_EQ(out.size(), 1);
+    EXPECT_FALSE(out[0].closed);
+    EXPECT_EQ(out[0].pts,
+              (QVector<PolyPoint>{{9, 10}, {0, 10}, {0, 0}, {10, 0}, {10, 9}}));
+    EXPECT_TRUE(pool.isEmpty());
+    // Without gap the loop closes on its start vertex.
+    pool = {squareLoop(Perimeter, 0, 0, 10, 10)};
+    out.clear();
+    head = {11, 11};
+    orderPaths(2, 2.5f, 0, pool, out, false, head);
+    EXPECT_EQ(out[0].pts,
+              (QVector<PolyPoint>{{10, 10}, {0, 10}, {0, 0}, {10, 0}, {10, 10}}));
+    // The head is nudged past the seam: last segment runs +y, its normal -x.
+    EXPECT_EQ(head, PolyPoint(10 - 2, 10 + 3));
+}
+
+TEST(OrderPaths, RemovePerimeterGapNeverPassesNeighbours)
+{
+    PolyLine p = line(Loop, {{0, 0}, {0.5f, 0}, {10, 0}, {10, 10}, {0, 0}});
+    removePerimeterGap(p, 4);
+    EXPECT_EQ(p.pts.first(), PolyPoint(0.5f, 0));
+    EXPECT_NEAR(p.pts.last().x, std::sqrt(2.0f), 1e-5); // 2 units along the diagonal
+    PolyLine zero = line(Loop, {{0, 0}, {0, 0}, {5, 0}});
+    removePerimeterGap(zero, 2);
+    EXPECT_EQ(zero.pts.first(), PolyPoint(0, 0));
+}
+
+TEST(OrderPaths, JoinsSameTypeLinesButNeverShells)
+{
+    const struct {
+        int type;
+        float gapX; // start of the second line beyond the end of the first
+        int expectedPaths;
+    } cases[] = {
+        {Infill, 4.9f, 1},   // within k a = 2.5 * 2 (Manhattan)
+        {Infill, 5.1f, 2},   // beyond
+        {HShell, 2, 1},
+        {Perimeter, 1, 2},   // shells never join
+        {Loop, 1, 2},
+    };
+    for (const auto &c : cases) {
+        PathList pool = {line(c.type, {{0, 0}, {10, 0}}),
+                         line(c.type, {{10 + c.gapX, 0}, {30, 0}})};
+        PathList out;
+        PolyPoint head{-1, 0};
+        orderPaths(2, 2.5f, 0, pool, out, false, head);
+        EXPECT_EQ(out.size(), c.expectedPaths) << c.type << " " << c.gapX;
+        EXPECT_EQ(out.last().pts.last(), PolyPoint(30, 0));
+    }
+    // Different types never join.
+    PathList pool = {line(Infill, {{0, 0}, {10, 0}}), line(HShell, {{11, 0}, {30, 0}})};
+    PathList out;
+    PolyPoint head{-1, 0};
+    orderPaths(2, 2.5f, 0, pool, out, false, head);
+    EXPECT_EQ(out.size(), 2);
+}
+
+TEST(OrderPaths, SingleAndEmpty)
+{
+    PathList pool = {line(Infill, {{0, 0}, {1, 0}}), line(Infill, {{50, 0}, {60, 0}})};
+    PathList out;
+    PolyPoint head{0, 0};
+    EXPECT_TRUE(orderPaths(1, 2.5f, 0, pool, out, false, head, true));
+    EXPECT_EQ(out.size(), 1);
+    EXPECT_EQ(pool.size(), 1);
+    PathList none, out2;
+    head = {3, 4};
+    EXPECT_FALSE(orderPaths(1, 2.5f, 0, none, out2, false, head));
+    EXPECT_EQ(head, PolyPoint(3, 4));
+}
+
+TEST(LayerStartPos, FarTargets)
+{
+    const float W = 250, D = 200, p = 3.0f;
+    const float w = W * p * 100, h = D * p * 100;
+    const struct {
+        int mode, layer;
+        PolyPoint target;
+    } cases[] = {
+        {1, 0, {std::trunc(w * std::cos(1.0f)), std::trunc(h * std::sin(1.0f))}},
+        {2, 5, {0, -h}},
+        {3, 5, {0, h}},
+        {4, 5, {w, 0}},
+        {5, 5, {-w, 0}},
+        {6, 0, {w, 0}},
+        {6, 1, {std::trunc(w * std::cos(166 * 3.14159265f / 180)),
+                std::trunc(h * std::sin(166 * 3.14159265f / 180))}},
+    };
+    for (const auto &c : cases) {
+        const PolyPoint t = layerStartTarget(c.mode, c.layer, W, D, p);
+        EXPECT_NEAR(t.x, c.target.x, 1.0f) << c.mode << "/" << c.layer;
+        EXPECT_NEAR(t.y, c.target.y, 1.0f) << c.mode << "/" << c.layer;
+    }
+    // Random: the same layer gives the same point, other layers others.
+    EXPECT_EQ(layerStartTarget(1, 7, W, D, p), layerStartTarget(1, 7, W, D, p));
+    EXPECT_NE(layerStartTarget(1, 7, W, D, p), layerStartTarget(1, 8, W, D, p));
+    for (int bad : {0, 7, -1}) {
+        try {
+            layerStartTarget(bad, 0, W, D, p);
+            ADD_FAILURE() << bad;
+        } catch (const QString &m) {
+            EXPECT_EQ(m, QString("FATAL ERROR: invalid sp.LayerStartPos while "
+                                 "paralellLayerProcessing %1").arg(bad));
+        }
+    }
+}
+
+TEST(LayerStartPos, NorthStartsAtTheSmallestY)
+{
+    // An octagon-ish loop: from the far north target the search must pick
+    // the vertex with the smallest raster y.
+    PathList pool = {line(Perimeter, {{10, 5}, {20, 2}, {30, 5}, {30, 20}, {10, 20}}, true),
+                     line(Infill, {{15, 10}, {25, 10}})};
+    PolyPoint head = layerStartTarget(2, 3, 250, 200, 3.003f);
+    PathList out;
+    orderPaths(1, 2.5f, 0, pool, out, false, head);
+    ASSERT_EQ(out.size(), 2);
+    EXPECT_EQ(out[0].pts.first(), PolyPoint(20, 2));
+}
+
+TEST(RunLabels, AreasInScanOrderEightConnected)
+{
+    Plane1 m = maskWithRects(64, 32, {QRect(40, 2, 4, 4), QRect(2, 10, 4, 4), QRect(6, 14, 3, 3)});
+    const RunLabels areas(m, false);
+    EXPECT_EQ(areas.count(), 2); // the diagonal touch joins two rectangles
+    EXPECT_EQ(areas.label(41, 3), 0);
+    EXPECT_EQ(areas.label(3, 11), 1);
+    EXPECT_EQ(areas.label(7, 15), 1);
+    EXPECT_EQ(areas.label(20, 20), -1);
+    EXPECT_EQ(areas.labelAt(-1.0f, 3.0f), -1);
+    EXPECT_EQ(areas.labelAt(std::numeric_limits<float>::quiet_NaN(), 3.0f), -1);
+
+    // A width that is no multiple of 8: runs reach the last pixel, and set
+    // bits can be labelled as well.
+    const Plane1 odd = maskWithRects(37, 4, {QRect(0, 0, 37, 1), QRect(30, 2, 7, 2)});
+    const RunLabels set(odd, true), clear(odd, false);
+    EXPECT_EQ(clear.count(), 2);
+    EXPECT_EQ(clear.label(36, 0), 0);
+    EXPECT_EQ(clear.label(36, 3), 1);
+    EXPECT_EQ(set.count(), 1);
+    EXPECT_EQ(set.label(0, 3), 0);
+    EXPECT_EQ(set.label(36, 3), -1);
+}
+
+TEST(TravelRouter, StaysInsideUAndLShapes)
+{
+    const Plane1 u = uMask();
+    const TravelRouter router(u);
+    // Arm tip to arm tip: the straight line crosses the slot.
+    const PolyPoint a{16, 12}, b{48, 12};
+    EXPECT_FALSE(router.segmentFree(a, b));
+    const PolyLine r = router.route(a, b);
+    expectRouteInside(router, r, a, b);
+    EXPECT_GT(r.pts.size(), 2);
+    float maxY = 0;
+    for (const PolyPoint &q : r.pts)
+        maxY = std::max(maxY, q.y);
+    EXPECT_GE(maxY, 44); // through the base
+    // A straight line inside stays a plain two-point travel.
+    EXPECT_EQ(router.route({12, 12}, {12, 50}).pts.size(), 2);
+
+    // L: vertical bar x 4..15, y 4..59 and foot x 4..59, y 48..59.
+    const Plane1 l = maskWithRects(64, 64, {QRect(4, 4, 12, 56), QRect(4, 48, 56, 12)});
+    const TravelRouter lr(l);
+    const PolyPoint top{10, 6}, toe{58, 54};
+    const PolyLine lrt = lr.route(top, toe);
+    expectRouteInside(lr, lrt, top, toe);
+    EXPECT_GE(lrt.pts.size(), 3);
+    // Pulled straight: a corner or two, not a pixel staircase.
+    EXPECT_LE(lrt.pts.size(), 4);
+}
+
+TEST(TravelRouter, NarrowPassageNeedsPixelSearch)
+{
+    // Two rooms joined by a corridor 3 pixels wide: no 4 x 4 block fits in it.
+    const Plane1 m = maskWithRects(64, 64, {QRect(4, 4, 24, 56), QRect(36, 4, 24, 56),
+                                            QRect(28, 49, 8, 3)});
+    const TravelRouter router(m);
+    const PolyPoint a{10, 6}, b{50, 6};
+    const PolyLine r = router.route(a, b);
+    expectRouteInside(router, r, a, b);
+    float maxY = 0;
+    for (const PolyPoint &q : r.pts)
+        maxY = std::max(maxY, q.y);
+    EXPECT_GE(maxY, 49);
+}
+
+TEST(TravelRouter, NoRouteBetweenSeparateAreas)
+{
+    const Plane1 m = maskWithRects(64, 32, {QRect(2, 2, 10, 10), QRect(40, 2, 10, 10)});
+    const TravelRouter router(m);
+    EXPECT_TRUE(router.route({5, 5}, {45, 5}).pts.isEmpty());
+    EXPECT_TRUE(router.route({5, 5}, {std::numeric_limits<float>::infinity(), 5}).pts.isEmpty());
+}
+
+TEST(Islands, SplitShellsByDepth)
+{
+    // A 60-pixel square with a 12-pixel hole; p = 3, the perimeter 1.5 inside.
+    Plane1 mask = maskWithRects(96, 96, {QRect(4, 4, 60, 60)});
+    for (int y = 28; y < 40; ++y)
+        for (int x = 28; x < 40; ++x)
+            mask.setPixel(x, y, true);
+    auto ring = [](int type, float inset) {
+        return squareLoop(type, 4 + inset, 4 + inset, 64 - inset, 64 - inset);
+    };
+    // Around the hole the offset rounds the corners: an octagon.
+    auto holeRing = [](int type, float inset) {
+        const float c = inset / std::sqrt(2.0f);
+        return line(type, {{28 - inset, 34}, {28 - c, 28 - c}, {34, 28 - inset},
+                           {40 + c, 28 - c}, {40 + inset, 34}, {40 + c, 40 + c},
+                           {34, 40 + inset}, {28 - c, 40 + c}}, true);
+    };
+    const PathList outlines = {ring(Loop, 10.5f), holeRing(Loop, 4.5f), ring(Perimeter, 1.5f),
+                               ring(Loop, 4.5f),  holeRing(Perimeter, 1.5f), ring(Loop, 7.5f)};
+    const QVector<PathList> shells = splitShells(mask, outlines, 3, 1.5f);
+    ASSERT_EQ(shells.size(), 4);
+    const int sizes[4] = {2, 2, 1, 1};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(shells[k].size(), sizes[k]) << k;
+    EXPECT_EQ(shells[3][0].pts[0], PolyPoint(14.5f, 14.5f));
+    EXPECT_EQ(shells[1][0].pts[0], PolyPoint(23.5f, 34)); // around the hole
+    for (const PolyLine &p : shells[0])
+        EXPECT_EQ(p.type, Perimeter);
+    // An absurd first offset either way (or NaN) puts every loop in shell 1
+    // or the last, never converts an out-of-range float to int.
+    for (float first : {1e30f, -1e30f, NAN}) {
+        const QVector<PathList> s = splitShells(mask, outlines, 3, first);
+        int loops = 0;
+        for (int k = 1; k < s.size(); ++k)
+            loops += s[k].size();
+        EXPECT_EQ(loops, 4) << first;
+        EXPECT_LE(s.size(), 1001) << first;
+    }
+}
+
+TEST(Islands, NearestIslandFirstInnerShellsBeforePerimeterThenFill)
+{
+    // Two square islands; head near the right one.
+    const Plane1 mask = maskWithRects(96, 32, {QRect(4, 4, 24, 24), QRect(60, 4, 24, 24)});
+    QVector<PathList> shells(2);
+    shells[0] = {squareLoop(Perimeter, 5, 5, 26, 26), squareLoop(Perimeter, 61, 5, 82, 26)};
+    shells[1] = {squareLoop(Loop, 8, 8, 23, 23), squareLoop(Loop, 64, 8, 79, 23)};
+    const PathList fill = {line(Infill, {{10, 10}, {20, 20}}), line(Infill, {{66, 10}, {76, 20}}),
+                           line(Infill, {{66, 14}, {76, 14}})};
+    PathList remaining = {line(OuterHair, {{40, 1}, {50, 1}})};
+    const QVector<Island> islands = formIslands(mask, shells, fill, remaining);
+    ASSERT_EQ(islands.size(), 2);
+    EXPECT_EQ(remaining.size(), 1);
+    EXPECT_EQ(islands[1].fill.size(), 2);
+
+    SlicerParams sp;
+    sp.PerimeterGap = 0;
+    PolyPoint head{90, 16};
+    PathList out;
+    processIslands(sp, 3.003f, 1.8f, islands, remaining, head, out, &mask);
+    QVector<int> types;
+    for (const PolyLine &p : out)
+        if (p.type != Travel)
+            types.append(p.type);
+    // Right island: loop, perimeter, fill (joined or not); then the left one.
+    ASSERT_GE(types.size(), 7);
+    EXPECT_EQ(types[0], Loop);
+    EXPECT_EQ(types[1], Perimeter);
+    for (const PolyLine &p : out) {
+        if (p.type != Travel) {
+            EXPECT_GT(p.pts.first().x, 60);
+            break;
+        }
+    }
+    int firstLeft = -1;
+    for (int i = 0; i < out.size(); ++i)
+        if (out[i].type != Travel && out[i].pts.first().x < 40 && firstLeft < 0)
+            firstLeft = i;
+    ASSERT_GT(firstLeft, 0);
+    EXPECT_EQ(out[firstLeft].type, Loop);
+    EXPECT_EQ(out.last().type, OuterHair);
+}
+
+// The next island is the one holding the vertex nearest to the head, ties to
+// the lower island index, for any number of islands (found through a grid of
+// vertices, checked here against a scan of all of them at every step).
+TEST(Islands, NearestIslandAmongManyMatchesAFullScan)
+{
+    std::mt19937 rng(7);
+    for (int layout = 0; layout < 3; ++layout) {
+        QVector<Island> islands;
+        for (int j = 0; j < 30; ++j)
+            for (int i = 0; i < 30; ++i) {
+                // Layout 0: a regular grid (many equal distances); 1: jittered;
+                // 2: all on one line.
+                float x = 20.0f * i, y = layout == 2 ? 0.0f : 20.0f * j;
+                if (layout == 1) {
+                    x += float(rng() % 1000) * 0.01f;
+                    y += float(rng() % 1000) * 0.01f;
+                }
+                if (layout == 2)
+                    x += 600.0f * j;
+                // One fill line each, further apart than fill lines join.
+                Island isl;
+                isl.fill = {line(Infill, {{x, y}, {x + 1, y}})};
+                islands.append(isl);
+            }
+        for (const PolyPoint start : {PolyPoint{0, 0}, PolyPoint{290, 290}, PolyPoint{10.5f, 0}, PolyPoint{-1000, 5},
+                                      PolyPoint{1e6f, -1e6f}}) {
+            PolyPoint head = start;
+            PathList out;
+            SlicerParams sp;
+            sp.PerimeterGap = 0;
+            processIslands(sp, 3.003f, 1.8f, islands, {}, head, out);
+            ASSERT_EQ(out.size(), islands.size());
+            std::vector<bool> done(size_t(islands.size()), false);
+            PolyPoint h = start;
+            for (const PolyLine &path : out) {
+                int want = -1;
+                float best = 1e30f;
+                for (int k = 0; k < islands.size(); ++k) {
+                    if (done[size_t(k)])
+                        continue;
+                    for (const PolyPoint &q : islands[k].fill[0].pts) {
+                        const float dx = q.x - h.x, dy = q.y - h.y, d = dx * dx + dy * dy;
+                        if (d < best) {
+                            best = d;
+                            want = k;
+                        }
+                    }
+                }
+                ASSERT_GE(want, 0);
+                const PolyLine &w = islands[want].fill[0];
+                const bool same = (path.pts.first() == w.pts.first() && path.pts.last() == w.pts.last())
+                    || (path.pts.first() == w.pts.last() && path.pts.last() == w.pts.first());
+                ASSERT_TRUE(same) << "layout " << layout << " start " << start.x << "," << start.y
+                                  << ": wanted island " << want;
+                done[size_t(want)] = true;
+                h = path.pts.last();
+            }
+        }
+    }
+}
+
+TEST(Islands, TravelInsideAUShapedIsland)
+{
+    const Plane1 mask = uMask();
+    QVector<PathList> shells(1);
+    // Fill lines at the tips of both arms.
+    const PathList fill = {line(Infill, {{12, 10}, {20, 10}}), line(Infill, {{44, 10}, {52, 10}})};
+    PathList remaining;
+    const QVector<Island> islands = formIslands(mask, shells, fill, remaining);
+    ASSERT_EQ(islands.size(), 1);
+    PolyPoint head{12, 9};
+    PathList out;
+    processIslands(SlicerParams(), 3.003f, 1.8f, islands, remaining, head, out, &mask);
+    ASSERT_EQ(out.size(), 3);
+    EXPECT_EQ(out[1].type, Travel);
+    const TravelRouter router(mask);
+    expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
+}
+
+TEST(Islands, TravelAfterALoopStartsWhereTheLoopEnds)
+{
+    // The head is nudged off a loop's end for the search; the routed travel
+    // must still leave from the nozzle's real position.
+    const Plane1 mask = uMask();
+    QVector<PathList> shells(1);
+    shells[0] = {squareLoop(Perimeter, 10, 10, 21, 40)};
+    const PathList fill = {line(Infill, {{44, 10}, {52, 10}})}; // in the other arm
+    SlicerParams sp;
+    PolyPoint head{10, 9};
+    PathList out;
+    orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+    ASSERT_EQ(out.size(), 3);
+    EXPECT_EQ(out[0].type, Perimeter);
+    ASSERT_EQ(out[1].type, Travel);
+    const TravelRouter router(mask);
+    expectRouteInside(router, out[1], out[0].pts.last(), out[2].pts.first());
+}
+
+TEST(Islands, FillJoinsLessWithConcentricShells)
+{
+    const Plane1 mask = maskWithRects(64, 32, {QRect(2, 2, 40, 20)});
+    QVector<PathList> shells(1);
+    // Two shell lines whose ends are 2 units apart (Manhattan).
+    const PathList fill = {line(HShell, {{5, 5}, {30, 5}}), line(HShell, {{30, 7}, {5, 7}})};
+    for (int type : {0, 1}) {
+        SlicerParams sp;
+        sp.HShellType = type;
+        PolyPoint head{4, 5};
+        PathList out;
+        orderLayer(sp, 3.003f, 1.8f, mask, &mask, shells, fill, {}, head, out);
+        // Join reach: 2.5 p for line shells, 0.5 p for concentric ones.
+        EXPECT_EQ(out.size(), type == 0 ? 1 : 2) << type;
+    }
+}
+
+TEST(Islands, UndeterminableIslandStopsSlicing)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    Island isl;
+    isl.fill = {line(Infill, {{nan, nan}, {nan, nan}})};
+    PolyPoint head{0, 0};
+    PathList out;
+    try {
+        processIslands(SlicerParams(), 3.003f, 1.8f, {isl}, {}, head, out);
+        ADD_FAILURE();
+    } catch (const QString &m) {
+        EXPECT_EQ(m, QString("FATAL ERROR: processIslands_and_RemainingHairs() islandIdx<0 1"));
+    }
+}
