@@ -306,13 +306,13 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
     }
 }
 
-void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
+void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &s)
 {
     out.outlines.clear();
     out.shells.clear();
     out.hairs.clear();
-    const float p = widthInPixels();
+    const float p = grid.widthInPixels;
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
     // The perimeter after the distance step is true to a few thousandths of
     // a pixel; its chords may cut a round wall by no more than 0.03 pixels

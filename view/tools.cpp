@@ -45,6 +45,12 @@ Project *ViewTools::project() const { return m_viewer->project; }
 
 bool ViewTools::dragging() const { return m_drag != None; }
 
+bool ViewTools::lowDetail() const
+{
+    return m_drag == Moving || m_drag == Rotating || m_drag == Rolling || m_drag == Scaling || m_drag == DropRolling ||
+           m_progress >= 0;
+}
+
 void ViewTools::beginEdit()
 {
     if (fileOps)
@@ -454,7 +460,14 @@ void ViewTools::finishTransformDrag()
         record(m_dragLabel);
         return;
     }
-    // Released where nothing changed: no edit, no copies.
+    // Released where nothing changed: no edit, no copies. A plain click on
+    // an object of a larger selection makes it the selection, as in Select.
+    if (m_clones.isEmpty() && m_viewer->mouse.dragDistance < kClickSlop &&
+        !(m_pressMods & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) && m_press.object) {
+        p.selectNone();
+        m_press.object->selected = true;
+        emit selectionChanged();
+    }
     if (!m_clones.isEmpty()) {
         placement::removeObjects(p, m_clones);
         for (Obj *o : m_cloneSources)
