@@ -5,6 +5,7 @@
 #include "params/slicerparams.h"
 #include "raster/layergrid.h"
 #include "toolpath/shellsteps.h"
+#include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 
 namespace {
 
-const float P = widthInPixels();
+const float P = testGrid().widthInPixels;
 
 Plane8 fillSection(const Segments &segs, int w, int h)
 {
@@ -68,7 +69,7 @@ TEST(WallTruth, StraightWallGetsItsThicknessInMaterial)
             sp.VShellCnt = 6;
             ShellStepsResult r;
             OffsetScratch s;
-            shellSteps(cov, sp, r, s);
+            shellSteps(testGrid(), cov, sp, r, s);
             const float sum = materialAcross(r, 128.5f);
             EXPECT_NEAR(sum / t, 1.0f, 0.03f) << ew << " widths at " << x0;
             ++n;
@@ -92,7 +93,7 @@ TEST(WallTruth, RoundPinPerimeterKeepsItsRadius)
             const Plane8 cov = fillSection(polygon(ring), 128, 128);
             ShellStepsResult r;
             OffsetScratch s;
-            shellSteps(cov, SlicerParams(), r, s);
+            shellSteps(testGrid(), cov, SlicerParams(), r, s);
             const PolyLine *per = nullptr;
             for (const PolyLine &o : r.outlines)
                 if (o.type == Perimeter)
@@ -103,7 +104,7 @@ TEST(WallTruth, RoundPinPerimeterKeepsItsRadius)
             // its vertices and the middles of its chords, within 0.01 mm,
             // and no point of it more than 0.02 mm off.
             const float inset = radius * float(std::cos(M_PI / 256)) - 0.5f * P;
-            const float mm = 1 / (0.4f * 0.333f);
+            const float mm = 1 / testGrid().pixelSize;
             double sum = 0;
             int count = 0;
             for (int i = 0; i < per->size(); ++i) {
