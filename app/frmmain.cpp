@@ -10,6 +10,7 @@
 #include "common/utils.h"
 #include "common/version.h"
 #include "view/btnsys.h"
+#include "view/gcodepreview.h"
 #include "view/glviewer.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     m_viewer->tools().fileOps = &m_fileOps; // the view's edits go into the undo history
     setCentralWidget(m_viewer);
     setupDialogs();
+    setupGCode();
 
     m_params.fromText(ini.getString("slicerParams").toUtf8());
     m_viewer->cam.fromText(ini.getString("cam").toUtf8());
@@ -79,6 +81,7 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     refreshPanels();
     loadWidgets(ini, m_persistentWidgets);
     connectTools();
+    wireGCodePanel();
     m_frmSlicerIsSimple = ini.getInt("frmSlicerIsSimple", 1) != 0;
     m_autoDrop = ini.getInt("autoDrop", 1) != 0;
     m_viewGCode = ini.getInt("viewGCode", 1) != 0;
@@ -93,7 +96,10 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
         QTimer::singleShot(0, this, [this, startFile] { openStartFile(startFile); });
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain()
+{
+    releaseGCode();
+}
 
 void FrmMain::reopenLastProject()
 {
@@ -343,7 +349,7 @@ void FrmMain::showLine(const QByteArray &rest)
     activateModeButton("GCode");
     setEditMode(EM_GCode);
     if (m_gcodePath != path) {
-        loadGCode(readFile(path), path);
+        loadGCodeText(readFile(path), path, true);
     }
     selectGCodeLine(line);
     m_viewer->update();
@@ -368,6 +374,13 @@ void FrmMain::delayedStartup()
 
 void FrmMain::closeEvent(QCloseEvent *event)
 {
+    if (m_busy) {
+        // The running slice or load stops first; the heartbeat closes then.
+        m_cancelJob = true;
+        m_pendingClose = "close";
+        event->ignore();
+        return;
+    }
     if (m_askOnClose && !m_fileOps.askToSave()) {
         m_pendingClose.clear();
         event->ignore();

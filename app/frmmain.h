@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,9 @@ class Btn;
 class KeyFilter;
 class QDoubleSpinBox;
 class QCheckBox;
+class GCodePreview;
+class QProgressBar;
+class StatsPanel;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -51,8 +55,8 @@ public:
     void selectNone();
     void undo();
     void redo();
-    // Side of the view the mode panels sit on ('b', 'l', 'r', 't').
-    void setPanelEdge(char edge);
+    // Side of the view the panel of an edit mode sits on ('b', 'l', 'r', 't').
+    char panelEdge(int mode) const;
 
     BtnSys &btnSys() { return *m_btnSys; }
     QWidget *modePanel(int editMode) const;
@@ -68,6 +72,32 @@ public:
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
     FrmOptions *options() const { return m_options; }
+
+    // Slice... and its keys: the settings dialogs, or with `background` (or
+    // Shift) the streaming slice (frmmain_dialogs.cpp).
+    void sliceCommand(bool background);
+    // Slicing and G-code on show (frmmain_gcode.cpp).
+    void sliceNow();
+    // Slices with the current parameters; `progress` gets (percent, chunk).
+    void sliceNow(const std::function<void(int, const QByteArray &)> &progress, bool noLoad);
+    void sliceBackground();
+    void loadGCode(const QByteArray &bytes, const QString &path);
+    void selectGCodeLine(int line);
+    void openGCodeDialog();
+    void saveGCodeDialog();
+    // What Save G-code proposes, and the save itself (title becomes `path`).
+    QString gcodeSaveName() const;
+    void saveGCodeAs(const QString &path);
+    void clearGCode();
+    void printGCode();
+    void setStatsVisible(bool on);
+    // The temporary file Print writes for `baseName` in `folder` (ending in "/").
+    static QString printTempPath(const QString &folder, const QString &baseName);
+
+    SlicerParams &params() { return m_params; }
+    const QByteArray &gcode() const { return m_gcode; }
+    const QString &gcodeTitle() const { return m_gcodeTitle; }
+    GCodePreview &gcodePreview() { return *m_preview; }
 
 public slots:
     void onTimer();
@@ -89,6 +119,19 @@ private:
     void loadWelcomeProject();
     void handleMessage(const QByteArray &msg);
     void showLine(const QByteArray &rest);
+
+    // G-code preview, statistics and the slicing hand-off (frmmain_gcode.cpp).
+    void setupGCode();
+    void releaseGCode();
+    void loadGCodeText(const QByteArray &bytes, const QString &title, bool quick);
+    void wireGCodePanel();
+    void refreshLayerControls();
+    void refreshLineSlider();
+    void applyClipControls();
+    void refreshStats();
+    void checkNotBusy() const;
+    void setBusy(bool busy);
+    friend class BusyScope;
 
     // Window commands: button bars, edge panels, keys (frmmain_commands.cpp,
     // frmmain_panels.cpp).
@@ -115,16 +158,6 @@ private:
     void logSnapshot();
 
     // Hooks filled by the issues that own them; empty until then.
-    void sliceCommand(bool background);                                // dialogs: easy/expert dialog, or the streaming slice
-    void sliceNow() {}                                                 // filled by preview: slice in the foreground
-    void sliceBackground() {}                                          // filled by preview: streaming slice
-    void loadGCode(const QByteArray &bytes, const QString &path) { Q_UNUSED(bytes); Q_UNUSED(path); } // filled by preview
-    void selectGCodeLine(int line) { Q_UNUSED(line); }                 // filled by preview: G-code preview line
-    void openGCodeDialog() {}                                          // filled by preview: "Load", Ctrl+O in G-code mode
-    void saveGCodeDialog() {}                                          // filled by preview: "Save", Ctrl+S in G-code mode
-    void clearGCode() {}                                               // filled by preview: "Clear", Ctrl+N in G-code mode
-    void printGCode() {}                                               // filled by preview: "Print", Ctrl+P
-    void setStatsVisible(bool on) { Q_UNUSED(on); }                    // filled by preview: statistics panel
     void showOptionsDialog();                                          // dialogs: "Options"
     void runUpdateCheck(bool visible);                                 // dialogs: update check
     bool updateDownloaded() const;                                     // dialogs: update check
@@ -140,6 +173,12 @@ private:
     QByteArray m_gcode;
     QString m_gcodeTitle;  // title of the G-code on show
     QString m_gcodePath;   // file the G-code on show came from
+    QString m_gcodeBaseName; // names the temporary print file
+    std::unique_ptr<GCodePreview> m_preview;
+    StatsPanel *m_statsPanel = nullptr;
+    QProgressBar *m_progress = nullptr;
+    bool m_busy = false;         // a slice or a G-code load is running
+    bool m_cancelJob = false;    // the window closes: stop the running job
     GlViewer *m_viewer = nullptr;
     QList<QWidget *> m_persistentWidgets;
 
@@ -165,7 +204,6 @@ private:
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;
     QWidget *m_panels[7] = {};  // per edit mode
-    char m_panelEdge = 'b';
     int m_debugSetting = 0;     // Ctrl+Alt+Z: 0, 1, 2 (2 slides the bars out)
     Btn *m_btnAutoDrop = nullptr, *m_btnViewGCode = nullptr, *m_btnViewStats = nullptr;
     QDoubleSpinBox *m_seBarSize = nullptr;

@@ -135,6 +135,16 @@ void FrmMain::buildButtons()
     new Btn(g, "Options", IcOptions, kFileColor, [this] { showOptionsDialog(); });
 
     m_viewer->btnSys = m_btnSys.get();
+    // The pointer leaving the view takes the hover look with it.
+    connect(&m_viewer->mouse, &MouseState::changed, this, [this] {
+        const MouseState &m = m_viewer->mouse;
+        if (m.buttons || m_viewer->rect().contains(m.x, m.y))
+            return;
+        bool changed = false;
+        m_btnSys->mouse(m, m_viewer->width(), m_viewer->height(), &changed);
+        if (changed)
+            m_viewer->update();
+    });
 }
 
 void FrmMain::activateModeButton(const QString &name)

@@ -3,6 +3,7 @@
 // buttons.
 #include "app/frmmain.h"
 
+#include "app/frmoptions.h"
 #include "view/btnsys.h"
 #include "view/glviewer.h"
 
@@ -232,10 +233,15 @@ QWidget *FrmMain::modePanel(int editMode) const
     return editMode >= 0 && editMode < 7 ? m_panels[editMode] : nullptr;
 }
 
-void FrmMain::setPanelEdge(char edge)
+char FrmMain::panelEdge(int mode) const
 {
-    m_panelEdge = edge;
-    placePanels();
+    // The G-code panel is wide: it runs along the bottom. The tools' panels
+    // sit on the side the options choose, clear of the button bars.
+    if (mode == EM_GCode)
+        return 'b';
+    if (m_options)
+        return m_options->editorPanelAlignment() == 0 ? 'l' : 'r';
+    return 'r';
 }
 
 void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
@@ -265,9 +271,9 @@ void FrmMain::alignWidgetToEdge(QWidget *w, char edge)
 
 void FrmMain::placePanels()
 {
-    for (QWidget *p : m_panels)
-        if (p && p->isVisible())
-            alignWidgetToEdge(p, m_panelEdge);
+    for (int i = 0; i < 7; ++i)
+        if (m_panels[i] && m_panels[i]->isVisible())
+            alignWidgetToEdge(m_panels[i], panelEdge(i));
 }
 
 void FrmMain::resizeEvent(QResizeEvent *e)
@@ -289,8 +295,14 @@ void FrmMain::refreshPanels()
         QWidget *p = m_panels[i];
         const bool show = i == mode && (i != EM_GCode || m_viewGCode);
         if (show) {
+            const char edge = panelEdge(i);
+            // A panel on a side edge stacks its controls.
+            auto *box = static_cast<QBoxLayout *>(p->layout());
+            const auto dir = edge == 'l' || edge == 'r' ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+            if (box->direction() != dir)
+                box->setDirection(dir);
             // Also follows the view's size, which settles after the window's.
-            alignWidgetToEdge(p, m_panelEdge);
+            alignWidgetToEdge(p, edge);
             if (!p->isVisible()) {
                 p->show();
                 p->raise();

@@ -119,4 +119,22 @@ void BM_GCodeLoadPieces(benchmark::State &state)
 }
 BENCHMARK(BM_GCodeLoadPieces)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// One line holding many commands ("G1 X1 Y2 E3 G1 X1 Y2 E3 ..."): the cost
+// must grow with the line length, not with its square.
+void BM_GCodeLongLine(benchmark::State &state)
+{
+    QByteArray text;
+    while (text.size() < state.range(0))
+        text += "G1 X1 Y2 E3 ";
+    std::size_t moves = 0;
+    for (auto _ : state) {
+        GCodeSim sim;
+        sim.load(text);
+        moves = sim.moves().size();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * text.size());
+    state.counters["moves"] = double(moves);
+}
+BENCHMARK(BM_GCodeLongLine)->Arg(100 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
+
 } // namespace

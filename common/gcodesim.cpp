@@ -161,6 +161,8 @@ void GCodeParser::setText(const char *begin, const char *end)
 {
     base_ = begin;
     end_ = end;
+    lineEnd_ = nullptr; // the buffer may have moved
+    lineEndFor_ = -1;
 }
 
 void GCodeParser::error(const QString &msg, int line)
@@ -181,6 +183,18 @@ const char *GCodeParser::skipLine(const char *p) const
             return p;
         ++p;
     }
+}
+
+// The line end of the line p is on, found once per line: a line of many
+// commands ("G1 X1 G1 X2 ...") asks for it at every command, and scanning
+// to the end each time was quadratic in the line length.
+const char *GCodeParser::lineEndOf(const char *p)
+{
+    if (lineEndFor_ != lineNo_ || !lineEnd_ || lineEnd_ < p) {
+        lineEnd_ = skipLine(p);
+        lineEndFor_ = lineNo_;
+    }
+    return lineEnd_;
 }
 
 // p is on the ";" or "*" ending the command part: matches tags at every ";"
@@ -305,7 +319,7 @@ GCodeParser::Result GCodeParser::parse(const char *&cur, const char *limit)
             } else if (isCmdLetter && !(u == 'T' && cmd == 'M' && !has('T'))) {
                 // The next command on this line: run this one, stop on the letter.
                 const int line = lineNo_;
-                const Result r = execute(cmd, line, skipLine(p));
+                const Result r = execute(cmd, line, lineEndOf(p));
                 if (r != NoCommand) {
                     cur = p;
                     return r;
@@ -649,22 +663,47 @@ void GCodeSim::assignLayers()
     layered_ = moves_.size();
 }
 
-QString GCodeSim::statsText(bool multiLine, const QString &prices, const QDateTime &now) const
+QString GCodeSim::statsText(bool multiLine, const QString &prices, const QDateTime &now,
+                           ClockFormat clock) const
 {
     const GCodeState &s = parser_.state();
-    return gcodeStatsText(s.time, s.filament, s.printDist, s.travelDist, prices, multiLine, now);
+    return gcodeStatsText(s.time, s.filament, s.printDist, s.travelDist, prices, multiLine, now, clock);
 }
 
 // ---------------------------------------------------------------- statistics
 
+bool localeUses24HourClock(const QLocale &locale)
+{
+    // An "a"/"A"/"ap"/"AP" outside quoted text is the AM/PM marker.
+    const QString f = locale.timeFormat(QLocale::ShortFormat);
+    bool quoted = false;
+    for (const QChar c : f) {
+        if (c == '\'')
+            quoted = !quoted;
+        else if (!quoted && (c == 'a' || c == 'A'))
+            return false;
+    }
+    return true;
+}
+
+QString finishTimeText(const QDateTime &t, ClockFormat clock)
+{
+    if (clock == ClockFormat::System)
+        clock = localeUses24HourClock(QLocale::system()) ? ClockFormat::TwentyFourHour
+                                                         : ClockFormat::TwelveHour;
+    // The C locale writes the digits and "AM"/"PM" the same on every system;
+    // "H:m a" gave "13:2 pm" for 13:02.
+    return QLocale::c().toString(t, clock == ClockFormat::TwentyFourHour ? QStringLiteral("HH:mm")
+                                                                         : QStringLiteral("h:mm AP"));
+}
+
 QString gcodeStatsText(double time, double filament, double printDist, double travelDist,
-                       const QString &prices, bool multiLine, const QDateTime &now)
+                       const QString &prices, bool multiLine, const QDateTime &now, ClockFormat clock)
 {
     const QString duration = formatDuration(float(time));
     // Bounded so that an absurd total cannot overflow the date arithmetic.
     const double secs = std::isfinite(time) ? std::min(std::max(time, 0.0), 1e11) : 0.0;
-    // The C locale keeps the text the same on every system ("am"/"pm").
-    const QString finish = QLocale::c().toString(now.addSecs(qint64(secs)), QStringLiteral("H:m a"));
+    const QString finish = finishTimeText(now.addSecs(qint64(secs)), clock);
     const double metres = filament / 1000.0;
     const QString length = QString::number(metres, 'f', 1);
     const QString travel =

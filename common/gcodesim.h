@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QLocale>
 #include <QString>
 #include <QVector>
 
@@ -29,6 +30,10 @@ struct GCodeState {
     double travelDist = 0;   // mm, XY length of all other moves
     float headTemp = 0, bedTemp = 0;
 };
+
+// How the statistics write the finish time: as the system locale does (12-
+// or 24-hour), or fixed.
+enum class ClockFormat { System, TwelveHour, TwentyFourHour };
 
 // One record per executed command: the state right after it.
 struct GCodeMove {
@@ -98,6 +103,7 @@ private:
 
     void error(const QString &msg, int line);
     const char *skipLine(const char *p) const;
+    const char *lineEndOf(const char *p);
     const char *scanComment(const char *p);
     const char *consumeLineEnd(const char *p);
     void matchTags(const char *p);
@@ -108,6 +114,8 @@ private:
 
     const char *base_ = nullptr;
     const char *end_ = nullptr;
+    const char *lineEnd_ = nullptr; // cached line end of line lineEndFor_
+    int lineEndFor_ = -1;
 
     std::uint32_t present_ = 0;
     float value_[kLetters] = {};
@@ -147,7 +155,8 @@ public:
 
     // The statistics of the whole run so far (see gcodeStatsText).
     QString statsText(bool multiLine, const QString &prices,
-                      const QDateTime &now = QDateTime::currentDateTime()) const;
+                      const QDateTime &now = QDateTime::currentDateTime(),
+                      ClockFormat clock = ClockFormat::System) const;
 
 private:
     void parseUpTo(qsizetype limit);
@@ -166,10 +175,16 @@ private:
     int curLayer_ = -1;
 };
 
+// "1:02 PM" (12-hour, "h:mm AP") or "13:02" (24-hour, "HH:mm").
+QString finishTimeText(const QDateTime &t, ClockFormat clock);
+// Whether the locale's short time format has no AM/PM marker.
+bool localeUses24HourClock(const QLocale &locale);
+
 // The statistics text. time in s, lengths in mm; prices is the price list
 // setting ("PLA=0.091; ABS=0.075": currency per metre of filament); now is
 // the local time the finish time is counted from.
 QString gcodeStatsText(double time, double filament, double printDist, double travelDist,
-                       const QString &prices, bool multiLine, const QDateTime &now);
+                       const QString &prices, bool multiLine, const QDateTime &now,
+                       ClockFormat clock = ClockFormat::System);
 
 extern const char *const kDefaultFilamentPrices; // "PLA=0.091; ABS=0.075"

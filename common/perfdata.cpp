@@ -5,13 +5,18 @@
 #include <QDebug>
 #include <QMap>
 
+#include <algorithm>
 #include <cmath>
+#include <mutex>
+#include <vector>
 
 namespace {
 
-QMap<QString, PerfData> &records()
+using Records = QMap<QString, PerfData>;
+
+Records &records()
 {
-    static QMap<QString, PerfData> r;
+    static Records r;
     return r;
 }
 
@@ -21,9 +26,8 @@ QString &lastStarted()
     return s;
 }
 
-PerfData &findOrCreate(const QString &name)
+PerfData &findOrCreate(Records &r, const QString &name)
 {
-    auto &r = records();
     auto it = r.find(name);
     if (it == r.end()) {
         it = r.insert(name, PerfData());
@@ -32,16 +36,92 @@ PerfData &findOrCreate(const QString &name)
     return *it;
 }
 
+// Stages timed inside an OpenMP region (blur, hair masking, ... of whole
+// layers on worker threads) go to the calling thread's own records, so they
+// need no lock; the registry (and its lock) is only touched when a thread
+// records for the first time, when it ends, and by the merge after the join.
+struct ThreadRecords;
+std::mutex &registryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+std::vector<ThreadRecords *> &registry()
+{
+    static std::vector<ThreadRecords *> r;
+    return r;
+}
+// Finished runs of threads that ended before the merge.
+Records &orphans()
+{
+    static Records r;
+    return r;
+}
+
+void addFinished(Records &into, const Records &from)
+{
+    for (const PerfData &p : from) {
+        if (p.count == 0 && p.msecs == 0)
+            continue;
+        PerfData &q = findOrCreate(into, p.name);
+        q.msecs += p.msecs;
+        q.count += p.count;
+    }
+}
+
+struct ThreadRecords {
+    Records records;
+    ThreadRecords()
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        registry().push_back(this);
+    }
+    ~ThreadRecords()
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        addFinished(orphans(), records);
+        auto &r = registry();
+        r.erase(std::remove(r.begin(), r.end(), this), r.end());
+    }
+};
+
+Records &threadRecords()
+{
+    thread_local ThreadRecords mine;
+    return mine.records;
+}
+
+// Moves the finished runs of every thread into the main records. Called
+// outside parallel regions only (after their join), when no thread records.
+void mergeThreadRecords()
+{
+    std::lock_guard<std::mutex> lock(registryMutex());
+    for (ThreadRecords *t : registry()) {
+        for (auto it = t->records.begin(); it != t->records.end(); ++it) {
+            PerfData &p = *it;
+            if (p.count == 0 && p.msecs == 0)
+                continue;
+            PerfData &q = findOrCreate(records(), p.name);
+            q.msecs += p.msecs;
+            // A run still open (a region left by an exception) stays counted
+            // where it is; only finished runs move.
+            q.count += p.running ? p.count - 1 : p.count;
+            p.msecs = 0;
+            p.count = p.running ? 1 : 0;
+        }
+    }
+    addFinished(records(), orphans());
+    orphans().clear();
+}
+
 } // namespace
 
 void perfBegin(const QString &name)
 {
-    // Stages called inside an OpenMP region (whole layers on worker threads)
-    // are not recorded: the records have no lock.
-    if (omp_in_parallel())
-        return;
-    lastStarted() = name;
-    PerfData &p = findOrCreate(name);
+    const bool inRegion = omp_in_parallel();
+    if (!inRegion)
+        lastStarted() = name;
+    PerfData &p = findOrCreate(inRegion ? threadRecords() : records(), name);
     if (p.running) {
         qDebug() << QString("perfBegin() '%1' is already running.").arg(name);
         return;
@@ -53,9 +133,7 @@ void perfBegin(const QString &name)
 
 void perfEnd(const QString &name)
 {
-    if (omp_in_parallel())
-        return;
-    PerfData &p = findOrCreate(name);
+    PerfData &p = findOrCreate(omp_in_parallel() ? threadRecords() : records(), name);
     if (!p.running) {
         qDebug() << QString("perfEnd() '%1' hasn't started.").arg(name);
         return;
@@ -67,6 +145,7 @@ void perfEnd(const QString &name)
 
 QString perfReport()
 {
+    mergeThreadRecords();
     const auto &r = records();
     bool anyRunning = false;
     for (const PerfData &p : r) {
@@ -95,6 +174,7 @@ QString perfReport()
 
 void perfClear()
 {
+    mergeThreadRecords();
     records().clear();
     lastStarted().clear();
 }

@@ -1,8 +1,11 @@
 #pragma once
 // Named stopwatches for the costly stages ("SliceFaces", "blur2", ...).
-// Process-wide and without a lock: records only calls made outside OpenMP
-// regions (calls from inside one are ignored), so stages may run on worker
-// threads; time them from the thread that starts the region.
+// Calls outside OpenMP regions go to the process-wide records; calls inside
+// one (stages of whole layers on worker threads) go to the calling thread's
+// own records, which the report merges after the region has joined, so
+// "blur2" or "hairMasking" inside a parallel batch show with summed times
+// and counts. The report, perfClear and perfLastStarted belong outside
+// parallel regions.
 #include <QElapsedTimer>
 #include <QString>
 

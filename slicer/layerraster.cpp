@@ -19,7 +19,10 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
                         rect.maxX + extrusionWidth, rect.maxY + extrusionWidth};
     const double w = std::ceil(double(g.extents.width()) / g.pixelSize);
     const double h = std::ceil(double(g.extents.height()) / g.pixelSize);
-    if (!(w * h <= double(kMaxLayerPixels)) || !(w >= 0) || !(h >= 0))
+    // Each side on its own as well: far from the origin a float extent can
+    // collapse to 0, and 0 x 7.5e14 passed the product check into an int.
+    if (!(w * h <= double(kMaxLayerPixels)) || !(w >= 0) || !(h >= 0) || !(w <= double(kMaxLayerPixels))
+        || !(h <= double(kMaxLayerPixels)))
         throw QString("The layer raster would be too large (%1 x %2 mm at %3 mm per pixel)")
             .arg(double(g.extents.width())).arg(double(g.extents.height())).arg(double(g.pixelSize));
     g.width = std::max(32, (int(w) + 31) / 32 * 32);

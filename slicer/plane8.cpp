@@ -170,7 +170,7 @@ Plane8 Plane8::blockSummary() const
 
 void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, Plane8 &dst,
                    const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
-                   const BlurHairParams *hair, QVector<QVector<quint32>> *markers)
+                   const BlurHairParams *hair, QVector<QVector<quint32>> *markers, bool dstKnown)
 {
     RasterPerf perf("blur2");
     if (win < 3 || win > 15 || win % 2 == 0)
@@ -183,6 +183,7 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
         throw QString("Plane8::blur2() incompatible block summary");
     if (&src == &dst || &srcSummary == &dstSummary)
         throw QString("Plane8::blur2() source and destination must differ");
+    dstKnown = dstKnown && dst.size() == QSize(src.height, src.width) && dstSummary.size() == QSize(bh, bw);
     dst.setSize(QSize(src.height, src.width));
     dstSummary.setSize(QSize(bh, bw));
     if (hair && markers) {
@@ -221,8 +222,9 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
         while (by < bh) {
             if (!computed(bx, by)) {
                 const uchar v = summary(bx, by);
+                const bool holds = dstKnown && dstSummary.pixel(by, bx) == v;
                 dstSummary.setPixel(by, bx, v);
-                if (writeUniform)
+                if (writeUniform && !holds)
                     for (int r = 0; r < 16; r++)
                         std::memset(dstBlockRow + qint64(r) * dst.width + by * 16, v, 16);
                 by++;

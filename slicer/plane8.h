@@ -107,10 +107,16 @@ public:
     // blocks getting their actual 0 / 255 / 128. With hair set, thin-run
     // markers go to (*markers)[source block column] (resized here).
     // src sizes must be multiples of 16 and win odd in 3 .. 15, else throws.
+    // With dstKnown, dst and dstSummary come already sized from an earlier
+    // use and dstSummary describes dst's pixels on entry (0 / 255 only where
+    // every pixel of the block holds it; 128 promises nothing): a uniform
+    // block that already holds its new value is not written again. A size
+    // change drops the promise.
     // Profiling stage "blur2".
     static void blur2(int win, uchar border, bool writeUniform, const Plane8 &src, Plane8 &dst,
                       const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
-                      const BlurHairParams *hair = nullptr, QVector<QVector<quint32>> *markers = nullptr);
+                      const BlurHairParams *hair = nullptr, QVector<QVector<quint32>> *markers = nullptr,
+                      bool dstKnown = false);
 
     // One byte per 16 x 16 block ((width / 16) x (height / 16), partial blocks
     // ignored): 0 all 0, 255 all 255, 128 otherwise. The summary blur2 reads.

@@ -290,10 +290,21 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
+        // Where a walk past taken samples ended, per lane (sample row and
+        // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
+        // put their crossings on one sample, and walking past all taken ones
+        // for each crossing was quadratic in their number. Links are made
+        // only by such walks (the store is allocated at the first one), so
+        // the usual crossing on a free sample costs nothing more.
+        std::vector<int> link, linked;
+        const qint64 cols = map.cols;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
+            for (int i : linked)
+                link[size_t(i)] = 0;
+            linked.clear();
             if (map.valid)
                 bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool up) {
                     if (col >= map.cols)
@@ -302,19 +313,39 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     const int local = (r >> 2) - py0;
                     uchar *words = store.row(local);
                     const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
+                    auto taken = [&](int c) {
+                        return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
+                    };
                     // A taken sample moves the crossing one sample left, until
                     // a free one. The set of samples taken does not depend on
                     // the order of the crossings, so neither does the result.
-                    for (; col >= 0; col--) {
-                        uchar *word = words + 4 * (col >> 2);
-                        const quint32 bit = 1u << (bitRow + 2 * (col & 3));
-                        const quint32 v = load32(word);
-                        if (!(v & bit)) {
-                            store32(word, v | bit);
-                            store.markDirty(local, col >> 2);
-                            return;
+                    // Every sample between a link's start and its target is
+                    // taken (samples are never freed within a band), so the
+                    // walk may jump along links and still finds the same one.
+                    if (taken(col)) {
+                        if (link.empty())
+                            link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
+                        const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
+                        const int first = col;
+                        while (col >= 0 && taken(col)) {
+                            const int l = link[size_t(lane + col)];
+                            col = l ? l - 2 : col - 1;
+                        }
+                        // Every sample walked now links to the end of the walk.
+                        for (int c = first; c > col;) {
+                            int &l = link[size_t(lane + c)];
+                            const int next = l ? l - 2 : c - 1;
+                            if (!l)
+                                linked.push_back(int(lane + c));
+                            l = col + 2;
+                            c = next;
                         }
                     }
+                    if (col < 0)
+                        return; // moved past column 0: dropped
+                    uchar *word = words + 4 * (col >> 2);
+                    store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
+                    store.markDirty(local, col >> 2);
                 });
 
             for (int y = py0; y < py1; y++) {

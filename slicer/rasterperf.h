@@ -1,14 +1,12 @@
 #pragma once
-// Profiling bracket for raster operations. PerfData is single-threaded, and
-// planes are also processed inside parallel layer batches, so stages are only
-// recorded when called outside an OpenMP parallel region.
+// Profiling bracket for raster operations, also inside parallel layer
+// batches (PerfData keeps per-thread records there).
 #include "common/perfdata.h"
-#include <omp.h>
 
 class RasterPerf {
 public:
     RasterPerf(const char *name, bool enabled = true)
-        : m_name(enabled && !omp_in_parallel() ? name : nullptr)
+        : m_name(enabled ? name : nullptr)
     {
         if (m_name)
             perfBegin(QString::fromLatin1(m_name));

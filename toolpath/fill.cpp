@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
+#include <unordered_map>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -87,30 +89,52 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         if (x < sumW && y < sumH) {
             const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
             if (state == (inRun ? 255 : 0)) {
-                // Nothing changes until the walk leaves this block.
-                const int bx0 = x >> 4, by0 = y >> 4;
-                bool done = false;
-                do {
-                    tExit = std::min({tnx, tny, t1});
-                    if (tExit >= t1) {
-                        done = true;
-                        break;
-                    }
-                    // Without branches: which axis steps is as good as
-                    // random on a slanted line. Adding 0 leaves a time as it is.
-                    const bool stepX = tnx <= tny;
-                    x += stepX ? sx : 0;
-                    y += stepX ? 0 : sy;
-                    tnx += stepX ? tdx : 0.0;
-                    tny += stepX ? 0.0 : tdy;
-                    if (x < 0 || x >= W || y < 0 || y >= H) {
-                        done = true;
-                        break;
-                    }
-                    tEnter = tExit;
-                } while ((x >> 4) == bx0 && (y >> 4) == by0);
-                if (done)
+                // Nothing changes until the walk leaves this block. The x and
+                // y crossing times are running sums of their own; the walk
+                // takes them in merged order (x first on ties), so the first
+                // crossing out of the block and the sums up to it follow
+                // without stepping pixel by pixel.
+                const int xlo = x & ~15, ylo = y & ~15;
+                const int mx = sx > 0 ? xlo + 16 - x : sx < 0 ? x - xlo + 1 : 0;
+                const int my = sy > 0 ? ylo + 16 - y : sy < 0 ? y - ylo + 1 : 0;
+                double tx[16] = {}, ty[16] = {};
+                double nx = tnx, ny = tny;
+                for (int k = 0; k < mx; ++k) {
+                    tx[k] = nx;
+                    nx += tdx;
+                }
+                for (int k = 0; k < my; ++k) {
+                    ty[k] = ny;
+                    ny += tdy;
+                }
+                const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
+                const bool viaX = lastX <= lastY;
+                const double T = viaX ? lastX : lastY;
+                if (T >= t1) {
+                    tExit = t1; // the segment ends inside the block
                     break;
+                }
+                if (viaX) {
+                    int c = 0;
+                    while (c < my && ty[c] < T)
+                        ++c;
+                    x += mx * sx;
+                    tnx = nx;
+                    y += c * sy;
+                    tny = c < my ? ty[c] : ny;
+                } else {
+                    int c = 0;
+                    while (c < mx && tx[c] <= T)
+                        ++c;
+                    y += my * sy;
+                    tny = ny;
+                    x += c * sx;
+                    tnx = c < mx ? tx[c] : nx;
+                }
+                tExit = T;
+                if (x < 0 || x >= W || y < 0 || y >= H)
+                    break;
+                tEnter = T;
                 continue;
             }
         }
@@ -216,6 +240,22 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     }
 }
 
+namespace {
+
+// Cells of the path-end lookup: row-major keys with room for +-1 steps.
+constexpr qint64 kCellRow = qint64(1) << 32;
+constexpr qint64 kNoCell = std::numeric_limits<qint64>::min();
+
+qint64 endCell(PolyPoint q, float size)
+{
+    const double cx = std::floor(double(q.x) / size), cy = std::floor(double(q.y) / size);
+    if (!(std::fabs(cx) < 1e9) || !(std::fabs(cy) < 1e9))
+        return kNoCell; // never within a finite distance of anything
+    return qint64(cy) * kCellRow + qint64(cx);
+}
+
+} // namespace
+
 void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
                    float minLen, float twoP)
 {
@@ -229,6 +269,8 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
     std::vector<int> prevLine, thisLine;
+    std::vector<char> joined; // by path: took a run of this line already
+    std::unordered_map<qint64, std::vector<int>> ends;
     std::vector<ScanRun> runs;
     for (int k = -f.n; k <= f.n; ++k) {
         runs.clear();
@@ -238,27 +280,53 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
             for (ScanRun &r : runs)
                 std::swap(r.a, r.b);
         }
+        // The previous line's path ends by cell of twoP: a run can only join
+        // an end within twoP (Manhattan), so only the 3 x 3 cells around it
+        // are asked; testing every end for every run was quadratic in the
+        // islands a line crosses. Among ends at the same distance the first
+        // in prevLine order wins, as a scan in that order would choose.
+        ends.clear();
+        if (twoP > 0)
+            for (int pos = 0; pos < int(prevLine.size()); ++pos) {
+                const PolyPoint e = built[prevLine[size_t(pos)]].pts.last();
+                const qint64 key = endCell(e, twoP);
+                if (key != kNoCell)
+                    ends[key].push_back(pos);
+            }
         thisLine.clear();
         for (const ScanRun &r : runs) {
-            int best = -1;
+            int best = -1, bestPos = INT_MAX;
             float bestD = twoP;
-            for (int idx : prevLine) {
-                const PolyPoint e = built[idx].pts.last();
-                const float d = std::fabs(e.x - r.a.x) + std::fabs(e.y - r.a.y);
-                if (d < bestD && std::find(thisLine.begin(), thisLine.end(), idx) == thisLine.end()) {
-                    bestD = d;
-                    best = idx;
+            const qint64 at = twoP > 0 ? endCell(r.a, twoP) : kNoCell;
+            for (int dy = -1; at != kNoCell && dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const auto it = ends.find(at + dy * kCellRow + dx);
+                    if (it == ends.end())
+                        continue;
+                    for (int pos : it->second) {
+                        const int idx = prevLine[size_t(pos)];
+                        const PolyPoint e = built[idx].pts.last();
+                        const float d = std::fabs(e.x - r.a.x) + std::fabs(e.y - r.a.y);
+                        if ((d < bestD || (d == bestD && best >= 0 && pos < bestPos)) && !joined[size_t(idx)]) {
+                            bestD = d;
+                            best = idx;
+                            bestPos = pos;
+                        }
+                    }
                 }
-            }
             if (best < 0) {
                 PolyLine pl(type);
                 built.append(pl);
                 best = built.size() - 1;
+                joined.push_back(false);
             }
             built[best].pts.append(r.a);
             built[best].pts.append(r.b);
             thisLine.push_back(best);
+            joined[size_t(best)] = true;
         }
+        for (int idx : thisLine)
+            joined[size_t(idx)] = false;
         prevLine.swap(thisLine);
     }
     pool.append(built);

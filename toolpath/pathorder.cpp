@@ -23,6 +23,132 @@ bool isShellType(int type)
     return type == Perimeter || type == Loop;
 }
 
+
+// Every path vertex of the islands of a layer in a uniform grid, for the
+// question "which island has the vertex nearest to the head": asked once per
+// island, and scanning all vertices each time was quadratic in the number of
+// islands (thousands of small parts on one bed). The answer is the scan's:
+// the smallest float distance, ties to the lowest island index.
+class IslandPoints {
+public:
+    explicit IslandPoints(const QVector<Island> &islands) : taken_(islands.size(), false)
+    {
+        auto each = [&](auto &&f) {
+            for (int i = 0; i < islands.size(); ++i) {
+                for (const PathList &s : islands[i].shells)
+                    for (const PolyLine &path : s)
+                        for (const PolyPoint &q : path.pts)
+                            f(i, q);
+                for (const PolyLine &path : islands[i].fill)
+                    for (const PolyPoint &q : path.pts)
+                        f(i, q);
+            }
+        };
+        double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+        qint64 n = 0;
+        each([&](int, const PolyPoint &q) {
+            if (!std::isfinite(q.x) || !std::isfinite(q.y))
+                return; // never nearer than 1e30 (the scan's start)
+            x0 = std::min(x0, double(q.x));
+            y0 = std::min(y0, double(q.y));
+            x1 = std::max(x1, double(q.x));
+            y1 = std::max(y1, double(q.y));
+            ++n;
+        });
+        if (n == 0)
+            return;
+        // About eight vertices per cell.
+        side_ = int(std::clamp(std::ceil(std::sqrt(double(n) / 8)), 1.0, 1024.0));
+        ox_ = x0;
+        oy_ = y0;
+        cell_ = std::max({(x1 - x0) / side_, (y1 - y0) / side_, 1e-3});
+        cells_.resize(size_t(side_) * side_);
+        each([&](int i, const PolyPoint &q) {
+            if (std::isfinite(q.x) && std::isfinite(q.y))
+                cells_[size_t(cellIndex(clampCell(q.x, ox_), clampCell(q.y, oy_)))].push_back({q, i});
+        });
+    }
+
+    void take(int island) { taken_[island] = true; }
+
+    // The island with the vertex nearest to head, or -1 when none is nearer
+    // than 1e30 (squared).
+    int nearest(PolyPoint head)
+    {
+        if (cells_.empty())
+            return -1;
+        float best = 1e30f;
+        int idx = -1;
+        const qint64 hx = virtualCell(head.x, ox_), hy = virtualCell(head.y, oy_);
+        // A head beyond the cell range has no cell of its own: no early stop.
+        const bool exact = std::abs(hx) < 100000000 && std::abs(hy) < 100000000;
+        // Chebyshev ring distances from the head's (possibly outside) cell
+        // to the nearest and the farthest cell of the grid.
+        auto gap = [](qint64 h, qint64 lo, qint64 hi) { return h < lo ? lo - h : h > hi ? h - hi : 0; };
+        const qint64 last = side_ - 1;
+        const qint64 rMin = std::max(gap(hx, 0, last), gap(hy, 0, last));
+        const qint64 rMax = std::max({std::abs(hx), std::abs(hx - last), std::abs(hy), std::abs(hy - last)});
+        for (qint64 r = rMin; r <= rMax; ++r) {
+            // Any vertex in ring r lies at least (r - 1) cells from the head
+            // (the head may sit anywhere in its own cell); a little slack
+            // keeps float ties inside.
+            const double reach = double(r - 1) * cell_;
+            if (exact && r >= 2 && reach * reach > double(best) * (1 + 1e-5) + 1e-6)
+                break;
+            const qint64 ya = std::max<qint64>(hy - r, 0), yb = std::min<qint64>(hy + r, last);
+            for (qint64 cy = ya; cy <= yb; ++cy) {
+                const bool edgeRow = cy == hy - r || cy == hy + r;
+                const qint64 step = edgeRow ? 1 : 2 * r;
+                for (qint64 cx = hx - r; cx <= hx + r; cx += std::max<qint64>(step, 1)) {
+                    if (cx < 0 || cx > last)
+                        continue;
+                    scan(cells_[size_t(cellIndex(int(cx), int(cy)))], head, best, idx);
+                }
+            }
+        }
+        return idx;
+    }
+
+private:
+    struct Vertex {
+        PolyPoint q;
+        int island;
+    };
+
+    void scan(std::vector<Vertex> &cell, PolyPoint head, float &best, int &idx)
+    {
+        for (size_t k = 0; k < cell.size();) {
+            const Vertex &v = cell[k];
+            if (taken_[v.island]) { // gone: dropped from the cell for good
+                cell[k] = cell.back();
+                cell.pop_back();
+                continue;
+            }
+            const float d = dist2(v.q, head);
+            if (d < best || (d == best && idx >= 0 && v.island < idx)) {
+                best = d;
+                idx = v.island;
+            }
+            ++k;
+        }
+    }
+    int clampCell(float v, double o) const
+    {
+        return int(std::clamp<qint64>(virtualCell(v, o), 0, side_ - 1));
+    }
+    qint64 virtualCell(float v, double o) const
+    {
+        const double c = std::floor((double(v) - o) / cell_);
+        return qint64(std::clamp(c, -1e9, 1e9)); // NaN: 1e9 or -1e9 via clamp's comparisons
+    }
+    int cellIndex(int cx, int cy) const { return cy * side_ + cx; }
+
+    std::vector<bool> taken_;
+    std::vector<std::vector<Vertex>> cells_;
+    int side_ = 0;
+    double ox_ = 0, oy_ = 0, cell_ = 1;
+};
+
 } // namespace
 
 int findNearest(const PathList &pool, float a, PolyPoint head, bool allowReverse, int *vertex)
@@ -222,7 +348,9 @@ QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines,
             // nearest sample measures it.
             const float nearest = *std::min_element(d.begin(), d.end());
             const float shell = std::floor((nearest - firstOffset) / p + 0.5f);
-            k = std::max(1, int(std::min(shell, 1000.0f)));
+            // Clamped on both sides before the conversion (NaN to 1): a huge
+            // offset either way made a float far outside the int range.
+            k = shell >= 1.0f ? int(std::min(shell, 1000.0f)) : 1;
         }
         if (shells.size() <= k)
             shells.resize(k + 1);
@@ -280,28 +408,13 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
         if (islands[i].isEmpty())
             islands.removeAt(i);
 
-    while (!islands.isEmpty()) {
-        int idx = -1;
-        float best = 1e30f;
-        for (int i = 0; i < islands.size(); ++i) {
-            auto visit = [&](const PathList &list) {
-                for (const PolyLine &path : list)
-                    for (const PolyPoint &q : path.pts) {
-                        const float d = dist2(q, head);
-                        if (d < best) {
-                            best = d;
-                            idx = i;
-                        }
-                    }
-            };
-            for (const PathList &s : islands[i].shells)
-                visit(s);
-            visit(islands[i].fill);
-        }
+    IslandPoints points(islands);
+    for (int left = islands.size(); left > 0; --left) {
+        const int idx = points.nearest(head);
         if (idx < 0)
-            throw QString("FATAL ERROR: processIslands_and_RemainingHairs() islandIdx<0 %1")
-                .arg(islands.size());
-        Island isl = islands.takeAt(idx);
+            throw QString("FATAL ERROR: processIslands_and_RemainingHairs() islandIdx<0 %1").arg(left);
+        points.take(idx);
+        Island isl = std::move(islands[idx]);
 
         // Sweeps: each visits the shells from the innermost to the perimeter
         // and takes the nearest loop of each, so inner loops of a contour are

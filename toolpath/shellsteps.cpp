@@ -111,12 +111,16 @@ void offsetCoverage(Plane8 &cov, Plane8 &summary, float distance, float factor, 
             sharpen[v] = uchar(std::clamp(int(std::lround((v - 127.5f) * rampWidth + 127.5f)), 0, 255));
         mapMixedBlocks(cov, summary, sharpen);
     }
-    Plane8::blur2(ts.win, 0, true, cov, s.tmp, summary, false, s.tmpSummary);
+    // Uniform blocks that already hold their value are not written again:
+    // tmp keeps the previous offset's pixels, cov its own (summary is exact).
+    Plane8::blur2(ts.win, 0, true, cov, s.tmp, summary, false, s.tmpSummary, nullptr, nullptr, s.tmpKnown);
+    s.tmpKnown = true;
     // The blur spreads an edge by up to win / 2 pixels: blocks at the ends of
-    // uniform runs must be computed in the second pass.
+    // uniform runs must be computed in the second pass. (Marking them mixed
+    // keeps tmpSummary a true description of tmp.)
     s.tmpSummary.edgeReduce(255, true, true);
     s.tmpSummary.edgeReduce(0, true, true);
-    Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary);
+    Plane8::blur2(ts.win, 0, true, s.tmp, cov, s.tmpSummary, false, summary, nullptr, nullptr, true);
     // Stretch around the threshold so that the offset edge is the new 128 level.
     // Each pass truncates its average; taking the level half a step lower
     // undoes that bias, which otherwise moves every step a few hundredths of

@@ -20,6 +20,9 @@ inline float widthInPixels() { return 1.0f / kPixelFactor; }
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
     Plane1 visited;
+    // tmp and tmpSummary belong to offsetCoverage: once set, tmpSummary
+    // describes tmp, so the next offset rewrites only what changed.
+    bool tmpKnown = false;
 };
 
 // Moves the 128 level of `cov` inwards by `distance` pixels (negative moves

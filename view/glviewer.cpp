@@ -331,6 +331,7 @@ void GlViewer::drawMain()
     f->glDepthFunc(GL_LEQUAL);
     f->glEnable(GL_CULL_FACE);
     f->glCullFace(GL_BACK);
+    f->glFrontFace(GL_CW); // the projection mirrors: clockwise is front (see drawObjects)
     setupFrameMatrices(false);
 
     if (viewModeState().mode != VM_GCode) {

@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
@@ -171,9 +172,21 @@ TEST(Commands, KeysGoToFieldsOrToTheKeyboardMapByReceiverAndMode)
     ASSERT_TRUE(w.project().objs[0]->selected);
     t.key(view, Qt::Key_Escape);
     EXPECT_TRUE(w.project().objs[0]->selected);
-    // Ctrl+S in G-code mode is the G-code's, not the project's.
+    // Ctrl+S in G-code mode is the G-code's, not the project's: the G-code's
+    // save dialog opens (and is cancelled here).
     w.fileOps().record("edit");
+    QString dialogTitle;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&dialogTitle] {
+        if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            dialogTitle = d->windowTitle();
+            d->reject();
+        }
+    });
+    closer.start(20);
     EXPECT_TRUE(t.key(view, Qt::Key_S, Qt::ControlModifier));
+    closer.stop();
+    EXPECT_EQ(dialogTitle.toStdString(), "Save GCode");
     EXPECT_TRUE(w.fileOps().isChanged());
     EXPECT_TRUE(t.key(view, Qt::Key_1, Qt::NoModifier, "1"));
     EXPECT_EQ(view->editMode, EM_Rotate) << "back to the last object tool";

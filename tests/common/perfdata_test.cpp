@@ -108,3 +108,40 @@ TEST_F(PerfTest, ScopeEndsOnException)
     }
     EXPECT_NO_THROW(perfReport());
 }
+
+// Stages timed on worker threads inside a parallel region are kept per
+// thread and merged after the join: the report names them with the summed
+// count (they were dropped, leaving the enclosing stage without a breakdown).
+TEST_F(PerfTest, StagesInsideParallelRegionsAreMergedAfterTheJoin)
+{
+    perfBegin("outer");
+    const int n = 64;
+#pragma omp parallel for num_threads(4) schedule(static)
+    for (int i = 0; i < n; ++i) {
+        perfBegin("inner.a");
+        if (i % 2 == 0) {
+            perfBegin("inner.b");
+            perfEnd("inner.b");
+        }
+        perfEnd("inner.a");
+    }
+    perfEnd("outer");
+    // A second region adds to the same records.
+#pragma omp parallel for num_threads(3)
+    for (int i = 0; i < 9; ++i)
+        run("inner.a");
+    const QStringList lines = perfReport().split("\r\n");
+    auto countOf = [&](const QString &name) {
+        for (const QString &l : lines)
+            if (l.mid(19) == name)
+                return l.mid(12, 6).trimmed().toInt();
+        return -1;
+    };
+    EXPECT_EQ(countOf("outer"), 1);
+    EXPECT_EQ(countOf("inner.a"), n + 9);
+    EXPECT_EQ(countOf("inner.b"), n / 2);
+    EXPECT_TRUE(g_log.isEmpty()) << qPrintable(g_log.join("\n"));
+    // Cleared records stay cleared, thread records included.
+    perfClear();
+    EXPECT_EQ(perfReport().split("\r\n").size(), 2);
+}

@@ -124,6 +124,34 @@ TEST(GCodeParser, LineNumbersAndLineEndsAcrossAllLineEndForms)
     EXPECT_EQ(s.parser().lineNumber(), 6);
 }
 
+// Many commands on one line share its line end (found once per line), in
+// whole loads and in pieces cut inside the line, and the next line gets its own.
+TEST(GCodeParser, ManyCommandsOnOneLineShareItsEnd)
+{
+    QByteArray text;
+    for (int i = 1; i <= 2000; ++i)
+        text += "G1 X" + QByteArray::number(i) + " Y2 E3 ";
+    const int firstEnd = text.size();
+    text += "\nG1 X5 G1 X6 ;c\nG1 X7";
+    const GCodeSim whole = loaded(text);
+    ASSERT_EQ(whole.moves().size(), 2003u);
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(whole.moves()[i].x, float(i + 1)) << i;
+        ASSERT_EQ(whole.moves()[i].lineEnd, quint32(firstEnd)) << i;
+    }
+    EXPECT_EQ(whole.moves()[2000].lineEnd, quint32(firstEnd + 15));
+    EXPECT_EQ(whole.moves()[2001].lineEnd, quint32(firstEnd + 15));
+    EXPECT_EQ(whole.moves()[2001].line, 1);
+    EXPECT_EQ(whole.moves()[2002].x, 7.f);
+    for (int cut : {7, firstEnd / 2, firstEnd, firstEnd + 9}) {
+        GCodeSim s;
+        s.append(text.left(cut));
+        s.append(text.mid(cut));
+        s.finish();
+        EXPECT_TRUE(s.moves() == whole.moves()) << "cut at " << cut;
+    }
+}
+
 struct TagCase {
     const char *comment;
     int type; // after "G1 X1" that follows the comment line; start type is Unknown

@@ -236,21 +236,47 @@ TEST(GCodeSim, BinaryZCodeIsRejected)
 TEST(GCodeSim, StatisticsText)
 {
     const QDateTime now(QDate(2026, 1, 1), QTime(13, 5, 0));
-    EXPECT_EQ(gcodeStatsText(90000, 2000, 30, 10, kDefaultFilamentPrices, false, now),
-              "Time: 1 days, 1:00:00  Finish: 14:5 pm  Length: 2.0 m  Travel: 25.0%");
-    EXPECT_EQ(gcodeStatsText(3599.9, 2000, 0, 0, kDefaultFilamentPrices, true, now),
-              "Time: 0:59:59\r\nFinish: 14:4 pm\r\nLength: 2.0 m\r\nTravel: 0.0%"
+    const auto twelve = ClockFormat::TwelveHour;
+    EXPECT_EQ(gcodeStatsText(90000, 2000, 30, 10, kDefaultFilamentPrices, false, now, twelve),
+              "Time: 1 days, 1:00:00  Finish: 2:05 PM  Length: 2.0 m  Travel: 25.0%");
+    EXPECT_EQ(gcodeStatsText(3599.9, 2000, 0, 0, kDefaultFilamentPrices, true, now, twelve),
+              "Time: 0:59:59\r\nFinish: 2:04 PM\r\nLength: 2.0 m\r\nTravel: 0.0%"
               "\r\n  PLA : 0.182\r\n  ABS : 0.15");
     EXPECT_EQ(gcodeStatsText(0, 12345, 0, 0.5, "PLA=0.091; ;=5; X=abc; Wood = 0.2 =x; ABS", true,
-                             now),
-              "Time: 0:00:00\r\nFinish: 13:5 pm\r\nLength: 12.3 m\r\nTravel: 50.0%"
+                             now, ClockFormat::TwentyFourHour),
+              "Time: 0:00:00\r\nFinish: 13:05\r\nLength: 12.3 m\r\nTravel: 50.0%"
               "\r\n  PLA : 1.12\r\n  Wood : 2.47");
     // Absurd totals still give a text.
     EXPECT_FALSE(gcodeStatsText(1e30, 0, 0, 0, "", true, now).isEmpty());
 
     const GCodeSim s = loaded("G1 X10 E1 F600\nG1 X20\n");
-    EXPECT_EQ(s.statsText(false, "", now),
-              "Time: 0:00:02  Finish: 13:5 pm  Length: 0.0 m  Travel: 50.0%");
+    EXPECT_EQ(s.statsText(false, "", now, twelve),
+              "Time: 0:00:02  Finish: 1:05 PM  Length: 0.0 m  Travel: 50.0%");
+}
+
+// A clock people read: minutes with two digits, AM/PM in capitals, or the
+// 24-hour form where the locale uses it ("H:m a" printed "13:2 pm").
+TEST(GCodeSim, FinishTimeIsAProperClock)
+{
+    const struct {
+        int h, m;
+        const char *twelve, *twentyFour;
+    } cases[] = {
+        {0, 0, "12:00 AM", "00:00"},   {0, 7, "12:07 AM", "00:07"},  {9, 5, "9:05 AM", "09:05"},
+        {12, 0, "12:00 PM", "12:00"},  {13, 2, "1:02 PM", "13:02"}, {14, 23, "2:23 PM", "14:23"},
+        {23, 59, "11:59 PM", "23:59"},
+    };
+    for (const auto &c : cases) {
+        const QDateTime t(QDate(2026, 3, 4), QTime(c.h, c.m, 31));
+        EXPECT_EQ(finishTimeText(t, ClockFormat::TwelveHour), c.twelve);
+        EXPECT_EQ(finishTimeText(t, ClockFormat::TwentyFourHour), c.twentyFour);
+    }
+    EXPECT_FALSE(localeUses24HourClock(QLocale(QLocale::English, QLocale::UnitedStates)));
+    EXPECT_TRUE(localeUses24HourClock(QLocale(QLocale::German, QLocale::Germany)));
+    EXPECT_TRUE(localeUses24HourClock(QLocale(QLocale::English, QLocale::UnitedKingdom)));
+    const QDateTime t(QDate(2026, 3, 4), QTime(13, 2));
+    const QString system = finishTimeText(t, ClockFormat::System);
+    EXPECT_TRUE(system == "1:02 PM" || system == "13:02") << system.toStdString();
 }
 
 } // namespace

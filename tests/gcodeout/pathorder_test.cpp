@@ -327,6 +327,16 @@ TEST(Islands, SplitShellsByDepth)
     EXPECT_EQ(shells[1][0].pts[0], PolyPoint(23.5f, 34)); // around the hole
     for (const PolyLine &p : shells[0])
         EXPECT_EQ(p.type, Perimeter);
+    // An absurd first offset either way (or NaN) puts every loop in shell 1
+    // or the last, never converts an out-of-range float to int.
+    for (float first : {1e30f, -1e30f, NAN}) {
+        const QVector<PathList> s = splitShells(mask, outlines, 3, first);
+        int loops = 0;
+        for (int k = 1; k < s.size(); ++k)
+            loops += s[k].size();
+        EXPECT_EQ(loops, 4) << first;
+        EXPECT_LE(s.size(), 1001) << first;
+    }
 }
 
 TEST(Islands, NearestIslandFirstInnerShellsBeforePerimeterThenFill)

@@ -317,6 +317,28 @@ TEST(Fill, RandomPolygonsMatchTheSampleModel)
     }
 }
 
+// Many coincident or nearly coincident walls pile their crossings onto the
+// same samples; each moves left past all the taken ones (links jump over
+// runs already walked). The result is the one-sample-at-a-time walk's.
+TEST(Fill, CoincidentWallsMatchTheSampleModel)
+{
+    const Extents ext{-2, -2, 26, 26};
+    for (int copies : {2, 5, 40, 300}) {
+        Segments segs;
+        for (int i = 0; i < copies; i++) {
+            const float d = float(i % 7) * 0.01f; // 0.01 mm apart: mostly the same samples
+            segs += rect(3 + d, 4, 20 + d, 19);
+            if (i % 3 == 0)
+                segs += rect(8 - d, 2, 12 - d, 23, true); // opposite walls crossing the first ones
+        }
+        for (Rule rule : {NonZero, Positive}) {
+            const Filled f = fill(rule, segs, false, 96, 72, ext);
+            const Plane8 model = modelFill(rule, segs, 96, 72, ext);
+            ASSERT_EQ(f.plane, model) << copies << " copies, rule " << rule;
+        }
+    }
+}
+
 TEST(Fill, AnyHeightAndThreadCountGiveTheSameResult)
 {
     // Heights that leave a partial band, with more threads than full bands.

@@ -197,6 +197,10 @@ TEST(LayerRasterizer, GridIsPaddedAlignedAndBounded)
     EXPECT_NEAR(g.originX + g.width * g.pitchX * 0.5f, 0.0f, 1e-4);
     EXPECT_NEAR(g.originY + g.height * g.pitchY * 0.5f, 5.0f, 1e-4);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1e30f, 1}, 0.4f), QString);
+    // Far out, the padded height rounds to 0 in float and the width alone
+    // is beyond any int: refused, not converted.
+    EXPECT_THROW(layerGrid(Extents{0, 1e15f, 1e14f, 1e15f}, 0.4f), QString);
+    EXPECT_THROW(layerGrid(Extents{1e15f, 0, 1e15f, 1e14f}, 0.4f), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, 0), QString);
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, NAN), QString);
 }

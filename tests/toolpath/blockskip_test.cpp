@@ -77,17 +77,26 @@ TEST(BlockSkip, ThinRunMarkersSameWithSummary)
 // times, on steep, shallow, axis-parallel and diagonal lines.
 TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
 {
-    for (const QSize size : {QSize(256, 192), QSize(200, 176)}) {
+    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(160, 160)}) {
         Plane1 region;
-        region.fromPlane8(blobs(size.width(), size.height(), 11), 128, false);
+        if (size.width() == 160) {
+            // Full and empty blocks as a chequerboard: a walk through a block
+            // corner meets a side neighbour of the other state for one pixel.
+            region = Plane1(160, 160);
+            for (int y = 0; y < 160; ++y)
+                for (int x = 0; x < 160; ++x)
+                    region.setPixel(x, y, ((x >> 4) + (y >> 4)) % 2 == 0);
+        } else {
+            region.fromPlane8(blobs(size.width(), size.height(), 11), 128, false);
+        }
         const Plane8 summary = region.blockSummary();
         std::mt19937 rng(5);
         std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
         int lines = 0, runs = 0;
         auto check = [&](double ax, double ay, double bx, double by) {
             std::vector<ScanRun> ref, fast;
-            scanLineRuns(region, nullptr, ax, ay, bx, by, 0.5f, ref);
-            scanLineRuns(region, &summary, ax, ay, bx, by, 0.5f, fast);
+            scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, ref);
+            scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, fast);
             ASSERT_EQ(fast.size(), ref.size());
             for (size_t i = 0; i < ref.size(); ++i) {
                 EXPECT_EQ(fast[i].a, ref[i].a);
@@ -107,6 +116,19 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
             check(-10, y, size.width() + 10, y);
             check(y, -10, y, size.height() + 10);
             check(-10, y - 100, size.width() + 10, y + size.width() + 10); // 45 degrees
+        }
+        // Segments ending inside the plane, many inside uniform blocks.
+        std::uniform_real_distribution<double> px(0, size.width()), py(0, size.height()), l(0.3, 90);
+        for (int i = 0; i < 300; ++i) {
+            const double x0 = px(rng), y0 = py(rng), t = ang(rng), len = l(rng);
+            check(x0, y0, x0 + len * std::cos(t), y0 + len * std::sin(t));
+        }
+        // Through pixel corners: x and y crossings fall at the same time.
+        for (int k = -150; k < size.height(); k += 9) {
+            check(0, k, 300, k + 300);
+            check(300, k, 0, k + 300);
+            check(1, k, 241, k + 120);
+            check(1, k + 240, 121, k);
         }
         check(20.25, 30.75, 20.5, 31); // a short piece inside one block
         EXPECT_GT(runs, lines / 2);
