@@ -2,7 +2,7 @@
 
 #include "app/iniwidgets.h"
 #include "common/ini.h"
-#include "slicer/paralell.h"
+#include "raster/paralell.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,8 @@
 #include "app/filedialogs.h"
 #include "common/ini.h"
 #include "common/utils.h"
-#include "toolpath/paramcheck.h"
+#include "gcode/paramcheck.h"
+#include "geometry/polyline.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -499,7 +500,8 @@ QWidget *FrmSlicer::buildAdvancedTab()
     grid->addWidget(feed, 0, 1);
     grid->addWidget(extr, 0, 2);
     int row = 1;
-    for (const char *type : kFactorTypeNames) {
+    for (int t = Perimeter; t <= InnerHair; ++t) { // the types with factor keys
+        const char *type = segTypeName(t);
         auto *name = new QLabel(QString::fromLatin1(type) + ":");
         grid->addWidget(name, row, 0, Qt::AlignRight);
         const QByteArray fKey = QByteArray("FFactor_") + type;

@@ -1,5 +1,6 @@
 #include "app/slicerfields.h"
 
+#include "geometry/polyline.h"
 #include "params/parambounds.h"
 
 #include <QCheckBox>
@@ -89,7 +90,8 @@ QVector<FieldSpec> buildFields()
         {"GCodeFooter", K::Text, "Footer", 0, 0, 0, 0, "", nullptr},
     };
     for (const char *prefix : {"FFactor_", "EFactor_"}) {
-        for (const char *type : kFactorTypeNames) {
+        for (int t = Perimeter; t <= InnerHair; ++t) { // the types with factor keys
+            const char *type = segTypeName(t);
             // The key strings must outlive the table: keep them in static storage.
             static QList<QByteArray> keys;
             keys.append(QByteArray(prefix) + type);

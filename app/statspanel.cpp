@@ -1,6 +1,6 @@
 #include "app/statspanel.h"
 
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 StatsPanel::StatsPanel(QWidget *parent) : QLabel(parent)
 {

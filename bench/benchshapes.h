@@ -1,6 +1,6 @@
 #pragma once
 // Cross-section outlines the raster benchmarks share.
-#include "slicer/segment.h"
+#include "geometry/segment.h"
 
 #include <cmath>
 #include <utility>

@@ -1,9 +1,9 @@
 // Contour tracing on layer-sized planes as the offset chain hands them over:
 // a filled outline, box-blurred twice (win 7), traced at the 128 level.
 #include "bench/benchshapes.h"
-#include "slicer/contourdetect3.h"
-#include "slicer/plane1.h"
-#include "slicer/plane8.h"
+#include "raster/contourdetect3.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // a synthetic print in the style of common slicers (layer and type comments,
 // walls, zig-zag infill, travels, retractions, absolute E). Set
 // TESSAVO_GCODE_BENCH_FILE to keep it at that path (for comparing with wc -l).
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <QFile>
 #include <QTemporaryFile>

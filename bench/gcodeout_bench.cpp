@@ -1,5 +1,5 @@
 // Writer, ordering and travel routing on layers of realistic size.
-#include "toolpath/gcodewriter.h"
+#include "gcode/gcodewriter.h"
 #include "toolpath/pathorder.h"
 #include "toolpath/runlabels.h"
 #include "toolpath/travelrouter.h"

@@ -1,7 +1,7 @@
 // The whole "layers" road on a large mesh: SliceFaces, then per layer the
 // fill chosen by PolyFillerAlg (with the check) and the 128 threshold.
-#include "slicer/layerraster.h"
-#include "slicer/slicefaces.h"
+#include "driver/layerraster.h"
+#include "driver/slicefaces.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -5,8 +5,8 @@
 #include "common/buildvolume.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/paralell.h"
-#include "slicer/slicer.h"
+#include "raster/paralell.h"
+#include "driver/slicer.h"
 
 #include <QThread>
 #include <benchmark/benchmark.h>

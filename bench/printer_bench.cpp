@@ -1,7 +1,7 @@
 // Lines per second the printer link streams to a simulated printer on a
 // pseudo-terminal (one numbered command in flight, each answered by "ok").
 #include "printer/printerlink.h"
-#include "tests/printer/simprinter.h"
+#include "fixtures/simprinter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

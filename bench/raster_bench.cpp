@@ -1,8 +1,8 @@
 // Raster plane hot paths on layer-sized planes: fills of a realistic outline
 // (a wavy outer wall with holes, ~3000 segments), thresholding, blur, bit ops.
 #include "bench/benchshapes.h"
-#include "slicer/plane1.h"
-#include "slicer/plane8.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
 
 #include <benchmark/benchmark.h>
 

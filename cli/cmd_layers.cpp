@@ -5,8 +5,8 @@
 #include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/layerraster.h"
-#include "slicer/slicefaces.h"
+#include "driver/layerraster.h"
+#include "driver/slicefaces.h"
 
 #include <QBuffer>
 #include <QDir>

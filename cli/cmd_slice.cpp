@@ -3,11 +3,11 @@
 #include "common/utils.h"
 #include "cli/inputs.h"
 #include "common/buildvolume.h"
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/paralell.h"
-#include "slicer/slicer.h"
+#include "raster/paralell.h"
+#include "driver/slicer.h"
 
 #include <QFile>
 #include <QFileInfo>

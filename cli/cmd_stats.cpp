@@ -1,7 +1,7 @@
 // tessavo-cli stats: parse and simulate a G-code file, print its statistics.
 #include "cli/commands.h"
 #include "cli/inputs.h"
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #include "params/slicerparams.h"
 #include "params/slicerpresets.h"
 #include "scene/project.h"
-#include "toolpath/paramcheck.h"
+#include "gcode/paramcheck.h"
 
 #include <QFile>
 #include <QFileInfo>

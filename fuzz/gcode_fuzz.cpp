@@ -1,6 +1,6 @@
 // G-code text from arbitrary bytes: never a crash or a read past the buffer,
 // and a load in two pieces cut anywhere equals the whole load.
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <cstddef>
 #include <cstdint>

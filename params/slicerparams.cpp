@@ -10,11 +10,6 @@
 #include <cmath>
 #include <type_traits>
 
-const char *const kFactorTypeNames[10] = {
-    "Perimeter", "Loop", "HShell", "Infill", "Support",
-    "SoftSupport", "Skirt", "Raft", "OuterHair", "InnerHair",
-};
-
 QByteArray SlicerParams::defaultRaftConfig()
 {
     return "Type ; LayerHeight ; FillDensity ; Angle\n"

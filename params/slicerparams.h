@@ -131,9 +131,6 @@ struct SlicerParams {
     bool operator!=(const SlicerParams &o) const { return !(*this == o); }
 };
 
-// Names of the segment types 1..10 that carry factor keys, in key order.
-extern const char *const kFactorTypeNames[10];
-
 // Ints are not distinguished from enums: both are `int` members.
 template <class P, class F> void SlicerParams::forEachField(P &p, F &&f)
 {

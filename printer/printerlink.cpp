@@ -1,6 +1,6 @@
 #include "printer/printerlink.h"
 
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <QRegularExpression>
 #include <QSerialPort>

@@ -1,7 +1,7 @@
 #include "toolpath/fill.h"
 
 #include "params/slicerparams.h"
-#include "slicer/plane8.h"
+#include "raster/plane8.h"
 #include "toolpath/hairdetect.h"
 #include "toolpath/shellsteps.h"
 

@@ -4,8 +4,8 @@
 // Regions are Plane1 masks of the layer raster with set bit = inside; paths
 // are in raster units (pixel (x, y) covers [x, x + 1) x [y, y + 1)).
 // p = one extrusion width in pixels (about 3.003).
-#include "slicer/plane1.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "geometry/polyline.h"
 
 #include <vector>
 

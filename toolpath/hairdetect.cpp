@@ -1,6 +1,6 @@
 #include "toolpath/hairdetect.h"
 
-#include "slicer/plane8.h"
+#include "raster/plane8.h"
 #include "toolpath/shellsteps.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 //
 // Units: raster pixels; pixel (x, y) covers [x, x + 1) x [y, y + 1), like the
 // contour tracer. p = one extrusion width in pixels (about 3.003).
-#include "slicer/plane8.h"
-#include "toolpath/polyline.h"
+#include "raster/plane8.h"
+#include "geometry/polyline.h"
 
 #include <QVector>
 

@@ -14,8 +14,8 @@
 // exists. Paths themselves are never cut at the mask: a path that leaves it
 // is drawn as it stands.
 #include "params/slicerparams.h"
-#include "slicer/plane1.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "geometry/polyline.h"
 
 class TravelRouter;
 

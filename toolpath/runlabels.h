@@ -3,7 +3,7 @@
 // grows with the number of runs, not with the plane's area). 8-connected.
 // Used to tell which island a path lies in and whether two points can be
 // joined by a travel that stays inside a mask.
-#include "slicer/plane1.h"
+#include "raster/plane1.h"
 
 #include <QVector>
 

@@ -2,7 +2,7 @@
 
 #include "common/perfdata.h"
 #include "params/slicerparams.h"
-#include "slicer/contourdetect3.h"
+#include "raster/contourdetect3.h"
 #include "toolpath/hairdetect.h"
 
 #include <algorithm>

@@ -4,9 +4,9 @@
 // features too thin to survive a step become hairs.
 //
 // Units: raster pixels; p = one extrusion width in pixels (widthInPixels).
-#include "slicer/plane1.h"
-#include "slicer/plane8.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "geometry/polyline.h"
 
 #include <functional>
 

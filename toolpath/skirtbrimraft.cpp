@@ -1,10 +1,9 @@
 #include "toolpath/skirtbrimraft.h"
 
 #include "common/perfdata.h"
-#include "slicer/contourdetect3.h"
-#include "slicer/plane8.h"
+#include "raster/contourdetect3.h"
+#include "raster/plane8.h"
 #include "toolpath/fill.h"
-#include "toolpath/gcodewriter.h"
 #include "toolpath/pathorder.h"
 
 #include <algorithm>
@@ -125,7 +124,7 @@ PathList skirtLoops(const Plane1 &footprint, float p, float offset, float minLen
 }
 
 RaftResult raftLayers(const SlicerParams &sp, const Plane1 &footprint, float p, float pixelSize,
-                      const GCodeTransform &xf, float rasterUnit, PolyPoint &head)
+                      PolyPoint &head)
 {
     RaftResult raft;
     const QVector<RaftRow> rows = parseRaftConfig(sp.RaftConfig);
@@ -145,13 +144,7 @@ RaftResult raftLayers(const SlicerParams &sp, const Plane1 &footprint, float p, 
             orderPaths(p, 2.5f, sp.PerimeterGap, pool, ordered, true, h);
             head = {h.x - shift, h.y - shift};
             translateAll(ordered, -shift);
-            SlicerParams layerParams = sp;
-            layerParams.FirstLayerHeight = row.layerHeight;
-            const QByteArray text =
-                writeLayerGCode(layerParams, 0, ordered, xf, rasterUnit, raft.height);
-            raft.text += "\r\n";
-            raft.text += text;
-            raft.text += "\r\n";
+            raft.layers.append({ordered, row.layerHeight, raft.height});
         }
         raft.height += row.layerHeight;
     }
@@ -159,8 +152,7 @@ RaftResult raftLayers(const SlicerParams &sp, const Plane1 &footprint, float p, 
 }
 
 FirstLayerExtras brimSkirtRaft(const SlicerParams &sp, const Plane1 &footprint, float p,
-                               float pixelSize, const GCodeTransform &xf, float rasterUnit,
-                               PolyPoint &head)
+                               float pixelSize, PolyPoint &head)
 {
     PerfScope perf("BrimSkirtRaft");
     FirstLayerExtras extras;
@@ -171,9 +163,7 @@ FirstLayerExtras brimSkirtRaft(const SlicerParams &sp, const Plane1 &footprint, 
         extras.skirt = skirtLoops(footprint, p, 0.3f, 1.0f / pixelSize, sp.BrimCount, true, sp.PerimeterGap,
                                   sp.PathSmoothing, head);
     } else if (sp.RaftEnable) {
-        const RaftResult raft = raftLayers(sp, footprint, p, pixelSize, xf, rasterUnit, head);
-        extras.raftText = raft.text;
-        extras.raftHeight = raft.height;
+        extras.raft = raftLayers(sp, footprint, p, pixelSize, head);
     }
     return extras;
 }

@@ -8,12 +8,11 @@
 // left where the last placed path ends, so the object's first layer goes on
 // from there.
 #include "params/slicerparams.h"
-#include "slicer/plane1.h"
-#include "toolpath/gcodetransform.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "geometry/polyline.h"
 #include "toolpath/rafttable.h"
 
-#include <QByteArray>
+#include <QVector>
 
 // Skirt (or brim) loops: the footprint grown by round(offset × p) pixels,
 // then by one extrusion width per loop. At least minCount whole loops; when
@@ -24,23 +23,29 @@
 PathList skirtLoops(const Plane1 &footprint, float p, float offset, float minLength,
                     int minCount, bool brim, float gap, float pathSmoothing, PolyPoint &head);
 
+// One drawn raft layer: printed as layer 0 with layerHeight as its
+// first-layer height, raised by zOffset (the raft below it).
+struct RaftLayer {
+    PathList paths;         // in drawing order, raster units
+    float layerHeight = 0;  // mm
+    float zOffset = 0;      // mm
+};
+
 struct RaftResult {
-    QByteArray text;   // G-code of all raft layers, for the header block
-    float height = 0;  // mm; the Z offset of every object layer
+    QVector<RaftLayer> layers; // bottom first; rows of Type 0 draw nothing
+    float height = 0;          // mm; the Z offset of every object layer
 };
 
 // Raft layers from the rows of `RaftConfig`, bottom first, over the footprint
 // grown by `RaftOffset` (mm; pixelSize is mm per raster unit). Each layer with
-// a Type above 0 is pattern-filled (type Raft), ordered and written as layer 0
-// with its own LayerHeight as the first-layer height, raised by the raft
-// height so far; every valid row raises the raft.
+// a Type above 0 is pattern-filled (type Raft) and ordered; every valid row
+// raises the raft. The driver writes them as G-code.
 RaftResult raftLayers(const SlicerParams &sp, const Plane1 &footprint, float p, float pixelSize,
-                      const GCodeTransform &xf, float rasterUnit, PolyPoint &head);
+                      PolyPoint &head);
 
 struct FirstLayerExtras {
     PathList skirt;       // Skirt paths of layer 0 (skirt or brim), in drawing order
-    QByteArray raftText;  // for gcodeHeaderBlock
-    float raftHeight = 0; // zOffset of writeLayerGCode for every object layer
+    RaftResult raft;      // raft layers and height (the zOffset of every object layer)
 };
 
 // The stage the driver calls once, for layer 0: a skirt if SkirtEnable, else a
@@ -48,5 +53,4 @@ struct FirstLayerExtras {
 // Timed as "BrimSkirtRaft": call it on the driver's thread, not inside an
 // OpenMP region.
 FirstLayerExtras brimSkirtRaft(const SlicerParams &sp, const Plane1 &footprint, float p,
-                               float pixelSize, const GCodeTransform &xf, float rasterUnit,
-                               PolyPoint &head);
+                               float pixelSize, PolyPoint &head);

@@ -12,8 +12,8 @@
 // Failures throw a QString: "StripePoly::build() FATAL ERROR" for a ring that
 // cannot be closed, the repairJoints() messages for a graph that cannot be
 // mended. Log lines go to the debug log only.
-#include "slicer/segment.h"
-#include "toolpath/polyline.h"
+#include "geometry/segment.h"
+#include "geometry/polyline.h"
 
 #include <QHash>
 #include <QVector>

@@ -14,8 +14,8 @@
 //
 // Deterministic: ties in the search are broken by cell index. A router caches
 // its block grid: use one router per thread.
-#include "slicer/plane1.h"
-#include "toolpath/polyline.h"
+#include "raster/plane1.h"
+#include "geometry/polyline.h"
 #include "toolpath/runlabels.h"
 
 class TravelRouter {

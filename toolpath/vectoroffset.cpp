@@ -1,7 +1,7 @@
 #include "toolpath/vectoroffset.h"
 #include "common/perfdata.h"
 #include "params/slicerparams.h"
-#include "slicer/plane8.h"
+#include "raster/plane8.h"
 #include "toolpath/shellsteps.h"
 #include "toolpath/stripegraph.h"
 

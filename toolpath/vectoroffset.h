@@ -5,9 +5,9 @@
 //
 // Units: the cross-section in mm (segment.h); the outlines it returns in
 // raster units of `grid` (x = (mm - originX) / pitchX), like the raster chain.
-#include "slicer/layerraster.h"
-#include "slicer/plane1.h"
-#include "toolpath/polyline.h"
+#include "raster/layergrid.h"
+#include "raster/plane1.h"
+#include "geometry/polyline.h"
 
 struct SlicerParams;
 

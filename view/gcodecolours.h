@@ -4,7 +4,7 @@
 // Colour values are packed 0xAABBGGRR (red in the lowest byte), as
 // red + 256·green + 65536·blue + 16777216·alpha. Pure functions and palettes:
 // no GL, usable from tests.
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 
 #include <QImage>
 #include <QVector>

@@ -1,6 +1,6 @@
 #include "view/gcodepreview.h"
 
-#include "toolpath/polyline.h"
+#include "geometry/polyline.h"
 #include "view/gllist.h"
 #include "view/glviewer.h"
 

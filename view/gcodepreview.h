@@ -11,7 +11,7 @@
 // everything that touches GL runs with the view's context current (inside
 // the view's draw hook, or releaseGL).
 #include "common/buildvolume.h"
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 #include "view/gcodecolours.h"
 
 #include <QPoint>

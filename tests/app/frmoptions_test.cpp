@@ -1,9 +1,9 @@
 #include "app/frmoptions.h"
 #include "common/ini.h"
 #include "scene/project.h"
-#include "slicer/paralell.h"
-#include "slicer/slicer.h"
-#include "toolpath/gcodetransform.h"
+#include "raster/paralell.h"
+#include "driver/slicer.h"
+#include "gcode/gcodetransform.h"
 
 #include <QComboBox>
 #include <QRegularExpression>

@@ -2,7 +2,7 @@
 #include "app/qmyapp.h"
 #include "common/ini.h"
 #include "common/utils.h"
-#include "slicer/slicer.h"
+#include "driver/slicer.h"
 #include "view/gcodepreview.h"
 #include "view/glviewer.h"
 

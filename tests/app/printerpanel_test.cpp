@@ -1,7 +1,7 @@
 // The printer panel driven through its buttons against a simulated printer.
 #include "app/printerpanel.h"
 #include "printer/printerlink.h"
-#include "tests/printer/simprinter.h"
+#include "fixtures/simprinter.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -2,11 +2,11 @@
 // G-code, determinism over thread counts, the single-job guard, progress
 // chunks and failures from the parallel stage.
 #include "common/buildvolume.h"
-#include "common/gcodesim.h"
+#include "gcode/gcodesim.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "slicer/paralell.h"
-#include "slicer/slicer.h"
+#include "raster/paralell.h"
+#include "driver/slicer.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>

@@ -1,6 +1,6 @@
 // Support chains: canonical direction, order by start x, the reach rule and
 // the raster conversion, on small segment lists.
-#include "slicer/supportchains.h"
+#include "driver/supportchains.h"
 
 #include <gtest/gtest.h>
 

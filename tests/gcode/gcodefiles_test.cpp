@@ -1,7 +1,7 @@
 // G-code written by two other slicers, and the same files in every text form
 // a user's file may come in.
-#include "common/gcodesim.h"
-#include "toolpath/polyline.h"
+#include "gcode/gcodesim.h"
+#include "geometry/polyline.h"
 
 #include <QFile>
 #include <QMap>

@@ -1,5 +1,5 @@
-#include "common/gcodesim.h"
-#include "toolpath/polyline.h"
+#include "gcode/gcodesim.h"
+#include "geometry/polyline.h"
 
 #include <gtest/gtest.h>
 

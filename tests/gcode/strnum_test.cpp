@@ -1,4 +1,4 @@
-#include "common/strnum.h"
+#include "gcode/strnum.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,5 +1,7 @@
 #include "params/slicerparams.h"
 
+#include "geometry/polyline.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -137,8 +139,8 @@ TEST(SlicerParams, FactorsByType)
     // Each type name's keys reach the member the accessor reads.
     for (int t = 1; t <= 10; ++t) {
         SlicerParams q;
-        q.applyOverride(QString("FFactor_%1=3").arg(kFactorTypeNames[t - 1]));
-        q.applyOverride(QString("EFactor_%1=4").arg(kFactorTypeNames[t - 1]));
+        q.applyOverride(QString("FFactor_%1=3").arg(segTypeName(t)));
+        q.applyOverride(QString("EFactor_%1=4").arg(segTypeName(t)));
         EXPECT_EQ(q.fFactor(t), 3.0f) << t;
         EXPECT_EQ(q.eFactor(t), 4.0f) << t;
     }

@@ -1,7 +1,7 @@
 // The printer link against a simulated printer on a pseudo-terminal: real
 // serial I/O through Qt's serial port, the firmware's side played by SimPrinter.
 #include "printer/printerlink.h"
-#include "tests/printer/simprinter.h"
+#include "fixtures/simprinter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

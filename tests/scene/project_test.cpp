@@ -1,4 +1,4 @@
-#include "meshes.h"
+#include "fixtures/meshes.h"
 #include "scene/project.h"
 #include "scene/raycount.h"
 

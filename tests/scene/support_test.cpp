@@ -1,6 +1,5 @@
-#include "meshes.h"
+#include "fixtures/meshes.h"
 #include "scene/project.h"
-#include "slicer/slicefaces.h"
 
 #include <gtest/gtest.h>
 
@@ -137,31 +136,4 @@ TEST(SupportBars, NonFiniteMeshesGiveNoBarsAndNoHang)
     p.generateSupport(1, 45);
     EXPECT_TRUE(p.bars.isEmpty());
     EXPECT_FALSE(o->rayIntersect('o', {1, 10, 1}, {1, 9, 1}).hit);
-}
-
-TEST(SupportBarMesh, CutterSeesTheSquareSection)
-{
-    // The cross-section cutter completes triangle 4g + 1 of each group to the
-    // side face: every layer through the bar gets the four sides of its square.
-    Project p;
-    p.freeHandBar({1, 5, 2}, {1, 0, 2}, 2.0f);
-    QVector<SliceLayer> layers;
-    SliceFaces(p, 0, 100, 0.5f, 0.5f, 0.0f, 0.0f, layers);
-    ASSERT_GE(layers.size(), 9);
-    for (int j = 1; j < 9; ++j) {
-        const Segments &s = layers[j].supportSegs;
-        ASSERT_GE(s.size(), 4) << j;
-        Box3 box;
-        float length = 0;
-        for (const Segment &g : s) {
-            box.add({g.x0, 0, g.y0});
-            box.add({g.x1, 0, g.y1});
-            length += std::hypot(g.x1 - g.x0, g.y1 - g.y0);
-        }
-        EXPECT_FLOAT_EQ(box.min.x, 0) << j;
-        EXPECT_FLOAT_EQ(box.max.x, 2) << j;
-        EXPECT_FLOAT_EQ(box.min.z, 1) << j;
-        EXPECT_FLOAT_EQ(box.max.z, 3) << j;
-        EXPECT_FLOAT_EQ(length, 8) << j; // perimeter of the 2 mm square
-    }
 }

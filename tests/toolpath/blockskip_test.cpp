@@ -1,5 +1,5 @@
 // Kernels that skip uniform 16 x 16 blocks against their pixel-by-pixel twins.
-#include "rasterfixtures.h"
+#include "fixtures/rasterfixtures.h"
 #include "toolpath/fill.h"
 #include "toolpath/hairdetect.h"
 #include "toolpath/shellsteps.h"

@@ -1,7 +1,7 @@
 #include "toolpath/fill.h"
 
 #include "params/slicerparams.h"
-#include "rasterfixtures.h"
+#include "fixtures/rasterfixtures.h"
 #include "toolpath/shellsteps.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "toolpath/hairdetect.h"
 
-#include "rasterfixtures.h"
+#include "fixtures/rasterfixtures.h"
 #include "toolpath/shellsteps.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Random layers and parameters through the whole toolpath road: nothing
 // throws, and every path is well formed and on the plane.
 #include "params/slicerparams.h"
-#include "rasterfixtures.h"
+#include "fixtures/rasterfixtures.h"
 #include "toolpath/fill.h"
 #include "toolpath/shellsteps.h"
 

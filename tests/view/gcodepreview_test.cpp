@@ -1,6 +1,6 @@
 #include "common/utils.h"
 #include "scene/project.h"
-#include "slicer/slicer.h"
+#include "driver/slicer.h"
 #include "view/gcodecolours.h"
 #include "view/gcodepreview.h"
 #include "view/glrenderer.h"

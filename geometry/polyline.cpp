@@ -1,0 +1,562 @@
+#include "geometry/polyline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <queue>
+#include <vector>
+
+const char *const SegTypeNames[SegTypeSchemeCount * SegTypeCount] = {
+    // scheme 0: our own
+    "Unknown", "Perimeter", "Loop", "HShell", "Infill", "Support", "SoftSupport",
+    "Skirt", "Raft", "OuterHair", "InnerHair", "Travel",
+    // scheme 1
+    "", "WALL-OUTER", "WALL-INNER", "FILL", "FILL", "SUPPORT", "", "SKIRT", "", "", "", "",
+    // scheme 2
+    "", "Outline", "Inset", "Infill", "", "Support", "", "", "", "", "", "",
+    // scheme 3
+    "", "Perimeter'", "Loop'", "Solid'", "Sparse Infill'", "Support Interface'", "",
+    "Skirt'", "Raft'", "Crown'", "", "",
+    // scheme 4
+    "", "edge>", "loop>", "infill>", "", "supportLayer>", "", "", "raftPerimeter>", "", "", "",
+};
+
+const char *segTypeName(int type, int scheme)
+{
+    if (type < 0 || type >= SegTypeCount || scheme < 0 || scheme >= SegTypeSchemeCount)
+        return "";
+    return SegTypeNames[scheme * SegTypeCount + type];
+}
+
+int segTypeFromName(const QString &name, int scheme)
+{
+    if (name.isEmpty() || scheme < 0 || scheme >= SegTypeSchemeCount)
+        return -1;
+    for (int t = 0; t < SegTypeCount; ++t)
+        if (name == QLatin1String(SegTypeNames[scheme * SegTypeCount + t]))
+            return t;
+    return -1;
+}
+
+QString feedFactorKey(int type)
+{
+    return segTypeHasFactors(type) ? QStringLiteral("FFactor_") + segTypeName(type) : QString();
+}
+
+QString extrusionFactorKey(int type)
+{
+    return segTypeHasFactors(type) ? QStringLiteral("EFactor_") + segTypeName(type) : QString();
+}
+
+namespace {
+
+float dist(const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = a.x - b.x, dy = a.y - b.y;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+// Distance from p to the segment a-b.
+float segDist(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len2 = dx * dx + dy * dy;
+    float t = 0;
+    if (len2 > 0)
+        t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0f, 1.0f);
+    return dist(p, PolyPoint(a.x + t * dx, a.y + t * dy));
+}
+
+// Square of segDist, computed the same way: sqrt is monotonic and exactly
+// rounded, so the largest of these gives the largest segDist exactly.
+float segDist2(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len2 = dx * dx + dy * dy;
+    float t = 0;
+    if (len2 > 0)
+        t = std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0f, 1.0f);
+    const PolyPoint q(a.x + t * dx, a.y + t * dy);
+    const float ex = p.x - q.x, ey = p.y - q.y;
+    return ex * ex + ey * ey;
+}
+
+// Copy of the metadata only (no vertices, widths or hairs).
+PolyLine emptyLike(const PolyLine &src)
+{
+    PolyLine r(src.type);
+    r.closed = src.closed;
+    r.farTravelAfter = src.farTravelAfter;
+    r.hairKey = src.hairKey;
+    return r;
+}
+
+// Parent vertices [from, to] as a path of their own, with the parent's flags.
+PolyLine slicePath(const PolyLine &src, int from, int to)
+{
+    PolyLine r = emptyLike(src);
+    r.pts = src.pts.mid(from, to - from + 1);
+    if (src.hasWidths())
+        r.w = src.w.mid(from, to - from + 1);
+    return r;
+}
+
+} // namespace
+
+PolyLine PolyLine::smoothed(int kernel) const
+{
+    if (closed)
+        throw QString("PolyLine::smoothed() closed polygon smotthing not implemented.");
+    if (kernel != 1 && kernel != 3 && kernel != 5)
+        throw QString("PolyLine::smoothed() invalid parameter");
+    PolyLine r = *this;
+    const int n = pts.size();
+    if (kernel == 1 || n < 3)
+        return r;
+    const bool hasW = w.size() == n;
+    PolyPoint *o = r.pts.data();
+    float *ow = hasW ? r.w.data() : nullptr;
+    const PolyPoint *p = pts.constData();
+    const float *pw = w.constData();
+    for (int i = 1; i <= n - 2; ++i) {
+        if (kernel == 5 && i >= 2 && i <= n - 3) {
+            o[i] = (p[i - 2] + p[i - 1] * 4 + p[i] * 6 + p[i + 1] * 4 + p[i + 2]) * (1.0f / 16);
+            if (ow)
+                ow[i] = (pw[i - 2] + 4 * pw[i - 1] + 6 * pw[i] + 4 * pw[i + 1] + pw[i + 2]) / 16;
+        } else {
+            o[i] = (p[i - 1] + p[i] * 2 + p[i + 1]) * 0.25f;
+            if (ow)
+                ow[i] = (pw[i - 1] + 2 * pw[i] + pw[i + 1]) / 4;
+        }
+    }
+    return r;
+}
+
+PolyLine PolyLine::splitLongSegs(float maxLen) const
+{
+    if (!w.isEmpty())
+        throw QString("PolyLine::splitLongSegs handling w[] is not implemented.");
+    if (!hairs.isEmpty())
+        throw QString("PolyLine::splitLongSegs handling hairs[] is not implemented.");
+    if (closed)
+        throw QString("PolyLine::splitLongSegs closed oikys not supported.");
+    PolyLine r = emptyLike(*this);
+    // A non-positive or non-finite length would ask for endless pieces.
+    if (!(maxLen > 0) || !std::isfinite(maxLen) || pts.size() < 2) {
+        r.pts = pts;
+        return r;
+    }
+    // Bounds the points one segment may add, whatever maxLen is asked for.
+    constexpr double kMaxPieces = 1 << 16;
+    r.pts.reserve(pts.size());
+    r.pts.append(pts[0]);
+    for (int i = 0; i + 1 < pts.size(); ++i) {
+        const PolyPoint a = pts[i], b = pts[i + 1];
+        const double l1 = std::fabs(b.x - a.x) + std::fabs(b.y - a.y);
+        if (l1 > 1.5 * maxLen) {
+            const int k = int(std::min(std::floor(l1 / maxLen + 0.5), kMaxPieces));
+            for (int j = 1; j < k; ++j)
+                r.pts.append(a + (b - a) * (float(j) / float(k)));
+        }
+        r.pts.append(b);
+    }
+    return r;
+}
+
+bool PolyLine::truncate(float length, float *walked)
+{
+    if (closed)
+        throw QString("PolyLine::truncate() invalid operation: closed polygon");
+    if (!(length > 0))
+        length = 0;
+    const int n = pts.size();
+    float done = 0;
+    for (int i = 1; i < n; ++i) {
+        const float seg = dist(pts[i - 1], pts[i]);
+        if (done + seg >= length) {
+            const float t = std::clamp((length - done) / std::max(seg, 0.001f), 0.0f, 1.0f);
+            const bool hasW = w.size() == n;
+            if (t > 0) {
+                pts.resize(i + 1);
+                pts[i] = pts[i - 1] + (pts[i] - pts[i - 1]) * t;
+                if (hasW) {
+                    w.resize(i + 1);
+                    w[i] = w[i - 1] + (w[i] - w[i - 1]) * t;
+                }
+            } else {
+                pts.resize(i);
+                if (hasW)
+                    w.resize(i);
+            }
+            if (walked)
+                *walked = done;
+            return true;
+        }
+        done += seg;
+    }
+    if (walked)
+        *walked = done;
+    return false;
+}
+
+bool PolyLine::truncateChain(QList<PolyLine> &list, float length, int firstIndex, float *total)
+{
+    if (firstIndex < 0)
+        firstIndex = 0;
+    float sum = 0;
+    float remaining = length;
+    bool reached = false;
+    for (int i = firstIndex; i < list.size(); ++i) {
+        float walked = 0;
+        if (list[i].truncate(remaining, &walked)) {
+            sum += walked;
+            while (list.size() > i + 1)
+                list.removeLast();
+            reached = true;
+            break;
+        }
+        remaining -= walked;
+        sum += walked;
+    }
+    if (total)
+        *total = sum;
+    return reached;
+}
+
+void PolyLine::translate(float dx, float dy)
+{
+    for (PolyPoint &p : pts) {
+        p.x += dx;
+        p.y += dy;
+    }
+}
+
+void PolyLine::openLoop()
+{
+    if (pts.isEmpty() || !closed)
+        return;
+    closed = false;
+    pts.append(PolyPoint(pts.first()));
+    if (!w.isEmpty())
+        w.append(float(w.first()));
+}
+
+PolyLine PolyLine::rotatedFrom(int start, bool reverse) const
+{
+    PolyLine r = emptyLike(*this);
+    const int n = pts.size();
+    if (n == 0)
+        return r;
+    start = ((start % n) + n) % n;
+    const bool hasW = w.size() == n;
+    r.pts.resize(n);
+    if (hasW)
+        r.w.resize(n);
+    for (int k = 0; k < n; ++k) {
+        const int src = reverse ? (start - k + n) % n : (start + k) % n;
+        r.pts[k] = pts[src];
+        if (hasW)
+            r.w[k] = w[src];
+    }
+    r.hairs = hairs;
+    for (PolyLine &h : r.hairs) {
+        const int i = h.hairKey >> 1;
+        const int ni = reverse ? (((n - i + start) % n) + n) % n : (((n + i - start) % n) + n) % n;
+        h.hairKey = ni * 2 + (h.hairKey & 1);
+    }
+    return r;
+}
+
+void PolyLine::appendFrom(const PolyLine &other, int skip)
+{
+    skip = std::max(skip, 0);
+    const int on = other.pts.size();
+    if (skip >= on)
+        return;
+    const bool otherW = other.w.size() == on;
+    // Keep w either empty or as long as pts: when only one side has widths,
+    // the other side takes the width at the joint.
+    if (otherW && w.isEmpty() && !pts.isEmpty())
+        w.fill(other.w[skip], pts.size());
+    const bool mineW = !w.isEmpty();
+    const float jointW = mineW ? w.last() : 0;
+    pts.append(other.pts.mid(skip));
+    if (otherW)
+        w.append(other.w.mid(skip));
+    else if (mineW)
+        w.append(QVector<float>(on - skip, jointW));
+}
+
+void PolyLine::spliceInto(QList<PolyLine> &list, bool join) const
+{
+    if (hairs.isEmpty()) {
+        if (join && !list.isEmpty())
+            list.last().append(*this);
+        else
+            list.append(*this);
+        return;
+    }
+    QVector<PolyLine> sorted = hairs;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const PolyLine &a, const PolyLine &b) { return a.hairKey < b.hairKey; });
+    PolyLine parent = *this;
+    parent.hairs.clear();
+    const int n = parent.pts.size();
+    int s = 0;
+    for (const PolyLine &h : sorted) {
+        // A key past the parent's ends attaches at the nearest end.
+        const int a = std::clamp(h.hairKey >> 1, 0, std::max(n - 1, 0));
+        if (s < a)
+            list.append(slicePath(parent, s, a));
+        list.append((h.hairKey & 1) ? h.reversed() : h);
+        s = std::max(s, a);
+    }
+    // A single left-over vertex is no path.
+    if (s < n - 1)
+        list.append(slicePath(parent, s, n - 1));
+}
+
+void PolyLine::addPoint(const PolyPoint &p, const PathParams &)
+{
+    if (!std::isfinite(p.x) || !std::isfinite(p.y))
+        return;
+    if (!pts.isEmpty() && pts.last() == p)
+        return;
+    pts.append(p);
+    if (!w.isEmpty())
+        w.append(float(w.last()));
+}
+
+void PolyLine::simplify(const PathParams &params)
+{
+    int n = pts.size();
+    const bool hasW = w.size() == n;
+    // Repeated points first: they carry no shape and confuse the area test.
+    {
+        QVector<PolyPoint> np;
+        QVector<float> nw;
+        np.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            if (!np.isEmpty() && np.last() == pts[i])
+                continue;
+            np.append(pts[i]);
+            if (hasW)
+                nw.append(w[i]);
+        }
+        while (closed && np.size() > 1 && np.last() == np.first()) {
+            np.removeLast();
+            if (hasW)
+                nw.removeLast();
+        }
+        if (np.size() != n) {
+            pts = np;
+            if (hasW)
+                w = nw;
+            n = pts.size();
+        }
+    }
+    const int minCount = closed ? 3 : 2;
+    if (n <= minCount || !(params.smoothingArea > 0))
+        return;
+
+    std::vector<int> prev(n), next(n);
+    std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
+    std::vector<char> alive(n, 1);
+    for (int i = 0; i < n; ++i) {
+        prev[i] = closed ? (i + n - 1) % n : i - 1;
+        next[i] = closed ? (i + 1) % n : i + 1;
+    }
+    const PolyPoint *p = pts.constData();
+    constexpr int kMaxExactSpan = 256;
+    auto removable = [&](int i, float *areaOut, float *errOut) {
+        if (!closed && (i == 0 || i == n - 1))
+            return false;
+        const int a = prev[i], b = next[i];
+        const float cross = (p[i].x - p[a].x) * (p[b].y - p[a].y) - (p[i].y - p[a].y) * (p[b].x - p[a].x);
+        const float area = std::fabs(cross) * 0.5f;
+        if (!(area < params.smoothingArea))
+            return false;
+        float e = std::max(err[a], err[i]) + segDist(p[i], p[a], p[b]);
+        if (e > params.maxDeviation) {
+            // The running bound is loose; measure the traced points the new
+            // segment would stand for, up to a span that keeps this cheap.
+            const int span = (b - a + n) % n;
+            if (span > kMaxExactSpan)
+                return false;
+            // Track the largest square and take its root only when it grows.
+            e = 0;
+            float e2 = 0;
+            for (int j = (a + 1) % n; j != b && e <= params.maxDeviation; j = (j + 1) % n) {
+                const float d2 = segDist2(p[j], p[a], p[b]);
+                if (d2 > e2) {
+                    e2 = d2;
+                    e = std::sqrt(d2);
+                }
+            }
+            if (e > params.maxDeviation)
+                return false;
+        }
+        *areaOut = area;
+        *errOut = e;
+        return true;
+    };
+    // Smallest area first; ties by index so the result never depends on more
+    // than the input. The area is never negative or NaN here, so its bits
+    // order like its value and area and index pack into one integer key.
+    // curKey is a vertex's current key. The heap holds for every removable
+    // vertex an entry heapKey no larger than it; a vertex whose key only grew
+    // keeps its old entry and is pushed again when that comes up. So the
+    // vertex taken is always the one of smallest current key.
+    using Key = std::uint64_t;
+    constexpr Key kNoKey = ~Key(0);
+    auto makeKey = [](float area, int i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &area, sizeof bits);
+        return (Key(bits) << 32) | std::uint32_t(i);
+    };
+    std::vector<Key> curKey(n, kNoKey), heapKey(n, kNoKey);
+    std::vector<float> candErr(n, 0.0f);
+    std::vector<Key> heap;
+    heap.reserve(size_t(n) + 16);
+    const auto later = std::greater<Key>();
+    for (int i = 0; i < n; ++i) {
+        float a, e;
+        if (removable(i, &a, &e)) {
+            curKey[i] = heapKey[i] = makeKey(a, i);
+            candErr[i] = e;
+            heap.push_back(curKey[i]);
+        }
+    }
+    std::make_heap(heap.begin(), heap.end(), later);
+    int count = n;
+    while (!heap.empty() && count > minCount) {
+        const Key k = heap.front();
+        std::pop_heap(heap.begin(), heap.end(), later);
+        heap.pop_back();
+        const int idx = int(k & 0xffffffffu);
+        if (!alive[idx] || heapKey[idx] != k)
+            continue;
+        heapKey[idx] = kNoKey;
+        if (curKey[idx] == kNoKey)
+            continue;
+        if (curKey[idx] != k) {
+            heapKey[idx] = curKey[idx];
+            heap.push_back(curKey[idx]);
+            std::push_heap(heap.begin(), heap.end(), later);
+            continue;
+        }
+        // The key is current: neither neighbour nor the bounds of the two
+        // segments changed since the test, so it still holds.
+        float a, e = candErr[idx];
+        const int pa = prev[idx], nb = next[idx];
+        alive[idx] = 0;
+        --count;
+        next[pa] = nb;
+        prev[nb] = pa;
+        err[pa] = e;
+        for (int j : {pa, nb}) {
+            if (!removable(j, &a, &e)) {
+                curKey[j] = kNoKey;
+                continue;
+            }
+            curKey[j] = makeKey(a, j);
+            candErr[j] = e;
+            if (curKey[j] < heapKey[j]) {
+                heapKey[j] = curKey[j];
+                heap.push_back(curKey[j]);
+                std::push_heap(heap.begin(), heap.end(), later);
+            }
+        }
+    }
+    if (count == n)
+        return;
+    QVector<PolyPoint> np;
+    QVector<float> nw;
+    np.reserve(count);
+    for (int i = 0; i < n; ++i) {
+        if (!alive[i])
+            continue;
+        np.append(p[i]);
+        if (hasW)
+            nw.append(w[i]);
+    }
+    pts = np;
+    if (hasW)
+        w = nw;
+}
+
+void PolyLine::simplifyPass(float tolerance, float widthTolerance)
+{
+    const int n = pts.size();
+    if (n < 3)
+        return;
+    const bool hasW = w.size() == n;
+    QVector<PolyPoint> np;
+    QVector<float> nw;
+    np.reserve(n);
+    np.append(pts[0]);
+    if (hasW)
+        nw.append(w[0]);
+    int kept = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        // Drop vertex i when it and every vertex dropped since the last kept
+        // one stay within the tolerance of the chord to vertex i + 1, and
+        // their widths within widthTolerance of the width interpolated along
+        // it: a straight hair that narrows at its ends keeps its middle width.
+        bool ok = true;
+        for (int j = kept + 1; j <= i && ok; ++j) {
+            ok = segDist(pts[j], pts[kept], pts[i + 1]) <= tolerance;
+            if (ok && hasW) {
+                const float t = float(j - kept) / float(i + 1 - kept);
+                ok = std::fabs(w[j] - (w[kept] + t * (w[i + 1] - w[kept]))) <= widthTolerance;
+            }
+        }
+        if (ok)
+            continue;
+        np.append(pts[i]);
+        if (hasW)
+            nw.append(w[i]);
+        kept = i;
+    }
+    np.append(pts[n - 1]);
+    if (hasW)
+        nw.append(w[n - 1]);
+    pts = np;
+    if (hasW)
+        w = nw;
+}
+
+void PolyLine::simplifyRepeated(float tolerance, float widthTolerance)
+{
+    for (;;) {
+        const int before = pts.size();
+        if (before <= 3)
+            return;
+        simplifyPass(tolerance, widthTolerance);
+        if (pts.size() > before * 0.95)
+            return;
+    }
+}
+
+float PolyLine::length() const
+{
+    float s = 0;
+    for (int i = 1; i < pts.size(); ++i)
+        s += dist(pts[i - 1], pts[i]);
+    if (closed && pts.size() > 2)
+        s += dist(pts.last(), pts.first());
+    return s;
+}
+
+float PolyLine::area() const
+{
+    double s = 0;
+    const int n = pts.size();
+    for (int i = 0; i < n; ++i) {
+        const PolyPoint &a = pts[i], &b = pts[(i + 1) % n];
+        s += double(a.x) * b.y - double(b.x) * a.y;
+    }
+    return float(s * 0.5);
+}

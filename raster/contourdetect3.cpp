@@ -1,0 +1,300 @@
+#include "raster/contourdetect3.h"
+#include "raster/rasterperf.h"
+#include "raster/paralell.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+
+#include <emmintrin.h>
+#include <omp.h>
+#include <QString>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+const int kLabels = 127;
+
+// Working copy of the summary in which every block that a contour can pass
+// through is 128: uniform blocks next to a uniform block of the other value
+// become mixed, since the level crossing lies between them.
+Plane8 workingSummary(const Plane8 &sum)
+{
+    Plane8 w = sum;
+    const int bw = sum.width, bh = sum.height;
+    for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x) {
+            const uchar v = sum.pixel(x, y);
+            if (v != 0 && v != 255) {
+                w.setPixel(x, y, 128);
+                continue;
+            }
+            bool edge = false;
+            for (int dy = -1; dy <= 1 && !edge; ++dy)
+                for (int dx = -1; dx <= 1 && !edge; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= bw || ny >= bh)
+                        continue;
+                    const uchar n = sum.pixel(nx, ny);
+                    if ((n == 0 || n == 255) && n != v)
+                        edge = true;
+                }
+            if (edge)
+                w.setPixel(x, y, 128);
+        }
+    return w;
+}
+
+// 8-connected flood fill of the 128 blocks into up to 127 lists; labels
+// wrap, so later groups share lists. Entries are by * 65536 + bx.
+std::vector<std::vector<int>> groupBlocks(Plane8 &work)
+{
+    std::vector<std::vector<int>> groups(kLabels + 1);
+    const int bw = work.width, bh = work.height;
+    int label = 1;
+    std::vector<int> stack;
+    for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x) {
+            uchar &v = work.row(y)[x];
+            if (v == 255)
+                v = 0;
+            if (v != 128)
+                continue;
+            std::vector<int> &list = groups[label];
+            stack.assign(1, y * 65536 + x);
+            while (!stack.empty()) {
+                const int sy = stack.back() >> 16, sx = stack.back() & 0xFFFF;
+                stack.pop_back();
+                uchar *row = work.row(sy);
+                if (row[sx] != 128)
+                    continue;
+                int l = sx, r = sx;
+                while (l > 0 && row[l - 1] == 128) --l;
+                while (r + 1 < bw && row[r + 1] == 128) ++r;
+                for (int i = l; i <= r; ++i) {
+                    row[i] = 1; // grouped: neither 128 nor 255
+                    list.push_back(sy * 65536 + i);
+                }
+                for (int ny = sy - 1; ny <= sy + 1; ny += 2) {
+                    if (ny < 0 || ny >= bh)
+                        continue;
+                    const uchar *nrow = work.row(ny);
+                    for (int i = std::max(l - 1, 0); i <= std::min(r + 1, bw - 1); ++i)
+                        if (nrow[i] == 128 && (i == std::max(l - 1, 0) || nrow[i - 1] != 128))
+                            stack.push_back(ny * 65536 + i);
+                }
+            }
+            label = label == kLabels ? 1 : label + 1;
+        }
+    return groups;
+}
+
+class Tracer {
+public:
+    Tracer(const Plane8 &src, Plane1 &visited, const PathParams &pp)
+        : m_src(src), m_w(src.width), m_h(src.height), m_visited(visited), m_pp(pp) {}
+
+    bool inside(int x, int y) const { return m_src.data[y * m_w + x] >= 128; }
+
+    // Marks the horizontal edge between pixels (x, y) and (x + 1, y);
+    // false when it was marked already.
+    bool mark(int x, int y)
+    {
+        uchar &b = m_visited.row(y)[x >> 3];
+        const uchar bit = uchar(1u << (x & 7));
+        if (b & bit)
+            return false;
+        b |= bit;
+        return true;
+    }
+    bool marked(int x, int y) const { return (m_visited.row(y)[x >> 3] >> (x & 7)) & 1; }
+
+    // Traces the contour through the horizontal edge (x, y)-(x + 1, y),
+    // whose pixels lie on different sides of the level.
+    void trace(int x, int y, PathList &out)
+    {
+        // Walk state: pixel A on the left of the walking direction F, pixel
+        // B on its right; forward, A is the inside one.
+        State s;
+        if (inside(x, y)) s = State{x, y, x + 1, y, 0, 1};
+        else s = State{x + 1, y, x, y, 0, -1};
+
+        PolyLine pl;
+        const PolyPoint start = crossing(s);
+        if (walk(s, true, false, pl)) {
+            // Back at the start edge: the loop is closed. Repeating the start
+            // point lets the closing rule below drop the repeat instead of a
+            // real crossing.
+            pl.addPoint(start, m_pp);
+        } else {
+            // Ended at the plane's border: walk the other way from the start
+            // edge, then turn the whole run so the inside is on the left.
+            std::reverse(pl.pts.begin(), pl.pts.end());
+            walk(State{s.bx, s.by, s.ax, s.ay, -s.fx, -s.fy}, false, true, pl);
+            std::reverse(pl.pts.begin(), pl.pts.end());
+        }
+        finish(pl, out);
+    }
+
+private:
+    struct State {
+        int ax, ay, bx, by, fx, fy;
+    };
+
+    // Follows the iso-line edge by edge (marching squares on the squares of
+    // four pixel centres). aInside tells which side A stands for. Returns
+    // true when it reached an edge marked before, false at the border.
+    bool walk(State s, bool aInside, bool skipFirst, PolyLine &pl)
+    {
+        // Every edge is crossed at most once; the bound only guards the loop.
+        const long long maxSteps = 2LL * m_w * m_h + 4;
+        for (long long step = 0; step < maxSteps; ++step) {
+            if (!skipFirst) {
+                if (s.ay == s.by && !mark(std::min(s.ax, s.bx), s.ay))
+                    return true;
+                pl.addPoint(crossing(s), m_pp);
+            }
+            skipFirst = false;
+            // The square ahead: C ahead of A, D ahead of B.
+            const int cx = s.ax + s.fx, cy = s.ay + s.fy, dx = s.bx + s.fx, dy = s.by + s.fy;
+            if (cx < 0 || cy < 0 || dx < 0 || dy < 0 || cx >= m_w || dx >= m_w || cy >= m_h || dy >= m_h)
+                return false;
+            const bool c = inside(cx, cy) == aInside, d = inside(dx, dy) == aInside;
+            const int lx = s.ax - s.bx, ly = s.ay - s.by; // the left
+            bool left; // leave through A-C (turn left) or through B-D (turn right)
+            if (c && !d) {
+                s.ax = cx; s.ay = cy; s.bx = dx; s.by = dy;
+                continue;
+            } else if (!c && !d) {
+                left = true;
+            } else if (c && d) {
+                left = false;
+            } else {
+                // Saddle, A and D on one side: they are joined when the
+                // square's centre (mean of its corners) is on their side too.
+                const int sum = val(s.ax, s.ay) + val(s.bx, s.by) + val(cx, cy) + val(dx, dy);
+                left = (sum >= 4 * 128) != aInside;
+            }
+            if (left) {
+                s.bx = cx; s.by = cy;
+                s.fx = lx; s.fy = ly;
+            } else {
+                s.ax = dx; s.ay = dy;
+                s.fx = -lx; s.fy = -ly;
+            }
+        }
+        return false;
+    }
+
+    int val(int x, int y) const { return m_src.data[y * m_w + x]; }
+
+    // The 128 level between the centres of A and B, linearly interpolated.
+    PolyPoint crossing(const State &s) const
+    {
+        const float a = float(val(s.ax, s.ay)), b = float(val(s.bx, s.by));
+        const float t = (a - 128.0f) / (a - b);
+        return PolyPoint(s.ax + 0.5f + t * float(s.bx - s.ax), s.ay + 0.5f + t * float(s.by - s.ay));
+    }
+
+    void finish(PolyLine &pl, PathList &out) const
+    {
+        const int n = pl.pts.size();
+        if (n > 2) {
+            const PolyPoint d = pl.pts[n - 1] - pl.pts[0];
+            if (d.x * d.x + d.y * d.y < 2.0f) {
+                pl.closed = true;
+                pl.pts.removeLast();
+            }
+        }
+        if (pl.pts.size() <= 3)
+            return;
+        pl.simplify(m_pp);
+        out.append(pl);
+    }
+
+    const Plane8 &m_src;
+    const int m_w, m_h;
+    Plane1 &m_visited;
+    const PathParams &m_pp;
+};
+
+// Start edges of one block: every horizontal pair of pixels on different
+// sides of the level whose left pixel lies in the block, plus the pair
+// across the block's left border when the left neighbour block is not
+// examined itself.
+void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int by, PathList &out)
+{
+    const int w = src.width;
+    const int x0 = bx * 16;
+    const bool lastInRow = x0 + 16 >= w;
+    const bool leftToo = bx > 0 && work.pixel(bx - 1, by) != 128;
+    for (int y = by * 16; y < by * 16 + 16; ++y) {
+        const uchar *row = src.data + y * w;
+        // Top bit set means inside, so one movemask gives 16 states.
+        const unsigned in = unsigned(_mm_movemask_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x0))));
+        const unsigned next = (in >> 1) | (!lastInRow && row[x0 + 16] >= 128 ? 0x8000u : 0u);
+        // The last pixel of a row has no right neighbour inside the plane.
+        unsigned cross = (in ^ next) & (lastInRow ? 0x7FFFu : 0xFFFFu);
+        if (leftToo && (row[x0 - 1] >= 128) != bool(in & 1) && !tr.marked(x0 - 1, y))
+            tr.trace(x0 - 1, y, out);
+        while (cross) {
+            const int i = __builtin_ctz(cross);
+            cross &= cross - 1;
+            if (!tr.marked(x0 + i, y))
+                tr.trace(x0 + i, y, out);
+        }
+    }
+}
+
+} // namespace
+
+PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
+                        const PathParams &pathParams)
+{
+    RasterPerf perf("contourDetect3");
+    if (source.width % 16 || source.height % 16 || blockSummary.width != source.width / 16
+        || blockSummary.height != source.height / 16)
+        throw QString("contourDetect3() block summary does not match the source plane");
+    visited.setSize(source.size());
+    visited.fill(0);
+    if (source.width == 0 || source.height == 0)
+        return {};
+
+    Plane8 work = workingSummary(blockSummary);
+    const Plane8 examined = work; // 128 where blocks are examined
+    const std::vector<std::vector<int>> groups = groupBlocks(work);
+
+    std::vector<PathList> results;
+    QString error;
+#pragma omp parallel
+    {
+        const int nt = omp_get_num_threads();
+        const int t = omp_get_thread_num();
+#pragma omp single
+        results.resize(nt);
+        try {
+            // The split is a pure function of the group sizes and the thread
+            // count, so every thread computes the same one.
+            const QVector<WorkRange> parts = paralell(nt, kLabels, [&](int i) {
+                return std::max(1, int(groups[i + 1].size()));
+            });
+            Tracer tr(source, visited, pathParams);
+            PathList &out = results[t];
+            for (int g = parts[t].first; g < parts[t].end; ++g)
+                for (int e : groups[g + 1])
+                    traceBlock(tr, source, examined, e & 0xFFFF, e >> 16, out);
+        } catch (const QString &e) {
+#pragma omp critical
+            error = e;
+        } catch (...) {
+#pragma omp critical
+            error = "contourDetect3() failed";
+        }
+    }
+    if (!error.isEmpty())
+        throw error;
+    PathList all;
+    for (PathList &r : results)
+        all += r;
+    return all;
+}

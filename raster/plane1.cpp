@@ -1,0 +1,213 @@
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "raster/rasterkernels.h"
+#include "raster/rasterperf.h"
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+int planeByteSize(qint64 bytes, const char *who)
+{
+    const qint64 rounded = (bytes + 15) & ~qint64(15);
+    if (rounded > qint64(INT_MAX) - 64)
+        throw QString("%1 plane too large").arg(QLatin1String(who));
+    return int(rounded);
+}
+
+static uchar *alignedStart(QByteArray &storage)
+{
+    const quintptr p = reinterpret_cast<quintptr>(storage.data());
+    return reinterpret_cast<uchar *>((p + 15) & ~quintptr(15));
+}
+
+Plane1::Plane1() { allocate(0, 0); }
+
+Plane1::Plane1(int w, int h) { allocate(w, h); }
+
+Plane1::Plane1(const Plane1 &o)
+{
+    allocate(o.width, o.height);
+    std::memcpy(data, o.data, size_t(byteSize));
+}
+
+Plane1::Plane1(Plane1 &&o) noexcept : Plane1()
+{
+    std::swap(byteSize, o.byteSize);
+    std::swap(width, o.width);
+    std::swap(height, o.height);
+    storage.swap(o.storage);
+    std::swap(data, o.data);
+}
+
+Plane1 &Plane1::operator=(const Plane1 &o)
+{
+    if (this != &o) {
+        setSize(o.size());
+        std::memcpy(data, o.data, size_t(byteSize));
+    }
+    return *this;
+}
+
+Plane1 &Plane1::operator=(Plane1 &&o) noexcept
+{
+    std::swap(byteSize, o.byteSize);
+    std::swap(width, o.width);
+    std::swap(height, o.height);
+    storage.swap(o.storage);
+    std::swap(data, o.data);
+    return *this;
+}
+
+void Plane1::allocate(int w, int h)
+{
+    w = qMax(0, w);
+    h = qMax(0, h);
+    const int bytes = planeByteSize(qint64((w + 7) >> 3) * h, "Plane1");
+    storage = QByteArray(bytes + 15, Qt::Uninitialized);
+    data = alignedStart(storage);
+    byteSize = bytes;
+    width = w;
+    height = h;
+}
+
+void Plane1::setSize(QSize size)
+{
+    if (size.width() == width && size.height() == height)
+        return;
+    allocate(size.width(), size.height());
+}
+
+void Plane1::setPixel(int x, int y, bool on)
+{
+    uchar &b = row(y)[x >> 3];
+    const uchar m = uchar(1 << (x & 7));
+    b = on ? (b | m) : (b & ~m);
+}
+
+void Plane1::fill(uchar value) { std::memset(data, value, size_t(byteSize)); }
+
+bool Plane1::operator==(const Plane1 &o) const
+{
+    if (width != o.width || height != o.height)
+        return false;
+    const int bytes = stride();
+    const int full = width >> 3;
+    const uchar tailMask = uchar((1 << (width & 7)) - 1);
+    for (int y = 0; y < height; y++) {
+        if (std::memcmp(row(y), o.row(y), size_t(full)) != 0)
+            return false;
+        if (bytes > full && ((row(y)[full] ^ o.row(y)[full]) & tailMask))
+            return false;
+    }
+    return true;
+}
+
+void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert)
+{
+    RasterPerf perf("Plane1.fromPlane8");
+    setSize(src.size());
+    const int w = width, h = height, chunks = (h + 15) / 16;
+    if (threshold > 255) { // no byte reaches it
+        fill(invert ? 0xFF : 0x00);
+        return;
+    }
+    threshold = qMax(0, threshold);
+    // Small planes: a parallel region would cost more than it saves.
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
+    for (int chunk = 0; chunk < chunks; chunk++) {
+        const int yEnd = qMin(h, chunk * 16 + 16);
+        for (int y = chunk * 16; y < yEnd; y++)
+            rk::thresholdRowSse2(src.row(y), w, threshold, invert, row(y));
+    }
+}
+
+void Plane1::bitwiseOp(int op, Plane1 *a, const Plane1 *b, const Plane1 *c, bool noProfile)
+{
+    RasterPerf perf("Bitwise", !noProfile);
+    if (!a || !b)
+        throw QString("Plane1::bitwiseOp() incompatible input planes");
+    if (op == 1 || op == 4)
+        a->setSize(b->size());
+    if (a->size() != b->size() || (c && c->size() != a->size()))
+        throw QString("Plane1::bitwiseOp() incompatible input planes");
+    if ((op == 4 || op == 5) && !c)
+        throw QString("Plane1::bitwiseOp() c operand is needed");
+    if (op < 1 || op > 7 || (a == b && (op == 1 || op == 2 || op == 6)))
+        return;
+    rk::bitwiseSse2(op, a->data, b->data, c ? c->data : nullptr, a->byteSize);
+}
+
+void Plane1::offset1(Plane1 &dst, char op) const
+{
+    if (width % 32 != 0)
+        throw QString("Plane1::offset1 width must be aigned to 32");
+    if (op != 'a' && op != 'A' && op != 'o' && op != 'O')
+        throw QString("Plane1::offset1() invalid operation");
+    if (&dst == this) {
+        Plane1 tmp;
+        offset1(tmp, op);
+        dst = std::move(tmp);
+        return;
+    }
+    dst.setSize(size());
+    const int h = height, words = width / 32, s = stride();
+    if (h == 0 || words == 0)
+        return;
+    std::memcpy(dst.row(0), row(0), size_t(s));
+    std::memcpy(dst.row(h - 1), row(h - 1), size_t(s));
+#pragma omp parallel for schedule(static) if (qint64(width) * h >= (1 << 20))
+    for (int y = 1; y < h - 1; y++)
+        rk::offsetRowSse2(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
+}
+
+Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
+{
+    Plane1 cur(*this);
+    if (n <= 0)
+        return cur;
+    Plane1 next;
+    int unchanged = 0;
+    for (int i = 0; i < n; i++) {
+        cur.offset1(next, i % 2 == 0 ? opFirst : opSecond);
+        // A user-sized n (LoopFillOverlap) can be in the millions. Once both
+        // ops in turn change nothing the region has filled or emptied all it
+        // can, and so would every later step: stop there. Small n, the
+        // common case, skips the comparison.
+        if (n > 16)
+            unchanged = next == cur ? unchanged + 1 : 0;
+        std::swap(cur, next);
+        if (unchanged == 2)
+            break;
+    }
+    return cur;
+}
+
+Plane1 Plane1::offsetBy(int n) const
+{
+    if (n > 0)
+        return offsetN(n, 'O', 'o');
+    // -INT_MIN overflows; one step less shrinks just the same.
+    return offsetN(n == INT_MIN ? INT_MAX : -n, 'A', 'a');
+}
+
+void Plane1::inflate64(uchar fill)
+{
+    if (width % 32 != 0 || height % 32 != 0)
+        throw QString("Plane1::inflate64() size must be aligned to 32");
+    Plane1 big(width + 64, height + 64);
+    big.fill(fill);
+    const int s = stride();
+    for (int y = 0; y < height; y++)
+        std::memcpy(big.row(y + 32) + 4, row(y), size_t(s));
+    *this = std::move(big);
+}
+
+Plane8 Plane1::blockSummary() const
+{
+    Plane8 out(width / 16, height / 16);
+    const int blocks = width / 16, s = stride();
+    for (int by = 0; by < out.height; by++)
+        rk::blockSummaryRowSse2(row(by * 16), s, blocks, out.row(by));
+    return out;
+}

@@ -1,0 +1,493 @@
+// Polygon fills of Plane8: crossings are marked into a bit-packed sample
+// store, then each pixel row is resolved with one table lookup per sample row
+// and pixel. The plane is processed in bands of eight pixel rows: a band's
+// part of the store is cleared, marked and resolved while it is hot in cache,
+// and bands run in parallel. Marking a band only needs the segments that
+// cross it, so segments are bucketed by band first.
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "raster/rasterkernels.h"
+#include "raster/rasterperf.h"
+
+#include <emmintrin.h>
+#include <omp.h>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Maps mm onto sample coordinates: samplesPerPixel samples per pixel.
+struct SampleMap {
+    double ox = 0, oy = 0, kx = 0, ky = 0;
+    int cols = 0, rows = 0; // samples per row, sample rows
+    bool valid = false;
+
+    SampleMap(const Extents &e, int w, int h, int samplesPerPixel)
+    {
+        const double ew = double(e.maxX) - e.minX, eh = double(e.maxY) - e.minY;
+        cols = w * samplesPerPixel;
+        rows = h * samplesPerPixel;
+        valid = w > 0 && h > 0 && std::isfinite(ew) && std::isfinite(eh) && ew > 0 && eh > 0;
+        if (valid) {
+            ox = e.minX;
+            oy = e.minY;
+            kx = cols / ew;
+            ky = rows / eh;
+        }
+    }
+};
+
+// Nearest integer, halves upward; false when the value cannot be placed.
+inline bool roundSample(double v, int &out)
+{
+    const double big = double(1 << 30);
+    if (!(v > -big && v < big)) // also rejects NaN
+        return false;
+    // floor(v + 0.5) by truncating a positive value: no libm call.
+    out = int(qint64(v + 0.5 + big) - qint64(big));
+    return true;
+}
+
+// Nearest column, halves upward; every column left of the plane comes as -1
+// (callers clamp them to column 0), which avoids a floor call per crossing.
+inline int crossingColumn(float x)
+{
+    const float v = x + 0.5f;
+    return v < 0 ? -1 : v < float(1 << 30) ? int(v) : 1 << 30;
+}
+
+// A segment in sample units, its ends where the mesh put them. Sample row s
+// stands for the band [s, s + 1) with its centre at s + 0.5; the segment
+// covers the rows whose centres lie in (lower end, upper end], and its column
+// in a row is the segment's x at that centre. Rounding the ends to whole
+// samples instead moved and turned every slanted side by up to half a sample,
+// which the shell offsets carried into the walls. up: the segment runs
+// toward larger y.
+struct SampleSeg {
+    double x0, y0;
+    double slope; // x change per unit of y
+    int lo, hi;   // sample rows covered, clipped to the plane: lo .. hi
+    bool up;
+
+    // Column of the crossing in sample row r (lo <= r <= hi).
+    int column(int r) const
+    {
+        return crossingColumn(float(x0 + (double(r) + 0.5 - y0) * slope));
+    }
+};
+
+// Pixel rows per band, and the sample rows of a band as a shift.
+constexpr int kBandPixelRows = 8;
+constexpr int kBandSampleShift = 5;
+
+// Placeable segments, bucketed by band of sample rows. Segments that span
+// many bands are kept in one list that every band scans, so memory stays
+// proportional to the segment count whatever their lengths.
+struct SegBands {
+    std::vector<SampleSeg> segs;
+    std::vector<int> start; // band b: items[start[b] .. start[b + 1])
+    std::vector<int> items;
+    std::vector<int> longSegs;
+
+    // Bands of 2^bandShift sample rows.
+    SegBands(const Segments &in, const SampleMap &map, int bandShift)
+    {
+        if (!map.valid)
+            return;
+        segs.reserve(size_t(in.size()));
+        for (const Segment &s : in) {
+            const double x0 = (s.x0 - map.ox) * map.kx, y0 = (s.y0 - map.oy) * map.ky;
+            const double x1 = (s.x1 - map.ox) * map.kx, y1 = (s.y1 - map.oy) * map.ky;
+            int c0, c1, r0, r1;
+            if (!roundSample(x0, c0) || !roundSample(y0, r0) || !roundSample(x1, c1) || !roundSample(y1, r1))
+                continue; // non-finite or absurdly far: nothing to place
+            if (r0 == r1)
+                continue; // crosses no row centre
+            SampleSeg g;
+            g.up = y1 > y0;
+            g.x0 = x0;
+            g.y0 = y0;
+            g.slope = (x1 - x0) / (y1 - y0);
+            g.lo = qMax(0, g.up ? r0 : r1);
+            g.hi = qMin(map.rows - 1, (g.up ? r1 : r0) - 1);
+            if (g.lo <= g.hi)
+                segs.push_back(g);
+        }
+        const int bands = ((map.rows - 1) >> bandShift) + 1;
+        start.assign(size_t(bands) + 1, 0);
+        for (int i = 0; i < int(segs.size()); i++) {
+            const int b0 = segs[size_t(i)].lo >> bandShift, b1 = segs[size_t(i)].hi >> bandShift;
+            if (b1 - b0 >= 4) {
+                longSegs.push_back(i);
+                continue;
+            }
+            for (int b = b0; b <= b1; b++)
+                start[size_t(b) + 1]++;
+        }
+        for (int b = 0; b < bands; b++)
+            start[size_t(b) + 1] += start[size_t(b)];
+        items.resize(size_t(start[size_t(bands)]));
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (int i = 0; i < int(segs.size()); i++) {
+            const int b0 = segs[size_t(i)].lo >> bandShift, b1 = segs[size_t(i)].hi >> bandShift;
+            if (b1 - b0 >= 4)
+                continue;
+            for (int b = b0; b <= b1; b++)
+                items[size_t(fill[size_t(b)]++)] = i;
+        }
+    }
+
+    int bandCount() const { return int(start.size()) - 1; }
+
+    // Calls mark(row, column, up) for every crossing in sample rows r0 .. r1 - 1.
+    template <typename Mark>
+    void forEachCrossing(int band, int r0, int r1, Mark mark) const
+    {
+        auto one = [&](const SampleSeg &g) {
+            const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
+            for (int r = a; r <= b; r++)
+                mark(r, g.column(r), g.up);
+        };
+        for (int i = start[size_t(band)]; i < start[size_t(band) + 1]; i++)
+            one(segs[size_t(items[size_t(i)])]);
+        for (int i : longSegs)
+            one(segs[size_t(i)]);
+    }
+};
+
+// Per-thread sample store of one band, kept clean between bands: the resolve
+// clears only the 16-pixel groups that marking touched (recorded in `dirty`),
+// so neither clearing nor resolving walks the empty parts of the plane.
+struct BandStore {
+    uchar *scratch;
+    uchar *samples = nullptr; // the current band's rows of rowBytes
+    qint64 bandBytes, rowBytes;
+    bool perThread;
+    int dirtyWords; // 64-bit words of dirty group bits per pixel row
+    std::vector<quint64> dirty;
+
+    BandStore(uchar *scratch, qint64 scratchBytes, qint64 rowBytes, int width)
+        : scratch(scratch), bandBytes(rowBytes * kBandPixelRows), rowBytes(rowBytes)
+    {
+        // One region per thread when the store has room for all of them (it
+        // stays in cache and is cleared once), else each band its own rows.
+        perThread = omp_get_num_threads() * bandBytes <= scratchBytes;
+        if (perThread) {
+            samples = scratch + bandBytes * omp_get_thread_num();
+            std::memset(samples, 0, size_t(bandBytes));
+        }
+        dirtyWords = ((width + 15) / 16 + 63) / 64;
+        dirty.assign(size_t(dirtyWords) * kBandPixelRows, 0);
+    }
+    void use(int band, int rows)
+    {
+        if (!perThread) {
+            samples = scratch + bandBytes * band;
+            std::memset(samples, 0, size_t(rowBytes * rows));
+        }
+    }
+    uchar *row(int localRow) { return samples + rowBytes * localRow; }
+    void markDirty(int localRow, int pixel)
+    {
+        dirty[size_t(localRow * dirtyWords + (pixel >> 10))] |= quint64(1) << ((pixel >> 4) & 63);
+    }
+    bool isDirty(int localRow, int group) const
+    {
+        return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
+    }
+    void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
+};
+
+// ---- winding tables (NonZero, Positive) ----
+
+struct WindingTables {
+    // [rule][winding + 8][sample-pair byte]: (w_out - w_in) * 16 + covered
+    qint8 t[2][16][256];
+    WindingTables()
+    {
+        for (int rule = 0; rule < 2; rule++)
+            for (int w = -8; w < 8; w++)
+                for (int b = 0; b < 256; b++) {
+                    int cur = w, covered = 0;
+                    for (int pair = 0; pair < 4; pair++) {
+                        if (b & (1 << (2 * pair)))
+                            cur++;
+                        if (b & (2 << (2 * pair)))
+                            cur--;
+                        covered += rule == 0 ? cur != 0 : cur > 0;
+                    }
+                    t[rule][w + 8][b] = qint8((cur - w) * 16 + covered);
+                }
+    }
+};
+
+const WindingTables &windingTables()
+{
+    static const WindingTables tables;
+    return tables;
+}
+
+// ---- odd table ----
+
+struct OddTable {
+    // [parity state][16-bit sample word]: min(15, covered) * 16 + new state
+    uchar t[16][65536];
+    OddTable()
+    {
+        // Per sample row: (parity in, 4 samples) -> covered count and parity out.
+        uchar rowCovered[2][16], rowParity[2][16];
+        for (int p = 0; p < 2; p++)
+            for (int m = 0; m < 16; m++) {
+                int par = p, cov = 0;
+                for (int i = 0; i < 4; i++) {
+                    par ^= (m >> i) & 1;
+                    cov += par;
+                }
+                rowCovered[p][m] = uchar(cov);
+                rowParity[p][m] = uchar(par);
+            }
+        for (int s = 0; s < 16; s++)
+            for (int m = 0; m < 65536; m++) {
+                int cov = 0, ns = 0;
+                for (int r = 0; r < 4; r++) {
+                    const int p = (s >> r) & 1, nib = (m >> (4 * r)) & 15;
+                    cov += rowCovered[p][nib];
+                    ns |= rowParity[p][nib] << r;
+                }
+                t[s][m] = uchar(qMin(15, cov) * 16 + ns);
+            }
+    }
+};
+
+const OddTable &oddTable()
+{
+    static const OddTable *table = new OddTable; // 1 MB, kept for the process
+    return *table;
+}
+
+inline uchar uniformLevel(int rowsInside) { return uchar(qMin(255, rowsInside * 64)); }
+
+} // namespace
+
+bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check)
+{
+    RasterPerf perf("Plane8.fromSegs3");
+    const WindingTables &tables = windingTables();
+    const int w = width, h = height;
+    // 32 bits per pixel: 4 x 4 samples, 2 bits each (low +1, high -1).
+    if (qint64(w) * 32 > INT_MAX)
+        throw QString("Plane8::fromSegs3() plane too wide");
+    scratch.setSize(QSize(w * 32, h));
+    const SampleMap map(ext, w, h, 4);
+    const SegBands bands(segs, map, kBandSampleShift);
+    const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
+    const qint8(*table)[256] = tables.t[nonZero ? 0 : 1];
+    auto inside = [nonZero](int v) { return nonZero ? v != 0 : v > 0; };
+    int unclosed = 0;
+
+#pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
+    {
+        BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
+        // Where a walk past taken samples ended, per lane (sample row and
+        // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
+        // put their crossings on one sample, and walking past all taken ones
+        // for each crossing was quadratic in their number. Links are made
+        // only by such walks (the store is allocated at the first one), so
+        // the usual crossing on a free sample costs nothing more.
+        std::vector<int> link, linked;
+        const qint64 cols = map.cols;
+#pragma omp for schedule(static)
+        for (int band = 0; band < bandCount; band++) {
+            const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
+            store.use(band, py1 - py0);
+            for (int i : linked)
+                link[size_t(i)] = 0;
+            linked.clear();
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool up) {
+                    if (col >= map.cols)
+                        return;
+                    col = qMax(0, col);
+                    const int local = (r >> 2) - py0;
+                    uchar *words = store.row(local);
+                    const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
+                    auto taken = [&](int c) {
+                        return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
+                    };
+                    // A taken sample moves the crossing one sample left, until
+                    // a free one. The set of samples taken does not depend on
+                    // the order of the crossings, so neither does the result.
+                    // Every sample between a link's start and its target is
+                    // taken (samples are never freed within a band), so the
+                    // walk may jump along links and still finds the same one.
+                    if (taken(col)) {
+                        if (link.empty())
+                            link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
+                        const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
+                        const int first = col;
+                        while (col >= 0 && taken(col)) {
+                            const int l = link[size_t(lane + col)];
+                            col = l ? l - 2 : col - 1;
+                        }
+                        // Every sample walked now links to the end of the walk.
+                        for (int c = first; c > col;) {
+                            int &l = link[size_t(lane + c)];
+                            const int next = l ? l - 2 : c - 1;
+                            if (!l)
+                                linked.push_back(int(lane + c));
+                            l = col + 2;
+                            c = next;
+                        }
+                    }
+                    if (col < 0)
+                        return; // moved past column 0: dropped
+                    uchar *word = words + 4 * (col >> 2);
+                    store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
+                    store.markDirty(local, col >> 2);
+                });
+
+            for (int y = py0; y < py1; y++) {
+                const int local = y - py0;
+                uchar *words = store.row(local);
+                uchar *out = row(y);
+                int wind[4] = {0, 0, 0, 0};
+                uchar level = 0; // value of an edge-free pixel at the current winding
+                for (int g = 0; g < groups;) {
+                    if (!store.isDirty(local, g)) {
+                        int g2 = g + 1;
+                        while (g2 < groups && !store.isDirty(local, g2))
+                            g2++;
+                        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+                        g = g2;
+                        continue;
+                    }
+                    const int x1 = qMin(w, 16 * g + 16);
+                    for (int x = 16 * g; x < x1; x++) {
+                        const quint32 word = load32(words + 4 * x);
+                        if (!word) {
+                            out[x] = level;
+                            continue;
+                        }
+                        int covered = 0;
+                        for (int k = 0; k < 4; k++) {
+                            const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
+                            wind[k] += e >> 4;
+                            covered += e & 15;
+                        }
+                        out[x] = uchar(qMin(255, covered * 16));
+                        level = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                    }
+                    std::memset(words + 64 * g, 0, size_t(4 * (x1 - 16 * g)));
+                    g++;
+                }
+                store.clearDirty(local);
+                if (wind[0] | wind[1] | wind[2] | wind[3])
+                    unclosed = 1;
+            }
+        }
+    }
+    return check && unclosed;
+}
+
+bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check)
+{
+    RasterPerf perf("Plane8.fromSegs2");
+    const OddTable &table = oddTable();
+    const int w = width, h = height;
+    // 16 bits per pixel: bit (x mod 4) + 4 (y mod 4).
+    if (qint64(w) * 16 > INT_MAX)
+        throw QString("Plane8::fromSegs2() plane too wide");
+    scratch.setSize(QSize(w * 16, h));
+    const SampleMap map(ext, w, h, 4);
+    const SegBands bands(segs, map, kBandSampleShift);
+    const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
+    // Edge-free pixels take the level of the sample rows inside: 0, 64, 128, 192, 255.
+    static const uchar uniform[16] = {0, 64, 64, 128, 64, 128, 128, 192, 64, 128, 128, 192, 128, 192, 192, 255};
+    int unclosed = 0;
+
+#pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
+    {
+        BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
+#pragma omp for schedule(static)
+        for (int band = 0; band < bandCount; band++) {
+            const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
+            store.use(band, py1 - py0);
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool) {
+                    if (col >= map.cols)
+                        return;
+                    col = qMax(0, col);
+                    const int local = (r >> 2) - py0;
+                    uchar *word = store.row(local) + 2 * (col >> 2);
+                    const int bit = (col & 3) + 4 * (r & 3);
+                    word[bit >> 3] ^= uchar(1 << (bit & 7));
+                    store.markDirty(local, col >> 2);
+                });
+
+            for (int y = py0; y < py1; y++) {
+                const int local = y - py0;
+                uchar *words = store.row(local);
+                uchar *out = row(y);
+                int state = 0;
+                for (int g = 0; g < groups;) {
+                    if (!store.isDirty(local, g)) {
+                        int g2 = g + 1;
+                        while (g2 < groups && !store.isDirty(local, g2))
+                            g2++;
+                        std::memset(out + 16 * g, uniform[state], size_t(qMin(w, 16 * g2) - 16 * g));
+                        g = g2;
+                        continue;
+                    }
+                    const int x1 = qMin(w, 16 * g + 16);
+                    int x = 16 * g;
+                    // Four pixels at a time; edge-free quads take the uniform level.
+                    for (; x + 4 <= x1; x += 4) {
+                        quint64 four;
+                        std::memcpy(&four, words + 2 * x, 8);
+                        if (four == 0) {
+                            store32(out + x, uniform[state] * 0x01010101u);
+                            continue;
+                        }
+                        for (int i = 0; i < 4; i++) {
+                            const uchar e = table.t[state][(four >> (16 * i)) & 0xFFFF];
+                            out[x + i] = e & 0xF0;
+                            state = e & 15;
+                        }
+                    }
+                    for (; x < x1; x++) {
+                        const uchar e = table.t[state][words[2 * x] | words[2 * x + 1] << 8];
+                        out[x] = e & 0xF0;
+                        state = e & 15;
+                    }
+                    std::memset(words + 32 * g, 0, size_t(2 * (x1 - 16 * g)));
+                    g++;
+                }
+                store.clearDirty(local);
+                if (state)
+                    unclosed = 1;
+            }
+        }
+    }
+    return check && unclosed;
+}
+
+void Plane8::fromSegs(const Segments &segs, const Extents &ext)
+{
+    RasterPerf perf("Plane8.fromSegs");
+    fill(0);
+    const int w = width, h = height;
+    const SampleMap map(ext, w, h, 1);
+    const SegBands bands(segs, map, 30); // one band: the plane is its own store
+    for (int b = 0; b < bands.bandCount(); b++)
+        bands.forEachCrossing(b, 0, h, [&](int r, int col, bool up) {
+            if (col >= w)
+                return;
+            uchar &p = row(r)[qMax(0, col)];
+            p = uchar(p + (up ? -1 : 1));
+        });
+#pragma omp parallel for schedule(static) if (qint64(w) * h >= (1 << 20))
+    for (int y = 0; y < h; y++)
+        rk::prefixSumRowSse2(row(y), w);
+}

@@ -1,0 +1,292 @@
+#include "driver/slicefaces.h"
+#include "scene/project.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <cstring>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Triangle soup builder: 12 floats per triangle (corners and a zero normal).
+struct Mesh {
+    std::vector<float> f;
+    void tri(const float *a, const float *b, const float *c)
+    {
+        f.insert(f.end(), a, a + 3);
+        f.insert(f.end(), b, b + 3);
+        f.insert(f.end(), c, c + 3);
+        f.insert(f.end(), {0, 0, 0});
+    }
+    int count() const { return int(f.size() / 12); }
+    // Axis-aligned box, triangles counter-clockwise seen from outside.
+    void box(float x0, float y0, float z0, float x1, float y1, float z1, bool inverted = false)
+    {
+        const float v[8][3] = {{x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0},
+                               {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}};
+        const int q[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
+                             {3, 7, 6, 2}, {0, 4, 7, 3}, {1, 2, 6, 5}};
+        for (auto &k : q) {
+            if (inverted) {
+                tri(v[k[0]], v[k[2]], v[k[1]]);
+                tri(v[k[0]], v[k[3]], v[k[2]]);
+            } else {
+                tri(v[k[0]], v[k[1]], v[k[2]]);
+                tri(v[k[0]], v[k[2]], v[k[3]]);
+            }
+        }
+    }
+};
+
+// Signed area of a layer's segments, by the shoelace sum over independent
+// segments; a closed outline of +1 winding gives its area.
+double windingArea(const Segments &s)
+{
+    double a = 0;
+    for (const Segment &g : s)
+        a += double(g.x0) * g.y1 - double(g.x1) * g.y0;
+    return -0.5 * a;
+}
+
+SliceFrame cut(const Mesh &m, QVector<SliceLayer> &layers, float lh = 0.2f, float flh = 0.2f)
+{
+    return SliceFaces(m.f.data(), m.count(), {}, 0, 1000, lh, flh, 0, 0.5f, layers);
+}
+
+} // namespace
+
+TEST(SliceFaces, LayerCountAndHeights)
+{
+    struct Case { float height, lh, flh; int layers; };
+    const Case cases[] = {
+        {10.0f, 0.2f, 0.2f, 50}, {10.0f, 0.2f, 0.3f, 50}, {10.0f, 0.25f, 0.3f, 40},
+        {0.1f, 0.2f, 0.2f, 1},   // lower than the first layer: still one layer
+        {0.0f, 0.2f, 0.2f, 1},
+    };
+    for (const Case &c : cases) {
+        Mesh m;
+        m.box(0, 0, 0, 5, c.height, 5);
+        QVector<SliceLayer> layers;
+        SliceFrame fr = cut(m, layers, c.lh, c.flh);
+        ASSERT_EQ(layers.size(), c.layers) << c.height << " " << c.lh << " " << c.flh;
+        EXPECT_FLOAT_EQ(fr.zmin, 0);
+        EXPECT_FLOAT_EQ(layers[0].z, c.flh * 0.5f);
+        for (int j = 1; j < layers.size(); ++j) {
+            EXPECT_EQ(layers[j].index, j);
+            EXPECT_NEAR(layers[j].z, (j - 0.5f) * c.lh + c.flh, 1e-4);
+        }
+    }
+}
+
+TEST(SliceFaces, CubeLayersAreClosedSquaresOfPositiveWinding)
+{
+    Mesh m;
+    m.box(1, 0, 2, 11, 10, 12);
+    QVector<SliceLayer> layers;
+    SliceFrame fr = cut(m, layers);
+    ASSERT_EQ(layers.size(), 50);
+    EXPECT_FLOAT_EQ(fr.rect.minX, 1);
+    EXPECT_FLOAT_EQ(fr.rect.minY, 2);
+    EXPECT_FLOAT_EQ(fr.rect.maxX, 11);
+    EXPECT_FLOAT_EQ(fr.rect.maxY, 12);
+    for (const SliceLayer &l : layers) {
+        // Each side face is two triangles: 8 segments per layer.
+        ASSERT_EQ(l.segs.size(), 8) << l.index;
+        EXPECT_NEAR(windingArea(l.segs), 100.0, 1e-3) << l.index;
+        EXPECT_TRUE(l.supportSegs.isEmpty());
+    }
+    Mesh inv;
+    inv.box(1, 0, 2, 11, 10, 12, true);
+    cut(inv, layers);
+    EXPECT_NEAR(windingArea(layers[7].segs), -100.0, 1e-3);
+}
+
+// The segment runs from the falling edge's crossing to the rising edge's:
+// for a counter-clockwise wall on the +x side of a solid it runs toward -z.
+TEST(SliceFaces, SegmentRunsFromFallingToRisingEdge)
+{
+    const float p[3] = {5, 0, 0}, q[3] = {5, 0, 4}, r[3] = {5, 4, 2};
+    Mesh m;
+    m.tri(p, q, r); // seen from +x: counter-clockwise, normal +x
+    QVector<SliceLayer> layers;
+    cut(m, layers, 1.0f, 1.0f);
+    ASSERT_EQ(layers.size(), 4);
+    // Plane of layer 1 at y = 1.5: P->Q is horizontal, Q->R rises, R->P falls.
+    ASSERT_EQ(layers[1].segs.size(), 1);
+    const Segment s = layers[1].segs[0];
+    EXPECT_FLOAT_EQ(s.x0, 5);
+    EXPECT_FLOAT_EQ(s.y0, 2 * 1.5f / 4); // on R->P
+    EXPECT_FLOAT_EQ(s.y1, 4 - 2 * 1.5f / 4); // on Q->R
+    EXPECT_GT(s.y1, s.y0);
+
+    Mesh flipped;
+    flipped.tri(p, r, q);
+    cut(flipped, layers, 1.0f, 1.0f);
+    EXPECT_LT(layers[1].segs[0].y1, layers[1].segs[0].y0);
+}
+
+TEST(SliceFaces, VertexOnPlaneGivesZeroLengthSegment)
+{
+    // Layer height 1: the plane of layer 1 is y = 1.5 and passes exactly through P.
+    const float p[3] = {1, 1.5f, 1}, q[3] = {2, 3, 1}, r[3] = {1, 3, 2};
+    const float f0[3] = {0, 0, 0}, f1[3] = {1, 0, 0}, f2[3] = {0, 0, 1};
+    Mesh m;
+    m.tri(f0, f1, f2); // horizontal: sets the bottom, cuts nothing
+    m.tri(p, q, r);
+    QVector<SliceLayer> layers;
+    cut(m, layers, 1.0f, 1.0f);
+    ASSERT_EQ(layers.size(), 3);
+    EXPECT_TRUE(layers[0].segs.isEmpty());
+    ASSERT_EQ(layers[1].segs.size(), 1);
+    const Segment s = layers[1].segs[0];
+    EXPECT_FLOAT_EQ(s.x0, 1);
+    EXPECT_FLOAT_EQ(s.x1, 1);
+    EXPECT_FLOAT_EQ(s.y0, 1);
+    EXPECT_FLOAT_EQ(s.y1, 1);
+}
+
+TEST(SliceFaces, NonFiniteAndFarAwayTrianglesDoNotBreakTheCut)
+{
+    Mesh m;
+    m.box(0, 0, 0, 4, 2, 4);
+    const float nanv[3] = {NAN, 1, 0}, a[3] = {0, 0, 0}, b[3] = {1, 1, 1};
+    const float inf[3] = {0, INFINITY, 0};
+    m.tri(nanv, a, b);
+    m.tri(inf, a, b);
+    const float far0[3] = {0, -1e30f, 0}, far1[3] = {1e30f, 1e30f, 0}, far2[3] = {0, 1e30f, 1};
+    m.tri(far0, far1, far2); // cut at every layer, but placed far away
+    QVector<SliceLayer> layers;
+    // The upper limit keeps the huge triangle from making absurd layer counts.
+    SliceFaces(m.f.data(), m.count(), {}, 0, 2, 0.2f, 0.2f, 0, 0.5f, layers);
+    ASSERT_EQ(layers.size(), 10);
+    for (const SliceLayer &l : layers)
+        for (const Segment &s : l.segs)
+            EXPECT_TRUE(std::isfinite(s.x0) && std::isfinite(s.y0) && std::isfinite(s.x1) && std::isfinite(s.y1));
+
+    // A scene entirely above the upper limit: one empty layer.
+    Mesh high;
+    high.box(0, 1e30f, 0, 1, 2e30f, 1);
+    SliceFaces(high.f.data(), high.count(), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+    EXPECT_EQ(layers.size(), 1);
+
+    QVector<SliceLayer> none;
+    EXPECT_THROW(SliceFaces(m.f.data(), m.count(), {}, 0, 1000, 0, 0.2f, 0, 0.5f, none), QString);
+    EXPECT_THROW(SliceFaces(m.f.data(), m.count(), {}, -1e30f, 1e30f, 0.2f, 0.2f, 0, 0.5f, none), QString);
+}
+
+// A vertical bar wall: the triangle (s0, s1, e1) of the rectangle s0 s1 e1 e0
+// is completed to the whole rectangle, one segment per layer between its
+// horizontal sides, both corners of the wall's width apart.
+TEST(SliceFaces, BarWallIsCutAsParallelogram)
+{
+    const float s0[3] = {0, 0, 0}, s1[3] = {1, 0, 0}, e1[3] = {1, 2, 0}, e0[3] = {0, 2, 0};
+    const float flat[3] = {0, 0, 0};
+    Mesh bar;
+    for (int g = 0; g < 4; ++g) {
+        bar.tri(flat, flat, flat);      // 4g: not used
+        bar.tri(s0, s1, e1);            // 4g + 1: the wall
+        bar.tri(flat, flat, flat);      // 4g + 2, 4g + 3: flat, no segments
+        bar.tri(flat, flat, flat);
+    }
+    QVector<SliceBar> bars{SliceBar{bar.f.data(), bar.count(), 1.0f, 0}};
+    QVector<SliceLayer> layers;
+    // Thin bar (width <= limit): groups 1 and 3 only.
+    SliceFaces(nullptr, 0, bars, 0, 1000, 0.5f, 0.5f, 1.0f, 0.5f, layers);
+    ASSERT_EQ(layers.size(), 4);
+    for (const SliceLayer &l : layers) {
+        ASSERT_EQ(l.supportSegs.size(), 2) << l.index;
+        const Segment s = l.supportSegs[0];
+        EXPECT_FLOAT_EQ(std::fabs(s.x1 - s.x0), 1.0f);
+        EXPECT_FLOAT_EQ(std::fmin(s.x0, s.x1), 0.0f); // the wall, not its mirror
+        EXPECT_FLOAT_EQ(s.y0, 0);
+        EXPECT_TRUE(l.segs.isEmpty());
+    }
+    (void)e0;
+    // A wide bar uses all four groups.
+    bars[0].width = 2.0f;
+    SliceFaces(nullptr, 0, bars, 0, 1000, 0.5f, 0.5f, 1.0f, 0.5f, layers);
+    EXPECT_EQ(layers[2].supportSegs.size(), 4);
+
+    // A wall triangle without a horizontal side cannot be a bar.
+    const float bad[3] = {0, 0.5f, 0};
+    Mesh broken;
+    broken.tri(flat, flat, flat);
+    broken.tri(s0, bad, e1);
+    broken.tri(flat, flat, flat);
+    broken.tri(flat, flat, flat);
+    QVector<SliceBar> badBars{SliceBar{broken.f.data(), broken.count(), 2.0f, 0}};
+    try {
+        SliceFaces(nullptr, 0, badBars, 0, 1000, 0.5f, 0.5f, 1.0f, 0.5f, layers);
+        FAIL() << "no exception";
+    } catch (const QString &e) {
+        EXPECT_EQ(e, "FATAL error: paralelogramProcess() invalid input");
+    }
+}
+
+// Large meshes are cut in chunks on several threads; every layer still gets
+// its segments in triangle order, so the result is the same for any count.
+TEST(SliceFaces, SameSegmentsForAnyThreadCount)
+{
+    Mesh m; // UV sphere, radius 10, 60,000 triangles, outward facing
+    const int nu = 200, nv = 150;
+    auto p = [&](int i, int j, float *o) {
+        const double u = 2 * M_PI * i / nu, v = M_PI * j / nv;
+        o[0] = float(10 * std::sin(v) * std::cos(u));
+        o[1] = float(10 - 10 * std::cos(v));
+        o[2] = float(-10 * std::sin(v) * std::sin(u));
+    };
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            float a[3], b[3], c[3], d[3];
+            p(i, j, a); p(i + 1, j, b); p(i + 1, j + 1, c); p(i, j + 1, d);
+            m.tri(a, b, c);
+            m.tri(a, c, d);
+        }
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    QVector<SliceLayer> ref;
+    cut(m, ref);
+    ASSERT_EQ(ref.size(), 100);
+    EXPECT_NEAR(windingArea(ref[50].segs), M_PI * 100, 1.0); // closed, inside +1
+    for (int threads : {2, 3}) {
+        omp_set_num_threads(threads);
+        QVector<SliceLayer> got;
+        cut(m, got);
+        ASSERT_EQ(got.size(), ref.size());
+        for (int j = 0; j < ref.size(); ++j) {
+            ASSERT_EQ(got[j].segs.size(), ref[j].segs.size()) << threads << " " << j;
+            EXPECT_EQ(std::memcmp(got[j].segs.constData(), ref[j].segs.constData(),
+                                  sizeof(Segment) * size_t(ref[j].segs.size())), 0) << threads << " " << j;
+        }
+    }
+    omp_set_num_threads(saved);
+}
+
+TEST(SupportBarMesh, CutterSeesTheSquareSection)
+{
+    // The cross-section cutter completes triangle 4g + 1 of each group to the
+    // side face: every layer through the bar gets the four sides of its square.
+    Project p;
+    p.freeHandBar({1, 5, 2}, {1, 0, 2}, 2.0f);
+    QVector<SliceLayer> layers;
+    SliceFaces(p, 0, 100, 0.5f, 0.5f, 0.0f, 0.0f, layers);
+    ASSERT_GE(layers.size(), 9);
+    for (int j = 1; j < 9; ++j) {
+        const Segments &s = layers[j].supportSegs;
+        ASSERT_GE(s.size(), 4) << j;
+        Box3 box;
+        float length = 0;
+        for (const Segment &g : s) {
+            box.add({g.x0, 0, g.y0});
+            box.add({g.x1, 0, g.y1});
+            length += std::hypot(g.x1 - g.x0, g.y1 - g.y0);
+        }
+        EXPECT_FLOAT_EQ(box.min.x, 0) << j;
+        EXPECT_FLOAT_EQ(box.max.x, 2) << j;
+        EXPECT_FLOAT_EQ(box.min.z, 1) << j;
+        EXPECT_FLOAT_EQ(box.max.z, 3) << j;
+        EXPECT_FLOAT_EQ(length, 8) << j; // perimeter of the 2 mm square
+    }
+}

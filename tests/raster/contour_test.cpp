@@ -1,0 +1,208 @@
+#include "raster/contourdetect3.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <cmath>
+#include <functional>
+
+namespace {
+
+Plane8 plane(int w, int h, const std::function<int(int, int)> &f)
+{
+    Plane8 p(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            p.setPixel(x, y, uchar(f(x, y)));
+    return p;
+}
+
+// Block summary: loose = 0/255 only for blocks of exactly 0/255 (what a
+// blur leaves), tight = by side of the 128 level (hard edges can then lie
+// between two uniform blocks).
+Plane8 summaryOf(const Plane8 &p, bool tight)
+{
+    Plane8 s(p.width / 16, p.height / 16);
+    for (int by = 0; by < s.height; ++by)
+        for (int bx = 0; bx < s.width; ++bx) {
+            int lo = 0, hi = 0;
+            for (int y = by * 16; y < by * 16 + 16; ++y)
+                for (int x = bx * 16; x < bx * 16 + 16; ++x) {
+                    const int v = p.pixel(x, y);
+                    lo += tight ? v < 128 : v == 0;
+                    hi += tight ? v >= 128 : v == 255;
+                }
+            s.setPixel(bx, by, lo == 256 ? 0 : hi == 256 ? 255 : 128);
+        }
+    return s;
+}
+
+PathList trace(const Plane8 &p, bool tight = false, PathParams pp = PathParams{0, 0})
+{
+    Plane1 visited;
+    return contourDetect3(p, summaryOf(p, tight), visited, pp);
+}
+
+bool onPixelEdge(const PolyPoint &q)
+{
+    auto onCentreLine = [](float v) { return std::fabs(v - 0.5f - std::round(v - 0.5f)) < 1e-4f; };
+    return onCentreLine(q.x) || onCentreLine(q.y);
+}
+
+Plane8 square(int w, int x0, int y0, int x1, int y1)
+{
+    return plane(w, w, [=](int x, int y) { return x >= x0 && x < x1 && y >= y0 && y < y1 ? 255 : 0; });
+}
+
+} // namespace
+
+TEST(ContourDetect3, UniformPlanesHaveNoContour)
+{
+    for (int v : {0, 127, 128, 255}) {
+        const Plane8 p = plane(64, 32, [=](int, int) { return v; });
+        EXPECT_TRUE(trace(p).isEmpty()) << v;
+        EXPECT_TRUE(trace(p, true).isEmpty()) << v;
+    }
+}
+
+TEST(ContourDetect3, SquareGivesOneClosedCounterClockwiseContourOnPixelEdges)
+{
+    for (bool tight : {false, true}) { // 16..48 lies on block borders
+        const PathList c = trace(square(64, 16, 16, 48, 48), tight);
+        ASSERT_EQ(c.size(), 1) << tight;
+        const PolyLine &pl = c[0];
+        EXPECT_TRUE(pl.closed);
+        EXPECT_NEAR(pl.area(), 32.0 * 32.0, 2.0); // corners cut at the level
+        EXPECT_LT(pl.area(), 32.0f * 32.0f);
+        for (const PolyPoint &q : pl.pts) {
+            EXPECT_TRUE(onPixelEdge(q)) << q.x << "," << q.y;
+            // Hard edge: the level lies just past the middle between centres.
+            EXPECT_GT(q.x, 15.99f);
+            EXPECT_LT(q.x, 48.01f);
+            EXPECT_GT(q.y, 15.99f);
+            EXPECT_LT(q.y, 48.01f);
+        }
+        EXPECT_NE(pl.pts.first(), pl.pts.last()); // closed without a repeat
+    }
+}
+
+TEST(ContourDetect3, CrossingsAreInterpolatedBetweenPixelCentres)
+{
+    // Left edge column 15 at 64, inside 255: the level lies 127/191 of the
+    // way from the centre of pixel 16 (16.5) to that of pixel 15 (15.5).
+    const Plane8 p = plane(64, 64, [](int x, int y) {
+        if (y < 10 || y >= 50 || x >= 50) return 0;
+        return x == 15 ? 64 : x > 15 ? 255 : 0;
+    });
+    const PathList c = trace(p);
+    ASSERT_EQ(c.size(), 1);
+    const float expect = 16.5f - 127.0f / 191.0f;
+    int leftSide = 0;
+    for (const PolyPoint &q : c[0].pts)
+        if (q.x < 16 && q.y > 12 && q.y < 48) {
+            EXPECT_NEAR(q.x, expect, 1e-4);
+            ++leftSide;
+        }
+    EXPECT_GT(leftSide, 30);
+}
+
+TEST(ContourDetect3, HoleRunsOppositeToItsOutline)
+{
+    const Plane8 ring = plane(96, 96, [](int x, int y) {
+        const float r = std::hypot(x + 0.5f - 48, y + 0.5f - 48);
+        return r < 35 && r >= 15 ? 255 : 0;
+    });
+    const PathList c = trace(ring);
+    ASSERT_EQ(c.size(), 2);
+    const float a0 = c[0].area(), a1 = c[1].area();
+    const float outer = std::max(a0, a1), inner = std::min(a0, a1);
+    EXPECT_NEAR(outer, M_PI * 35 * 35, 40);
+    EXPECT_NEAR(inner, -M_PI * 15 * 15, 25);
+    EXPECT_TRUE(c[0].closed && c[1].closed);
+
+    // Two separate regions give two outlines of the same turning direction.
+    const Plane8 two = plane(96, 64, [](int x, int y) {
+        return (y > 10 && y < 50) && ((x > 5 && x < 30) || (x > 60 && x < 90)) ? 200 : 0;
+    });
+    const PathList t = trace(two);
+    ASSERT_EQ(t.size(), 2);
+    EXPECT_GT(t[0].area(), 0);
+    EXPECT_GT(t[1].area(), 0);
+}
+
+TEST(ContourDetect3, RegionsAtTheBorderAndTinyRegions)
+{
+    // The left part of the plane: an open contour from border to border,
+    // with the inside on its left (walking up, x right / y up).
+    const PathList half = trace(plane(64, 32, [](int x, int) { return x < 20 ? 255 : 0; }));
+    ASSERT_EQ(half.size(), 1);
+    EXPECT_FALSE(half[0].closed);
+    EXPECT_LT(half[0].pts.first().y, half[0].pts.last().y);
+    EXPECT_NEAR(half[0].pts.first().x, 20.0f, 0.01f);
+
+    // A corner pixel gives two crossings and is dropped; an inner pixel four.
+    EXPECT_TRUE(trace(plane(32, 32, [](int x, int y) { return x == 0 && y == 0 ? 255 : 0; })).isEmpty());
+    const PathList dot = trace(plane(32, 32, [](int x, int y) { return x == 7 && y == 9 ? 255 : 0; }));
+    ASSERT_EQ(dot.size(), 1);
+    EXPECT_EQ(dot[0].pts.size(), 4);
+    EXPECT_GT(dot[0].area(), 0);
+}
+
+TEST(ContourDetect3, SaddlesAndSummaryMismatch)
+{
+    // A checkerboard of single pixels: every square is a saddle. Centres
+    // average to 127.5 < 128, so diagonal pixels stay apart: 4-point dots.
+    const Plane8 chk = plane(32, 32, [](int x, int y) {
+        return x > 3 && x < 28 && y > 3 && y < 28 && (x + y) % 2 ? 255 : 0;
+    });
+    const PathList c = trace(chk);
+    int dots = 0;
+    for (int y = 4; y < 28; ++y)
+        for (int x = 4; x < 28; ++x)
+            dots += (x + y) % 2;
+    EXPECT_EQ(c.size(), dots);
+    for (const PolyLine &pl : c)
+        EXPECT_EQ(pl.pts.size(), 4);
+
+    Plane1 visited;
+    // A summary that calls everything mixed only costs time; one that calls
+    // everything empty hides the contours, but reads nothing out of bounds.
+    Plane8 all(2, 2);
+    all.fill(128);
+    EXPECT_EQ(contourDetect3(chk, all, visited, PathParams{0, 0}).size(), c.size());
+    all.fill(0);
+    EXPECT_TRUE(contourDetect3(chk, all, visited, PathParams{0, 0}).isEmpty());
+    EXPECT_THROW(contourDetect3(chk, Plane8(3, 2), visited, PathParams()), QString);
+    const Plane8 odd(40, 32);
+    EXPECT_THROW(contourDetect3(odd, Plane8(2, 2), visited, PathParams()), QString);
+}
+
+// Many groups (more than the 127 labels) split over any number of threads
+// give the same contours in the same order.
+TEST(ContourDetect3, ResultDoesNotDependOnThreadCount)
+{
+    const int w = 512;
+    const Plane8 blobs = plane(w, w, [](int x, int y) {
+        // A 16 x 16 lattice of discs with varying radii, anti-aliased.
+        const int cx = x / 32, cy = y / 32;
+        const float r = 4.0f + float((cx * 7 + cy * 3) % 11);
+        const float d = std::hypot(x % 32 + 0.5f - 16, y % 32 + 0.5f - 16);
+        return int(std::max(0.0f, std::min(255.0f, (r - d + 0.5f) * 255.0f)));
+    });
+    const PathParams pp = PathParams::fromSmoothing(3.003f, 0.08f);
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    const PathList ref = trace(blobs, false, pp);
+    ASSERT_EQ(ref.size(), 256);
+    for (int n : {2, 3, 8}) {
+        omp_set_num_threads(n);
+        const PathList got = trace(blobs, false, pp);
+        ASSERT_EQ(got.size(), ref.size()) << n;
+        for (int i = 0; i < ref.size(); ++i) {
+            EXPECT_EQ(got[i].pts, ref[i].pts) << n << " " << i;
+            EXPECT_EQ(got[i].closed, ref[i].closed);
+        }
+    }
+    omp_set_num_threads(saved);
+}
