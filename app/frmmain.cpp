@@ -92,8 +92,13 @@ FrmMain::FrmMain(const QString &startFile, QWidget *parent)
     // The file named on the command line opens once the window shows, on top
     // of the last state, as if it had been dropped: its messages then have a
     // window to belong to.
-    if (!startFile.isEmpty())
-        QTimer::singleShot(0, this, [this, startFile] { openStartFile(startFile); });
+    QTimer::singleShot(0, this, [this, startFile] {
+        if (!m_startupError.isEmpty())
+            handleException(m_startupError);
+        m_startupError.clear();
+        if (!startFile.isEmpty())
+            openStartFile(startFile);
+    });
 }
 
 FrmMain::~FrmMain()
@@ -119,7 +124,8 @@ void FrmMain::reopenLastProject()
     } catch (...) {
         QString msg = currentExceptionText();
         m_fileOps.newDocument(false);
-        handleException(msg);
+        // Told once the window shows, like every other start-up message.
+        m_startupError = msg;
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSet>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -189,6 +190,7 @@ private:
     bool m_checkUpdatesNow = false;
     bool m_firstTick = true;
     bool m_startedWithFile = false;
+    QString m_startupError; // a last state that could not be reopened, told once shown
     bool m_uiEnabled = true;
     bool m_wasMaximized = false;
     float m_iniSaveClock = 0;
@@ -204,6 +206,7 @@ private:
     std::unique_ptr<BtnSys> m_btnSys;
     KeyFilter *m_keyFilter = nullptr;
     QWidget *m_panels[7] = {};  // per edit mode
+    QSet<QWidget *> m_panelErrors; // panels too large to place (told once)
     int m_debugSetting = 0;     // Ctrl+Alt+Z: 0, 1, 2 (2 slides the bars out)
     Btn *m_btnAutoDrop = nullptr, *m_btnViewGCode = nullptr, *m_btnViewStats = nullptr;
     QDoubleSpinBox *m_seBarSize = nullptr;

@@ -413,7 +413,8 @@ void FrmMain::exportMeshes()
 void FrmMain::dragEnterEvent(QDragEnterEvent *e)
 {
     finishDrag(false);
-    if (QApplication::activeModalWidget() || !e->mimeData()->hasUrls()) {
+    // Nothing is taken while a dialog waits or a slice or G-code load runs.
+    if (QApplication::activeModalWidget() || !m_uiEnabled || !e->mimeData()->hasUrls()) {
         e->ignore();
         return;
     }

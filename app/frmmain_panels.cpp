@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -49,6 +50,26 @@ QFrame *makePanel(QWidget *parent, const QString &name, const QString &title, co
     p->hide();
     return p;
 }
+
+// Shows as much of a long text (a file path) as fits, with its end; the
+// whole text in the tooltip. Its width comes from the layout, not the text.
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override { return QSize(160, QLabel::sizeHint().height()); }
+    QSize minimumSizeHint() const override { return QSize(60, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        const QRect r = contentsRect();
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideLeft, r.width()));
+        if (toolTip() != text())
+            const_cast<ElidedLabel *>(this)->setToolTip(text());
+    }
+};
 
 template <class W>
 W *add(QWidget *panel, W *w, const QString &name)
@@ -186,8 +207,7 @@ void FrmMain::buildPanels()
     legend->setChecked(true);
     m_persistentWidgets << legend;
 
-    auto *title = static_cast<QLabel *>(put(new QLabel("GCode filename"), "lGCodeTitle", 3, 0, 3));
-    title->setMinimumWidth(160);
+    put(new ElidedLabel("GCode filename"), "lGCodeTitle", 3, 0, 3);
     connect(static_cast<QPushButton *>(put(new QPushButton("Clear"), "bClearGCode", 3, 3)), &QPushButton::clicked,
             this, [this] { clearGCode(); });
     connect(static_cast<QPushButton *>(put(new QPushButton("Print"), "bPrintGCode", 3, 4)), &QPushButton::clicked,
@@ -302,7 +322,15 @@ void FrmMain::refreshPanels()
             if (box->direction() != dir)
                 box->setDirection(dir);
             // Also follows the view's size, which settles after the window's.
-            alignWidgetToEdge(p, edge);
+            // An oversized panel is reported once, not on every tick.
+            if (!m_panelErrors.contains(p)) {
+                try {
+                    alignWidgetToEdge(p, edge);
+                } catch (...) {
+                    m_panelErrors.insert(p);
+                    throw;
+                }
+            }
             if (!p->isVisible()) {
                 p->show();
                 p->raise();

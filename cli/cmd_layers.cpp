@@ -7,6 +7,7 @@
 #include "scene/project.h"
 #include "driver/layerraster.h"
 #include "driver/slicefaces.h"
+#include "gcode/paramcheck.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -33,6 +34,7 @@ int run(const QStringList &argsIn)
     const QString outDir = takeSingleOption(args, "--out");
     SlicerParams params;
     applySets(params, takeOption(args, "--set"));
+    validateParams(params); // the bounds the slicer holds every job to
     rejectUnknownOptions(args);
     if (outDir.isEmpty())
         throw QString("layers: --out DIR is required");

@@ -39,6 +39,9 @@ int runStats(const QStringList &args)
         throw QString("stats: no G-code file given (see --help)");
 
     GCodeSim sim;
+    // Only totals are printed: counting mode keeps neither the text nor the
+    // records, so a file of any size is read in constant memory.
+    sim.setKeepRecords(false);
     // In pieces as they arrive, as the preview reads a slicing run; the
     // result is the same as one whole load. "-" is standard input.
     readInputChunks(file, kMaxInputFileSize, [&sim](const QByteArray &chunk) {
@@ -52,8 +55,8 @@ int runStats(const QStringList &args)
     QString text = sim.statsText(true, prices);
     text.replace("\r\n", "\n");
     std::printf("%s\n", qPrintable(text));
-    std::printf("Layers: %d\n", sim.layers().size());
-    std::printf("Moves: %zu\n", sim.moves().size());
+    std::printf("Layers: %d\n", sim.layerCount());
+    std::printf("Moves: %zu\n", sim.moveCount());
     if (sim.parser().hasError())
         std::printf("There was an ignored error in the gcode:\n%s\n",
                     qPrintable(sim.parser().firstError()));

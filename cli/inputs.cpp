@@ -79,14 +79,18 @@ void readInputChunks(const QString &path, qint64 maxSize, const std::function<vo
     }
     // Until the end of the data: a pipe's atEnd() is true before its first
     // read, so "read while not at end" read nothing from one.
+    // One buffer serves every piece (take gets a copy when it keeps it).
     qint64 total = 0;
+    QByteArray chunk;
     for (;;) {
-        const QByteArray chunk = f.read(1 << 20);
-        if (chunk.isEmpty()) {
-            if (f.error() != QFileDevice::NoError)
+        chunk.resize(1 << 20);
+        const qint64 n = f.read(chunk.data(), chunk.size());
+        if (n <= 0) {
+            if (n < 0 || f.error() != QFileDevice::NoError)
                 throw QString("Cannot read %1: %2").arg(path, f.errorString());
             return;
         }
+        chunk.resize(int(n));
         total += chunk.size();
         if (total > maxSize)
             throw QString("%1: larger than %2 bytes, too large to read").arg(path).arg(maxSize);

@@ -24,28 +24,49 @@ bool finite9(const float *v)
     return true;
 }
 
+// Each layer is cut at the middle of its own slab: layer 0 at
+// FirstLayerHeight / 2 above zmin, layer j >= 1 at FirstLayerHeight +
+// (j - 0.5) LayerHeight, where its record's z says it is. Heights are
+// measured in layer units f = (y - zmin) / lh - 0.5 - shift, so that layer
+// j >= 1 lies at f = j and layer 0 at f = f0 (both 0 when the two heights
+// are equal, and then every number is the same as on an even grid).
 struct Cutter {
     float zmin, lh;
+    float shift; // (FirstLayerHeight - LayerHeight) / LayerHeight
+    float f0;    // layer 0's plane in layer units: below 1, at 0 for equal heights
     int n;
     QVector<SliceLayer> &layers;
     // Crossing buffers, one entry per layer: rising and falling edges.
     QVector<P2> rising, falling;
 
-    Cutter(float zmin, float lh, int n, QVector<SliceLayer> &layers)
-        : zmin(zmin), lh(lh), n(n), layers(layers), rising(n), falling(n) {}
+    Cutter(float zmin, float lh, float firstLh, int n, QVector<SliceLayer> &layers)
+        : zmin(zmin), lh(lh), shift((firstLh - lh) / lh), f0(0.5f - 0.5f * (firstLh / lh)), n(n),
+          layers(layers), rising(n), falling(n) {}
 
-    // Layer range [lo, hi] of planes with lo <= f <= hi in fractional layer
-    // units, clamped to the job's layers before converting to int.
-    static bool range(float fa, float fb, int n, int &lo, int &hi)
+    float units(float y) const { return (y - zmin) / lh - 0.5f - shift; }
+    // Height of the plane of layer j.
+    float planeY(int j) const { return zmin + ((j == 0 ? f0 : float(j)) + 0.5f + shift) * lh; }
+
+    // Layers [lo, hi] whose planes lie in [fa, fb] (layer units), clamped to
+    // the job's layers before converting to int. f0 < 1, so layer 0 and
+    // layers from 1 on always form one range.
+    bool range(float fa, float fb, int &lo, int &hi) const
     {
-        float l = std::max(std::ceil(fa), 0.0f);
+        float l = std::max(std::ceil(fa), 1.0f);
         float h = std::min(std::floor(fb), float(n - 1));
-        if (!(l <= h))
+        const bool zero = fa <= f0 && f0 <= fb;
+        if (zero)
+            l = 0;
+        else if (!(l <= h))
             return false;
+        if (zero && !(1.0f <= h))
+            h = 0;
         lo = int(l);
         hi = int(h);
         return true;
     }
+    // Layer j's plane in layer units.
+    float at(int j) const { return j == 0 ? f0 : float(j); }
 
     // Cuts triangle (p, q, r) into the segment vectors chosen by `target`.
     template <class Target>
@@ -57,18 +78,18 @@ struct Cutter {
             const float *s = v[e], *t = v[(e + 1) % 3];
             const bool rises = s[1] <= t[1];
             const float *a = rises ? s : t, *b = rises ? t : s;
-            const float fa = (a[1] - zmin) / lh - 0.5f;
-            const float fb = (b[1] - zmin) / lh - 0.5f;
+            const float fa = units(a[1]);
+            const float fb = units(b[1]);
             if (fb <= fa)
                 continue;
             int lo, hi;
-            if (!range(fa, fb, n, lo, hi))
+            if (!range(fa, fb, lo, hi))
                 continue;
             P2 *buf = rises ? rising.data() : falling.data();
             const float inv = 1.0f / (fb - fa);
             const float dx = b[0] - a[0], dz = b[2] - a[2];
             for (int j = lo; j <= hi; ++j) {
-                const float tt = (float(j) - fa) * inv;
+                const float tt = (at(j) - fa) * inv;
                 buf[j] = P2{a[0] + tt * dx, a[2] + tt * dz};
             }
             first = std::min(first, lo);
@@ -104,15 +125,20 @@ struct Cutter {
         if (apex[1] == a[1])
             return; // flat: no slanted side
         const float lowY = std::min(apex[1], a[1]), highY = std::max(apex[1], a[1]);
-        const float fLow = (lowY - zmin) / lh - 0.5f;
-        const float fHigh = (highY - zmin) / lh - 0.5f;
-        float l = std::max(std::floor(fLow) + 1.0f, 0.0f);
+        const float fLow = units(lowY);
+        const float fHigh = units(highY);
+        float l = std::max(std::floor(fLow) + 1.0f, 1.0f);
         float h = std::min(std::floor(fHigh), float(n - 1));
-        if (!(l <= h))
+        const bool zero = fLow < f0 && f0 <= fHigh;
+        if (zero)
+            l = 0;
+        if (!(l <= h) && !zero)
             return;
+        if (zero && !(1.0f <= h))
+            h = 0;
         const float ox = b[0] - a[0], oz = b[2] - a[2]; // the horizontal side
         for (int j = int(l); j <= int(h); ++j) {
-            const float y = zmin + (float(j) + 0.5f) * lh;
+            const float y = planeY(j);
             const float tt = (y - a[1]) / (apex[1] - a[1]);
             const float x0 = a[0] + tt * (apex[0] - a[0]);
             const float z0 = a[2] + tt * (apex[2] - a[2]);
@@ -185,7 +211,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
     SliceLayer *L = layers.data();
     const int chunks = std::max(1, std::min(omp_get_max_threads(), triCount / 20000));
     if (chunks == 1) {
-        Cutter cut(fr.zmin, fr.lh, n, layers);
+        Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
         auto objTarget = [L](int j) -> Segments & { return L[j].segs; };
         for (int i = 0; i < triCount; ++i) {
             const float *t = tris + 12 * i;
@@ -196,7 +222,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
         std::vector<std::vector<Segments>> parts(chunks, std::vector<Segments>(n));
 #pragma omp parallel for schedule(static) num_threads(chunks)
         for (int c = 0; c < chunks; ++c) {
-            Cutter cut(fr.zmin, fr.lh, n, layers);
+            Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
             std::vector<Segments> &mine = parts[c];
             auto target = [&mine](int j) -> Segments & { return mine[j]; };
             const int end = int((long long)triCount * (c + 1) / chunks);
@@ -217,7 +243,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
                 segs += parts[c][j];
         }
     }
-    Cutter cut(fr.zmin, fr.lh, n, layers);
+    Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
 
     // Bar meshes come in groups of four triangles: 4g is not used, 4g + 1
     // is a wall cut as a whole parallelogram, 4g + 2 and 4g + 3 are cut as

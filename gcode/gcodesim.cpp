@@ -545,7 +545,24 @@ std::uint32_t zKey(float z)
 
 void GCodeSim::clear()
 {
+    const bool keep = keepRecords_;
     *this = GCodeSim();
+    keepRecords_ = keep;
+}
+
+void GCodeSim::setKeepRecords(bool keep)
+{
+    keepRecords_ = keep;
+}
+
+// Counting mode: the parsed text is not needed again; only the unparsed
+// tail (part of a line) stays.
+void GCodeSim::dropParsed()
+{
+    if (keepRecords_ || cursor_ == 0)
+        return;
+    text_.remove(0, cursor_);
+    cursor_ = 0;
 }
 
 void GCodeSim::append(const QByteArray &chunk)
@@ -557,6 +574,7 @@ void GCodeSim::append(const QByteArray &chunk)
         rejected_ = QStringLiteral("G-code text larger than 2 GB is not supported.");
         return;
     }
+    dropParsed();
     const qsizetype oldSize = text_.size();
     text_.append(chunk);
     if (!decided_) {
@@ -616,6 +634,16 @@ void GCodeSim::parseUpTo(qsizetype limit)
     parser_.setText(base, base + text_.size());
     const char *cur = base + cursor_;
     const char *lim = base + limit;
+    if (!keepRecords_) {
+        while (cur < lim) {
+            if (parser_.parse(cur, lim) == GCodeParser::NoCommand)
+                break;
+            ++counted_;
+            countLayer(parser_.state().z);
+        }
+        cursor_ = cur - base;
+        return;
+    }
     // Sliced G-code has a command every 25-40 bytes; one reservation spares
     // the repeated copying of a large load.
     const std::size_t expected = moves_.size() + std::size_t(limit - cursor_) / 32;
@@ -633,6 +661,25 @@ void GCodeSim::parseUpTo(qsizetype limit)
     }
     cursor_ = cur - base;
     assignLayers();
+}
+
+// The layer bookkeeping of assignLayers for one move, without ranges.
+void GCodeSim::countLayer(float z)
+{
+    if (z == lastZ_ && curLayer_ >= 0)
+        return;
+    lastZ_ = z;
+    const std::uint32_t key = zKey(z);
+    auto it = layerByZ_.constFind(key);
+    if (it != layerByZ_.constEnd()) {
+        curLayer_ = it.value();
+        return;
+    }
+    curLayer_ = layers_.size();
+    GCodeLayer l;
+    l.z = z;
+    layers_.append(l);
+    layerByZ_.insert(key, curLayer_);
 }
 
 void GCodeSim::assignLayers()

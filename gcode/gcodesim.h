@@ -145,6 +145,17 @@ public:
     // clear + append + finish.
     void load(const QByteArray &text);
 
+    // Counting only (call before the first append; clear keeps the choice):
+    // no move records and no layer ranges are kept, and the text is dropped
+    // once parsed, so memory stays at a line or two of text plus one entry
+    // per layer, whatever the file's size. moveCount(), layerCount(), the
+    // parser's state and errors and statsText() are what a full load gives;
+    // moves() and text() stay empty, layers() keeps each layer's z only, and
+    // the state's line end offsets count from an unspecified point.
+    void setKeepRecords(bool keep);
+    std::size_t moveCount() const { return keepRecords_ ? moves_.size() : counted_; }
+    int layerCount() const { return layers_.size(); }
+
     const QByteArray &text() const { return text_; }
     const std::vector<GCodeMove> &moves() const { return moves_; }
     const QVector<GCodeLayer> &layers() const { return layers_; }
@@ -161,6 +172,8 @@ public:
 private:
     void parseUpTo(qsizetype limit);
     void assignLayers();
+    void countLayer(float z);
+    void dropParsed();
 
     QByteArray text_;
     qsizetype cursor_ = 0;
@@ -173,6 +186,8 @@ private:
     std::size_t layered_ = 0;   // records already placed in layers
     float lastZ_ = -1e30f;
     int curLayer_ = -1;
+    bool keepRecords_ = true;
+    std::size_t counted_ = 0; // moves parsed when records are not kept
 };
 
 // "1:02 PM" (12-hour, "h:mm AP") or "13:02" (24-hour, "HH:mm").

@@ -121,6 +121,53 @@ constexpr std::int64_t kFastLimit = 1000000000000000LL;  // 1e15: a further pair
 
 bool strToNormalFloat(const char *&text, float &out)
 {
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    bool neg = false;
+    if (*p == '-') {
+        neg = true;
+        ++p;
+    } else if (*p == '+') {
+        ++p;
+    }
+
+    // The usual number: at most 15 digits with at most one point among them,
+    // ending at a byte that is neither. The pair table reads the same digits
+    // into the same integer and fraction count; anything else (a lone point,
+    // a second point, more digits) is left to it.
+    {
+        const unsigned char *q = p;
+        std::int64_t acc = 0;
+        int digits = 0, frac = 0;
+        while (unsigned(*q - '0') < 10 && digits <= 15) {
+            acc = acc * 10 + (*q - '0');
+            ++q;
+            ++digits;
+        }
+        if (*q == '.' && digits <= 15) {
+            ++q;
+            while (unsigned(*q - '0') < 10 && digits + frac <= 15) {
+                acc = acc * 10 + (*q - '0');
+                ++q;
+                ++frac;
+            }
+        }
+        digits += frac;
+        if (digits >= 1 && digits <= 15 && *q != '.' && unsigned(*q - '0') >= 10) {
+            const Pow10Table &pw = s_powers;
+            double v = double(acc);
+            v = v / pw.pos[frac];
+            out = float(neg ? -v : v);
+            text = reinterpret_cast<const char *>(q);
+            return true;
+        }
+    }
+    return strToNormalFloatPairs(text, out);
+}
+
+bool strToNormalFloatPairs(const char *&text, float &out)
+{
     const Entry *tab = table().e;
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     while (*p == ' ' || *p == '\t')
@@ -244,7 +291,7 @@ bool testParseFloat(Reader reader)
 }
 
 namespace {
-const bool s_initOk = table().consistent && testParseFloat(&strToNormalFloat);
+const bool s_initOk = table().consistent && testParseFloat(&strToNormalFloat) && testParseFloat(&strToNormalFloatPairs);
 }
 
 bool initOk() { return s_initOk; }

@@ -18,6 +18,10 @@ namespace strnum {
 // text ends right after the blanks and sign, when no digit or point follows
 // the sign, or when the integer part has more than 18 significant digits.
 bool strToNormalFloat(const char *&p, float &out);
+// The pair-table reader alone: the twin that defines strToNormalFloat's
+// results (which reads plain numbers of up to 15 digits a byte at a time and
+// hands everything else to it).
+bool strToNormalFloatPairs(const char *&p, float &out);
 
 // Checks `reader` on the fixed sample texts; on a mismatch logs
 // "_testParseFloat() FAILED" and returns false. Runs once at start-up with

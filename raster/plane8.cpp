@@ -194,17 +194,25 @@ void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, 
         hair = nullptr;
     }
 
-    auto summary = [&](int bx, int by) -> uchar {
-        if (by < 0 || by >= bh)
-            return border;
-        return summaryTransposed ? srcSummary.pixel(by, bx) : srcSummary.pixel(bx, by);
-    };
-    // A block must be computed when it is mixed or when the blur carries a
-    // different value into it from a neighbour above or below.
-    auto computed = [&](int bx, int by) {
-        const uchar v = summary(bx, by);
-        return !uniformValue(v) || summary(bx, by - 1) != v || summary(bx, by + 1) != v;
-    };
+    // The source summary by block column, with the border value above and
+    // below, and whether each block must be computed: when it is mixed or
+    // when the blur carries a different value into it from a neighbour
+    // above or below. Looked up many times per block, built once.
+    const int col = bh + 2;
+    std::vector<uchar> states(size_t(bw) * col), mustCompute(size_t(bw) * col);
+    for (int bx = 0; bx < bw; bx++) {
+        uchar *st = states.data() + size_t(bx) * col;
+        st[0] = st[col - 1] = border;
+        for (int by = 0; by < bh; by++)
+            st[by + 1] = summaryTransposed ? srcSummary.pixel(by, bx) : srcSummary.pixel(bx, by);
+        uchar *mc = mustCompute.data() + size_t(bx) * col;
+        for (int by = 0; by < bh; by++) {
+            const uchar v = st[by + 1];
+            mc[by] = !uniformValue(v) || st[by] != v || st[by + 2] != v;
+        }
+    }
+    auto summary = [&](int bx, int by) -> uchar { return states[size_t(bx) * col + size_t(by + 1)]; };
+    auto computed = [&](int bx, int by) -> bool { return mustCompute[size_t(bx) * col + size_t(by)]; };
 
     // One item per block column of the source (a block row of the destination).
     const int threads = omp_in_parallel() ? 1 : qMax(1, omp_get_max_threads());

@@ -1,6 +1,9 @@
 #include "toolpath/runlabels.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -20,36 +23,41 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
 {
     m_rowStart.resize(m_height + 1);
     QVector<int> parent;
+    const int stride = plane.stride();
+    const int words = (m_width + 63) / 64;
+    std::vector<quint64> bits(size_t(words) + 1, 0);
     for (int y = 0; y < m_height; ++y) {
         m_rowStart[y] = m_runs.size();
         const int prevBegin = y > 0 ? m_rowStart[y - 1] : 0;
         const int prevEnd = m_runs.size();
-        int x = 0;
         int scan = prevBegin;
-        const uchar *row = plane.row(y);
-        // Whole bytes of one kind are stepped over 8 pixels at a time.
-        const uchar none = value ? 0x00 : 0xFF, all = value ? 0xFF : 0x00;
-        auto wholeByte = [&](int px, uchar kind) {
-            return (px & 7) == 0 && px + 8 <= m_width && row[px >> 3] == kind;
+        // The row as 64-pixel words of "pixel has the value" bits; runs are
+        // found a word at a time.
+        std::memcpy(bits.data(), plane.row(y), size_t(stride));
+        for (int i = 0; i < words; ++i)
+            if (!value)
+                bits[size_t(i)] = ~bits[size_t(i)];
+        if (m_width & 63)
+            bits[size_t(words - 1)] &= (quint64(1) << (m_width & 63)) - 1;
+        auto findFrom = [&](int i, bool set) -> int {
+            int w = i >> 6;
+            if (w >= words)
+                return m_width;
+            quint64 b = (set ? bits[size_t(w)] : ~bits[size_t(w)]) & (~quint64(0) << (i & 63));
+            while (!b) {
+                if (++w >= words)
+                    return m_width;
+                b = set ? bits[size_t(w)] : ~bits[size_t(w)];
+            }
+            return std::min(m_width, w * 64 + __builtin_ctzll(b));
         };
+        int x = 0;
         while (x < m_width) {
-            if (wholeByte(x, none)) {
-                x += 8;
-                continue;
-            }
-            if (plane.pixel(x, y) != value) {
-                ++x;
-                continue;
-            }
+            x = findFrom(x, true);
+            if (x >= m_width)
+                break;
             const int x0 = x;
-            while (x < m_width) {
-                if (wholeByte(x, all))
-                    x += 8;
-                else if (plane.pixel(x, y) == value)
-                    ++x;
-                else
-                    break;
-            }
+            x = findFrom(x, false);
             const int id = m_runs.size();
             m_runs.append({x0, x, id});
             parent.append(id);

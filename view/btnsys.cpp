@@ -299,9 +299,13 @@ void BtnSys::drawButton(QPainter &p, const Btn *b, const QRect &r) const
     label.setTextWidth(r.width());
     label.setDefaultStyleSheet("p { color: #ffffff; }");
     label.setHtml("<p align=center>" + b->name.toHtmlEscaped() + "</p>");
+    // Clipped on top of the page clip (drawContents with a rectangle would
+    // replace it).
+    p.save();
+    p.setClipRect(QRect(r.x(), r.bottom() - 15, r.width(), 16), Qt::IntersectClip);
     p.translate(r.x(), r.bottom() - 15);
-    label.drawContents(&p, QRectF(0, 0, r.width(), 16));
-    p.translate(-r.x(), -(r.bottom() - 15));
+    label.drawContents(&p);
+    p.restore();
 
     if (b->selected && b->group->toggle) {
         // A bright strip on the side facing into the view.

@@ -565,7 +565,8 @@ void GCodePreview::releaseGL()
 // ------------------------------------------------------------------- legend
 
 namespace {
-const int kLegendX = 12, kLegendY = 150, kRowH = 18, kSwatch = 12;
+// Clear of the 72-pixel button bar on the view's left edge.
+const int kLegendX = 80, kLegendY = 150, kRowH = 18, kSwatch = 12;
 const int kScaleSteps = 32; // the even heat entries
 }
 

@@ -46,7 +46,20 @@ grep -q 'BrimEnable has no effect' "$T/e" && bad "brim warned although it takes 
 for kv in TravelRetract=1e30 FFactor_Infill=1e-30 HShellDensity=1e-30 HShellCnt=-5 BrimCount=-7; do
   refused "$kv" "Invalid parameter ${kv%%=*}: must be from " "$CLI" slice "$D/cube.stl" -o "$T/x.gcode" --set "$kv"
 done
+refused "layers: LayerHeight=0.001" "Invalid parameter LayerHeight: must be from " \
+  "$CLI" layers "$D/cube.stl" --out "$T/lh" --set LayerHeight=0.001
 "$CLI" slice "$D/cube.stl" -o "$T/i0.gcode" --set InfillDensity=0 2>/dev/null || bad "0 % infill refused"
+
+# Cut heights follow the layers when FirstLayerHeight differs: the 10 mm cube
+# keeps its top layer (Z 10.000, not 9.700) for several pairs of heights.
+for hh in "0.3 0.1" "0.2 0.4" "0.25 0.05" "5 0.2"; do
+  set -- $hh
+  "$CLI" slice "$D/cube.stl" -o "$T/h.gcode" --set LayerHeight=$1 --set FirstLayerHeight=$2 2>"$T/e" || bad "heights $hh exit"
+  # The highest layer that draws: Z of the last layer move before G1 lines.
+  top=$(awk '/^G0 F[0-9]+ Z/ { sub(/.*Z/, ""); z = $0 + 0 } /^G1 / { if (z > m) m = z } END { printf "%.3f", m }' "$T/h.gcode")
+  want=$(awk -v lh=$1 -v f=$2 'BEGIN { n = 1 + int((10 - f) / lh + 0.999999); printf "%.3f", f + (n - 1) * lh }')
+  [ "$top" = "$want" ] || bad "heights $hh: prints up to Z$top, want Z$want"
+done
 
 # The build volume.
 refused "cube in a 5 mm volume" "the scene does not fit the build volume \(5 x 5 x 5 mm\): it reaches 2\.5 mm beyond the left edge, 2\.5 mm beyond the right edge, 2\.5 mm beyond the back edge, 2\.5 mm beyond the front edge, 5\.0 mm above the build height" \

@@ -303,7 +303,27 @@ TEST(Commands, DragAndDrop)
     t.drag(QEvent::Drop, gcode);
     EXPECT_EQ(t.mode(), VM_GCode);
     EXPECT_EQ(w.viewer()->editMode, EM_GCode);
+    EXPECT_EQ(w.gcode(), readFile(gcode));
+    EXPECT_EQ(w.gcodeTitle(), gcode);
     EXPECT_EQ(w.project().objs.size(), 2u);
+
+    // However long its path, the G-code panel keeps its size and place.
+    QString deep = dir.path();
+    for (int i = 0; i < 6; ++i)
+        deep += "/" + QString(200, QChar('a' + i));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString far = deep + "/far.gcode";
+    writeFile(far, "G1 X1 Y1 E1\n");
+    BoxWatcher boxes;
+    t.drag(QEvent::DragEnter, far);
+    t.drag(QEvent::Drop, far);
+    runEvents(300);
+    EXPECT_EQ(w.gcodeTitle(), far);
+    QWidget *panel = w.modePanel(EM_GCode);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_LE(panel->width(), 1024);
+    EXPECT_TRUE(w.viewer()->rect().contains(panel->geometry()));
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join("; ").toStdString();
 }
 
 TEST(Commands, MirrorAndExportRoundTrip)
@@ -402,15 +422,33 @@ TEST(Commands, MendedStartAndFileFaults)
         w.fileOps().newDocument(false);
     }
 
-    // A bad argument is told once the window shows.
-    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+    // A damaged last state and a bad argument are told once the window
+    // shows; an empty project file is no project.
+    writeFile(dataDir() + "_lastUnsavedProject.tvprj", QByteArray());
     {
         FrmMain w(dir.path() + "/missing.stl");
         BoxWatcher boxes(&w);
         w.show();
-        ASSERT_TRUE(runEvents(3000, [&boxes] { return !boxes.texts.isEmpty(); }));
-        EXPECT_EQ(boxes.texts[0], "File not found: \"" + dir.path() + "/missing.stl\"");
-        EXPECT_TRUE(boxes.windowShown[0]);
+        ASSERT_TRUE(runEvents(3000, [&boxes] { return boxes.texts.size() == 2; }));
+        EXPECT_EQ(boxes.texts[0].toStdString(), "EXCEPTION : Invalid file signature.");
+        EXPECT_EQ(boxes.texts[1], "File not found: \"" + dir.path() + "/missing.stl\"");
+        EXPECT_EQ(boxes.windowShown, QList<bool>({true, true}));
+        EXPECT_TRUE(w.project().objs.empty());
+    }
+    QFile::remove(dataDir() + "_lastUnsavedProject.tvprj");
+
+    // A termination request is not held back by that message box.
+    {
+        QProcess p;
+        p.start(QString(TESSAVO_BINARY_DIR) + "/tessavo", {dir.path() + "/missing.stl"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        runEvents(3000); // the window shows, then the box
+        ASSERT_EQ(p.state(), QProcess::Running);
+        p.terminate();
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        if (p.state() != QProcess::NotRunning)
+            p.kill();
     }
 
     // Files without triangles add nothing and say so.

@@ -4,6 +4,7 @@
 #include <QString>
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <algorithm>
 #include <cstring>
 #include <cmath>
 #include <vector>
@@ -77,6 +78,50 @@ TEST(SliceFaces, LayerCountAndHeights)
             EXPECT_EQ(layers[j].index, j);
             EXPECT_NEAR(layers[j].z, (j - 0.5f) * c.lh + c.flh, 1e-4);
         }
+    }
+}
+
+// Every layer is cut where its record says it lies (the middle of its own
+// slab), also when FirstLayerHeight differs from LayerHeight: a pyramid's
+// section there has the half-width the record's z gives, and a cube keeps
+// every layer below its top, so it is never shortened by more than half a
+// layer. Cutting at zmin + (j + 0.5) LayerHeight lost the cube's top layer
+// and cut the pyramid's layers off their labelled heights.
+TEST(SliceFaces, LayersAreCutAtTheirRecordsHeight)
+{
+    const float heights[][2] = {{0.2f, 0.2f}, {0.3f, 0.1f}, {0.2f, 0.4f}, {0.1f, 0.3f},
+                                {0.25f, 0.05f}, {0.15f, 0.6f}, {5.0f, 0.2f}};
+    const float a = 6, H = 10; // pyramid: base half-width a, apex at H
+    const float base[4][3] = {{-a, 0, -a}, {a, 0, -a}, {a, 0, a}, {-a, 0, a}};
+    const float apex[3] = {0, H, 0};
+    Mesh pyramid;
+    for (int k = 0; k < 4; ++k)
+        pyramid.tri(base[k], apex, base[(k + 1) % 4]);
+    pyramid.tri(base[0], base[1], base[2]);
+    pyramid.tri(base[0], base[2], base[3]);
+    Mesh cube;
+    cube.box(0, 0, 0, 10, 10, 10);
+    for (const auto &hh : heights) {
+        const float lh = hh[0], flh = hh[1];
+        QVector<SliceLayer> layers;
+        cut(pyramid, layers, lh, flh);
+        for (const SliceLayer &l : layers) {
+            float w = 0;
+            for (const Segment &g : l.segs)
+                w = std::max({w, std::fabs(g.x0), std::fabs(g.x1)});
+            const float want = l.z < H ? a * (1 - l.z / H) : 0;
+            EXPECT_NEAR(w, want, 1e-3f) << "pyramid lh " << lh << " flh " << flh << " layer " << l.index
+                                        << " z " << l.z;
+        }
+        cut(cube, layers, lh, flh);
+        float top = 0;
+        for (const SliceLayer &l : layers) {
+            EXPECT_EQ(l.segs.size(), l.z < 10 ? 8 : 0) << "cube lh " << lh << " flh " << flh << " layer "
+                                                       << l.index << " z " << l.z;
+            if (!l.segs.isEmpty())
+                top = l.z + 0.5f * (l.index == 0 ? flh : lh);
+        }
+        EXPECT_GE(top, 10 - 0.5f * lh - 1e-4f) << "cube lh " << lh << " flh " << flh;
     }
 }
 
@@ -208,6 +253,28 @@ TEST(SliceFaces, BarWallIsCutAsParallelogram)
     bars[0].width = 2.0f;
     SliceFaces(nullptr, 0, bars, 0, 1000, 0.5f, 0.5f, 1.0f, 0.5f, layers);
     EXPECT_EQ(layers[2].supportSegs.size(), 4);
+
+    // A slanted wall is cut at the layers' own heights too: its section
+    // starts at x = y there (layer 0 at FirstLayerHeight / 2).
+    const float t0[3] = {0, 0, 0}, t1[3] = {1, 0, 0}, top[3] = {3, 2, 0};
+    Mesh slanted;
+    for (int g = 0; g < 4; ++g) {
+        slanted.tri(flat, flat, flat);
+        slanted.tri(t0, t1, top);
+        slanted.tri(flat, flat, flat);
+        slanted.tri(flat, flat, flat);
+    }
+    QVector<SliceBar> wall{SliceBar{slanted.f.data(), slanted.count(), 1.0f, 0}};
+    for (float flh : {0.5f, 0.2f, 0.8f}) {
+        SliceFaces(nullptr, 0, wall, 0, 1000, 0.5f, flh, 1.0f, 0.5f, layers);
+        for (const SliceLayer &l : layers) {
+            if (l.z >= 2)
+                continue;
+            ASSERT_EQ(l.supportSegs.size(), 2) << flh << " layer " << l.index;
+            const Segment g = l.supportSegs[0];
+            EXPECT_NEAR(std::fmin(g.x0, g.x1), l.z, 1e-5f) << flh << " layer " << l.index;
+        }
+    }
 
     // A wall triangle without a horizontal side cannot be a bar.
     const float bad[3] = {0, 0.5f, 0};

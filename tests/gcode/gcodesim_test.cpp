@@ -280,3 +280,47 @@ TEST(GCodeSim, FinishTimeIsAProperClock)
 }
 
 } // namespace
+
+// Counting mode keeps no text and no records but must add up to the same
+// totals as a full load, however the text is cut (CR LF split included).
+TEST(GCodeSim, CountingModeGivesTheFullLoadsTotals)
+{
+    std::mt19937 rng(11);
+    const char alphabet[] = "GGMXYZEF0123456789.- ;\r\n\nG1Z";
+    QVector<QByteArray> texts{QByteArray(kSplitText)};
+    for (int i = 0; i < 200; ++i) {
+        QByteArray t;
+        const int n = int(rng() % 300);
+        for (int k = 0; k < n; ++k)
+            t += alphabet[rng() % (sizeof alphabet - 1)];
+        texts.append(t);
+    }
+    const QDateTime now(QDate(2024, 1, 2), QTime(3, 4));
+    for (const QByteArray &text : texts) {
+        const GCodeSim whole = loaded(text);
+        int longestLine = 0, line = 0;
+        for (char c : text) {
+            line = c == '\n' || c == '\r' ? 0 : line + 1;
+            longestLine = std::max(longestLine, line);
+        }
+        for (int cut = 0; cut <= text.size(); cut += text.size() > 40 ? 7 : 1) {
+            GCodeSim s;
+            s.setKeepRecords(false);
+            s.append(text.left(cut));
+            s.append(text.mid(cut, 5));
+            s.append(text.mid(cut + 5));
+            s.finish();
+            ASSERT_EQ(s.moveCount(), whole.moves().size()) << text.constData();
+            ASSERT_EQ(s.layerCount(), whole.layers().size());
+            EXPECT_TRUE(s.moves().empty());
+            EXPECT_EQ(s.statsText(true, kDefaultFilamentPrices, now),
+                      whole.statsText(true, kDefaultFilamentPrices, now));
+            EXPECT_EQ(s.parser().firstError(), whole.parser().firstError());
+            EXPECT_EQ(s.parser().lineNumber(), whole.parser().lineNumber());
+            // Held: the last (non-empty) piece and at most the line it continues.
+            const int lastPiece = text.size() - cut > 5 ? text.size() - cut - 5
+                                  : text.size() > cut ? text.size() - cut : cut;
+            EXPECT_LE(s.text().size(), lastPiece + longestLine);
+        }
+    }
+}

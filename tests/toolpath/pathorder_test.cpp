@@ -7,6 +7,7 @@
 #include <QRect>
 
 #include <cmath>
+#include <random>
 #include <limits>
 
 namespace {
@@ -380,6 +381,67 @@ TEST(Islands, NearestIslandFirstInnerShellsBeforePerimeterThenFill)
     ASSERT_GT(firstLeft, 0);
     EXPECT_EQ(out[firstLeft].type, Loop);
     EXPECT_EQ(out.last().type, OuterHair);
+}
+
+// The next island is the one holding the vertex nearest to the head, ties to
+// the lower island index, for any number of islands (found through a grid of
+// vertices, checked here against a scan of all of them at every step).
+TEST(Islands, NearestIslandAmongManyMatchesAFullScan)
+{
+    std::mt19937 rng(7);
+    for (int layout = 0; layout < 3; ++layout) {
+        QVector<Island> islands;
+        for (int j = 0; j < 30; ++j)
+            for (int i = 0; i < 30; ++i) {
+                // Layout 0: a regular grid (many equal distances); 1: jittered;
+                // 2: all on one line.
+                float x = 20.0f * i, y = layout == 2 ? 0.0f : 20.0f * j;
+                if (layout == 1) {
+                    x += float(rng() % 1000) * 0.01f;
+                    y += float(rng() % 1000) * 0.01f;
+                }
+                if (layout == 2)
+                    x += 600.0f * j;
+                // One fill line each, further apart than fill lines join.
+                Island isl;
+                isl.fill = {line(Infill, {{x, y}, {x + 1, y}})};
+                islands.append(isl);
+            }
+        for (const PolyPoint start : {PolyPoint{0, 0}, PolyPoint{290, 290}, PolyPoint{10.5f, 0}, PolyPoint{-1000, 5},
+                                      PolyPoint{1e6f, -1e6f}}) {
+            PolyPoint head = start;
+            PathList out;
+            SlicerParams sp;
+            sp.PerimeterGap = 0;
+            processIslands(sp, 3.003f, 1.8f, islands, {}, head, out);
+            ASSERT_EQ(out.size(), islands.size());
+            std::vector<bool> done(size_t(islands.size()), false);
+            PolyPoint h = start;
+            for (const PolyLine &path : out) {
+                int want = -1;
+                float best = 1e30f;
+                for (int k = 0; k < islands.size(); ++k) {
+                    if (done[size_t(k)])
+                        continue;
+                    for (const PolyPoint &q : islands[k].fill[0].pts) {
+                        const float dx = q.x - h.x, dy = q.y - h.y, d = dx * dx + dy * dy;
+                        if (d < best) {
+                            best = d;
+                            want = k;
+                        }
+                    }
+                }
+                ASSERT_GE(want, 0);
+                const PolyLine &w = islands[want].fill[0];
+                const bool same = (path.pts.first() == w.pts.first() && path.pts.last() == w.pts.last())
+                    || (path.pts.first() == w.pts.last() && path.pts.last() == w.pts.first());
+                ASSERT_TRUE(same) << "layout " << layout << " start " << start.x << "," << start.y
+                                  << ": wanted island " << want;
+                done[size_t(want)] = true;
+                h = path.pts.last();
+            }
+        }
+    }
 }
 
 TEST(Islands, TravelInsideAUShapedIsland)

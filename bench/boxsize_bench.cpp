@@ -1,0 +1,52 @@
+// Cost per layer against part size: square boxes of 20, 60, 120 and 200 mm
+// side, all 20 mm tall (100 layers), 12 triangles each, default parameters
+// with the grid infill, one thread. The layer's outline grows with the side
+// and its area with the square of it; the per-layer time should follow the
+// outline. Read "ms_per_layer" (process CPU time / layers).
+#include "common/buildvolume.h"
+#include "driver/slicer.h"
+#include "params/slicerparams.h"
+#include "raster/paralell.h"
+#include "scene/project.h"
+
+#include <QThread>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void addBox(Project &prj, float side, float height)
+{
+    Faces f;
+    const Vec3 lo(0, 0, 0), hi(side, height, side);
+    auto c = [&](int k) { return Vec3(k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z); };
+    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
+                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
+    for (const auto &q : quads) {
+        f.append(c(q[0]), c(q[1]), c(q[2]));
+        f.append(c(q[0]), c(q[2]), c(q[3]));
+    }
+    prj.addObject(f, "box", false);
+}
+
+void BM_SliceBoxBySide(benchmark::State &state)
+{
+    setCoresAndPriority(1, QThread::InheritPriority);
+    const float side = float(state.range(0)), height = 20;
+    Project prj;
+    addBox(prj, side, height);
+    SlicerParams sp;
+    sp.InfillType = 2;
+    const BuildVolume bv;
+    for (auto _ : state) {
+        const QByteArray g = sliceScene(&prj, &sp, &bv, {});
+        benchmark::DoNotOptimize(g.constData());
+    }
+    const double layers = height / sp.LayerHeight;
+    state.counters["ms_per_layer"] =
+        benchmark::Counter(1000.0 / layers, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SliceBoxBySide)
+    ->Arg(20)->Arg(60)->Arg(120)->Arg(200)
+    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(3);
+
+} // namespace
