@@ -27,6 +27,7 @@ class QCheckBox;
 class GCodePreview;
 class QProgressBar;
 class StatsPanel;
+class PaintGate;
 
 class FrmMain : public QMainWindow {
     Q_OBJECT
@@ -178,6 +179,7 @@ private:
     std::unique_ptr<GCodePreview> m_preview;
     StatsPanel *m_statsPanel = nullptr;
     QProgressBar *m_progress = nullptr;
+    PaintGate *m_paintGate = nullptr;
     bool m_busy = false;         // a slice or a G-code load is running
     bool m_cancelJob = false;    // the window closes: stop the running job
     GlViewer *m_viewer = nullptr;

@@ -54,6 +54,57 @@ QString printerProgram()
 }
 } // namespace
 
+// While a job runs the view paints only when PaintLog lets it: the paints
+// that the events processed by the job would bring (heartbeat, page
+// transition, the preview's own "work remains") would stall the job.
+class PaintGate : public QObject {
+public:
+    using QObject::QObject;
+    bool open = true;
+    bool eventFilter(QObject *, QEvent *e) override { return !open && e->type() == QEvent::Paint; }
+};
+
+// Paints while a job runs. A paint stalls the job, so one comes only when
+// the time since the last one is at least four times as long as that one
+// took: painting takes at most a fifth of the job's time. Logs
+// when the first beads appeared (from the start of the job) and the paints.
+class PaintLog {
+public:
+    explicit PaintLog(PaintGate *gate) : m_gate(gate) { m_clock.start(); }
+    void repaint(GlViewer *v, const GCodePreview &preview)
+    {
+        if (m_count > 0 && m_sinceLast.elapsed() < 4 * m_last) {
+            ++m_skipped;
+            return;
+        }
+        QElapsedTimer t;
+        t.start();
+        m_gate->open = true;
+        v->repaint();
+        m_gate->open = false;
+        m_last = t.elapsed();
+        m_sinceLast.start();
+        m_longest = std::max(m_longest, m_last);
+        ++m_count;
+        if (m_firstShown < 0 && preview.lastDrawnVertices() > 0)
+            m_firstShown = m_clock.elapsed();
+    }
+    QString text() const
+    {
+        return QString("first layers on screen after %1 ms, %2 paints (%3 left out), the longest %4 ms")
+            .arg(m_firstShown)
+            .arg(m_count)
+            .arg(m_skipped)
+            .arg(m_longest);
+    }
+
+private:
+    PaintGate *m_gate;
+    QElapsedTimer m_clock, m_sinceLast;
+    qint64 m_firstShown = -1, m_longest = 0, m_last = 0;
+    int m_count = 0, m_skipped = 0;
+};
+
 // While a job runs: UI-enabled flag cleared, central widget disabled; both
 // come back however the job ends.
 class BusyScope {
@@ -95,6 +146,8 @@ void FrmMain::setupGCode()
         return true;
     });
 
+    m_paintGate = new PaintGate(this);
+    v->installEventFilter(m_paintGate);
     m_statsPanel = new StatsPanel(v);
     m_statsPanel->hide();
     m_progress = new QProgressBar(this);
@@ -120,16 +173,22 @@ void FrmMain::setBusy(bool busy)
 {
     m_busy = busy;
     m_uiEnabled = !busy;
+    m_paintGate->open = !busy;
+    // Paints during the job stay short: little rebuilding, the newest layers.
+    m_preview->budgetMs = busy ? 40 : 100;
+    m_preview->vertexCap = busy ? 300000 : 0;
     if (centralWidget())
         centralWidget()->setEnabled(!busy);
     if (busy) {
         m_progress->setValue(0);
-        m_progress->setGeometry(width() / 2 - 160, height() - 60, 320, 22);
+        // Under the top button bar, clear of the edge panels.
+        m_progress->setGeometry(width() / 2 - 160, 84, 320, 22);
         m_progress->show();
         m_progress->raise();
     } else {
         m_progress->hide();
         m_cancelJob = false;
+        m_viewer->update();
     }
 }
 
@@ -186,6 +245,7 @@ void FrmMain::sliceBackground()
 {
     qDebug() << Q_FUNC_INFO << "frmmain" << "bkg slicer";
     checkNotBusy();
+    PaintLog paints(m_paintGate);
     activateModeButton("GCode");
     setEditMode(EM_GCode);
     m_viewer->repaint();
@@ -206,13 +266,13 @@ void FrmMain::sliceBackground()
         m_options->applyProcessorSettings();
         qDebug() << Q_FUNC_INFO << "frmmain" << "bkg slicer 1";
         try {
-            m_gcode = sliceScene(&m_project, &m_params, &m_viewer->volume, [this](int percent, const QByteArray &chunk) {
+            m_gcode = sliceScene(&m_project, &m_params, &m_viewer->volume, [this, &paints](int percent, const QByteArray &chunk) {
                 // The slicer calls at most every 200 ms.
                 m_preview->append(chunk);
                 m_progress->setValue(percent);
                 refreshLayerControls();
                 refreshStats();
-                m_viewer->repaint();
+                paints.repaint(m_viewer, *m_preview);
                 QCoreApplication::processEvents();
                 if (m_cancelJob)
                     throw JobCancelled();
@@ -232,7 +292,7 @@ void FrmMain::sliceBackground()
         }
         if (ok) {
             m_preview->finish();
-            qDebug() << Q_FUNC_INFO << "frmmain" << "bkg slicer 2" << clock.elapsed() << "ms";
+            qDebug() << Q_FUNC_INFO << "frmmain" << "bkg slicer 2" << clock.elapsed() << "ms;" << paints.text();
         }
     }
     m_viewer->setFocus();
@@ -262,6 +322,7 @@ void FrmMain::loadGCodeText(const QByteArray &bytes, const QString &title, bool 
     } else {
         BusyScope busy(this);
         m_preview->clear(m_preview->clipBox());
+        PaintLog paints(m_paintGate);
         QElapsedTimer clock, events;
         clock.start();
         events.start();
@@ -276,7 +337,7 @@ void FrmMain::loadGCodeText(const QByteArray &bytes, const QString &title, bool 
                     events.restart();
                     m_progress->setValue(percent);
                     refreshLayerControls();
-                    m_viewer->repaint();
+                    paints.repaint(m_viewer, *m_preview);
                     QCoreApplication::processEvents();
                     if (m_cancelJob)
                         throw JobCancelled();
@@ -287,7 +348,9 @@ void FrmMain::loadGCodeText(const QByteArray &bytes, const QString &title, bool 
             return;
         }
         qDebug() << Q_FUNC_INFO << "frmmain" << "G-code loaded:" << m_preview->sim().moves().size() << "records,"
-                 << m_preview->layerCount() << "layers," << clock.elapsed() << "ms";
+                 << m_preview->layerCount() << "layers," << clock.elapsed() << "ms;" << paints.text()
+                 << "; preview memory" << m_preview->memoryBytes() / 1000000 << "MB for" << m_gcode.size() / 1000000
+                 << "MB of text";
     }
     m_viewer->setFocus();
     m_preview->topLayer = std::max(m_preview->layerCount() - 1, 0);

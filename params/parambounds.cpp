@@ -19,7 +19,9 @@ struct Entry {
 // HShellDensity, speeds and feed factors) or a huge length (TravelRetract)
 // would otherwise write "G1 F0", E values of 1e15 or a negative filament
 // total. Lower ends at 0 are where 0 means "none" (no retract, no skirt
-// loops, no infill). The dialogs' ranges lie inside these.
+// loops, no infill). Where a dialog field offered more (ExtrusionWidth and
+// LayerHeight to 20 mm, FilamentDiameter from 0.1 mm, BedTemp to 300 °C,
+// HShellDensity from 0 %) the field takes its limits from here.
 const Entry kBounds[] = {
     {"ExtrusionWidth", 0.1, 10, "mm"},        // nozzles 0.1 .. 3 mm; also the raster pitch
     {"LayerHeight", 0.01, 5, "mm"},

@@ -13,8 +13,7 @@
 
 namespace {
 const int kNoLimit = 0x7fffffff;
-// The rebuild budget of one paint.
-const qint64 kBudgetMs = 100;
+// The rebuild budget of one paint: at least this many layers are counted.
 const int kBudgetMinLayers = 5;
 // Travel lines float this many layer heights above the bead centre.
 const float kTravelLift = 0.66f;
@@ -517,8 +516,16 @@ bool GCodePreview::drawLayers(int first, int last, bool unlimited)
     bool spent = false, remains = false;
     const int row = HeatPalette::instance().row();
     const QVector<GCodeLayer> &layers = m_sim.layers();
+    // With a vertex cap the newest layers come first and the lowest are
+    // left out once the cap is reached.
+    const bool capped = vertexCap > 0;
     try {
-        for (int L = first; L <= last; ++L) {
+        for (int i = first; i <= last; ++i) {
+            const int L = capped ? first + last - i : i;
+            if (capped && m_drawnVertices >= vertexCap) {
+                remains = true;
+                break;
+            }
             Entry &e = *m_entries[size_t(L)];
             if (e.builtMode != colourMode || e.builtRow != row || e.builtLimit != m_recordLimit
                 || e.builtClip != m_clipStamp || e.builtMoves != layers[L].moveCount())
@@ -533,7 +540,7 @@ bool GCodePreview::drawLayers(int first, int last, bool unlimited)
                 }
             }
             ++counted;
-            if (!unlimited && !spent && counted >= kBudgetMinLayers && clock.elapsed() >= kBudgetMs)
+            if (!unlimited && !spent && counted >= kBudgetMinLayers && clock.elapsed() >= budgetMs)
                 spent = true;
             drawEntry(L, e, L != last);
         }
@@ -566,7 +573,7 @@ void GCodePreview::releaseGL()
 
 namespace {
 // Clear of the 72-pixel button bar on the view's left edge.
-const int kLegendX = 80, kLegendY = 150, kRowH = 18, kSwatch = 12;
+const int kLegendX = 84, kLegendY = 150, kRowH = 18, kSwatch = 12;
 const int kScaleSteps = 32; // the even heat entries
 }
 

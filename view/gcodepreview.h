@@ -115,10 +115,16 @@ public:
     GCodeClipBox clipBox() const { return m_clip; }
     void setClipBox(const GCodeClipBox &clip); // redraws what it changes
 
+    // The rebuild budget of one paint (ms).
+    int budgetMs = 100;
+    // Above 0: a paint draws at most about this many vertices, the top
+    // layers first (while a job runs, so that its paints stay short).
+    int vertexCap = 0;
+
     // --- drawing (GL context current) ---
     // Brings layers first..last up to date (groups, geometry, GPU buffers,
     // as their dirty flags ask) and draws them: `last` in its colours, the
-    // rest dimmed. Without `unlimited`, stops rebuilding once 100 ms have
+    // rest dimmed. Without `unlimited`, stops rebuilding once budgetMs have
     // passed and at least 5 layers were counted; returns true when work
     // remains (the view should paint again).
     bool drawLayers(int first, int last, bool unlimited = false);
