@@ -392,6 +392,11 @@ void FrmMain::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    if (m_askOnClose && !confirmStopPrinting()) {
+        m_pendingClose.clear();
+        event->ignore();
+        return;
+    }
     storeLastState();
     if (updateDownloaded())
         m_updater->openDownloadPage();

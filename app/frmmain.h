@@ -17,6 +17,7 @@
 #include <vector>
 
 class GlViewer;
+class PrinterPanel;
 class FrmOptions;
 class FrmUpdater;
 class BtnSys;
@@ -74,6 +75,11 @@ public:
     Project &project() { return m_project; }
     FileOps &fileOps() { return m_fileOps; }
     FrmOptions *options() const { return m_options; }
+    // The printer control panel: lives as long as the window so a print goes
+    // on when the expert dialog that shows it closes.
+    PrinterPanel *printerPanel();
+    // False when the user keeps a running print (and the window) open.
+    bool confirmStopPrinting();
 
     // Slice... and its keys: the settings dialogs, or with `background` (or
     // Shift) the streaming slice (frmmain_dialogs.cpp).
@@ -202,6 +208,7 @@ private:
     bool m_viewGCode = true;
     bool m_viewStats = true;
     FrmOptions *m_options = nullptr;
+    PrinterPanel *m_printerPanel = nullptr;
     FrmUpdater *m_updater = nullptr;
     bool m_slicedInDialog = false;
 

@@ -5,6 +5,7 @@
 
 #include "app/frmoptions.h"
 #include "app/frmslicer.h"
+#include "app/printerpanel.h"
 #include "app/frmslicersimple.h"
 #include "common/ini.h"
 #include "update/frmupdater.h"
@@ -29,6 +30,10 @@ void FrmMain::applyOptions()
 {
     m_viewer->volume = m_options->buildVolume();
     m_viewer->circularPlatform = m_options->circularPlatform();
+    ToolSettings &tools = m_viewer->tools().settings;
+    tools.transparentObjects = m_options->transparentObjects();
+    tools.showBackFaces = m_options->showBackFaces();
+    tools.envReflection = m_options->editorEnvMap();
     m_viewer->update();
     m_options->applyProcessorSettings();
 }
@@ -69,6 +74,7 @@ void FrmMain::sliceCommand(bool background)
         } else {
             FrmSlicer dlg(this);
             dlg.setParams(m_params);
+            const PrinterPanelLoan printerLoan(printerPanel(), dlg.printerPanel());
             dlg.setSliceFunction([this, slice](const SlicerParams &p, const DialogProgress &progress) {
                 // The expert values become the current ones before the slice,
                 // and reach the settings store in case the slice goes wrong.

@@ -237,3 +237,23 @@ void PrinterPanel::updateState()
     lLine_->setText(shown ? QString("Line: %1 / %2").arg(link_->currentSourceLine()).arg(link_->sourceLineCount())
                           : "Line:");
 }
+
+PrinterPanelLoan::PrinterPanelLoan(PrinterPanel *panel, QWidget *place)
+    : panel_(place ? panel : nullptr), owner_(panel ? panel->parentWidget() : nullptr)
+{
+    if (!panel_)
+        return;
+    QLayout *l = place->layout();
+    if (!l)
+        l = new QVBoxLayout(place);
+    l->addWidget(panel_);
+    panel_->show();
+}
+
+PrinterPanelLoan::~PrinterPanelLoan()
+{
+    if (!panel_)
+        return;
+    panel_->hide();
+    panel_->setParent(owner_);
+}

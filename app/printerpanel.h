@@ -49,3 +49,18 @@ private:
     QPushButton *bPrint_, *bPause_, *bCancel_;
     QProgressBar *pbPrint_;
 };
+
+// Shows the window's printer panel in a dialog's place for the dialog's
+// lifetime, then takes it back, so the connection and a running print
+// outlive the dialog.
+class PrinterPanelLoan {
+public:
+    PrinterPanelLoan(PrinterPanel *panel, QWidget *place);
+    ~PrinterPanelLoan();
+    PrinterPanelLoan(const PrinterPanelLoan &) = delete;
+    PrinterPanelLoan &operator=(const PrinterPanelLoan &) = delete;
+
+private:
+    PrinterPanel *panel_;
+    QWidget *owner_;
+};

@@ -55,6 +55,11 @@ void applyDarkLook(QApplication &app)
     p.setColor(QPalette::Link, QColor(42, 130, 218));
     p.setColor(QPalette::Highlight, QColor(42, 130, 218));
     p.setColor(QPalette::HighlightedText, Qt::black);
+    // Without these a disabled button reads exactly like an enabled one.
+    const QColor dim(120, 120, 120);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, dim);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, dim);
+    p.setColor(QPalette::Disabled, QPalette::Text, dim);
     app.setPalette(p);
     app.setStyleSheet("QToolTip { color: #ffffff; background-color: #2a82da; border: 1px solid white; }");
 }

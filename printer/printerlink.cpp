@@ -248,6 +248,8 @@ void PrinterLink::cancel()
 
 int PrinterLink::currentSourceLine() const
 {
+    if (jobState_ == Finished)
+        return sourceLines_; // trailing comments count as done too
     return jobAcked_ > 0 && jobAcked_ <= job_.size() ? job_[jobAcked_ - 1].sourceLine : 0;
 }
 

@@ -86,7 +86,7 @@ public:
     bool jobActive() const { return jobState_ == Printing || jobState_ == Paused; }
     int jobLinesTotal() const { return job_.size(); }
     int jobLinesDone() const { return jobAcked_; }      // acknowledged job commands
-    int currentSourceLine() const;                     // 1-based; 0 before the first
+    int currentSourceLine() const; // 1-based; 0 before the first, the last line once finished
     int sourceLineCount() const { return sourceLines_; }
     int currentLayer() const;
     int layerCount() const { return layerCount_; }

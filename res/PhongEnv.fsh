@@ -3,6 +3,7 @@ uniform vec4 u_color;
 uniform float steepNormalY;
 uniform vec3 wc_cam_pos;
 uniform sampler2D texture;
+uniform float twoSided;
 varying vec3 v_ecPos;
 varying vec3 v_ecNormal;
 varying vec3 v_wcPos;
@@ -11,9 +12,14 @@ void main()
 {
     vec3 n = normalize(v_ecNormal);
     vec3 nw = normalize(v_wcNormal);
-    float d = max(dot(normalize(ec_light_pos - v_ecPos), n), 0.0);
     float steep = clamp((steepNormalY - nw.y) * 15.0, 0.0, 0.85);
     vec4 base = u_color * (1.0 - steep) + vec4(0.0, 1.0, 2.0, 0.0) * steep;
+    if (twoSided > 0.5 && !gl_FrontFacing) {
+        n = -n;
+        nw = -nw;
+        base = vec4(0.22, 0.2, 0.62, u_color.a);
+    }
+    float d = max(dot(normalize(ec_light_pos - v_ecPos), n), 0.0);
     vec3 c = base.rgb * (0.3 + 0.7 * d) + vec3(pow(d, 20.0) * 0.5);
     // The sky is mirrored below the horizon, hence the negated vertex height.
     vec3 view = normalize(wc_cam_pos - vec3(v_wcPos.x, -v_wcPos.y, v_wcPos.z));

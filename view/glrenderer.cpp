@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
 #include <QOpenGLFunctions>
 #include <QPainter>
 
@@ -81,6 +82,13 @@ void GLRenderer::deleteMain()
         f->glDeleteTextures(1, &m_depthTex);
     if (m_depthRb)
         f->glDeleteRenderbuffers(1, &m_depthRb);
+    if (m_msFbo)
+        f->glDeleteFramebuffers(1, &m_msFbo);
+    if (m_msColor)
+        f->glDeleteRenderbuffers(1, &m_msColor);
+    if (m_msDepth)
+        f->glDeleteRenderbuffers(1, &m_msDepth);
+    m_msFbo = m_msColor = m_msDepth = 0;
     m_mainFbo = m_mainColor = m_depthTex = m_depthRb = 0;
 }
 
@@ -134,6 +142,54 @@ void GLRenderer::prepareFBO(int width, int height)
         checkFbo("main");
         m_mainCreations++;
     }
+    if (m_msFbo && m_msSamples != samples) {
+        deleteMain(); // the sample count changed: start over with this size
+        m_size = QSize();
+        prepareFBO(width, height);
+        return;
+    }
+    QOpenGLContext *ctx = QOpenGLContext::currentContext();
+    if (samples > 0 && !m_msFbo && m_msFailedFor != samples && ctx->format().majorVersion() >= 3) {
+        QOpenGLExtraFunctions *x = ctx->extraFunctions();
+        f->glGenFramebuffers(1, &m_msFbo);
+        f->glBindFramebuffer(GL_FRAMEBUFFER, m_msFbo);
+        f->glGenRenderbuffers(1, &m_msColor);
+        f->glBindRenderbuffer(GL_RENDERBUFFER, m_msColor);
+        x->glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, kColorFormat, width, height);
+        f->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_msColor);
+        // The depth resolves into the main depth texture only when both
+        // formats agree; the driver chose that one, so each size is tried.
+        bool resolves = false;
+        for (GLenum format : {GLenum(0x81A7), GLenum(0x81A6), GLenum(0x81A5)}) { // DEPTH_COMPONENT32, 24, 16
+            if (m_msDepth)
+                f->glDeleteRenderbuffers(1, &m_msDepth);
+            f->glGenRenderbuffers(1, &m_msDepth);
+            f->glBindRenderbuffer(GL_RENDERBUFFER, m_msDepth);
+            x->glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, format, width, height);
+            f->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_msDepth);
+            if (f->glGetError() != GL_NO_ERROR || f->glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+                continue;
+            x->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_msFbo);
+            x->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_mainFbo);
+            x->glBlitFramebuffer(0, 0, 1, 1, 0, 0, 1, 1, GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+            resolves = f->glGetError() == GL_NO_ERROR;
+            f->glBindFramebuffer(GL_FRAMEBUFFER, m_msFbo);
+            if (resolves)
+                break;
+        }
+        if (resolves && m_depthTex) {
+            m_msSamples = samples;
+        } else {
+            // No usable pair: single-sampled frames rather than a wrong depth.
+            f->glDeleteFramebuffers(1, &m_msFbo);
+            f->glDeleteRenderbuffers(1, &m_msColor);
+            if (m_msDepth)
+                f->glDeleteRenderbuffers(1, &m_msDepth);
+            m_msFbo = m_msColor = m_msDepth = 0;
+            m_msFailedFor = samples;
+        }
+        f->glGetError();
+    }
     f->glBindFramebuffer(GL_FRAMEBUFFER, m_mainFbo);
 }
 
@@ -186,8 +242,23 @@ QImage GLRenderer::renderFrame(QSize size, const DrawFn &pickDraw, const DrawFn 
 
     f->glViewport(0, 0, size.width(), size.height());
     f->glDisable(GL_SCISSOR_TEST);
+    if (m_msFbo)
+        f->glBindFramebuffer(GL_FRAMEBUFFER, m_msFbo);
     if (mainDraw)
         mainDraw();
+    if (m_msFbo) {
+        // Resolved into the main buffer, depth included, for the read-backs.
+        QOpenGLExtraFunctions *x = QOpenGLContext::currentContext()->extraFunctions();
+        x->glBindFramebuffer(GL_READ_FRAMEBUFFER, m_msFbo);
+        x->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_mainFbo);
+        // Colour and depth apart: some drivers refuse the pair in one blit.
+        x->glBlitFramebuffer(0, 0, size.width(), size.height(), 0, 0, size.width(), size.height(),
+                             GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        x->glBlitFramebuffer(0, 0, size.width(), size.height(), 0, 0, size.width(), size.height(),
+                             GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+
+        f->glBindFramebuffer(GL_FRAMEBUFFER, m_mainFbo);
+    }
     timeRenderUs = clock.nsecsElapsed() / 1000;
 
     clock.restart();

@@ -45,6 +45,11 @@ public:
     // Pointer pixel for the pick colour and the depth (set before render).
     QPoint pointer{-1, -1};
 
+    // Multisampling of the main pass: samples per pixel, 0 = off. Needs a
+    // context that can blit frame buffers (desktop GL 3 or ES 3); ignored
+    // elsewhere. Picks and the depth under the pointer are unaffected.
+    int samples = 0;
+
     // Results of the last frame.
     unsigned char pickColor[4] = {0, 0, 0, 0};
     float pointerDepth = 1;
@@ -68,6 +73,9 @@ private:
     QSize m_size;
     unsigned m_mainFbo = 0, m_mainColor = 0, m_depthTex = 0, m_depthRb = 0;
     unsigned m_depthFbo = 0, m_depthColor = 0;
+    unsigned m_msFbo = 0, m_msColor = 0, m_msDepth = 0;
+    int m_msSamples = 0;
+    int m_msFailedFor = 0; // sample count this context cannot resolve
     int m_mainCreations = 0, m_depthCreations = 0;
 };
 

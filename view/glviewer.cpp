@@ -69,6 +69,7 @@ GlViewer::~GlViewer()
     m_bed.reset();
     m_volumeLines.reset();
     m_pick.reset();
+    m_coarseLists.clear();
     m_barList.reset();
     m_logo.reset();
     m_tools.reset();
@@ -206,6 +207,12 @@ void GlViewer::drawObjects(bool pick)
     if (ts.showBackFaces && !renderSwitches().outsidePass)
         f->glDisable(GL_CULL_FACE);
     renderSwitches().twoSided = ts.showBackFaces;
+    renderSwitches().envReflection = ts.envReflection && !pick;
+    // In the Support page the surfaces steeper than the generation's limit are tinted.
+    renderSwitches().steepAngle = viewModeState().mode == VM_Support ? std::max(0.01f, ts.steepness) : 0.0f;
+    // Big meshes are drawn coarse while something is dragged: frames stay quick.
+    const bool coarse = !pick && (m_tools->lowDetail() || ((mouse.buttons & (Qt::RightButton | Qt::MiddleButton)) &&
+                                                          mouse.dragDistance >= 3));
     int index = 0;
     for (const auto &up : project->objs) {
         const Obj *o = up.get();
@@ -216,6 +223,8 @@ void GlViewer::drawObjects(bool pick)
         if (renderSwitches().outsidePass && !m_flyIn.contains(o) && insideVolume(o->sceneBox()))
             continue;
         GLList_Phong *list = meshList(o);
+        if (coarse)
+            list = coarseList(o, list);
         QMatrix4x4 m = drawTransform(o);
         pushMatrix('m');
         topMatrix('m') = m;
@@ -234,6 +243,8 @@ void GlViewer::drawObjects(bool pick)
     f->glFrontFace(GL_CW);
     f->glEnable(GL_CULL_FACE);
     renderSwitches().twoSided = false;
+    renderSwitches().envReflection = false;
+    renderSwitches().steepAngle = 0;
     if (blend)
         f->glDisable(GL_BLEND);
 }

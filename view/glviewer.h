@@ -142,6 +142,8 @@ private:
     void drawObjects(bool pick);
     void drawBedAndVolume();
     GLList_Phong *meshList(const Obj *o);
+    // A clustered stand-in for a big mesh (else `full`), made on first use.
+    GLList_Phong *coarseList(const Obj *o, GLList_Phong *full);
     QMatrix4x4 drawTransform(const Obj *o) const;
     bool insideVolume(const Box3 &sceneBox) const;
     bool offerToHandlers();
@@ -159,6 +161,12 @@ private:
     float m_fps = 0;
     std::unique_ptr<ViewTools> m_tools;
     std::unique_ptr<PickPass> m_pick;
+    struct CoarseList {
+        quint32 hash = 0;
+        int count = 0;
+        std::shared_ptr<GLList_Phong> list;
+    };
+    QHash<const void *, CoarseList> m_coarseLists; // by mesh
     std::unique_ptr<GLList_Phong> m_barList;
     QVector<float> m_barListKey; // the bars m_barList was made for
     std::unique_ptr<GLList_ColorUVTex> m_logo;

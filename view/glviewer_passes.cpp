@@ -2,6 +2,7 @@
 // picking, screen/scene conversions, and the support-bar and logo passes.
 #include "view/glviewer.h"
 
+#include "scene/meshlod.h"
 #include "scene/project.h"
 #include "view/gllist.h"
 #include "view/pickpass.h"
@@ -20,6 +21,11 @@ QOpenGLFunctions *glf()
 
 // Side of the square the rectangle pick is drawn into, at most.
 const int kRectPickSize = 256;
+// Meshes above this many triangles get a coarse stand-in of about
+// kCoarseTriangles while dragging: the software rasteriser's cost grows with
+// the triangle count.
+const int kCoarseAbove = 60000;
+const int kCoarseTriangles = 24000;
 } // namespace
 
 PickHit GlViewer::pickAt(int x, int y)
@@ -194,4 +200,36 @@ void GlViewer::drawLogo()
     m_logo->draw();
     f->glDepthMask(GL_TRUE);
     f->glEnable(GL_CULL_FACE);
+}
+
+GLList_Phong *GlViewer::coarseList(const Obj *o, GLList_Phong *full)
+{
+    const Faces *mesh = o->mesh;
+    if (mesh->count() <= kCoarseAbove)
+        return full;
+    CoarseList &c = m_coarseLists[mesh];
+    if (!c.list || c.hash != mesh->hash || c.count != mesh->count()) {
+        // Stand-ins of meshes that left the scene go with the first new one.
+        for (auto it = m_coarseLists.begin(); it != m_coarseLists.end();)
+            it = it.key() != mesh && !m_meshLists.contains(it.key()) ? m_coarseLists.erase(it) : std::next(it);
+        CoarseList &e = m_coarseLists[mesh];
+        const Faces lod = clusteredMesh(*mesh, kCoarseTriangles);
+        QVector<float> v, n;
+        v.reserve(lod.count() * 9);
+        n.reserve(lod.count() * 9);
+        for (const Triangle &t : lod.tris) {
+            const Vec3 nn = isFinite(t.n) ? t.n : Vec3(0, 1, 0);
+            for (const Vec3 *p : {&t.p, &t.q, &t.r}) {
+                v << p->x << p->y << p->z;
+                n << nn.x << nn.y << nn.z;
+            }
+        }
+        e.hash = mesh->hash;
+        e.count = mesh->count();
+        e.list = std::make_shared<GLList_Phong>(GL_TRIANGLES);
+        e.list->setBuffer('v', v, 3);
+        e.list->setBuffer('n', n, 3);
+        return e.list.get();
+    }
+    return c.list.get();
 }

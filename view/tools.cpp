@@ -45,6 +45,12 @@ Project *ViewTools::project() const { return m_viewer->project; }
 
 bool ViewTools::dragging() const { return m_drag != None; }
 
+bool ViewTools::lowDetail() const
+{
+    return m_drag == Moving || m_drag == Rotating || m_drag == Rolling || m_drag == Scaling || m_drag == DropRolling ||
+           m_progress >= 0;
+}
+
 void ViewTools::beginEdit()
 {
     if (fileOps)

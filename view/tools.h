@@ -53,6 +53,7 @@ struct ToolSettings {
     float steepness = 45;        // "Minimum surface steepness:", degrees
     bool transparentObjects = false; // options "Transparent objects"
     bool showBackFaces = true;       // options "Show backfaces"
+    bool envReflection = false;      // options "Environment mapping effect on"
 };
 
 // What lies under a pixel of the view.
@@ -84,6 +85,9 @@ public:
     // was one. The button stays ignored until it is released.
     bool cancelDrag();
     bool dragging() const;
+    // True while objects are dragged or support is generated: big meshes
+    // may be drawn coarse.
+    bool lowDetail() const;
 
     // --- panel operations: one undo entry each when something changed ---
     void selectAll();

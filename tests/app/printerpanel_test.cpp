@@ -81,3 +81,25 @@ TEST(PrinterPanel, ConnectsHomesHeatsAndPrintsTheCurrentGCodeToTheEnd)
     bPrint->click();
     EXPECT_EQ(messages.size(), 1); // nothing to print is said, not silently ignored
 }
+
+TEST(PrinterPanel, ALoanToADialogEndsWithTheDialogAndKeepsTheConnection)
+{
+    QWidget window;
+    auto *panel = new PrinterPanel(&window);
+    panel->hide();
+    SimPrinter sim;
+    ASSERT_TRUE(sim.ok());
+    panel->link()->setStartupWait(200);
+    ASSERT_TRUE(panel->link()->open(QString::fromStdString(sim.path()), 115200));
+    {
+        QWidget dialog;
+        auto *place = new QWidget(&dialog);
+        const PrinterPanelLoan loan(panel, place);
+        EXPECT_EQ(panel->parentWidget(), place);
+        ASSERT_TRUE(waitFor([&] { return panel->link()->status() == PrinterLink::Online; }, 5000));
+    }
+    // The dialog is gone; the panel, its link and the open port are not.
+    EXPECT_EQ(panel->parentWidget(), &window);
+    EXPECT_TRUE(panel->link()->isOpen());
+    EXPECT_EQ(panel->link()->status(), PrinterLink::Online);
+}

@@ -293,3 +293,24 @@ TEST(GlViewer, PointerOverAnObjectFindsItAndTheSurfacePoint)
     v.grab();
     EXPECT_EQ(v.objectUnderPointer(), nullptr);
 }
+
+TEST(GLRenderer, MultisampledMainPassResolvesColourAndDepth)
+{
+    GLRenderer r;
+    r.samples = 4;
+    r.pointer = QPoint(10, 5);
+    QImage img = r.render(QSize(64, 48), {}, [] {
+        clearAll();
+        drawRect(-1, -1, 0, 0, 0.2f, QVector4D(0.0f, 1.0f, 1.0f, 1.0f));
+    });
+    ASSERT_TRUE(r.lastError.isEmpty()) << r.lastError.toStdString();
+    EXPECT_EQ(img.pixel(10, 5) & 0xffffff, 0xffff00u);
+    EXPECT_EQ(img.pixel(50, 40) & 0xffffff, 0x000000u);
+    // Inside the rectangle every sample is covered: the resolve gives the full colour.
+    EXPECT_NEAR(r.pointerDepth, 0.6f, 1e-5f);
+    // Back to single sampling on the next frame.
+    r.samples = 0;
+    r.render(QSize(64, 48), {}, [] { clearAll(); });
+    EXPECT_TRUE(r.lastError.isEmpty());
+    EXPECT_FLOAT_EQ(r.depthAt(10, 5), 1.0f);
+}
