@@ -165,7 +165,7 @@ private:
     void connectTools();
     void logSnapshot();
 
-    // Hooks filled by the issues that own them; empty until then.
+    // Options dialog and update check (frmmain_dialogs.cpp).
     void showOptionsDialog();                                          // dialogs: "Options"
     void runUpdateCheck(bool visible);                                 // dialogs: update check
     bool updateDownloaded() const;                                     // dialogs: update check

@@ -1,6 +1,7 @@
 // Shell steps and the per-layer fill on a realistic layer: a 60 x 45 mm part
 // at 0.4 mm extrusion width (about 450 x 340 pixels of a 512 x 384 plane)
 // with round holes, a slot, thin ribs and a pointed tab.
+#include "fixtures/rasterfixtures.h"
 #include "params/slicerparams.h"
 #include "toolpath/fill.h"
 #include "toolpath/shellsteps.h"
@@ -45,7 +46,7 @@ void BM_ShellSteps(benchmark::State &state)
     OffsetScratch scratch;
     ShellStepsResult r;
     for (auto _ : state) {
-        shellSteps(layer, sp, r, scratch);
+        shellSteps(testGrid(), layer, sp, r, scratch);
         benchmark::DoNotOptimize(r.outlines.size());
     }
     state.counters["outlines"] = r.outlines.size();
@@ -62,7 +63,7 @@ void BM_FillLayer(benchmark::State &state)
     sp.InfillDensity = 0.2f;
     OffsetScratch scratch;
     ShellStepsResult r;
-    shellSteps(layer, sp, r, scratch);
+    shellSteps(testGrid(), layer, sp, r, scratch);
     // Half of the inner region as top shell, the rest infill.
     Plane1 shell = r.infill;
     for (int y = 0; y < shell.height / 2; ++y)
@@ -73,7 +74,7 @@ void BM_FillLayer(benchmark::State &state)
     PathList pool;
     for (auto _ : state) {
         pool.clear();
-        fillLayer(7, sp, infill, shell, r.outlines, pool);
+        fillLayer(testGrid(), 7, sp, infill, shell, r.outlines, pool);
         benchmark::DoNotOptimize(pool.size());
     }
     state.counters["paths"] = pool.size();
@@ -89,9 +90,9 @@ void BM_ShellStepsAndFill(benchmark::State &state)
     PathList pool;
     const Plane1 noShell = [] { Plane1 p(512, 384); p.fill(0); return p; }();
     for (auto _ : state) {
-        shellSteps(layer, sp, r, scratch);
+        shellSteps(testGrid(), layer, sp, r, scratch);
         pool.clear();
-        fillLayer(3, sp, r.infill, noShell, r.outlines, pool);
+        fillLayer(testGrid(), 3, sp, r.infill, noShell, r.outlines, pool);
         benchmark::DoNotOptimize(pool.size());
     }
 }

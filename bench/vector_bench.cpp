@@ -108,7 +108,7 @@ void BM_RasterOffsetLayers(benchmark::State &state)
         outlines = 0;
         for (const Segments &segs : job.layers) {
             rasterizeLayer(segs, job.grid.extents, 0, raster, scratch, false);
-            shellSteps(raster, job.sp, r, os);
+            shellSteps(job.grid, raster, job.sp, r, os);
             outlines += r.outlines.size();
         }
     }

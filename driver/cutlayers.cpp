@@ -20,7 +20,7 @@ void Slicer::cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s)
     out.repaired = repairFirst;
     if (repairFirst || rasterizeLayer(segs, ext, alg, s.raster, s.fillScratch, true)) {
         out.repaired = true;
-        repairPolygons(segs, widthInPixels * 0.01f);
+        repairPolygons(segs, grid.widthInPixels * 0.01f);
         rasterizeLayer(segs, ext, alg, s.raster, s.fillScratch, false);
     }
     out.mask.fromPlane8(s.raster, 128, true);
@@ -33,7 +33,7 @@ void Slicer::cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s)
         std::swap(out.inner, v.infill);
         return;
     }
-    shellSteps(s.raster, *params, s.shells, s.offset);
+    shellSteps(grid, s.raster, *params, s.shells, s.offset);
     out.outlines = std::move(s.shells.outlines);
     out.hairs = std::move(s.shells.hairs);
     std::swap(out.inner, s.shells.infill);

@@ -26,6 +26,6 @@ void Slicer::brimSkirtRaftStage()
                 footprint.setPixel(x, y, true);
         }
     }
-    firstLayer = brimSkirtRaft(*params, footprint, widthInPixels, pixelSize, lastHeadPos);
-    raftText = raftGCode(*params, firstLayer.raft, xf, pixelFactor);
+    firstLayer = brimSkirtRaft(*params, footprint, grid.widthInPixels, grid.pixelSize, lastHeadPos);
+    raftText = raftGCode(*params, firstLayer.raft, xf, grid.pixelFactor);
 }

@@ -27,5 +27,5 @@ void Slicer::offsetLayer(int L)
 void Slicer::concentricShellStep(int i)
 {
     PerfScope perf("concentricShells");
-    concentricShells(shellRegions->get(i), *params, fillLists->get(i), offsetScratch);
+    concentricShells(grid, shellRegions->get(i), *params, fillLists->get(i), offsetScratch);
 }

@@ -36,7 +36,7 @@ void Slicer::paralellLayerProcessing(int first, int last)
         try {
             prepareLayer(L, w);
             if (parallelStarts) {
-                PolyPoint head = startTarget(params->LayerStartPos, L, *machineSize, widthInPixels);
+                PolyPoint head = startTarget(params->LayerStartPos, L, *machineSize, grid.widthInPixels);
                 orderAndWriteLayer(L, w, head);
             }
         } catch (const QString &e) {
@@ -69,7 +69,7 @@ void Slicer::prepareLayer(int L, LayerWork &w)
 
     // Hairs (and concentric shells) first, then infill and shell lines.
     w.fill = fills.get(L);
-    fillLayer(L, sp, infill.get(L), shell.get(L), PathList(), w.fill);
+    fillLayer(grid, L, sp, infill.get(L), shell.get(L), PathList(), w.fill);
 
     const SliceLayer &rec = layers.constData()[L];
     w.other = supportChains(rec.supportSegs, grid.originX, grid.originY, grid.pitchX, grid.pitchY,
@@ -78,6 +78,6 @@ void Slicer::prepareLayer(int L, LayerWork &w)
     // Loops into shell lists by their depth below the outline: the shell
     // steps place the perimeter 0.5 p - VShellOffset p^2 inside, each loop p
     // further.
-    const float p = widthInPixels;
+    const float p = grid.widthInPixels;
     w.shells = splitShells(layerMasksRing.get(L), loops.get(L), p, 0.5f * p - sp.VShellOffset * p * p);
 }

@@ -277,10 +277,7 @@ SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float 
     for (const SupportBar &b : scene.bars)
         bars.append(SliceBar{reinterpret_cast<const float *>(b.mesh.tris.constData()), b.mesh.count(),
                              b.size, 0});
-    const SliceFrame fr = SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), bars,
-                                     lowerLimit, upperLimit, layerHeight, firstLayerHeight,
-                                     barWidthLimit, barSizeLimit, layers);
-    for (SliceLayer &l : layers)
-        l.owner = &scene;
-    return fr;
+    return SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), bars,
+                      lowerLimit, upperLimit, layerHeight, firstLayerHeight, barWidthLimit,
+                      barSizeLimit, layers);
 }

@@ -91,10 +91,6 @@ void Slicer::initialise()
     const SlicerParams &sp = *params;
     batchSize = std::max(1, threadBudget());
     vshellCount = sp.VShellCnt;
-    extrusionWidth = sp.ExtrusionWidth;
-    pixelSize = extrusionWidth * pixelFactor;
-    widthInPixels = extrusionWidth / pixelSize;
-    smoothingArea = widthInPixels * widthInPixels * sp.PathSmoothing;
     minBarWidth = scene->minBarWidth();
     parallelStarts = sp.LayerStartPos > 0;
     bedCentre[0] = machineSize->W * 0.5f;
@@ -109,7 +105,7 @@ void Slicer::initialise()
     // shell either way) but would stretch the loop and the rings: clamp.
     lookahead = std::min(std::max(sp.HShellCnt, 0), layerCount);
 
-    grid = layerGrid(frame.rect, extrusionWidth);
+    grid = layerGrid(frame.rect, sp.ExtrusionWidth);
     xf.sx = grid.pitchX;
     xf.sy = grid.pitchY;
     xf.ox = grid.originX;

@@ -9,7 +9,7 @@
 // called from that thread only.
 //
 // Units: scene mm (segment y = scene z) until the raster; raster pixels
-// (one extrusion width = widthInPixels, about 3.003) from there on.
+// (one extrusion width = grid.widthInPixels, about 3.003) from there on.
 // Failures are exceptions carrying a QString; a failure inside the parallel
 // stage is caught there and rethrown after the join (the lowest layer's).
 #include "common/buildvolume.h"
@@ -60,18 +60,13 @@ public:
     int batchSize = 1;
     int lookahead = 0;
     int vshellCount = 0;
-    float extrusionWidth = 0;
-    float pixelFactor = 0.333f;
-    float pixelSize = 0;
-    float widthInPixels = 0;
-    float smoothingArea = 0;
     float minBarWidth = 0;
     bool parallelStarts = false;
     float bedCentre[2] = {0, 0};
     PolyPoint lastHeadPos;
     int repairCount = 0;
     int layerCount = 0;
-    LayerGrid grid;         // extents, grid size, pixel pitch, origin
+    LayerGrid grid;         // the raster frame: extents, size, pitch, origin, scale
     GCodeTransform xf;      // raster -> machine mm for the writer
     FirstLayerExtras firstLayer; // skirt paths of layer 0, raft layers and height
     QByteArray raftText;         // the raft's G-code, for the header block

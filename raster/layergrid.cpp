@@ -9,7 +9,7 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
     if (!(extrusionWidth > 0) || !std::isfinite(extrusionWidth))
         throw QString("layerGrid() ExtrusionWidth must be a positive number");
     LayerGrid g;
-    g.pixelSize = extrusionWidth * 0.333f;
+    g.pixelSize = extrusionWidth * g.pixelFactor;
     g.widthInPixels = extrusionWidth / g.pixelSize;
     g.extents = Extents{rect.minX - extrusionWidth, rect.minY - extrusionWidth,
                         rect.maxX + extrusionWidth, rect.maxY + extrusionWidth};

@@ -5,12 +5,18 @@
 #include "raster/plane1.h"
 #include "raster/plane8.h"
 
-// Raster geometry of a job. Pixel (0, 0) covers [origin, origin + pitch).
+// Extrusion widths per pixel: the raster pitch is ExtrusionWidth × 0.333.
+// Only layerGrid() reads it; everyone else takes the job's LayerGrid.
+constexpr float kPixelFactor = 0.333f;
+
+// Raster geometry of a job, made once by layerGrid() and handed by const
+// reference to every stage. Pixel (0, 0) covers [origin, origin + pitch).
 struct LayerGrid {
     Extents extents;        // mm: the scene rectangle grown by one ExtrusionWidth
     int width = 0;          // pixels, multiple of 32
     int height = 0;         // pixels, multiple of 32
-    float pixelSize = 0;    // nominal mm per pixel: ExtrusionWidth * 0.333
+    float pixelFactor = kPixelFactor; // pixel pitch in extrusion widths
+    float pixelSize = 0;    // nominal mm per pixel: ExtrusionWidth * pixelFactor
     float widthInPixels = 0;// ExtrusionWidth / pixelSize (about 3.003)
     float pitchX = 0;       // actual mm per pixel (pixelSize up to float rounding)
     float pitchY = 0;

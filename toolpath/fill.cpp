@@ -332,12 +332,12 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     pool.append(built);
 }
 
-void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
+void concentricShells(const LayerGrid &grid, const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
                       OffsetScratch &s)
 {
     if (shellRegion.width <= 0 || shellRegion.height <= 0)
         return;
-    const float p = widthInPixels();
+    const float p = grid.widthInPixels;
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
     Plane8 cov, summary;
     cov.fromPlane1(shellRegion);
@@ -370,10 +370,10 @@ void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathLis
     }
 }
 
-void fillLayer(int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
+void fillLayer(const LayerGrid &grid, int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
                const Plane1 &shellRegion, const PathList &outlines, PathList &pool)
 {
-    const float p = widthInPixels();
+    const float p = grid.widthInPixels;
     const int d = infillDirections(sp.InfillType);
     if (d > 0 && sp.InfillDensity > 0)
         patternFill(pool, infillRegion, Infill, p / sp.InfillDensity,

@@ -4,6 +4,7 @@
 // Regions are Plane1 masks of the layer raster with set bit = inside; paths
 // are in raster units (pixel (x, y) covers [x, x + 1) x [y, y + 1)).
 // p = one extrusion width in pixels (about 3.003).
+#include "raster/layergrid.h"
 #include "raster/plane1.h"
 #include "geometry/polyline.h"
 
@@ -54,12 +55,12 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
 // half a width, then by whole widths until nothing is left (at most 10000
 // steps), each step's outline traced as HShell paths, with hair detection
 // on every step (its hairs are HShell paths with widths). Appends to pool.
-void concentricShells(const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
+void concentricShells(const LayerGrid &grid, const Plane1 &shellRegion, const SlicerParams &sp, PathList &pool,
                       OffsetScratch &scratch);
 
 // The per-layer fill of layer `layerIndex`: infill lines over infillRegion,
 // parallel shell lines over shellRegion (HShellType 0; concentric shells come
 // from concentricShells), then `outlines` (perimeter and loops) as they are.
 // Hairs are left to the caller. Safe to run on several layers in parallel.
-void fillLayer(int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
+void fillLayer(const LayerGrid &grid, int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
                const Plane1 &shellRegion, const PathList &outlines, PathList &pool);

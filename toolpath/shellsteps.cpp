@@ -303,13 +303,13 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
     }
 }
 
-void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
+void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &s)
 {
     out.outlines.clear();
     out.shells.clear();
     out.hairs.clear();
-    const float p = widthInPixels();
+    const float p = grid.widthInPixels;
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
     const float minArea = minOutlineArea(p);
     Plane8 cov = coverage;

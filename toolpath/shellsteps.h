@@ -3,7 +3,8 @@
 // step by step (box blur + threshold) and its outline traced after each step;
 // features too thin to survive a step become hairs.
 //
-// Units: raster pixels; p = one extrusion width in pixels (widthInPixels).
+// Units: raster pixels; p = one extrusion width in pixels (the grid's widthInPixels).
+#include "raster/layergrid.h"
 #include "raster/plane1.h"
 #include "raster/plane8.h"
 #include "geometry/polyline.h"
@@ -12,9 +13,6 @@
 
 struct SlicerParams;
 
-// Pixels per extrusion width: the raster pitch is ExtrusionWidth × 0.333.
-constexpr float kPixelFactor = 0.333f;
-inline float widthInPixels() { return 1.0f / kPixelFactor; }
 
 // Scratch planes reused from layer to layer (one set per calling thread).
 struct OffsetScratch {
@@ -100,5 +98,5 @@ struct ShellStepsResult {
 // 32). Reads VShellCnt, VShellOffset, OuterHair, InnerHair, RepairCorners,
 // LoopFillOverlap and PathSmoothing. Call from the driver's thread: it
 // records the profiling stages "hairDetect0", "hairDetect1", "hairMasking".
-void shellSteps(const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
+void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &scratch);

@@ -326,7 +326,9 @@ void GlViewer::drawPick()
             f->glDisable(GL_CULL_FACE);
         m_pick->draw(*project, [this](const Obj *o) { return drawTransform(o); }, true, a, b, true);
         f->glEnable(GL_CULL_FACE);
-        m_pick->drawBed(volume.W / 2, volume.D / 2);
+        // Seen from below, the bed must not hide the undersides the support tool clicks.
+        if (cam.position().y() > 0)
+            m_pick->drawBed(volume.W / 2, volume.D / 2);
     }
 }
 

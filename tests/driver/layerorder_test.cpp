@@ -1,5 +1,6 @@
 // One real layer through shells, fill, ordering and the writer: the order of
 // the shells and where the travels go are checked on the result.
+#include "fixtures/rasterfixtures.h"
 #include "params/slicerparams.h"
 #include "toolpath/fill.h"
 #include "gcode/gcodewriter.h"
@@ -30,7 +31,7 @@ Plane8 uCoverage()
 
 TEST(LayerOrder, UShapeShellsInnerFirstAndTravelsInside)
 {
-    const float p = widthInPixels();
+    const float p = testGrid().widthInPixels;
     SlicerParams sp;
     sp.VShellCnt = 3;
     sp.InfillDensity = 0.25f;
@@ -38,7 +39,7 @@ TEST(LayerOrder, UShapeShellsInnerFirstAndTravelsInside)
 
     ShellStepsResult shellsOut;
     OffsetScratch scratch;
-    shellSteps(cov, sp, shellsOut, scratch);
+    shellSteps(testGrid(), cov, sp, shellsOut, scratch);
     PathList fill;
     // Finishing the fill of one arm, the head has to get to the other: the
     // straight way crosses the slot, the routed one runs through the base.

@@ -30,7 +30,7 @@ Segments polygon(const QVector<QPointF> &pts)
 TEST(LayerRoad, SquareCrossSectionToPaths)
 {
     SlicerParams sp;  // ExtrusionWidth 0.4 mm
-    const float pitch = sp.ExtrusionWidth * kPixelFactor;
+    const float pitch = sp.ExtrusionWidth * testGrid().pixelFactor;
     const int W = 256, H = 256;
     const Extents ext{0, 0, W * pitch, H * pitch};
     // A 20 mm square from (5, 5) mm; try both windings so the test does not
@@ -47,7 +47,7 @@ TEST(LayerRoad, SquareCrossSectionToPaths)
 
     ShellStepsResult r;
     OffsetScratch s;
-    shellSteps(cov, sp, r, s);
+    shellSteps(testGrid(), cov, sp, r, s);
     ASSERT_EQ(r.shells.size(), 2);
     ASSERT_EQ(r.shells[0].size(), 1);
     const QVector<float> xs = crossingsAtY(r.shells[0][0], 110.5f);
@@ -71,7 +71,7 @@ TEST(LayerRoad, SquareCrossSectionToPaths)
     EXPECT_EQ(countSet(shell.get(0)), countSet(r.infill));
     for (int i = 0; i < N; ++i) {
         PathList pool;
-        fillLayer(i, sp, infill.get(i), shell.get(i), r.outlines, pool);
+        fillLayer(testGrid(), i, sp, infill.get(i), shell.get(i), r.outlines, pool);
         int fills = 0;
         for (const PolyLine &pl : pool) {
             if (pl.type != Infill && pl.type != HShell)

@@ -11,7 +11,7 @@
 
 namespace {
 
-const float P = widthInPixels();
+const float P = testGrid().widthInPixels;
 
 // Direction of a path in whole degrees, 0 … 179.
 int lineAngle(const PolyLine &pl)
@@ -146,7 +146,7 @@ TEST(FillLayer, AnglesPerLayerAndDisabledInfill)
         sp.InfillAngle = c.angle;
         sp.InfillAngleInc = c.inc;
         PathList pool;
-        fillLayer(c.layer, sp, infill, noShell, {}, pool);
+        fillLayer(testGrid(), c.layer, sp, infill, noShell, {}, pool);
         ASSERT_FALSE(pool.isEmpty());
         for (const PolyLine &pl : pool)
             EXPECT_EQ(lineAngle(pl), c.expect) << c.angle << " " << c.inc << " " << c.layer;
@@ -159,7 +159,7 @@ TEST(FillLayer, AnglesPerLayerAndDisabledInfill)
     grid.InfillType = 2;
     grid.InfillDensity = 0.2f;
     PathList pool;
-    fillLayer(0, grid, infill, noShell, {}, pool);
+    fillLayer(testGrid(), 0, grid, infill, noShell, {}, pool);
     std::set<long> ys;
     for (const PolyLine &pl : pool)
         if (lineAngle(pl) == 0)
@@ -175,7 +175,7 @@ TEST(FillLayer, AnglesPerLayerAndDisabledInfill)
         PolyLine loop(Loop);
         loop.pts = {{20, 20}, {40, 20}, {40, 40}};
         loop.closed = true;
-        fillLayer(0, off, infill, noShell, {loop}, none);
+        fillLayer(testGrid(), 0, off, infill, noShell, {loop}, none);
         ASSERT_EQ(none.size(), 1);  // only the outline handed in
         EXPECT_EQ(none[0].type, int(Loop));
     }
@@ -232,7 +232,7 @@ TEST(ConcentricShells, RingsOneWidthApart)
     sp.HShellType = 1;
     PathList pool;
     OffsetScratch s;
-    concentricShells(shell, sp, pool, s);
+    concentricShells(testGrid(), shell, sp, pool, s);
     ASSERT_FALSE(pool.isEmpty());
     QVector<float> lefts;
     for (const PolyLine &pl : pool) {
@@ -247,14 +247,14 @@ TEST(ConcentricShells, RingsOneWidthApart)
         EXPECT_NEAR(lefts[k], 32 + (k + 0.5f) * P, 0.05f * P) << k;
 
     PathList none;
-    concentricShells(emptyMask(64, 64), sp, none, s);
+    concentricShells(testGrid(), emptyMask(64, 64), sp, none, s);
     EXPECT_TRUE(none.isEmpty());
 
     // A strip one width wide is drawn as one HShell line with widths.
     Plane1 strip = emptyMask(128, 64);
     maskRect(strip, 10, 30, 110, 33);
     PathList thin;
-    concentricShells(strip, sp, thin, s);
+    concentricShells(testGrid(), strip, sp, thin, s);
     ASSERT_EQ(thin.size(), 1);
     EXPECT_EQ(thin[0].type, int(HShell));
     EXPECT_FALSE(thin[0].closed);

@@ -9,7 +9,7 @@
 
 namespace {
 
-const float P = widthInPixels();
+const float P = testGrid().widthInPixels;
 
 // Row markers for points (x, y) of the given run width, as the row scan packs them.
 HairMarkers rowMarkers(const QVector<PolyPoint> &pts, float width, int planeHeight)

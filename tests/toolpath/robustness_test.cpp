@@ -62,7 +62,7 @@ TEST(ToolpathRobustness, RandomLayersAndParameters)
         sp.HShellType = int(rng() % 2);
         ShellStepsResult r;
         OffsetScratch s;
-        ASSERT_NO_THROW(shellSteps(cov, sp, r, s)) << round;
+        ASSERT_NO_THROW(shellSteps(testGrid(), cov, sp, r, s)) << round;
         expectWellFormed(r.outlines, W, H);
         expectWellFormed(r.hairs, W, H);
         for (const PolyLine &o : r.outlines)
@@ -75,8 +75,8 @@ TEST(ToolpathRobustness, RandomLayersAndParameters)
         Plane1 infill = r.infill;
         Plane1::bitwiseOp(3, &infill, &shell, nullptr, true);
         PathList pool;
-        ASSERT_NO_THROW(fillLayer(round, sp, infill, shell, r.outlines, pool)) << round;
-        ASSERT_NO_THROW(concentricShells(shell, sp, pool, s)) << round;
+        ASSERT_NO_THROW(fillLayer(testGrid(), round, sp, infill, shell, r.outlines, pool)) << round;
+        ASSERT_NO_THROW(concentricShells(testGrid(), shell, sp, pool, s)) << round;
         expectWellFormed(pool, W, H);
     }
 }

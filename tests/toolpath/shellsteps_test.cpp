@@ -10,13 +10,13 @@
 
 namespace {
 
-const float P = widthInPixels();
+const float P = testGrid().widthInPixels;
 
 ShellStepsResult runShells(const Plane8 &cov, const SlicerParams &sp)
 {
     ShellStepsResult r;
     OffsetScratch s;
-    shellSteps(cov, sp, r, s);
+    shellSteps(testGrid(), cov, sp, r, s);
     return r;
 }
 
@@ -359,14 +359,14 @@ TEST(ShellSteps, HairSwitchesAndDegenerateInput)
         for (const Plane8 *pl : {&edge}) {
             ShellStepsResult r;
             OffsetScratch s;
-            EXPECT_NO_THROW(shellSteps(*pl, p, r, s));
+            EXPECT_NO_THROW(shellSteps(testGrid(), *pl, p, r, s));
             for (const PolyLine &o : r.outlines)
                 for (const PolyPoint &q : o.pts)
                     EXPECT_TRUE(q.x >= -1 && q.x <= 65 && q.y >= -1 && q.y <= 65);
         }
         ShellStepsResult r;
         OffsetScratch s;
-        EXPECT_NO_THROW(shellSteps(emptyCoverage(32, 32), p, r, s));
+        EXPECT_NO_THROW(shellSteps(testGrid(), emptyCoverage(32, 32), p, r, s));
         EXPECT_TRUE(r.outlines.isEmpty());
         EXPECT_EQ(countSet(r.infill), 0);
     }
