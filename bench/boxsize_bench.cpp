@@ -7,6 +7,7 @@
 #include "driver/slicer.h"
 #include "params/slicerparams.h"
 #include "raster/paralell.h"
+#include "fixtures/meshes.h"
 #include "scene/project.h"
 
 #include <QThread>
@@ -16,16 +17,7 @@ namespace {
 
 void addBox(Project &prj, float side, float height)
 {
-    Faces f;
-    const Vec3 lo(0, 0, 0), hi(side, height, side);
-    auto c = [&](int k) { return Vec3(k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z); };
-    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
-                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    for (const auto &q : quads) {
-        f.append(c(q[0]), c(q[1]), c(q[2]));
-        f.append(c(q[0]), c(q[2]), c(q[3]));
-    }
-    prj.addObject(f, "box", false);
+    prj.addObject(boxMesh(Vec3(0, 0, 0), Vec3(side, height, side)), "box", false);
 }
 
 void BM_SliceBoxBySide(benchmark::State &state)

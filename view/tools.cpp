@@ -460,7 +460,14 @@ void ViewTools::finishTransformDrag()
         record(m_dragLabel);
         return;
     }
-    // Released where nothing changed: no edit, no copies.
+    // Released where nothing changed: no edit, no copies. A plain click on
+    // an object of a larger selection makes it the selection, as in Select.
+    if (m_clones.isEmpty() && m_viewer->mouse.dragDistance < kClickSlop &&
+        !(m_pressMods & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) && m_press.object) {
+        p.selectNone();
+        m_press.object->selected = true;
+        emit selectionChanged();
+    }
     if (!m_clones.isEmpty()) {
         placement::removeObjects(p, m_clones);
         for (Obj *o : m_cloneSources)

@@ -2,6 +2,7 @@
 #include "common/buildvolume.h"
 #include "gcode/gcodesim.h"
 #include "params/slicerparams.h"
+#include "fixtures/meshes.h"
 #include "scene/project.h"
 #include "driver/slicer.h"
 
@@ -14,16 +15,7 @@ namespace {
 // Closed box, outward facing, from (x0, 0, z0) to (x1, h, z1) in the scene.
 void addBox(Project &prj, float x0, float z0, float x1, float z1, float h)
 {
-    Faces f;
-    const Vec3 a(x0, 0, z0), b(x1, h, z1);
-    auto c = [&](int k) { return Vec3(k & 1 ? b.x : a.x, k & 2 ? b.y : a.y, k & 4 ? b.z : a.z); };
-    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
-                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    for (const auto &q : quads) {
-        f.append(c(q[0]), c(q[1]), c(q[2]));
-        f.append(c(q[0]), c(q[2]), c(q[3]));
-    }
-    Obj *o = prj.addObject(f, "box", false);
+    Obj *o = prj.addObject(boxMesh(Vec3(x0, 0, z0), Vec3(x1, h, z1)), "box", false);
     o->moveBy(Vec3((x0 + x1) / 2, 0, (z0 + z1) / 2));
 }
 

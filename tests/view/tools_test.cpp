@@ -306,6 +306,13 @@ TEST(ViewTools, RectangleSelectsTheObjectsInsideShiftAddsCtrlToggles)
     EXPECT_EQ(selected(), "100");
     s.click(m);
     EXPECT_EQ(selected(), "010");
+    // In an object tool a plain click on one of several selected objects
+    // leaves it alone selected, without an edit.
+    s.project.selectAll();
+    s.view.setTool(EM_Move);
+    s.click(r);
+    EXPECT_EQ(selected(), "001");
+    s.view.setTool(EM_Select);
     s.click(m + QPoint(0, 200)); // the empty bed
     EXPECT_EQ(selected(), "000");
     EXPECT_EQ(s.fileOps.undoList().size(), 0); // selecting is no edit
