@@ -14,6 +14,7 @@
 #include "driver/slicer.h"
 #include "view/gcodepreview.h"
 #include "view/glviewer.h"
+#include "view/shaders.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -146,6 +147,16 @@ void FrmMain::setupGCode()
         return true;
     });
 
+    // The G-code shaders are compiled while the program idles after its
+    // start, not in the first paint of a streaming slice.
+    QTimer::singleShot(1500, this, [v] {
+        try {
+            v->renderer.makeCurrent();
+            getShaderProgram("GCode");
+        } catch (...) {
+            // The first G-code paint reports it then.
+        }
+    });
     m_paintGate = new PaintGate(this);
     v->installEventFilter(m_paintGate);
     m_statsPanel = new StatsPanel(v);

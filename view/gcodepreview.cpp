@@ -483,10 +483,12 @@ void GCodePreview::drawEntry(int layer, Entry &e, bool dimmed)
             continue;
         if (g.travel && !showTravel)
             continue;
-        std::uint32_t c = dimmed ? dimColour : g.colour;
+        std::uint32_t c = g.colour;
         if (highlightOn && g.colour != highlightColour)
             c = kHighlightGrey;
         QColor qc = unpackColour(c);
+        if (dimmed)
+            qc = QColor::fromRgbF(qc.redF() * dimFactor, qc.greenF() * dimFactor, qc.blueF() * dimFactor);
         qc.setAlpha(255);
         g.list->color = GlViewer::shaderColor(qc);
         // The bead's centre plane; travel floats above the bead tops.

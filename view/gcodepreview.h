@@ -109,7 +109,9 @@ public:
     bool showLegend = false;
     bool highlightOn = false;       // one legend colour in colour, the rest grey
     std::uint32_t highlightColour = 0;
-    std::uint32_t dimColour = 0x808080;
+    // Additional layers are drawn in their colours at this brightness (0..1);
+    // a single forced colour would hide what the layers below are made of.
+    float dimFactor = 0.45f;
     float beadWidth = 0.4f;   // mm
     BuildVolume volume;
     GCodeClipBox clipBox() const { return m_clip; }
