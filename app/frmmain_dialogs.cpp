@@ -8,12 +8,10 @@
 #include "app/printerpanel.h"
 #include "app/frmslicersimple.h"
 #include "common/ini.h"
-#include "driver/slicer.h"
 #include "update/frmupdater.h"
 #include "view/glviewer.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
 
@@ -109,24 +107,10 @@ void FrmMain::sliceFromDialog(const SlicerParams &params, const std::function<vo
     struct Restore {
         FrmMain *w;
         SlicerParams kept;
-        ~Restore()
-        {
-            w->m_params = kept;
-            w->m_uiEnabled = true;
-            w->centralWidget()->setEnabled(true);
-        }
+        ~Restore() { w->m_params = kept; }
     } restore{this, m_params};
     m_params = params;
-    m_uiEnabled = false;
-    centralWidget()->setEnabled(false);
-
-    QElapsedTimer clock;
-    clock.start();
-    m_options->applyProcessorSettings();
-    const BuildVolume volume = m_options->buildVolume();
-    m_gcode = sliceScene(&m_project, &m_params, &volume,
-                         [&progress](int percent, const QByteArray &) { progress(percent); });
-    qDebug() << Q_FUNC_INFO << "frmmain" << "slice ms" << clock.elapsed();
+    sliceNow([&progress](int percent, const QByteArray &) { progress(percent); }, true);
     m_slicedInDialog = true;
 }
 

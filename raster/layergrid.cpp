@@ -1,4 +1,5 @@
 #include "raster/layergrid.h"
+#include "raster/exactcoverage.h"
 
 #include <QString>
 #include <algorithm>
@@ -44,7 +45,10 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
 bool rasterizeLayer(const Segments &segs, const Extents &ext, int alg, Plane8 &raster,
                     Plane1 &scratch, bool check)
 {
-    if (alg == 0 || alg == 1)
-        return raster.fromSegs3(segs, ext, scratch, alg == 0, check);
-    return raster.fromSegs2(segs, ext, scratch, check);
+    const bool unclosed = alg == 0 || alg == 1 ? raster.fromSegs3(segs, ext, scratch, alg == 0, check)
+                                               : raster.fromSegs2(segs, ext, scratch, check);
+    // A layer that will be repaired and filled again keeps its sampled fill.
+    if (!unclosed)
+        exactEdgeCoverage(raster, segs, ext, alg);
+    return unclosed;
 }

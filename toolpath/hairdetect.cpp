@@ -15,32 +15,31 @@ const HairConsts HairConstsB = {45u | 75u << 8 | 6u << 16 | 14u << 24, 7.22f, 9.
 namespace {
 
 constexpr float kLinkReach = 2.0f;       // Chebyshev distance between linked points
-constexpr float kSimplifyTolerance = 1.2f;
+constexpr float kSimplifyTolerance = 0.02f;
 constexpr int kCell = 32;
-
-// Where the 128 level crosses between two pixel centres c0 (value a) and
-// c0 + 1 (value b), given a and b on opposite sides of it.
-float crossing(float c0, int a, int b)
-{
-    return c0 + float(128 - a) / float(b - a);
-}
 
 } // namespace
 
 quint32 packThinRun(float farEdge, float width, int rowInGroup)
 {
-    const int pos = int(std::lround(farEdge * 4));
     const int w = std::clamp(int(std::lround(width * 16)), 1, 255);
-    return quint32(quint16(qint16(pos))) | quint32(w) << 16 | quint32(rowInGroup & 0xFF) << 24;
+    // The centre is what places the hair: keep it exact by shifting the far
+    // edge to go with the width as packed, then store that edge in 64ths of
+    // a pixel (quarter pixels in the low 16 bits, the rest in the top four).
+    const float centre = farEdge - width / 2;
+    const int pos = int(std::lround((centre + float(w) / 32) * 64));
+    const int quarters = pos >> 4, fraction = pos & 15;
+    return quint32(quint16(qint16(quarters))) | quint32(w) << 16 | quint32(rowInGroup & 15) << 24
+           | quint32(fraction) << 28;
 }
 
 PolyPoint thinRunPoint(quint32 marker, int group, float *width)
 {
-    const float pos = float(qint16(quint16(marker & 0xFFFF))) / 4;
+    const int pos = int(qint16(quint16(marker & 0xFFFF))) * 16 + int(marker >> 28);
     const float w = float((marker >> 16) & 0xFF) / 16;
     if (width)
         *width = w;
-    return PolyPoint(pos - w / 2, float(16 * group + int(marker >> 24)) + 0.5f);
+    return PolyPoint(float(pos) / 64 - w / 2, float(16 * group + int((marker >> 24) & 15)) + 0.5f);
 }
 
 namespace {
@@ -184,13 +183,45 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             const int i1 = i;  // run [i0, i1)
             if (i1 - i0 > maxRun + 2)
                 continue;
-            const int va = i0 > 0 ? at(before, i0 - 1, line) : 0;
-            const int vb = i1 < len ? at(before, i1, line) : 0;
-            const float e0 = crossing(float(i0) - 0.5f, va, at(before, i0, line));
-            const float e1 = crossing(float(i1) - 0.5f, at(before, i1 - 1, line), vb);
-            const float width = e1 - e0;
+            // The run's width and centre from the covered area of the line's
+            // pixel band, the run and the partly covered pixels beside it.
+            // Exact for a straight wall at any slant; the 128 crossings
+            // between pixel centres are not (an edge's ramp is one pixel
+            // wide, not the two between centres).
+            int l = i0, r = i1;  // [l, r)
+            while (l > 0 && l > i0 - 2 && at(before, l - 1, line) > 0 && at(before, l - 1, line) < 128)
+                --l;
+            while (r < len && r < i1 + 2 && at(before, r, line) > 0 && at(before, r, line) < 128)
+                ++r;
+            float sum = 0, moment = 0, left = 0, right = 0;
+            int f0 = -1, f1 = -1;  // the first and last fully covered pixel
+            for (int k = l; k < r; ++k) {
+                const int v8 = at(before, k, line);
+                const float v = float(v8) / 255;
+                sum += v;
+                moment += v * (float(k) + 0.5f);
+                if (v8 == 255) {
+                    if (f0 < 0)
+                        f0 = k;
+                    f1 = k;
+                    right = 0;
+                } else if (f0 < 0) {
+                    left += v;
+                } else {
+                    right += v;
+                }
+            }
+            const float width = sum;
+            // Beside a full pixel the area before it tells where the edge
+            // runs on average over the line's band: that is exact whatever
+            // the edge's slant. A run without a full pixel (a sliver) is
+            // placed at its area's centroid.
+            const float centre = f0 >= 0 ? 0.5f * ((float(f0) - left) + (float(f1 + 1) + right))
+                                         : sum > 0 ? moment / sum : 0;
+            const float e1 = centre + width / 2;
             if (!(width > 0) || width > maxRun || e1 > maxPos)
                 continue;
+            const float e0 = e1 - width;
             bool survives = false;
             for (int k = i0; k < i1 && !survives; ++k)
                 survives = at(after, k, line) >= 128;
@@ -330,7 +361,7 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
         }
     QVector<PolyLine> chains = linkPoints(det, type);
     const float lo = det.consts.minWidth - det.p;
-    const float hi = det.consts.maxWidth - det.p;
+    const float hi = det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - det.p;
     for (PolyLine &chain : chains) {
         PolyLine s = chain.smoothed(3);
         const int n = s.pts.size();
@@ -375,7 +406,7 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
             // A hair whose gap stays below a quarter of a width, or shorter
             // than one width (the tip of a square corner), prints nothing
             // useful and costs a travel with retraction.
-            if (widest >= 0.25f * det.p && piece.length() >= det.p)
+            if (widest >= 0.25f * det.p && piece.length() >= (det.minLength > 0 ? det.minLength : det.p))
                 hairs.append(piece);
             i = j;
         }

@@ -35,15 +35,19 @@ extern const HairConsts HairConstsB;
 // Thin-run markers, one list per 16-row group of the pass (list r holds rows
 // 16 r .. 16 r + 15). Packing: bits 0-15 the run's far edge along the row in
 // quarter pixels (signed), bits 16-23 the run width in sixteenths of a pixel,
-// bits 24-31 the row within the group. A marker of list r is the detector
-// point (position - width / 2, 16 r + offset + 0.5). Markers of the column
-// pass describe columns: x and y are exchanged.
+// bits 24-27 the row within the group and bits 28-31 the far edge's
+// remainder in 64ths of a pixel (a quarter pixel placed hairs up to 0.017 mm
+// off centre). A marker of list r is the detector point (position - width /
+// 2, 16 r + offset + 0.5). Markers of the column pass describe columns: x and
+// y are exchanged.
 using HairMarkers = QVector<QVector<quint32>>;
 quint32 packThinRun(float farEdge, float width, int rowInGroup);
 PolyPoint thinRunPoint(quint32 marker, int group, float *width);
 
 // Runs of the region `before` (coverage >= 128) that disappear in `after`
-// (no pixel >= 128 left), along rows (columnPass false) or columns. A run is
+// (no pixel >= 128 left), along rows (columnPass false) or columns. A run's
+// width and centre are the covered area of its pixels (with the partly
+// covered ones beside it) and their centroid. A run is
 // recorded only in the pass that crosses it more squarely (its run across
 // the other axis through its middle is longer), and only when its width is
 // at most maxRun, so long runs along a wall never become markers.
@@ -74,6 +78,12 @@ struct HairDetector {
     // a region (nothing beside the hair yet), p on later steps (half a width
     // of the shell on either side).
     float coveredWidth = 0;
+    // When above 0, the top of the width window instead of the set's (run
+    // widths, pixels): after the distance step a wall vanishes on the first
+    // step up to two widths thick, and its hair carries all of it.
+    float widestRun = 0;
+    // Shorter hairs are dropped (pixels; 0: one width, p).
+    float minLength = 0;
     float p = 3.003f;
 
     void reset(int planeWidth, int planeHeight);

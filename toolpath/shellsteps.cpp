@@ -3,6 +3,7 @@
 #include "common/perfdata.h"
 #include "params/slicerparams.h"
 #include "raster/contourdetect3.h"
+#include "toolpath/distancestep.h"
 #include "toolpath/hairdetect.h"
 
 #include <algorithm>
@@ -155,7 +156,7 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 }
 
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly,
-                   const std::function<bool(PolyPoint)> &accept)
+                   const std::function<bool(PolyPoint)> &accept, float gentleReach)
 {
     const int n = outline.pts.size();
     if (!outline.closed || n < 4 || !outline.w.isEmpty())
@@ -193,8 +194,10 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
                 const float u = (w.x * da.y - w.y * da.x) / cross;  // along b, 0 = b0
                 const PolyPoint x = a0 + da * t;
                 const bool ahead = t >= 1 && u <= 0;
-                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= maxReach
-                    && std::hypot(x.x - b0.x, x.y - b0.y) <= maxReach && (!accept || accept(x))) {
+                const bool gentle = da.x * db.x + da.y * db.y > 0.5f * la * lb;  // under 60 degrees
+                const float reach = gentle && gentleReach >= 0 ? gentleReach : maxReach;
+                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= reach
+                    && std::hypot(x.x - b0.x, x.y - b0.y) <= reach && (!accept || accept(x))) {
                     out.append(x);
                     repaired = changed = true;
                 }
@@ -311,6 +314,11 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     out.hairs.clear();
     const float p = grid.widthInPixels;
     const PathParams pp = PathParams::fromSmoothing(p, sp.PathSmoothing);
+    // The perimeter after the distance step is true to a few thousandths of
+    // a pixel; its chords may cut a round wall by no more than 0.03 pixels
+    // (0.004 mm at 0.4 mm width).
+    PathParams ppPerimeter = pp;
+    ppPerimeter.maxDeviation = 0.03f;
     const float minArea = minOutlineArea(p);
     Plane8 cov = coverage;
     Plane8 summary;
@@ -321,6 +329,9 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     const float d0 = 0.5f * p - sp.VShellOffset * p * p;
     const ThresholdScale firstStep = ThresholdScaleFromWinsize(reachableDistance(d0, 1.0f), 1.0f);
     float ramp = 1;  // the section's coverage rises over one pixel
+    const bool exactFirst = std::isfinite(d0) && d0 >= kMinDistanceStep && d0 <= kMaxDistanceStep;
+    bool lastExact = false;  // the step before took distances
+    float lastD = 0;
     // A restored corner never leaves the section, whatever its shape.
     auto insideSection = [&coverage](PolyPoint q) {
         const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
@@ -334,10 +345,13 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         // The region entering step k ends at the centre line of shell k - 1:
         // the perimeter half a width inside the outline, each loop one more.
         if (k >= 1) {
-            PathList ol = traceOutlines(cov, summary, pp, k == 1 ? Perimeter : Loop, minArea, s);
-            if (k == 1)
+            PathList ol = traceOutlines(cov, summary, k == 1 && exactFirst ? ppPerimeter : pp,
+                                        k == 1 ? Perimeter : Loop, minArea, s);
+            if (k == 1 && !exactFirst)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
+            if (lastExact)
+                snapToDistance(ol, s.edge, lastD);
             // The blur rounds every convex corner of the region, and each
             // loop inherits the rounding of those before it: the band's
             // corners go unfilled. Where two straight stretches meet, the
@@ -348,15 +362,43 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
             // Rounding builds up loop after loop: a deep loop's corner is cut
             // by a flat stretch over a width long, which must not count as a
             // side, and its sides meet up to about three widths beyond it.
-            if (k >= 2)
+            if (k >= 2 && lastExact) {
+                // A loop after a distance step is sharp but for the chamfer
+                // across its ridge (more on an acute corner, whose ridge the
+                // pixel centres miss); the corner may not reach into what a
+                // hair took.
+                auto clearOfHairs = [&](PolyPoint q) {
+                    if (!insideSection(q))
+                        return false;
+                    for (const PolyLine &h : out.hairs)
+                        for (int i = 0; i + 1 < h.size(); ++i) {
+                            const PolyPoint a = h.pts[i], b = h.pts[i + 1], ab = b - a;
+                            const float l2 = ab.x * ab.x + ab.y * ab.y;
+                            const float t = l2 > 0 ? std::clamp(((q.x - a.x) * ab.x + (q.y - a.y) * ab.y) / l2, 0.0f, 1.0f) : 0;
+                            const PolyPoint e = q - (a + ab * t);
+                            const float w = h.w.size() == h.size() ? std::max(h.w[i], h.w[i + 1]) : 0;
+                            if (std::hypot(e.x, e.y) < (w + p) / 2)
+                                return false;
+                        }
+                    return true;
+                };
+                for (PolyLine &o : ol)
+                    repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, clearOfHairs, 2.5f);
+            } else if (k >= 2) {
                 for (PolyLine &o : ol)
                     repairCorners(o, 2 * p, 3.3f * p, 0.2f, true, insideSection);
-            else if (!sp.RepairCorners)
+            } else if (!sp.RepairCorners) {
+                // After the distance step a convex corner is sharp but for
+                // the chamfer the trace cuts across its ridge (a pixel or two,
+                // more on an acute tip, whose ridge the pixel centres miss);
+                // reaching further on gentle turns would square the facets of
+                // a round wall.
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection);
-            else
+                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection, exactFirst ? 2.5f : -1);
+            } else {
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
+            }
             out.outlines.append(ol);
             out.shells.append(ol);
         }
@@ -369,13 +411,33 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
             s.beforeSummary = summary;
         }
         const float factor = half ? 1.0f : 0.5f;
-        offsetCoverage(cov, summary, d, factor, s, ramp);
-        ramp = rampAfter(d, factor);
+        // Every step measures distances (see distancestep.h): the first to
+        // the section's edge itself, the later ones to the outline before
+        // them. The blur stays for steps out of its range.
+        const bool exact = exactFirst && d >= kMinDistanceStep && d <= kMaxDistanceStep;
+        if (exact) {
+            distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0);
+            ramp = kDistanceRamp;
+        } else {
+            offsetCoverage(cov, summary, d, factor, s, ramp);
+            ramp = rampAfter(d, factor);
+        }
+        lastExact = exact;
+        lastD = d;
         if (!detect)
             continue;
         det.consts = half ? HairConstsA : HairConstsB;
         det.coveredWidth = k == 0 ? 0.0f : p;
-        const float maxRun = (det.consts.maxWidth - p) * 1.4143f;
+        // The distance step drops parts of the region nowhere wider than
+        // kThinInset: runs up to a pixel wider than the step takes and that
+        // (the ridge between pixel centres is sampled up to half a pixel
+        // low) vanish, which the set's window would cut short. Between loops
+        // such runs also vanish at the tip of every convex corner, the
+        // loops' own gap: hairs there must be two widths long, or their
+        // mask would cut the next loop's corner.
+        det.widestRun = exact ? 2 * d + kThinInset + 1 : 0;
+        det.minLength = k == 0 || !exact ? p : 2 * p;
+        const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");
         thinRunMarkers(s.before, cov, true, maxRun, markers, &s.beforeSummary);

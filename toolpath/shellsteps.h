@@ -21,6 +21,7 @@ struct OffsetScratch {
     // tmp and tmpSummary belong to offsetCoverage: once set, tmpSummary
     // describes tmp, so the next offset rewrites only what changed.
     bool tmpKnown = false;
+    PathList edge;  // the outline the last distance step measured to
 };
 
 // Moves the 128 level of `cov` inwards by `distance` pixels (negative moves
@@ -62,9 +63,11 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
 // `minSine` (sine of the angle) are left alone; with `convexOnly`, so are
 // corners turning away from the material (right turns), and with `accept`
 // a corner point it refuses.
+// Corners that turn by less than 60 degrees reach at most `gentleReach`
+// (when given): a chain of facets on a round wall is no corner.
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine,
                    bool convexOnly = false,
-                   const std::function<bool(PolyPoint)> &accept = {});
+                   const std::function<bool(PolyPoint)> &accept = {}, float gentleReach = -1);
 
 // The square box blur of offsetCoverage moves an edge as far as the window
 // and threshold say only when the edge runs along an axis; on a diagonal the

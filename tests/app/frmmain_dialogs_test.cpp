@@ -74,6 +74,8 @@ TEST(FrmMainDialogs, SliceCommandSwitchesDialogsAndSlicesFromTheExpertOne)
     stored.fromText(ini.getString("slicerParams").toUtf8());
     EXPECT_EQ(stored.LayerHeight, 0.3f);
     EXPECT_TRUE(w.uiEnabled());
+    // The sliced G-code is on show once the dialog has closed.
+    EXPECT_TRUE(w.titleText().contains("GCode:[Unsaved GCode: ")) << w.titleText().toStdString();
     w.fileOps().newDocument(false);
 }
 

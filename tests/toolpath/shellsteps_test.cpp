@@ -442,20 +442,34 @@ TEST(ShellSteps, WallOnABlockKeepsClearOfThePerimeter)
     bool fin = false, tip = false;
     for (const PolyLine &h : outer) {
         fin |= h.pts.first().y > 77 && h.pts.first().y < 82 && h.length() > 60;
-        // The tab is thinner than the half step's blur window for its last 20 pixels.
-        tip |= std::fabs(h.pts.first().x - 80) < 1 && h.length() > 12;
+        // The tab is under one width wide for its last 25 pixels (from y =
+        // 177.5); a hair runs from there to where it is a third of a width.
+        float lo = 1e9f, hi = -1e9f;
+        for (const PolyPoint &q : h.pts) {
+            lo = std::min(lo, q.y);
+            hi = std::max(hi, q.y);
+        }
+        tip |= std::fabs(h.pts.first().x - 80) < 1 && lo <= 177.5f && hi >= 185;
     }
     EXPECT_TRUE(fin);
     EXPECT_TRUE(tip);
     // No outline passes closer to a hair than the two half widths (where a
-    // hair tapers out to nothing it may end at a loop's tip).
+    // hair tapers out to nothing it may end at a loop's tip). At the fin's
+    // root the perimeter, the exact offset of block and fin, bends towards
+    // the fin by up to (sqrt 2 - 1) half widths. Where a hair starts at the
+    // tip of a loop narrowing along the tab, the loop's last sliver (thinner
+    // than the pixel centres see) may reach half a pixel further.
+    const float root = (std::sqrt(2.0f) - 1) * P / 2;
     for (const PolyLine &h : r.hairs)
         for (int i = 0; i < h.size(); ++i)
             if (h.w[i] >= P / 2) {
+                const bool atRoot = (std::fabs(h.pts[i].x - 120) < 1 && std::fabs(h.pts[i].y - 79.5f) < 1)
+                                    || (h.type == InnerHair && (i == 0 || i == h.size() - 1));
                 for (PolyLine o : r.outlines) {
                     o.openLoop();  // sample the segments, not only the vertices
                     for (const PolyPoint &q : o.splitLongSegs(0.5f).pts)
-                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y), (h.w[i] + P) / 2 - 0.5f);
+                        ASSERT_GT(std::hypot(q.x - h.pts[i].x, q.y - h.pts[i].y),
+                                  (h.w[i] + P) / 2 - 0.5f - (atRoot ? std::max(root, 0.5f) : 0));
                 }
             }
 }

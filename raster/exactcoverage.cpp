@@ -1,0 +1,221 @@
+#include "raster/exactcoverage.h"
+#include "raster/rasterperf.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr int kBandShift = 4; // bands of 16 pixel rows
+
+// A segment in pixel units; dir +1 when it runs toward larger y.
+struct PixSeg {
+    double x0, y0, x1, y1; // y0 < y1: the lower end first
+    double slope;          // x change per unit of y
+    int dir;
+};
+
+// One piece of a segment inside one pixel: the signed height it spans
+// (cover, the winding it adds to every pixel right of it) and the part of
+// that height's band inside this pixel right of the piece (area).
+struct Cell {
+    std::uint64_t key; // local row << 32 | column
+    int seq;           // insertion order: equal keys are summed in it
+    float area, cover;
+    bool operator<(const Cell &o) const { return key != o.key ? key < o.key : seq < o.seq; }
+};
+
+class BandCells {
+public:
+    BandCells(int width, int firstRow) : m_w(width), m_row0(firstRow) {}
+
+    // The part of g inside pixel row r between heights ya < yb.
+    void addRowPiece(const PixSeg &g, int r, double ya, double yb)
+    {
+        const double xa = g.x0 + (ya - g.y0) * g.slope, xb = g.x0 + (yb - g.y0) * g.slope;
+        const double dy = (yb - ya) * g.dir;
+        const int local = r - m_row0;
+        const double lo = std::min(xa, xb), hi = std::max(xa, xb);
+        if (lo >= m_w)
+            return;
+        // Cut the piece at every column border it crosses inside the plane;
+        // left of the plane it is one piece (it covers pixel 0 wholly).
+        const int k0 = std::max(0, int(std::floor(lo)) + 1), k1 = std::min(m_w, int(std::ceil(hi)) - 1);
+        const double span = xb - xa;
+        double tPrev = 0, xPrev = xa;
+        auto piece = [&](double t, double x) {
+            const double mid = 0.5 * (xPrev + x);
+            add(local, mid < 0 ? -1 : int(std::floor(mid)), dy * (t - tPrev), mid);
+            tPrev = t;
+            xPrev = x;
+        };
+        if (k0 <= k1 && span != 0) {
+            if (span > 0)
+                for (int k = k0; k <= k1; ++k)
+                    piece((k - xa) / span, double(k));
+            else
+                for (int k = k1; k >= k0; --k)
+                    piece((k - xa) / span, double(k));
+        } else if (lo < 0 && hi > 0 && span != 0) {
+            piece((0 - xa) / span, 0.0);
+        }
+        piece(1.0, xb);
+    }
+
+    // Rewrites the touched pixels of the band's rows.
+    void resolve(Plane8 &raster, int rule)
+    {
+        std::sort(m_cells.begin(), m_cells.end());
+        size_t i = 0;
+        while (i < m_cells.size()) {
+            const int local = int(m_cells[i].key >> 32);
+            uchar *row = raster.row(m_row0 + local);
+            double running = 0;
+            while (i < m_cells.size() && int(m_cells[i].key >> 32) == local) {
+                const int x = int(m_cells[i].key & 0xFFFFFFFFu);
+                const std::uint64_t key = m_cells[i].key;
+                double area = 0, cover = 0;
+                for (; i < m_cells.size() && m_cells[i].key == key; ++i) {
+                    area += m_cells[i].area;
+                    cover += m_cells[i].cover;
+                }
+                put(row[x], level(running + area, rule));
+                running += cover;
+                // Up to the next touched pixel the coverage is the running
+                // sum; it is fractional only beside a horizontal edge (a
+                // side that starts or ends inside this pixel row).
+                const int next = i < m_cells.size() && int(m_cells[i].key >> 32) == local
+                                     ? int(m_cells[i].key & 0xFFFFFFFFu) : m_w;
+                const int gap = level(running, rule);
+                if (gap != 0 && gap != 255) {
+                    for (int g = x + 1; g < next; ++g)
+                        put(row[g], gap);
+                } else if (gap == 255 && rule != 0 && rule != 1) {
+                    // The Odd fill tops out at 240 in the four-pixel groups
+                    // it resolves sample by sample, next to an edge.
+                    for (int g = x + 1; g < std::min(next, x + 5); ++g)
+                        put(row[g], gap);
+                    for (int g = std::max(x + 5, next - 4); g < next; ++g)
+                        put(row[g], gap);
+                }
+            }
+        }
+        m_cells.clear();
+    }
+
+private:
+    static int level(double e, int rule)
+    {
+        double v;
+        if (rule == 0) {
+            v = std::min(std::fabs(e), 1.0);
+        } else if (rule == 1) {
+            v = std::clamp(e, 0.0, 1.0);
+        } else {
+            const double f = std::fmod(std::fabs(e), 2.0);
+            v = f <= 1 ? f : 2 - f;
+        }
+        return int(std::lround(v * 255));
+    }
+    static void put(uchar &pixel, int exact)
+    {
+        if (std::abs(exact - int(pixel)) <= kExactCoverageTolerance)
+            pixel = uchar(exact);
+    }
+
+    // xMid: the piece's mean x inside column c (c < 0: left of the plane).
+    void add(int local, int c, double dy, double xMid)
+    {
+        if (dy == 0 || c >= m_w)
+            return;
+        double area;
+        if (c < 0) {
+            c = 0;
+            area = dy;
+        } else {
+            area = dy * std::clamp(double(c + 1) - xMid, 0.0, 1.0);
+        }
+        m_cells.push_back(Cell{std::uint64_t(local) << 32 | std::uint32_t(c), int(m_cells.size()),
+                               float(area), float(dy)});
+    }
+
+    int m_w, m_row0;
+    std::vector<Cell> m_cells;
+};
+
+} // namespace
+
+void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule)
+{
+    RasterPerf perf("exactEdgeCoverage");
+    const int w = raster.width, h = raster.height;
+    const double ew = double(ext.maxX) - ext.minX, eh = double(ext.maxY) - ext.minY;
+    if (w <= 0 || h <= 0 || !(ew > 0) || !(eh > 0) || !std::isfinite(ew) || !std::isfinite(eh))
+        return;
+    const double kx = w / ew, ky = h / eh;
+    const double big = double(1 << 30);
+    std::vector<PixSeg> pix;
+    pix.reserve(size_t(segs.size()));
+    for (const Segment &s : segs) {
+        const double x0 = (s.x0 - double(ext.minX)) * kx, y0 = (s.y0 - double(ext.minY)) * ky;
+        const double x1 = (s.x1 - double(ext.minX)) * kx, y1 = (s.y1 - double(ext.minY)) * ky;
+        if (!(std::fabs(x0) < big && std::fabs(y0) < big && std::fabs(x1) < big && std::fabs(y1) < big))
+            continue; // non-finite or absurdly far: the fill skipped it too
+        if (y0 == y1)
+            continue; // a horizontal piece adds no winding
+        PixSeg g;
+        g.dir = y1 > y0 ? 1 : -1;
+        if (g.dir > 0)
+            g.x0 = x0, g.y0 = y0, g.x1 = x1, g.y1 = y1;
+        else
+            g.x0 = x1, g.y0 = y1, g.x1 = x0, g.y1 = y0;
+        if (g.y1 <= 0 || g.y0 >= h)
+            continue;
+        g.slope = (g.x1 - g.x0) / (g.y1 - g.y0);
+        pix.push_back(g);
+    }
+    const int bands = ((h - 1) >> kBandShift) + 1;
+    // Segments by band; a long one is listed in every band it crosses.
+    std::vector<int> start(size_t(bands) + 1, 0), items;
+    auto bandRange = [&](const PixSeg &g, int &b0, int &b1) {
+        b0 = int(std::floor(std::max(g.y0, 0.0))) >> kBandShift;
+        b1 = std::min(h - 1, int(std::ceil(std::min(g.y1, double(h)))) - 1) >> kBandShift;
+    };
+    for (const PixSeg &g : pix) {
+        int b0, b1;
+        bandRange(g, b0, b1);
+        for (int b = b0; b <= b1; ++b)
+            start[size_t(b) + 1]++;
+    }
+    for (int b = 0; b < bands; ++b)
+        start[size_t(b) + 1] += start[size_t(b)];
+    items.resize(size_t(start[size_t(bands)]));
+    {
+        std::vector<int> fill(start.begin(), start.end() - 1);
+        for (int i = 0; i < int(pix.size()); ++i) {
+            int b0, b1;
+            bandRange(pix[size_t(i)], b0, b1);
+            for (int b = b0; b <= b1; ++b)
+                items[size_t(fill[size_t(b)]++)] = i;
+        }
+    }
+
+#pragma omp parallel for schedule(static) if (bands >= 8)
+    for (int b = 0; b < bands; ++b) {
+        const int r0 = b << kBandShift, r1 = std::min(h, r0 + (1 << kBandShift));
+        BandCells cells(w, r0);
+        for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
+            const PixSeg &g = pix[size_t(items[size_t(k)])];
+            const int ra = std::max(r0, int(std::floor(g.y0)));
+            const int rb = std::min(r1 - 1, int(std::ceil(g.y1)) - 1);
+            for (int r = ra; r <= rb; ++r) {
+                const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
+                if (yb > ya)
+                    cells.addRowPiece(g, r, ya, yb);
+            }
+        }
+        cells.resolve(raster, rule);
+    }
+}
