@@ -273,13 +273,13 @@ QWidget *FrmSlicer::registerField(const char *key, QWidget *w, QWidget *label)
 
 QWidget *FrmSlicer::addRow(QFormLayout *f, const char *key)
 {
-    const FieldSpec *spec = findField(key);
-    QWidget *w = createFieldWidget(*spec, nullptr);
-    if (spec->kind == FieldKind::Bool) {
+    const FieldDef *field = findField(key);
+    QWidget *w = createFieldWidget(*field, nullptr);
+    if (field->kind == FieldKind::Bool) {
         f->addRow(QString(), w);
         return registerField(key, w, nullptr);
     }
-    auto *label = new QLabel(QString::fromUtf8(spec->label) + ":");
+    auto *label = new QLabel(QString::fromUtf8(field->label) + ":");
     label->setObjectName(QString("l") + key);
     f->addRow(label, w);
     return registerField(key, w, label);
@@ -287,8 +287,8 @@ QWidget *FrmSlicer::addRow(QFormLayout *f, const char *key)
 
 void FrmSlicer::addAnglePair(QFormLayout *f, const char *key, const char *incKey)
 {
-    const FieldSpec *a = findField(key);
-    const FieldSpec *b = findField(incKey);
+    const FieldDef *a = findField(key);
+    const FieldDef *b = findField(incKey);
     QWidget *wa = createFieldWidget(*a, nullptr);
     QWidget *wb = createFieldWidget(*b, nullptr);
     auto *row = new QHBoxLayout;
@@ -477,9 +477,9 @@ QWidget *FrmSlicer::buildScriptsTab()
 {
     auto *scripts = new QVBoxLayout;
     for (const char *key : {"GCodeHeader", "GCodeFooter"}) {
-        const FieldSpec *spec = findField(key);
-        auto *label = new QLabel(QString::fromUtf8(spec->label) + ":");
-        QWidget *w = createFieldWidget(*spec, nullptr);
+        const FieldDef *field = findField(key);
+        auto *label = new QLabel(QString::fromUtf8(field->label) + ":");
+        QWidget *w = createFieldWidget(*field, nullptr);
         scripts->addWidget(label);
         scripts->addWidget(w, 1);
         registerField(key, w, label);
@@ -521,7 +521,7 @@ void FrmSlicer::setParams(const SlicerParams &p)
 {
     m_updating = true;
     QStringList clamped;
-    for (const FieldSpec &f : slicerFields())
+    for (const FieldDef &f : slicerFields())
         if (!writeField(f, p, m_fields.value(QString::fromLatin1(f.key))))
             clamped << QString::fromLatin1(f.key);
     m_updating = false;
@@ -534,7 +534,7 @@ void FrmSlicer::setParams(const SlicerParams &p)
 SlicerParams FrmSlicer::params() const
 {
     SlicerParams p;
-    for (const FieldSpec &f : slicerFields())
+    for (const FieldDef &f : slicerFields())
         readField(f, m_fields.value(QString::fromLatin1(f.key)), p);
     return p;
 }
@@ -559,7 +559,7 @@ void FrmSlicer::refreshState()
     // heating box that labels its temperature): it is lit when any of them is.
     QHash<QWidget *, bool> changed, invalid;
     QSet<int> changedTabs;
-    for (const FieldSpec &f : slicerFields()) {
+    for (const FieldDef &f : slicerFields()) {
         const QString key = QString::fromLatin1(f.key);
         const bool differs = fieldDisplay(f, now) != fieldDisplay(f, defaults);
         for (QWidget *w : {m_fields.value(key), m_labels.value(key)}) {

@@ -20,10 +20,10 @@ namespace {
 
 using K = FieldKind;
 
-QVector<FieldSpec> buildFields()
+QVector<FieldDef> buildFields()
 {
     // Floats without stated decimals show two; steps are what a user nudges by.
-    QVector<FieldSpec> v = {
+    QVector<FieldDef> v = {
         {"ExtrusionWidth", K::Float, "Extrusion width", 0.1, 20, 3, 0.01, " mm", nullptr},
         {"LayerHeight", K::Float, "Layer height", 0.01, 20, 3, 0.01, " mm", nullptr},
         {"FirstLayerHeight", K::Float, "1st Layer height", 0.01, 20, 3, 0.01, " mm", nullptr},
@@ -112,7 +112,7 @@ template <class P, class F> void withMember(P &p, const char *key, F &&f)
 
 template <class T> using Bare = std::remove_cv_t<std::remove_reference_t<T>>;
 
-double numberOf(const FieldSpec &f, const SlicerParams &p)
+double numberOf(const FieldDef &f, const SlicerParams &p)
 {
     double out = 0;
     withMember(p, f.key, [&](const auto &v) {
@@ -128,21 +128,21 @@ const char *const kShownProp = "tvShownText";
 
 } // namespace
 
-const QVector<FieldSpec> &slicerFields()
+const QVector<FieldDef> &slicerFields()
 {
-    static const QVector<FieldSpec> fields = buildFields();
+    static const QVector<FieldDef> fields = buildFields();
     return fields;
 }
 
-const FieldSpec *findField(const QString &key)
+const FieldDef *findField(const QString &key)
 {
-    for (const FieldSpec &f : slicerFields())
+    for (const FieldDef &f : slicerFields())
         if (key == QLatin1String(f.key))
             return &f;
     return nullptr;
 }
 
-void fieldRange(const FieldSpec &f, double &min, double &max)
+void fieldRange(const FieldDef &f, double &min, double &max)
 {
     min = f.min;
     max = f.max;
@@ -154,7 +154,7 @@ void fieldRange(const FieldSpec &f, double &min, double &max)
     }
 }
 
-QWidget *createFieldWidget(const FieldSpec &f, QWidget *parent)
+QWidget *createFieldWidget(const FieldDef &f, QWidget *parent)
 {
     const QString key = QString::fromLatin1(f.key);
     double min, max;
@@ -204,7 +204,7 @@ QWidget *createFieldWidget(const FieldSpec &f, QWidget *parent)
     return nullptr;
 }
 
-bool writeField(const FieldSpec &f, const SlicerParams &p, QWidget *w)
+bool writeField(const FieldDef &f, const SlicerParams &p, QWidget *w)
 {
     bool inRange = true;
     switch (f.kind) {
@@ -252,7 +252,7 @@ bool writeField(const FieldSpec &f, const SlicerParams &p, QWidget *w)
     return inRange;
 }
 
-void readField(const FieldSpec &f, QWidget *w, SlicerParams &p)
+void readField(const FieldDef &f, QWidget *w, SlicerParams &p)
 {
     double x = 0;
     QByteArray bytes;
@@ -296,7 +296,7 @@ void readField(const FieldSpec &f, QWidget *w, SlicerParams &p)
     });
 }
 
-QString fieldDisplay(const FieldSpec &f, const SlicerParams &p)
+QString fieldDisplay(const FieldDef &f, const SlicerParams &p)
 {
     switch (f.kind) {
     case K::Float:

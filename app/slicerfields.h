@@ -20,7 +20,7 @@ enum class FieldKind {
     Text,    // QPlainTextEdit, UTF-8
 };
 
-struct FieldSpec {
+struct FieldDef {
     const char *key;
     FieldKind kind;
     const char *label;   // dialog label (the hint's title)
@@ -32,26 +32,26 @@ struct FieldSpec {
 };
 
 // Every key of SlicerParams, in key order.
-const QVector<FieldSpec> &slicerFields();
-const FieldSpec *findField(const QString &key);
+const QVector<FieldDef> &slicerFields();
+const FieldDef *findField(const QString &key);
 
 // The range a field's widget offers: the dialog's range within the bounds
 // the slicer accepts (paramBounds), so every value it takes is sliceable.
-void fieldRange(const FieldSpec &f, double &min, double &max);
+void fieldRange(const FieldDef &f, double &min, double &max);
 
 // Creates the widget a field is edited with (not for Bool fields shown as a
 // group's check), named by type prefix + key ("seLayerHeight", "chRepairCorners",
 // "cbInfillType", "mRaftConfig").
-QWidget *createFieldWidget(const FieldSpec &f, QWidget *parent);
+QWidget *createFieldWidget(const FieldDef &f, QWidget *parent);
 
 // Value of field `f` of `p` written into / read from `w`. Reading a text
 // field whose text the user did not change gives back the exact bytes that
 // were written, so scripts survive the widget's line-ending handling.
 // writeField returns false when the value lay outside the widget's range or
 // list and was clamped into it.
-bool writeField(const FieldSpec &f, const SlicerParams &p, QWidget *w);
-void readField(const FieldSpec &f, QWidget *w, SlicerParams &p);
+bool writeField(const FieldDef &f, const SlicerParams &p, QWidget *w);
+void readField(const FieldDef &f, QWidget *w, SlicerParams &p);
 
 // The value of key `f` in `p` as the dialog shows it ("0.200 mm", "10.00 %",
 // "Triangle grid", "true"): used to compare with the defaults.
-QString fieldDisplay(const FieldSpec &f, const SlicerParams &p);
+QString fieldDisplay(const FieldDef &f, const SlicerParams &p);

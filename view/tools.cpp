@@ -683,37 +683,27 @@ bool ViewTools::realign()
     return true;
 }
 
-bool ViewTools::resetRotation()
+// Resets one part of the selection's transforms, drops it to the bed when
+// Auto drop is on, and records one entry under `label` if anything moved.
+bool ViewTools::resetTransform(bool (*reset)(Project &), const char *label)
 {
     Project *p = project();
     if (!p)
         return false;
     beginEdit();
     placement::beginDrag(*p);
-    placement::resetRotation(*p);
+    reset(*p);
     if (settings.autoDrop)
         placement::dropToBed(*p, true);
     if (!placement::changedSinceSaved(*p))
         return false;
-    record("rotReset");
+    record(label);
     return true;
 }
 
-bool ViewTools::resetScale()
-{
-    Project *p = project();
-    if (!p)
-        return false;
-    beginEdit();
-    placement::beginDrag(*p);
-    placement::resetScale(*p);
-    if (settings.autoDrop)
-        placement::dropToBed(*p, true);
-    if (!placement::changedSinceSaved(*p))
-        return false;
-    record("scaleReset");
-    return true;
-}
+bool ViewTools::resetRotation() { return resetTransform(placement::resetRotation, "rotReset"); }
+
+bool ViewTools::resetScale() { return resetTransform(placement::resetScale, "scaleReset"); }
 
 bool ViewTools::scaleBy(const Vec3 &factors)
 {

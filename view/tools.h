@@ -125,6 +125,7 @@ private:
     Project *project() const;
     void beginEdit();
     void record(const QString &label);
+    bool resetTransform(bool (*reset)(Project &), const char *label);
     void clickSelect(const PickHit &hit);
     void rectSelect();
     void startTransformDrag(Drag kind);

@@ -19,21 +19,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+#include "fixtures/events.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-bool runEvents(int ms, const std::function<bool()> &done = {})
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (done && done())
-            return true;
-    }
-    return !done;
-}
-
 // Answers every message box that shows while alive with its default
 // button, recording the texts and whether the main window was on screen.
 struct BoxWatcher {

@@ -11,22 +11,12 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
+#include "fixtures/events.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 // Runs the event loop until `done` holds or `ms` passed (first frames compile shaders).
-bool runEvents(int ms, const std::function<bool()> &done = {})
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (done && done())
-            return true;
-    }
-    return !done;
-}
-
 // Answers the next modal message box with `button` as soon as it shows;
 // returns its text through `text`.
 void answerNextBox(QMessageBox::StandardButton button, QString *text)

@@ -75,10 +75,10 @@ TEST(FrmSlicer, EveryKeyRoundTripsThroughTheWidgets)
     }
     // Every value of the first set differs from its default, so every field is lit.
     dlg.setParams(withOverrides(kFineValues));
-    for (const FieldSpec &f : slicerFields())
+    for (const FieldDef &f : slicerFields())
         EXPECT_TRUE(isChanged(dlg.fieldWidget(f.key))) << f.key;
     dlg.setParams(SlicerParams());
-    for (const FieldSpec &f : slicerFields())
+    for (const FieldDef &f : slicerFields())
         EXPECT_FALSE(isChanged(dlg.fieldWidget(f.key))) << f.key;
 
     // Fractions show as percent; a typed percent comes back as a fraction.
@@ -125,7 +125,7 @@ TEST(FrmSlicer, OffersOnlyValuesTheSlicerAcceptsAndSlicesWithProgress)
 {
     FrmSlicer dlg;
     // Both ends of every numeric field slice.
-    for (const FieldSpec &f : slicerFields()) {
+    for (const FieldDef &f : slicerFields()) {
         QWidget *w = dlg.fieldWidget(f.key);
         QList<std::function<void()>> ends;
         if (auto *d = qobject_cast<QDoubleSpinBox *>(w))

@@ -15,21 +15,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
+#include "fixtures/events.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-bool runEvents(int ms, const std::function<bool()> &done = {})
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (done && done())
-            return true;
-    }
-    return !done;
-}
-
 // Answers every modal message box with `button` while it lives; collects their texts.
 struct BoxAnswerer {
     QTimer poll;

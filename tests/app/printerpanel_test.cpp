@@ -9,18 +9,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "fixtures/events.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 QString labelText(QWidget *w, const char *name) { return w->findChild<QLabel *>(name)->text(); }
 
@@ -52,23 +45,23 @@ TEST(PrinterPanel, ConnectsHomesHeatsAndPrintsTheCurrentGCodeToTheEnd)
 
     panel.findChild<QComboBox *>("cbPort")->setCurrentText(QString::fromStdString(sim.path()));
     panel.findChild<QPushButton *>("bConnect")->click();
-    ASSERT_TRUE(waitFor([&] { return labelText(&panel, "lStatus").startsWith("Online"); }, 5000));
+    ASSERT_TRUE(runEvents(5000, [&] { return labelText(&panel, "lStatus").startsWith("Online"); }));
     EXPECT_EQ(panel.findChild<QPushButton *>("bConnect")->text(), "Disconnect");
 
     bHomeAll->click();
     panel.findChild<QPushButton *>("bSetNozzle")->click();
     panel.findChild<QPushButton *>("bSetBed")->click();
-    ASSERT_TRUE(waitFor([&] { return labelText(&panel, "lNozzle").startsWith("205"); }, 5000));
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runEvents(5000, [&] { return labelText(&panel, "lNozzle").startsWith("205"); }));
+    ASSERT_TRUE(runEvents(5000, [&] {
         const auto a = sim.accepted();
         return std::find(a.begin(), a.end(), "M140 S60") != a.end();
-    }, 5000));
+    }));
     const auto a = sim.accepted();
     EXPECT_NE(std::find(a.begin(), a.end(), "G28 X0 Y0 Z0"), a.end());
     EXPECT_NE(std::find(a.begin(), a.end(), "M104 S210"), a.end());
 
     bPrint->click();
-    ASSERT_TRUE(waitFor([&] { return panel.link()->jobState() == PrinterLink::Finished; }, 20000));
+    ASSERT_TRUE(runEvents(20000, [&] { return panel.link()->jobState() == PrinterLink::Finished; }));
     QApplication::processEvents();
     // The same layers as the preview's: the start at Z 0 and the three printed ones.
     EXPECT_EQ(labelText(&panel, "lLayer"), "Layer: 4 / 4");
@@ -96,7 +89,7 @@ TEST(PrinterPanel, ALoanToADialogEndsWithTheDialogAndKeepsTheConnection)
         auto *place = new QWidget(&dialog);
         const PrinterPanelLoan loan(panel, place);
         EXPECT_EQ(panel->parentWidget(), place);
-        ASSERT_TRUE(waitFor([&] { return panel->link()->status() == PrinterLink::Online; }, 5000));
+        ASSERT_TRUE(runEvents(5000, [&] { return panel->link()->status() == PrinterLink::Online; }));
     }
     // The dialog is gone; the panel, its link and the open port are not.
     EXPECT_EQ(panel->parentWidget(), &window);

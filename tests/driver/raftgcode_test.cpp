@@ -1,5 +1,6 @@
 // The raft as the driver writes it: toolpath's raft layers through the writer.
 #include "driver/raftgcode.h"
+#include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -7,17 +8,6 @@ namespace {
 
 const float P = 1.0f / 0.333f; // one extrusion width in raster units
 const float PixelSize = 0.4f * 0.333f;
-
-// Footprint: a printed 24 x 24 pixel square at (20, 20) in a 64 x 64 plane.
-Plane1 squareFootprint()
-{
-    Plane1 f(64, 64);
-    f.fill(0);
-    for (int y = 20; y < 44; ++y)
-        for (int x = 20; x < 44; ++x)
-            f.setPixel(x, y, true);
-    return f;
-}
 
 SlicerParams plainParams()
 {

@@ -9,18 +9,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include "fixtures/events.h"
+
 #include <gtest/gtest.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 // N extrusion moves over a few layers, with the comments and blank lines a
 // slicer writes.
@@ -67,7 +60,7 @@ struct Connected {
     bool connect()
     {
         return sim.ok() && link.open(QString::fromStdString(sim.path()), 115200) &&
-               waitFor([&] { return link.status() == PrinterLink::Online; }, 5000);
+               runEvents(5000, [&] { return link.status() == PrinterLink::Online; });
     }
 };
 
@@ -109,7 +102,7 @@ TEST(PrinterLinkSerial, StreamsTenThousandLinesAllAcknowledgedInOrder)
     const QByteArray g = makeGCode(10000);
     QSignalSpy ended(&c.link, &PrinterLink::jobEnded);
     ASSERT_TRUE(c.link.startJob(g));
-    ASSERT_TRUE(waitFor([&] { return !c.link.jobActive(); }, 120000));
+    ASSERT_TRUE(runEvents(120000, [&] { return !c.link.jobActive(); }));
     EXPECT_EQ(c.link.jobState(), PrinterLink::Finished);
     EXPECT_EQ(c.link.jobLinesDone(), c.link.jobLinesTotal());
     EXPECT_EQ(jobPart(c.sim.accepted()), commandsOf(g));
@@ -130,7 +123,7 @@ TEST(PrinterLinkSerial, AResendRepeatsTheRequestedLineOnce)
     c.link.setRecordAcknowledged(true);
     const QByteArray g = makeGCode(200);
     ASSERT_TRUE(c.link.startJob(g));
-    ASSERT_TRUE(waitFor([&] { return !c.link.jobActive(); }, 20000));
+    ASSERT_TRUE(runEvents(20000, [&] { return !c.link.jobActive(); }));
     EXPECT_EQ(c.link.jobState(), PrinterLink::Finished);
     EXPECT_EQ(jobPart(c.sim.accepted()), commandsOf(g));
     int arrivals = 0;
@@ -148,7 +141,7 @@ TEST(PrinterLinkSerial, TemperatureRepliesUpdateTheReadings)
     Connected c;
     QSignalSpy temps(&c.link, &PrinterLink::temperaturesChanged);
     ASSERT_TRUE(c.connect());
-    ASSERT_TRUE(waitFor([&] { return c.link.nozzleTemp() == 205.f; }, 5000));
+    ASSERT_TRUE(runEvents(5000, [&] { return c.link.nozzleTemp() == 205.f; }));
     EXPECT_EQ(c.link.bedTemp(), 60.f);
     EXPECT_GE(temps.count(), 1);
     EXPECT_TRUE(c.link.statusText().startsWith("Online"));
@@ -162,10 +155,10 @@ TEST(PrinterLinkSerial, APrinterThatVanishesMidJobEndsInErrorWithinFiveSeconds)
     ASSERT_TRUE(c.connect());
     QSignalSpy errors(&c.link, &PrinterLink::errorOccurred);
     ASSERT_TRUE(c.link.startJob(makeGCode(2000)));
-    ASSERT_TRUE(waitFor([&] { return c.sim.vanished(); }, 20000));
+    ASSERT_TRUE(runEvents(20000, [&] { return c.sim.vanished(); }));
     QElapsedTimer t;
     t.start();
-    ASSERT_TRUE(waitFor([&] { return c.link.status() == PrinterLink::Error; }, 5000));
+    ASSERT_TRUE(runEvents(5000, [&] { return c.link.status() == PrinterLink::Error; }));
     EXPECT_LT(t.elapsed(), 5000);
     EXPECT_EQ(c.link.jobState(), PrinterLink::Failed);
     EXPECT_EQ(c.link.statusText(), "Error");
@@ -180,7 +173,7 @@ TEST(PrinterLinkSerial, AFirmwareHaltFailsTheJob)
     Connected c(o);
     ASSERT_TRUE(c.connect());
     ASSERT_TRUE(c.link.startJob(makeGCode(500)));
-    ASSERT_TRUE(waitFor([&] { return !c.link.jobActive(); }, 10000));
+    ASSERT_TRUE(runEvents(10000, [&] { return !c.link.jobActive(); }));
     EXPECT_EQ(c.link.jobState(), PrinterLink::Failed);
     EXPECT_TRUE(c.link.lastError().contains("halted"));
 }
@@ -193,19 +186,19 @@ TEST(PrinterLinkSerial, CancelStopsTheJobAndTurnsTheHeatersOff)
     ASSERT_TRUE(c.connect());
     const QByteArray g = makeGCode(5000);
     ASSERT_TRUE(c.link.startJob(g));
-    ASSERT_TRUE(waitFor([&] { return c.link.jobLinesDone() >= 100; }, 20000));
+    ASSERT_TRUE(runEvents(20000, [&] { return c.link.jobLinesDone() >= 100; }));
     c.link.pause();
     const int atPause = c.link.jobLinesDone();
-    waitFor([] { return false; }, 300);
+    runEvents(300, [] { return false; });
     EXPECT_LE(c.link.jobLinesDone(), atPause + 1); // only the line in flight completes
     c.link.resume();
-    ASSERT_TRUE(waitFor([&] { return c.link.jobLinesDone() >= atPause + 50; }, 20000));
+    ASSERT_TRUE(runEvents(20000, [&] { return c.link.jobLinesDone() >= atPause + 50; }));
     c.link.cancel();
     EXPECT_EQ(c.link.jobState(), PrinterLink::Cancelled);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runEvents(5000, [&] {
         const auto a = c.sim.accepted();
         return !a.empty() && a.back() == "M140 S0";
-    }, 5000));
+    }));
     const std::vector<std::string> a = jobPart(c.sim.accepted());
     ASSERT_GE(a.size(), 2u);
     EXPECT_EQ(a[a.size() - 2], "M104 S0");
@@ -224,7 +217,7 @@ TEST(PrinterLinkSerial, UserCommandsGoOutNumberedAndNothingWithoutAPort)
     ASSERT_TRUE(c.connect());
     c.link.sendCommand("G28 X0 Y0 Z0");
     c.link.sendCommand("M104 S210 ; nozzle");
-    ASSERT_TRUE(waitFor([&] { return jobPart(c.sim.accepted()).size() >= 2; }, 5000));
+    ASSERT_TRUE(runEvents(5000, [&] { return jobPart(c.sim.accepted()).size() >= 2; }));
     const std::vector<std::string> a = jobPart(c.sim.accepted());
     EXPECT_EQ(a[0], "G28 X0 Y0 Z0");
     EXPECT_EQ(a[1], "M104 S210");

@@ -1,4 +1,5 @@
 #include "toolpath/skirtbrimraft.h"
+#include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,6 @@ namespace {
 
 const float P = 1.0f / 0.333f; // one extrusion width in raster units
 const float PixelSize = 0.4f * 0.333f;
-
-// Footprint: a printed 24 x 24 pixel square at (20, 20) in a 64 x 64 plane.
-Plane1 squareFootprint()
-{
-    Plane1 f(64, 64);
-    f.fill(0);
-    for (int y = 20; y < 44; ++y)
-        for (int x = 20; x < 44; ++x)
-            f.setPixel(x, y, true);
-    return f;
-}
 
 // Chebyshev distance of a point from the square [20, 44] x [20, 44].
 float distFromSquare(PolyPoint q)
