@@ -173,8 +173,13 @@ void Slicer::reportProgress(int i, QByteArray &pending, bool force)
 {
     if (i < 0)
         return;
-    if (!force && m_progressTimer.elapsed() <= 200)
+    // The first layers go out as soon as they are written (a preview shows
+    // them at once); after that at most every 200 ms. The last layer is
+    // left to the final report.
+    const bool firstLayers = !m_progressReported && !pending.isEmpty() && i < m_layerCount - 1;
+    if (!force && !firstLayers && m_progressTimer.elapsed() <= 200)
         return;
+    m_progressReported = true;
     m_progressTimer.restart();
     const int percent = int(std::lround((i + 1) * 100.0 / m_layerCount));
     if (m_progress)

@@ -68,6 +68,7 @@ private:
     const BuildVolume *m_machineSize;
     SliceProgress m_progress;
     QElapsedTimer m_progressTimer;
+    bool m_progressReported = false;
 
     // The job, set by initialise().
     int m_batchSize = 1;
