@@ -160,8 +160,13 @@ void Slicer::reportProgress(int i, QByteArray &pending, bool force)
 {
     if (i < 0)
         return;
-    if (!force && progressTimer.elapsed() <= 200)
+    // The first layers go out as soon as they are written (a preview shows
+    // them at once); after that at most every 200 ms. The last layer is
+    // left to the final report.
+    const bool firstLayers = !progressReported && !pending.isEmpty() && i < layerCount - 1;
+    if (!force && !firstLayers && progressTimer.elapsed() <= 200)
         return;
+    progressReported = true;
     progressTimer.restart();
     const int percent = int(std::lround((i + 1) * 100.0 / layerCount));
     if (progress)

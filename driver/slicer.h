@@ -57,6 +57,7 @@ public:
     const BuildVolume *machineSize;
     SliceProgress progress;
     QElapsedTimer progressTimer;
+    bool progressReported = false;
     int batchSize = 1;
     int lookahead = 0;
     int vshellCount = 0;

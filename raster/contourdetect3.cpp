@@ -10,14 +10,8 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-
-const int kLabels = 127;
-
-// Working copy of the summary in which every block that a contour can pass
-// through is 128: uniform blocks next to a uniform block of the other value
-// become mixed, since the level crossing lies between them.
-Plane8 workingSummary(const Plane8 &sum)
+// The block-by-block rule, kept as the reference for the row version below.
+Plane8 contourBlocksToExamineScalar(const Plane8 &sum)
 {
     Plane8 w = sum;
     const int bw = sum.width, bh = sum.height;
@@ -43,6 +37,52 @@ Plane8 workingSummary(const Plane8 &sum)
         }
     return w;
 }
+
+Plane8 contourBlocksToExamine(const Plane8 &sum)
+{
+    // Per block two flags, 1 all below and 2 all above, spread over the 3 x 3
+    // neighbourhood: one pass across each row, then an OR of three rows.
+    const int bw = sum.width, bh = sum.height;
+    Plane8 w = sum;
+    if (bw <= 0 || bh <= 0)
+        return w;
+    std::vector<uchar> spread(size_t(bw) * 3);
+    auto rowSpread = [&](int y, uchar *out) {
+        const uchar *r = sum.data + size_t(y) * bw;
+        uchar left = 0, here = r[0] == 0 ? 1 : r[0] == 255 ? 2 : 0;
+        for (int x = 0; x < bw; ++x) {
+            const uchar right = x + 1 < bw ? (r[x + 1] == 0 ? 1 : r[x + 1] == 255 ? 2 : 0) : 0;
+            out[x] = left | here | right;
+            left = here;
+            here = right;
+        }
+    };
+    // Rows y - 1, y and y + 1 live in slots (y + 2) % 3, y % 3 and (y + 1) % 3.
+    uchar *slot[3] = {spread.data(), spread.data() + bw, spread.data() + 2 * bw};
+    rowSpread(0, slot[0]);
+    std::fill(slot[2], slot[2] + bw, uchar(0));
+    for (int y = 0; y < bh; ++y) {
+        uchar *below = slot[(y + 1) % 3];
+        if (y + 1 < bh)
+            rowSpread(y + 1, below);
+        else
+            std::fill(below, below + bw, uchar(0));
+        const uchar *above = slot[(y + 2) % 3], *mid = slot[y % 3];
+        const uchar *r = sum.data + size_t(y) * bw;
+        uchar *o = w.data + size_t(y) * bw;
+        for (int x = 0; x < bw; ++x) {
+            const uchar near = above[x] | mid[x] | below[x];
+            const uchar v = r[x];
+            const bool edge = v == 0 ? (near & 2) : v == 255 ? (near & 1) : true;
+            o[x] = edge ? 128 : v;
+        }
+    }
+    return w;
+}
+
+namespace {
+
+const int kLabels = 127;
 
 // 8-connected flood fill of the 128 blocks into up to 127 lists; labels
 // wrap, so later groups share lists. Entries are by * 65536 + bx.
@@ -260,7 +300,7 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
     if (source.width == 0 || source.height == 0)
         return {};
 
-    Plane8 work = workingSummary(blockSummary);
+    Plane8 work = contourBlocksToExamine(blockSummary);
     const Plane8 examined = work; // 128 where blocks are examined
     const std::vector<std::vector<int>> groups = groupBlocks(work);
 

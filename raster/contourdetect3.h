@@ -24,3 +24,11 @@ class Plane1;
 // Profiling stage "contourDetect3".
 PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
                         const PathParams &pathParams);
+
+// The blocks contourDetect3 examines: blockSummary with every block a
+// contour can pass through set to 128 (mixed blocks, and uniform blocks next
+// to a uniform block of the other value, the level crossing lying between
+// them), the rest as they are. The scalar twin asks each block's neighbours
+// one by one.
+Plane8 contourBlocksToExamine(const Plane8 &blockSummary);
+Plane8 contourBlocksToExamineScalar(const Plane8 &blockSummary);

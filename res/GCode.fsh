@@ -1,12 +1,5 @@
-uniform vec3 ec_light_pos;
-uniform vec4 u_color;
-varying vec3 v_ecPos;
-varying vec3 v_ecNormal;
-varying vec3 v_wcPos;
-varying vec3 v_wcNormal;
+varying vec4 v_color;
 void main()
 {
-    vec3 n = normalize(v_ecNormal);
-    float d = max(dot(normalize(ec_light_pos - v_ecPos), n), 0.0);
-    gl_FragColor = vec4(u_color.rgb * (d * 0.5 + 0.2) + vec3(d * d * d * 0.5), u_color.a);
+    gl_FragColor = v_color;
 }

@@ -1,14 +1,12 @@
 attribute vec3 a_vertex;
-uniform mat4 m_matrix;
 uniform mat4 mv_matrix;
 uniform mat4 mvp_matrix;
 uniform mat3 normal_model_matrix;
 uniform mat3 normal_view_matrix;
 uniform float layerZ;
-varying vec3 v_ecPos;
-varying vec3 v_ecNormal;
-varying vec3 v_wcPos;
-varying vec3 v_wcNormal;
+uniform vec3 ec_light_pos;
+uniform vec4 u_color;
+varying vec4 v_color;
 void main()
 {
     // z carries either a height offset x10000 (top/bottom faces) or the side
@@ -23,9 +21,11 @@ void main()
         n = vec3(sin(code), 0.0, cos(code));
     }
     vec4 p = vec4(a_vertex.x, layerZ + vy, a_vertex.y, 1.0);
-    v_ecPos = (mv_matrix * p).xyz;
-    v_wcPos = (m_matrix * p).xyz;
-    v_wcNormal = normal_model_matrix * n;
-    v_ecNormal = normal_view_matrix * v_wcNormal;
+    // Lit per vertex: a bead's faces are flat and small, and a preview frame
+    // shades millions of fragments, so the fragment stage only interpolates.
+    vec3 ecPos = (mv_matrix * p).xyz;
+    vec3 ecNormal = normalize(normal_view_matrix * (normal_model_matrix * n));
+    float d = max(dot(normalize(ec_light_pos - ecPos), ecNormal), 0.0);
+    v_color = vec4(u_color.rgb * (d * 0.5 + 0.2) + vec3(d * d * d * 0.5), u_color.a);
     gl_Position = mvp_matrix * p;
 }

@@ -194,6 +194,47 @@ void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Family &f
     scanLineRuns(region, &summary, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs);
 }
 
+// The offsets of the family's lines that can cross a set pixel: those of the
+// corners of the blocks the summary does not call empty, widened by two
+// pixels (a line's walk visits only pixels the line passes through). Lines
+// outside find no runs and need no walk: on a layer without shell the dense
+// shell lines crossed the whole plane for nothing. False when no pixel is set.
+bool lineOffsetRange(const Plane1 &region, const Plane8 &summary, const Family &f, double &lo, double &hi)
+{
+    int x0 = 0, y0 = 0, x1 = region.width, y1 = region.height;
+    if (region.width % 16 == 0 && region.height % 16 == 0 && summary.width == region.width / 16
+        && summary.height == region.height / 16) {
+        int bx0 = INT_MAX, by0 = INT_MAX, bx1 = -1, by1 = -1;
+        for (int by = 0; by < summary.height; ++by) {
+            const uchar *r = summary.data + by * summary.width;
+            for (int bx = 0; bx < summary.width; ++bx)
+                if (r[bx]) {
+                    bx0 = std::min(bx0, bx);
+                    bx1 = std::max(bx1, bx);
+                    by0 = std::min(by0, by);
+                    by1 = by;
+                }
+        }
+        if (bx1 < 0)
+            return false;
+        x0 = bx0 * 16;
+        y0 = by0 * 16;
+        x1 = (bx1 + 1) * 16;
+        y1 = (by1 + 1) * 16;
+    }
+    lo = std::numeric_limits<double>::infinity();
+    hi = -lo;
+    for (const int x : {x0, x1})
+        for (const int y : {y0, y1}) {
+            const double o = (x - f.ox) * f.vx + (y - f.oy) * f.vy;
+            lo = std::min(lo, o);
+            hi = std::max(hi, o);
+        }
+    lo -= 2;
+    hi += 2;
+    return true;
+}
+
 } // namespace
 
 int infillDirections(int infillType)
@@ -225,9 +266,14 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
+        double lo, hi;
+        if (!lineOffsetRange(region, summary, f, lo, hi))
+            return;
         for (int k = -f.n; k <= f.n; ++k) {
             for (int m = 0; m < T; ++m) {
                 const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
+                if (!(off >= lo && off <= hi))
+                    continue;
                 runs.clear();
                 scanFamilyLine(region, summary, f, off, minRun, runs);
                 for (const ScanRun &r : runs) {
@@ -265,6 +311,9 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     spacing = std::max(spacing, kMinSpacing);
     const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
     const Plane8 summary = region.blockSummary();
+    double lo, hi;
+    if (!lineOffsetRange(region, summary, f, lo, hi))
+        return;
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
@@ -273,8 +322,13 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     std::unordered_map<qint64, std::vector<int>> ends;
     std::vector<ScanRun> runs;
     for (int k = -f.n; k <= f.n; ++k) {
+        const double off = k * double(spacing);
+        if (!(off >= lo && off <= hi)) {
+            prevLine.clear(); // a line without runs: the next one joins nothing
+            continue;
+        }
         runs.clear();
-        scanFamilyLine(region, summary, f, k * double(spacing), minLen, runs);
+        scanFamilyLine(region, summary, f, off, minLen, runs);
         if (k & 1) {
             std::reverse(runs.begin(), runs.end());
             for (ScanRun &r : runs)

@@ -475,7 +475,7 @@ void GCodePreview::rebuild(int layer, Entry &e)
     }
 }
 
-void GCodePreview::drawEntry(int layer, Entry &e, bool dimmed)
+void GCodePreview::drawEntry(int layer, Entry &e, bool dimmed, GCodeDrawBatch &batch)
 {
     const float z = m_sim.layers()[layer].z;
     for (Group &g : e.groups) {
@@ -493,7 +493,7 @@ void GCodePreview::drawEntry(int layer, Entry &e, bool dimmed)
         g.list->color = GlViewer::shaderColor(qc);
         // The bead's centre plane; travel floats above the bead tops.
         g.list->layerZ = z - e.height * 0.5f + (g.travel ? kTravelLift * e.height : 0.0f);
-        g.list->draw();
+        batch.draw(*g.list);
         m_drawnVertices += g.vertexCount;
     }
 }
@@ -521,6 +521,8 @@ bool GCodePreview::drawLayers(int first, int last, bool unlimited)
     // With a vertex cap the newest layers come first and the lowest are
     // left out once the cap is reached.
     const bool capped = vertexCap > 0;
+    std::vector<int> drawOrder;
+    drawOrder.reserve(size_t(last - first + 1));
     try {
         for (int i = first; i <= last; ++i) {
             const int L = capped ? first + last - i : i;
@@ -544,8 +546,18 @@ bool GCodePreview::drawLayers(int first, int last, bool unlimited)
             ++counted;
             if (!unlimited && !spent && counted >= kBudgetMinLayers && clock.elapsed() >= budgetMs)
                 spent = true;
-            drawEntry(L, e, L != last);
+            for (const Group &g : e.groups)
+                if (g.list && (!g.travel || showTravel))
+                    m_drawnVertices += g.vertexCount;
+            drawOrder.push_back(L);
         }
+        // Top layer first: the beads below are then hidden by the depth test
+        // before they are shaded, which is most of a software renderer's frame.
+        std::sort(drawOrder.begin(), drawOrder.end(), std::greater<int>());
+        m_drawnVertices = 0;
+        GCodeDrawBatch batch;
+        for (int L : drawOrder)
+            drawEntry(L, *m_entries[size_t(L)], L != last, batch);
     } catch (...) {
         f->glEnable(GL_CULL_FACE);
         throw;

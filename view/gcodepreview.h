@@ -24,6 +24,7 @@
 #include <vector>
 
 class GLList_GCode;
+class GCodeDrawBatch;
 class QPainter;
 
 // Cuts away what lies right of X = right, in front of Y = front (machine Y
@@ -160,7 +161,7 @@ private:
     void markLimitChange(int oldLimit, int newLimit);
     float layerHeight(int layer) const;
     void rebuild(int layer, Entry &e);
-    void drawEntry(int layer, Entry &e, bool dimmed);
+    void drawEntry(int layer, Entry &e, bool dimmed, GCodeDrawBatch &batch);
     QVector<LegendItem> legendItems(QSize viewSize) const;
 
     GCodeSim m_sim;

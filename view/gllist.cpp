@@ -129,6 +129,17 @@ void GLList::drawPass()
     program->release();
 }
 
+void GLList::drawVertexStream(QOpenGLShaderProgram &p, int location)
+{
+    Stream &s = m_streams[0];
+    if (!primitiveMode || !m_vertexCount || !s.buffer)
+        return;
+    s.buffer->bind();
+    p.setAttributeBuffer(location, GL_FLOAT, 0, s.components, 0);
+    s.buffer->release();
+    QOpenGLContext::currentContext()->functions()->glDrawArrays(primitiveMode, 0, m_vertexCount);
+}
+
 void GLList_Phong::draw()
 {
     const RenderSwitches &rs = renderSwitches();
@@ -196,18 +207,51 @@ void GLList_Color2D::draw()
     drawPass();
 }
 
-void GLList_GCode::draw()
+namespace {
+QOpenGLShaderProgram &bindGCodeProgram(const QVector4D &color)
 {
     const RenderSwitches &rs = renderSwitches();
-    program = &getShaderProgram(rs.depthPass ? "GCode_depth" : rs.envReflection ? "GCodeEnv" : "GCode");
-    program->bind();
-    setLightingUniforms(*program, color);
-    program->setUniformValue("layerZ", layerZ);
+    QOpenGLShaderProgram &p = getShaderProgram(rs.depthPass ? "GCode_depth" : rs.envReflection ? "GCodeEnv" : "GCode");
+    p.bind();
+    setLightingUniforms(p, color);
     if (rs.envReflection && !rs.depthPass) {
         Texture::get(rs.envTexture).bind(0, true, false);
-        program->setUniformValue("texture", 0);
+        p.setUniformValue("texture", 0);
     }
+    return p;
+}
+} // namespace
+
+void GLList_GCode::draw()
+{
+    program = &bindGCodeProgram(color);
+    program->setUniformValue("layerZ", layerZ);
     drawPass();
+}
+
+GCodeDrawBatch::GCodeDrawBatch() : m_program(&bindGCodeProgram(QVector4D(1, 1, 1, 1)))
+{
+    m_color = m_program->uniformLocation("u_color");
+    m_layerZ = m_program->uniformLocation("layerZ");
+    m_vertex = m_program->attributeLocation("a_vertex");
+    if (m_vertex >= 0)
+        m_program->enableAttributeArray(m_vertex);
+}
+
+GCodeDrawBatch::~GCodeDrawBatch()
+{
+    if (m_vertex >= 0)
+        m_program->disableAttributeArray(m_vertex);
+    m_program->release();
+}
+
+void GCodeDrawBatch::draw(GLList_GCode &list)
+{
+    if (m_vertex < 0)
+        return;
+    m_program->setUniformValue(m_color, list.color);
+    m_program->setUniformValue(m_layerZ, list.layerZ);
+    list.drawVertexStream(*m_program, m_vertex);
 }
 
 void GLList_DepthFill::draw()

@@ -38,6 +38,9 @@ public:
     // primitive mode or vertices. Throws
     // "Fatal Error: GLList::drawPass() index buffer not yet implemented."
     void drawPass();
+    // The vertex stream only, with `p` already bound and the array at
+    // `location` enabled: for batches that share one program set-up.
+    void drawVertexStream(QOpenGLShaderProgram &p, int location);
 
     int vertexCount() const { return m_vertexCount; }
 
@@ -103,6 +106,21 @@ public:
     using GLList::GLList;
     void draw() override;
     float layerZ = 0;
+};
+
+// Draws many G-code lists with one program set-up (a preview frame has
+// thousands): shared uniforms once, then each list's colour and height only.
+class GCodeDrawBatch {
+public:
+    GCodeDrawBatch();
+    ~GCodeDrawBatch();
+    GCodeDrawBatch(const GCodeDrawBatch &) = delete;
+    GCodeDrawBatch &operator=(const GCodeDrawBatch &) = delete;
+    void draw(GLList_GCode &list);
+
+private:
+    QOpenGLShaderProgram *m_program;
+    int m_color, m_layerZ, m_vertex;
 };
 
 // Off-screen depth read-back: reads the depth texture on unit 0 at the render

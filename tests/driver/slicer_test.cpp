@@ -77,7 +77,7 @@ TEST_F(DriverTest, CubeLayersWallsAndFilament)
     float maxZ = 0;
     double fil = 0; // E of the moves that draw (primes and layer resets left out)
     for (size_t k = 1; k < mv.size(); ++k) {
-        if (!(mv[k].e > mv[k - 1].e) || mv[k].x == mv[k - 1].x && mv[k].y == mv[k - 1].y)
+        if (!(mv[k].e > mv[k - 1].e) || (mv[k].x == mv[k - 1].x && mv[k].y == mv[k - 1].y))
             continue;
         ++extruding;
         fil += mv[k].e - mv[k - 1].e;
@@ -192,6 +192,25 @@ TEST_F(DriverTest, ProgressChunksRebuildTheTextInOrder)
         EXPECT_LE(percents[k - 1], percents[k]);
 }
 
+// A preview shows the first layers while the rest is sliced: they are
+// reported as soon as they are written, whatever the machine's speed.
+TEST_F(DriverTest, FirstLayersAreReportedAtOnce)
+{
+    Project prj;
+    addBox(prj, -10, -10, 10, 10, 30);
+    SlicerParams sp;
+    QList<int> percents;
+    QList<QByteArray> chunks;
+    const QByteArray g = slice(prj, sp, [&](int p, const QByteArray &c) {
+        percents << p;
+        chunks << c;
+    });
+    ASSERT_GE(percents.size(), 2);
+    EXPECT_LT(percents.first(), 50);
+    EXPECT_TRUE(g.startsWith(chunks.first()));
+    EXPECT_TRUE(chunks.first().contains(";segType:"));
+}
+
 TEST_F(DriverTest, ThinSceneAndZeroShellLayersStillSlice)
 {
     struct Case {
@@ -241,8 +260,9 @@ TEST_F(DriverTest, FailuresBecomeMessagesAndFreeTheGuard)
         } catch (const QString &e) {
             EXPECT_TRUE(e.startsWith(c.message)) << c.name << ": " << qPrintable(e);
         }
-        if (c.beforeSlicing)
+        if (c.beforeSlicing) {
             EXPECT_EQ(calls, 0) << c.name;
+        }
         EXPECT_EQ(Slicer::running(), nullptr) << c.name;
     }
 }

@@ -6,6 +6,7 @@
 #include <omp.h>
 #include <cmath>
 #include <functional>
+#include <random>
 
 namespace {
 
@@ -206,3 +207,36 @@ TEST(ContourDetect3, ResultDoesNotDependOnThreadCount)
     }
     omp_set_num_threads(saved);
 }
+
+namespace {
+
+// The row version of the examined-block rule against the block-by-block one:
+// summaries of one row, one column and wider planes with uniform areas,
+// boundaries between them, mixed blocks and values other than 0, 128, 255.
+TEST(ContourDetect3, ExaminedBlocksMatchTheBlockByBlockRule)
+{
+    std::mt19937 rng(3);
+    for (const QSize size : {QSize(1, 1), QSize(1, 9), QSize(9, 1), QSize(2, 2), QSize(17, 11), QSize(64, 40)})
+        for (int pattern = 0; pattern < 4; ++pattern) {
+            Plane8 sum(size.width(), size.height());
+            std::uniform_int_distribution<int> pick(0, 9);
+            for (int y = 0; y < sum.height; ++y)
+                for (int x = 0; x < sum.width; ++x) {
+                    const int r = pick(rng);
+                    uchar v;
+                    if (pattern == 0)      // random states
+                        v = r < 4 ? 0 : r < 8 ? 255 : r == 8 ? 128 : 7;
+                    else if (pattern == 1) // two uniform halves
+                        v = x < sum.width / 2 ? 0 : 255;
+                    else if (pattern == 2) // a uniform disc with a few mixed blocks
+                        v = (x - 8) * (x - 8) + (y - 6) * (y - 6) < 30 ? (r == 0 ? 128 : 255) : 0;
+                    else                   // all one value
+                        v = 255;
+                    sum.setPixel(x, y, v);
+                }
+            EXPECT_EQ(contourBlocksToExamine(sum), contourBlocksToExamineScalar(sum))
+                << size.width() << "x" << size.height() << " pattern " << pattern;
+        }
+}
+
+} // namespace

@@ -269,3 +269,47 @@ TEST(Plane1, ZeroSizePlanesAreHarmless)
     a.fromPlane8(empty, 128, true);
     EXPECT_EQ(a.byteSize, 0);
 }
+
+namespace {
+
+// offsetN leaves uniform blocks far from any edge alone: it must equal n
+// single steps on masks with large uniform areas touching every border, thin
+// gaps, holes and noise, for every pair of operations and every n up to 16
+// (17 takes the plain road).
+TEST(Plane1, OffsetNMatchesSingleSteps)
+{
+    std::mt19937 rng(9);
+    std::vector<Plane1> masks;
+    for (const QSize size : {QSize(96, 64), QSize(160, 128), QSize(32, 16)}) {
+        const int w = size.width(), h = size.height();
+        Plane1 m(w, h);
+        m.fill(0);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const bool slab = x >= 3 && y >= 20 && y < h - 5;                   // from near the left edge
+                const bool hole = (x - w / 2) * (x - w / 2) + (y - h / 2) * (y - h / 2) < 90;
+                const bool wall = x >= w - 24 && x != w - 12;                       // to the right edge, a slit
+                const bool top = y < 2;                                              // along the first rows
+                m.setPixel(x, y, ((slab && !hole) || wall || top || rng() % 50 == 0) && !(y == 40 && x < 40));
+            }
+        masks.push_back(m);
+        Plane1 full(w, h);
+        full.fill(0xFF);
+        masks.push_back(full);
+        masks.push_back(randomPlane1(w, h, rng, 97));
+    }
+    const char pairs[][2] = {{'a', 'a'}, {'A', 'a'}, {'O', 'o'}, {'o', 'O'}};
+    for (const Plane1 &m : masks)
+        for (const auto &ops : pairs)
+            for (int n : {1, 2, 3, 4, 7, 16, 17}) {
+                Plane1 stepped = m, next;
+                for (int i = 0; i < n; i++) {
+                    stepped.offset1(next, i % 2 ? ops[1] : ops[0]);
+                    std::swap(stepped, next);
+                }
+                EXPECT_EQ(m.offsetN(n, ops[0], ops[1]), stepped)
+                    << m.width << "x" << m.height << " " << ops[0] << ops[1] << " n " << n;
+            }
+}
+
+} // namespace

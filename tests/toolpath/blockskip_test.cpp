@@ -4,6 +4,7 @@
 #include "toolpath/hairdetect.h"
 #include "toolpath/shellsteps.h"
 
+#include <QRect>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -132,6 +133,49 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
         }
         check(20.25, 30.75, 20.5, 31); // a short piece inside one block
         EXPECT_GT(runs, lines / 2);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Lines that cannot meet the region are not walked: a patch in a corner of a
+// large plane must get exactly the runs of every line walked pixel by pixel,
+// at angles where the skipped lines lie on either side of the patch.
+TEST(BlockSkip, PatternFillSkipsOnlyLinesThatMissTheRegion)
+{
+    const int w = 320, h = 256;
+    for (const QRect patch : {QRect(8, 8, 40, 30), QRect(250, 200, 60, 50), QRect(150, 0, 20, 256)}) {
+        Plane1 region = emptyMask(w, h);
+        maskRect(region, patch.left(), patch.top(), patch.right() + 1, patch.bottom() + 1);
+        for (const float angle : {0.0f, 30.0f, 45.0f, 90.0f, 137.0f}) {
+            const float spacing = 7.5f;
+            PathList pool;
+            patternFill(pool, region, Infill, spacing, angle, 2, 1, 1.0f, 0.0f);
+            // The documented line layout, every line walked.
+            PathList ref;
+            const double R = std::hypot(double(w), double(h)) / 2, ox = (w - 2) / 2.0, oy = (h - 2) / 2.0;
+            const int n = int(std::ceil(R / spacing));
+            for (int j = 0; j < 2; ++j) {
+                const double t = angle * 0.017453292 + j * 3.14159265358979323846 / 2;
+                const double ux = std::cos(t), uy = std::sin(t);
+                for (int k = -n; k <= n; ++k) {
+                    const double cx = ox - k * double(spacing) * uy, cy = oy + k * double(spacing) * ux;
+                    std::vector<ScanRun> runs;
+                    scanLineRuns(region, nullptr, cx - R * ux, cy - R * uy, cx + R * ux, cy + R * uy, 0.0f, runs);
+                    for (const ScanRun &r : runs) {
+                        PolyLine pl(Infill);
+                        pl.pts = {r.a, r.b};
+                        ref.append(pl);
+                    }
+                }
+            }
+            ASSERT_EQ(pool.size(), ref.size()) << angle;
+            ASSERT_GT(ref.size(), 4);
+            for (int i = 0; i < ref.size(); ++i)
+                EXPECT_EQ(pool[i].pts, ref[i].pts) << angle << " path " << i;
+        }
     }
 }
 
