@@ -204,6 +204,9 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
         // every other layer is centred in its own.
         layers[j].z = j == 0 ? fr.zmin + firstLayerHeight * 0.5f
                              : (float(j) - 0.5f) * layerHeight + fr.zmin + firstLayerHeight;
+        // Not derived from z: a float sum in this order is the printed Z's
+        // value to the last bit.
+        layers[j].printZ = layerHeight * float(j) + firstLayerHeight;
     }
 
     // Triangles are cut in contiguous chunks, one per thread, each into
