@@ -1,5 +1,6 @@
 #include "driver/slicefaces.h"
 #include "common/perfdata.h"
+#include "params/slicerparams.h"
 #include "scene/project.h"
 
 #include <QString>
@@ -280,4 +281,10 @@ SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float 
     return SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), bars,
                       lowerLimit, upperLimit, layerHeight, firstLayerHeight, barWidthLimit,
                       barSizeLimit, layers);
+}
+
+SliceFrame SliceFaces(Project &scene, const SlicerParams &sp, QVector<SliceLayer> &layers)
+{
+    return SliceFaces(scene, sp.MinSliceHeight, sp.MaxSliceHeight, sp.LayerHeight, sp.FirstLayerHeight,
+                      scene.minBarWidth() * 1.1f, 0.5f, layers);
 }

@@ -4,6 +4,7 @@
 #include "toolpath/shellsteps.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include <emmintrin.h>
@@ -17,6 +18,12 @@ namespace {
 constexpr float kLinkReach = 2.0f;       // Chebyshev distance between linked points
 constexpr float kSimplifyTolerance = 0.02f;
 constexpr int kCell = 32;
+// Islands whose length is below this many times their width count as round
+// (islandDots).
+constexpr double kRoundIsland = 1.6;
+// Most pixels of an island still at the level after the step for it to count
+// as gone.
+constexpr int kIslandSurvivors = 4;
 
 } // namespace
 
@@ -342,8 +349,7 @@ QVector<PolyLine> linkPoints(const HairDetector &det, int type)
                     std::reverse(chain.w.begin(), chain.w.end());
                 }
             }
-            if (chain.pts.size() > 2)
-                chains.append(chain);
+            chains.append(chain);
         }
     }
     return chains;
@@ -362,7 +368,15 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
     QVector<PolyLine> chains = linkPoints(det, type);
     const float lo = det.consts.minWidth - det.p;
     const float hi = det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - det.p;
+    det.unlinked.clear();
     for (PolyLine &chain : chains) {
+        // Two points make no hair; what they came from may still be an
+        // island of its own (islandDots).
+        if (chain.pts.size() <= 2) {
+            det.unlinked.append(chain.pts.first());
+            continue;
+        }
+        const int before = hairs.size();
         PolyLine s = chain.smoothed(3);
         const int n = s.pts.size();
         // A run measured along a row or column is too wide on a slanted hair
@@ -410,7 +424,133 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
                 hairs.append(piece);
             i = j;
         }
+        if (hairs.size() == before)
+            det.unlinked.append(chain.pts[chain.pts.size() / 2]);
     }
+}
+
+void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type)
+{
+    const int W = before.width, H = before.height;
+    if (W <= 0 || H <= 0 || after.width != W || after.height != H)
+        return;
+    // Seeds: the chains that gave no hair, then a point of every hair.
+    QVector<PolyPoint> seeds = det.unlinked;
+    for (const PolyLine &h : hairs)
+        if (!h.pts.isEmpty())
+            seeds.append(h.pts.first());
+    if (seeds.isEmpty())
+        return;
+    std::vector<char> dropHair(size_t(hairs.size()), 0);
+    PathList dots;
+    const int reach = int(std::ceil(2 * det.p));
+    std::vector<int> done;  // pixels of islands already looked at, sorted
+    std::vector<int> part, stack;
+    for (const PolyPoint &seed : seeds) {
+        const int sx = std::clamp(int(std::floor(seed.x)), 0, W - 1);
+        const int sy = std::clamp(int(std::floor(seed.y)), 0, H - 1);
+        if (before.data[sy * W + sx] == 0 || std::binary_search(done.begin(), done.end(), sy * W + sx))
+            continue;
+        part.clear();
+        stack.assign(1, sy * W + sx);
+        part.push_back(sy * W + sx);
+        bool ok = true;
+        while (!stack.empty() && ok) {
+            const int x = stack.back() % W, y = stack.back() / W;
+            stack.pop_back();
+            for (int dy = -1; dy <= 1 && ok; ++dy)
+                for (int dx = -1; dx <= 1 && ok; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= W || ny >= H || before.data[ny * W + nx] == 0)
+                        continue;
+                    const int i = ny * W + nx;
+                    if (std::find(part.begin(), part.end(), i) != part.end())
+                        continue;
+                    // Part of something larger (a corner's tip, a wall): not an island.
+                    ok = std::abs(nx - sx) <= reach && std::abs(ny - sy) <= reach;
+                    part.push_back(i);
+                    stack.push_back(i);
+                }
+        }
+        std::sort(part.begin(), part.end());
+        std::vector<int> merged;
+        std::merge(done.begin(), done.end(), part.begin(), part.end(), std::back_inserter(merged));
+        done.swap(merged);
+        if (!ok)
+            continue;
+        double a = 0, mx = 0, my = 0;
+        int x0 = W, y0 = H, x1 = -1, y1 = -1;
+        int survivors = 0;
+        for (int i : part) {
+            x0 = std::min(x0, i % W);
+            x1 = std::max(x1, i % W);
+            y0 = std::min(y0, i / W);
+            y1 = std::max(y1, i / W);
+            survivors += after.data[i] >= 128;
+            const double v = before.data[i] / 255.0;
+            a += v;
+            mx += v * (i % W + 0.5);
+            my += v * (i / W + 0.5);
+        }
+        // A few pixels left at the level trace no perimeter (too small an
+        // outline); the dot's mask clears them.
+        if (survivors > kIslandSurvivors || a < 0.5 * det.p * det.p)
+            continue;
+        mx /= a;
+        my /= a;
+        double sxx = 0, syy = 0, sxy = 0;
+        for (int i : part) {
+            const double v = before.data[i] / 255.0;
+            const double ex = i % W + 0.5 - mx, ey = i / W + 0.5 - my;
+            sxx += v * ex * ex;
+            syy += v * ey * ey;
+            sxy += v * ex * ey;
+        }
+        sxx /= a;
+        syy /= a;
+        sxy /= a;
+        const double mid = 0.5 * (sxx + syy), dev = std::hypot(0.5 * (sxx - syy), sxy);
+        const double l1 = mid + dev, l2 = std::max(0.0, mid - dev);
+        const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
+        // The ellipse of the island's area with the moments' aspect (on a few
+        // pixels the moments overstate the size: edge pixels count at their
+        // centres); the largest rectangle inside it is sqrt(2) times its
+        // semi-axes long and wide.
+        const double ratio = l2 > 0 ? std::sqrt(l1 / l2) : 1e3;
+        // Hairs of the island: a hair along a long island gets all of its
+        // length and width, so it stays; on a round one its rows stick out
+        // of the outline where the island narrows, and the dot takes over.
+        std::vector<int> own;
+        for (int k = 0; k < hairs.size(); ++k) {
+            bool within = !dropHair[size_t(k)];
+            for (const PolyPoint &q : hairs[k].pts)
+                within = within && q.x >= x0 - 1 && q.x <= x1 + 2 && q.y >= y0 - 1 && q.y <= y1 + 2;
+            if (within)
+                own.push_back(k);
+        }
+        if (!own.empty() && ratio >= kRoundIsland)
+            continue;
+        const double semiA = std::sqrt(a / 3.14159265 * ratio), semiB = a / 3.14159265 / semiA;
+        const float len = float(std::sqrt(2.0) * semiA), width = float(std::sqrt(2.0) * semiB);
+        if (width < 0.25f * det.p)
+            continue;
+        for (int k : own)
+            dropHair[size_t(k)] = 1;
+        const PolyPoint c{float(mx), float(my)};
+        const PolyPoint half{float(std::cos(angle)) * len / 2, float(std::sin(angle)) * len / 2};
+        PolyLine dot(type);
+        dot.pts.append(c - half);
+        dot.pts.append(c + half);
+        dot.w.append(width);
+        dot.w.append(width);
+        dots.append(dot);
+    }
+    PathList kept;
+    for (int k = 0; k < hairs.size(); ++k)
+        if (!dropHair[size_t(k)])
+            kept.append(hairs[k]);
+    kept.append(dots);
+    hairs = kept;
 }
 
 void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor)

@@ -85,6 +85,8 @@ struct HairDetector {
     // Shorter hairs are dropped (pixels; 0: one width, p).
     float minLength = 0;
     float p = 3.003f;
+    // After hairDetect1: one point of every chain that gave no hair.
+    QVector<PolyPoint> unlinked;
 
     void reset(int planeWidth, int planeHeight);
     void addPoint(const PolyPoint &pt, float width);
@@ -100,6 +102,17 @@ void hairDetect0(HairDetector &det, int planeWidth, int planeHeight, const HairM
 // shorter than one width are dropped. The resulting widths are the gap left
 // to fill: run width - coveredWidth.
 void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hairs, int type);
+
+// Islands of `before` (its pixels above 0, 8-connected, at most four widths
+// across) that at most a few pixels of `after` reach the level in: a pin about one
+// width across crosses too few rows for a hair (det.unlinked after
+// hairDetect1 holds its chain), and the rows of a hair across a round island
+// stick out where the island narrows. Each such island of at least half a
+// width squared that got no hair, or is round (its hairs in `hairs` are
+// replaced), becomes a two-point line along its main axis: the rectangle
+// inscribed in the ellipse of the island's area and second moments (a pin
+// gets a square within its circle, no material outside it).
+void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type);
 
 // Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair
 // vertex and segment, w the local hair width: with maskFactor = p the next

@@ -447,6 +447,8 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         perfBegin("hairDetect1");
         thinRunMarkers(s.before, cov, false, maxRun, markers, &s.beforeSummary);
         hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
+        if (k == 0)
+            islandDots(det, s.before, cov, found, OuterHair);
         perfEnd("hairDetect1");
         if (!found.isEmpty()) {
             perfBegin("hairMasking");

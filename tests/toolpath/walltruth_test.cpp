@@ -120,3 +120,49 @@ TEST(WallTruth, RoundPinPerimeterKeepsItsRadius)
         }
     }
 }
+
+TEST(WallTruth, PinsFromOneWidthUpGetMaterialInsideThem)
+{
+    // Pins 1 to 1.5 widths across (0.4 to 0.6 mm) are too small for a
+    // perimeter; each still gets a path, and none of its material leaves the
+    // pin by more than 0.02 mm.
+    const float mm = 1 / testGrid().pixelSize;
+    for (float across : {1.0f, 1.2f, 1.5f}) {
+        const float radius = across * P / 2;
+        for (PolyPoint c : {PolyPoint(32, 32), PolyPoint(32.25f, 32.5f), PolyPoint(32.5f, 32.75f),
+                            PolyPoint(32.8f, 32.1f), PolyPoint(32.33f, 32.91f)}) {
+            QVector<PolyPoint> ring;
+            for (int i = 0; i < 48; ++i) {
+                const double a = 2 * M_PI * i / 48;
+                ring.append(PolyPoint(float(c.x + radius * std::cos(a)), float(c.y + radius * std::sin(a))));
+            }
+            const Plane8 cov = fillSection(polygon(ring), 64, 64);
+            ShellStepsResult r;
+            OffsetScratch s;
+            shellSteps(testGrid(), cov, SlicerParams(), r, s);
+            float material = 0;
+            for (const PolyLine &o : r.outlines)
+                for (int i = 0; i < o.size(); ++i) {
+                    const PolyPoint a = o.pts[i], b = o.pts[(i + 1) % o.size()];
+                    material += std::hypot(b.x - a.x, b.y - a.y) * P;
+                    EXPECT_LT(std::hypot(a.x - c.x, a.y - c.y), radius - P / 2 + 0.02f * mm) << across;
+                }
+            for (const PolyLine &h : r.hairs)
+                for (int i = 0; i + 1 < h.size(); ++i) {
+                    // The bead of a segment: a rectangle as wide as the
+                    // width it ends with, no caps.
+                    const PolyPoint a = h.pts[i], b = h.pts[i + 1];
+                    const float len = std::hypot(b.x - a.x, b.y - a.y), w = h.w[i + 1];
+                    material += len * w;
+                    if (len <= 0)
+                        continue;
+                    const PolyPoint side = PolyPoint(a.y - b.y, b.x - a.x) * (w / 2 / len);
+                    for (PolyPoint q : {a + side, a - side, b + side, b - side})
+                        EXPECT_LT(std::hypot(q.x - c.x, q.y - c.y), radius + 0.02f * mm)
+                            << across << " widths, centre " << c.x << "," << c.y;
+                }
+            const float area = float(M_PI) * radius * radius;
+            EXPECT_GT(material, 0.5f * area) << across << " widths, centre " << c.x << "," << c.y;
+        }
+    }
+}
