@@ -23,9 +23,7 @@ struct SliceBar {
 struct SliceFrame {
     float box[6] = {0, 0, 0, 0, 0, 0}; // min x, y, z, max x, y, z of objects and bars
     Extents rect;                      // horizontal part: min x, min z, max x, max z
-    float zmin = 0;
-    float lh = 0;
-    float invLh = 0;
+    float zmin = 0;                    // mm, the bottom of layer 0: the scene's or the lower limit
 };
 
 // Cuts `triCount` placed triangles (12 floats each, vertex order gives the

@@ -15,7 +15,6 @@
 #include "toolpath/skirtbrimraft.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QVector>
 
 struct SlicerParams;
