@@ -51,7 +51,7 @@ void BM_writeLayerGCode(benchmark::State &state)
     xf.sx = xf.sy = 0.1332f;
     qint64 bytes = 0;
     for (auto _ : state) {
-        const QByteArray text = writeLayerGCode(sp, 10, ordered, xf, 0.333f, 0);
+        const QByteArray text = writeLayerGCode(sp, 10, 2.2f, ordered, xf, 0.333f, 0);
         bytes += text.size();
         benchmark::DoNotOptimize(text);
     }

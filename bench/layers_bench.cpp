@@ -1,7 +1,8 @@
-// The whole "layers" road on a large mesh: SliceFaces, then per layer the
-// fill chosen by PolyFillerAlg (with the check) and the 128 threshold.
-#include "driver/layerraster.h"
+// The whole "layers" road on a large mesh: SliceFaces, then the driver's
+// cut (fill chosen by PolyFillerAlg with the check, repair, 128 threshold).
+#include "driver/cutlayers.h"
 #include "driver/slicefaces.h"
+#include "params/slicerparams.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
@@ -53,18 +54,21 @@ void BM_SliceFaces(benchmark::State &st)
 }
 BENCHMARK(BM_SliceFaces)->Unit(benchmark::kMillisecond);
 
-// Cut, fill and threshold every layer, layers in parallel batches.
-// Arg: PolyFillerAlg.
+// Cut, fill and threshold every layer the way the driver does (cutLayers),
+// all layers in one run on the threads. Arg: PolyFillerAlg.
 void BM_LayersRoad(benchmark::State &st)
 {
     const std::vector<float> &m = torus();
     QVector<SliceLayer> layers;
+    SlicerParams sp;
+    sp.PolyFillerAlg = int(st.range(0));
     long long inside = 0;
     const std::clock_t c0 = std::clock();
     for (auto _ : st) {
         const SliceFrame fr = SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
-        rasterizeLayers(layers, layerGrid(fr.rect, 0.4f), int(st.range(0)),
-                        [&](SliceLayer &, const Plane8 &, const Plane1 &m, bool) { inside += m.data[0]; });
+        CutState state;
+        for (const CutLayer &c : cutLayers(layerGrid(fr.rect, 0.4f), sp, layers, 0, layers.size(), state))
+            inside += c.mask.data[0];
         benchmark::DoNotOptimize(inside);
     }
     st.counters["layers"] = layers.size();
@@ -74,21 +78,21 @@ void BM_LayersRoad(benchmark::State &st)
 }
 BENCHMARK(BM_LayersRoad)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same, one layer after the other with row-parallel fills (the order
-// the slicing driver runs them in).
+// The same, one layer per call.
 void BM_LayersRoadSequential(benchmark::State &st)
 {
     const std::vector<float> &m = torus();
     QVector<SliceLayer> layers;
-    Plane1 mask;
+    SlicerParams sp;
+    sp.PolyFillerAlg = int(st.range(0));
+    long long inside = 0;
     for (auto _ : st) {
         const SliceFrame fr = SliceFaces(m.data(), int(m.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
-        LayerRasterizer r(layerGrid(fr.rect, 0.4f), int(st.range(0)));
-        for (SliceLayer &l : layers) {
-            r.fill(l.segs);
-            r.mask(mask);
-        }
-        benchmark::DoNotOptimize(mask.data);
+        const LayerGrid grid = layerGrid(fr.rect, 0.4f);
+        CutState state;
+        for (int i = 0; i < layers.size(); ++i)
+            inside += cutLayers(grid, sp, layers, i, 1, state)[0].mask.data[0];
+        benchmark::DoNotOptimize(inside);
     }
 }
 BENCHMARK(BM_LayersRoadSequential)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();

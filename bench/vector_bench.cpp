@@ -5,7 +5,7 @@
 // the layer's cross-section segments and end with the outlines and the
 // inner region; the raster path includes the layer fill it needs.
 #include "params/slicerparams.h"
-#include "driver/layerraster.h"
+#include "raster/layergrid.h"
 #include "toolpath/shellsteps.h"
 #include "toolpath/vectoroffset.h"
 

@@ -5,13 +5,16 @@
 #include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
-#include "driver/layerraster.h"
+#include "driver/cutlayers.h"
 #include "driver/slicefaces.h"
 #include "gcode/paramcheck.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <omp.h>
+
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -27,6 +30,32 @@ const char *kHelp =
     "\n"
     "  --out DIR          folder for the images (created when missing)\n"
     "  --set Key=Value    overrides a slicer parameter (repeatable)\n";
+
+// One layer's mask (set = outside) as DIR/<index>.png, and its line.
+void writeLayer(const QString &outDir, const SliceLayer &layer, const CutLayer &cut, int segCount,
+                double pixelArea, QImage &img)
+{
+    long long inside = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        uchar *line = img.scanLine(img.height() - 1 - y);
+        for (int x = 0; x < img.width(); ++x) {
+            const bool in = !cut.mask.pixel(x, y);
+            line[x] = in ? 255 : 0;
+            inside += in;
+        }
+    }
+    const QString file = QDir(outDir).filePath(QString("%1.png").arg(layer.index));
+    // Encoded in memory and written through writeFile: QImage::save
+    // reported success for PNGs a full disk had left empty.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!img.save(&buffer, "PNG"))
+        throw QString("Cannot encode %1").arg(file);
+    writeFile(file, png);
+    std::printf("layer %d z=%.3f segments=%d repaired=%s area=%.3f\n", layer.index, double(layer.z),
+                segCount, cut.repaired ? "yes" : "no", double(inside) * pixelArea);
+}
 
 int run(const QStringList &argsIn)
 {
@@ -45,38 +74,22 @@ int run(const QStringList &argsIn)
     loadInputs(project, args);
 
     QVector<SliceLayer> layers;
-    const SliceFrame frame = SliceFaces(project, 0, 1000, params.LayerHeight, params.FirstLayerHeight,
-                                        project.minBarWidth() * 1.1f, 0.5f, layers);
+    const SliceFrame frame = SliceFaces(project, params, layers);
     const LayerGrid grid = layerGrid(frame.rect, params.ExtrusionWidth);
     const double pixelArea = double(grid.pitchX) * grid.pitchY;
     QImage img(grid.width, grid.height, QImage::Format_Grayscale8);
     QVector<int> segCounts;
     for (const SliceLayer &l : layers)
         segCounts << l.segs.size();
-    rasterizeLayers(layers, grid, params.PolyFillerAlg, [&](SliceLayer &layer, const Plane8 &, const Plane1 &mask, bool repaired) {
-        // The slicer's layer mask: set = outside.
-        long long inside = 0;
-        for (int y = 0; y < grid.height; ++y) {
-            uchar *line = img.scanLine(grid.height - 1 - y);
-            for (int x = 0; x < grid.width; ++x) {
-                const bool in = !mask.pixel(x, y);
-                line[x] = in ? 255 : 0;
-                inside += in;
-            }
-        }
-        const QString file = QDir(outDir).filePath(QString("%1.png").arg(layer.index));
-        // Encoded in memory and written through writeFile: QImage::save
-        // reported success for PNGs a full disk had left empty.
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        if (!img.save(&buffer, "PNG"))
-            throw QString("Cannot encode %1").arg(file);
-        writeFile(file, png);
-        std::printf("layer %d z=%.3f segments=%d repaired=%s area=%.3f\n", layer.index,
-                    double(layer.z), segCounts[layer.index], repaired ? "yes" : "no",
-                    double(inside) * pixelArea);
-    });
+    // The slicer's cut, a few layers per thread at a time.
+    CutState state;
+    const int chunk = 4 * std::max(1, omp_get_max_threads());
+    for (int first = 0; first < layers.size(); first += chunk) {
+        const QVector<CutLayer> cuts =
+            cutLayers(grid, params, layers, first, std::min(chunk, layers.size() - first), state);
+        for (int k = 0; k < cuts.size(); ++k)
+            writeLayer(outDir, layers[first + k], cuts[k], segCounts[first + k], pixelArea, img);
+    }
     std::fflush(stdout);
     return 0;
 }

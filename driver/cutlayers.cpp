@@ -1,90 +1,67 @@
-// Cutting and offsetting of whole layers on OpenMP threads, ahead of the
-// layer loop. Each layer depends only on its own segments, except for the
-// repair rule (after more than 20 repaired layers every later layer is
-// repaired before its only fill), which is settled in layer order after the
-// join, so the result is the sequential one for any thread count.
-#include "common/perfdata.h"
+#include "driver/cutlayers.h"
+#include "driver/catchmessage.h"
+#include "params/slicerparams.h"
 #include "raster/repairpolygons.h"
-#include "driver/slicer.h"
-#include "toolpath/vectoroffset.h"
 
 #include <omp.h>
 
-#include <exception>
+#include <algorithm>
+#include <vector>
 
-void Slicer::cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s)
+namespace {
+
+// One layer into s.raster, repaired first when told to or when the checked
+// fill left a row open, then its mask.
+void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, CutScratch &s,
+              CutLayer &out)
 {
-    Segments &segs = layers[L].segs;
-    const Extents &ext = grid.extents;
-    const int alg = params->PolyFillerAlg;
     out.repaired = repairFirst;
-    if (repairFirst || rasterizeLayer(segs, ext, alg, s.raster, s.fillScratch, true)) {
+    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true)) {
         out.repaired = true;
         repairPolygons(segs, grid.widthInPixels * 0.01f);
-        rasterizeLayer(segs, ext, alg, s.raster, s.fillScratch, false);
+        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false);
     }
     out.mask.fromPlane8(s.raster, 128, true);
-    if (params->UseVectorOffseter) {
-        // Outlines from the cross-section's polygons; no hairs on this path.
-        VectorOffsetResult v;
-        vectorOffsetLayer(segs, grid, *params, v);
-        out.outlines = std::move(v.outlines);
-        out.hairs.clear();
-        std::swap(out.inner, v.infill);
-        return;
-    }
-    shellSteps(grid, s.raster, *params, s.shells, s.offset);
-    out.outlines = std::move(s.shells.outlines);
-    out.hairs = std::move(s.shells.hairs);
-    std::swap(out.inner, s.shells.infill);
-    s.shells.outlines.clear();
-    s.shells.hairs.clear();
 }
 
-void Slicer::cutAhead(int first)
+} // namespace
+
+QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
+                            int first, int count, CutState &state, const CutFollowUp &followUp)
 {
-    PerfScope perf("cutAndOffset");
-    // Several layers per thread and dynamic hand-out: layers differ in cost,
-    // and with only a batch's few layers per region one thread often waited
-    // for the other. Each layer's result depends on its own segments only.
     const int threads = std::max(1, omp_get_max_threads());
-    const int n = std::min(std::max(batchSize, 4 * threads), layerCount - first);
-    staged = QVector<CutLayer>(n);
-    stagedFirst = first;
-    layers.detach(); // never copied from inside the parallel region below
-    if (cutScratch.size() < threads)
-        cutScratch.resize(threads);
-    for (CutScratch &s : cutScratch)
+    if (state.scratch.size() < threads)
+        state.scratch.resize(threads);
+    for (CutScratch &s : state.scratch)
         s.raster.setSize(QSize(grid.width, grid.height));
-    CutLayer *out = staged.data();
-    CutScratch *scratch = cutScratch.data();
+    QVector<CutLayer> cuts(count);
+    std::vector<QString> errors(count);
+    std::vector<char> failed(count, 0);
+    // Raw pointers, taken here: no container may detach (copy itself) from
+    // inside the parallel region.
+    SliceLayer *const rec = layers.data() + first;
+    CutLayer *const out = cuts.data();
+    CutScratch *const scratch = state.scratch.data();
+    const int alg = sp.PolyFillerAlg;
+    auto cut = [&](int k, bool repairFirst, CutScratch &s) {
+        cutLayer(grid, alg, rec[k].segs, repairFirst, s, out[k]);
+        if (followUp)
+            followUp(rec[k], s, out[k]);
+    };
 
+    // Dynamic hand-out: layers differ in cost, and each layer's result
+    // depends on its own segments only.
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int k = 0; k < n; ++k) {
-        CutLayer &c = out[k];
-        try {
-            cutLayer(first + k, false, c, scratch[omp_get_thread_num()]);
-        } catch (const QString &e) {
-            c.failed = true;
-            c.error = e;
-        } catch (const char *e) {
-            c.failed = true;
-            c.error = QString::fromUtf8(e);
-        } catch (const std::exception &e) {
-            c.failed = true;
-            c.error = QString::fromUtf8(e.what());
-        } catch (...) {
-            c.failed = true;
-            c.error = QStringLiteral("unknown exception type");
-        }
-    }
+    for (int k = 0; k < count; ++k)
+        failed[k] = !catchMessage([&] { cut(k, false, scratch[omp_get_thread_num()]); }, errors[k]);
 
-    for (int k = 0; k < n; ++k) {
-        if (out[k].failed)
-            throw out[k].error;
-        if (repairCount > 20 && !out[k].repaired)
-            cutLayer(first + k, true, out[k], scratch[0]);
+    for (int k = 0; k < count; ++k) {
+        if (failed[k])
+            throw errors[k];
+        if (state.repairCount > 20 && !out[k].repaired)
+            cut(k, true, scratch[0]);
         if (out[k].repaired)
-            ++repairCount;
+            ++state.repairCount;
     }
+    return cuts;
 }

@@ -10,7 +10,7 @@ QByteArray raftGCode(const SlicerParams &sp, const RaftResult &raft, const GCode
         SlicerParams layerParams = sp;
         layerParams.FirstLayerHeight = layer.layerHeight;
         text += "\r\n";
-        text += writeLayerGCode(layerParams, 0, layer.paths, xf, rasterUnit, layer.zOffset);
+        text += writeLayerGCode(layerParams, 0, layer.layerHeight, layer.paths, xf, rasterUnit, layer.zOffset);
         text += "\r\n";
     }
     return text;

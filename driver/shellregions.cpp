@@ -1,7 +1,9 @@
 #include "driver/shellregions.h"
+#include "common/perfdata.h"
 
 void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
 {
+    PerfScope perf("shellRegions");
     if (H < 0)
         H = 0;
     auto R = [&](int k) -> const Plane1 & { return rings.inner.get(k); };

@@ -24,4 +24,5 @@ struct ShellRegionRings {
 // R(i) AND below AND above, where below = T(i - H) and above = T(i + 1).
 // H = 0 makes every inner region shell. A ring entry that is missing throws
 // "FIFO.get(): Item not found ID:<id>".
+// Timed as "shellRegions".
 void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings);

@@ -1,5 +1,6 @@
 #include "driver/slicefaces.h"
 #include "common/perfdata.h"
+#include "params/slicerparams.h"
 #include "scene/project.h"
 
 #include <QString>
@@ -188,8 +189,6 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
 
     fr.zmin = std::max(lowerLimit, fr.box[1]);
     const float zmax = std::min(upperLimit, fr.box[4]);
-    fr.lh = layerHeight;
-    fr.invLh = 1.0f / layerHeight;
     const float cnt = 1.0f - std::floor(-((zmax - fr.zmin - firstLayerHeight) / layerHeight));
     if (!(cnt <= kMaxLayers))
         throw QString("SliceFaces() too many layers (%1)").arg(double(cnt));
@@ -203,6 +202,9 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
         // every other layer is centred in its own.
         layers[j].z = j == 0 ? fr.zmin + firstLayerHeight * 0.5f
                              : (float(j) - 0.5f) * layerHeight + fr.zmin + firstLayerHeight;
+        // Not derived from z: a float sum in this order is the printed Z's
+        // value to the last bit.
+        layers[j].printZ = layerHeight * float(j) + firstLayerHeight;
     }
 
     // Triangles are cut in contiguous chunks, one per thread, each into
@@ -211,7 +213,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
     SliceLayer *L = layers.data();
     const int chunks = std::max(1, std::min(omp_get_max_threads(), triCount / 20000));
     if (chunks == 1) {
-        Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
+        Cutter cut(fr.zmin, layerHeight, firstLayerHeight, n, layers);
         auto objTarget = [L](int j) -> Segments & { return L[j].segs; };
         for (int i = 0; i < triCount; ++i) {
             const float *t = tris + 12 * i;
@@ -222,7 +224,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
         std::vector<std::vector<Segments>> parts(chunks, std::vector<Segments>(n));
 #pragma omp parallel for schedule(static) num_threads(chunks)
         for (int c = 0; c < chunks; ++c) {
-            Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
+            Cutter cut(fr.zmin, layerHeight, firstLayerHeight, n, layers);
             std::vector<Segments> &mine = parts[c];
             auto target = [&mine](int j) -> Segments & { return mine[j]; };
             const int end = int((long long)triCount * (c + 1) / chunks);
@@ -243,7 +245,7 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
                 segs += parts[c][j];
         }
     }
-    Cutter cut(fr.zmin, fr.lh, firstLayerHeight, n, layers);
+    Cutter cut(fr.zmin, layerHeight, firstLayerHeight, n, layers);
 
     // Bar meshes come in groups of four triangles: 4g is not used, 4g + 1
     // is a wall cut as a whole parallelogram, 4g + 2 and 4g + 3 are cut as
@@ -280,4 +282,10 @@ SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float 
     return SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), bars,
                       lowerLimit, upperLimit, layerHeight, firstLayerHeight, barWidthLimit,
                       barSizeLimit, layers);
+}
+
+SliceFrame SliceFaces(Project &scene, const SlicerParams &sp, QVector<SliceLayer> &layers)
+{
+    return SliceFaces(scene, sp.MinSliceHeight, sp.MaxSliceHeight, sp.LayerHeight, sp.FirstLayerHeight,
+                      scene.minBarWidth() * 1.1f, 0.5f, layers);
 }

@@ -8,6 +8,7 @@
 #include "driver/slicelayer.h"
 
 class Project;
+struct SlicerParams;
 
 // One support bar's mesh as SliceFaces reads it: triangles of 12 floats
 // (three corners and a normal), taken in groups of four (see slicefaces.cpp).
@@ -22,9 +23,7 @@ struct SliceBar {
 struct SliceFrame {
     float box[6] = {0, 0, 0, 0, 0, 0}; // min x, y, z, max x, y, z of objects and bars
     Extents rect;                      // horizontal part: min x, min z, max x, max z
-    float zmin = 0;
-    float lh = 0;
-    float invLh = 0;
+    float zmin = 0;                    // mm, the bottom of layer 0: the scene's or the lower limit
 };
 
 // Cuts `triCount` placed triangles (12 floats each, vertex order gives the
@@ -43,3 +42,8 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
 SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float layerHeight,
                       float firstLayerHeight, float barWidthLimit, float barSizeLimit,
                       QVector<SliceLayer> &layers);
+
+// The job's cut, the one every caller uses (the driver, `tessavo-cli
+// layers`): the parameter set's slicing height limits and layer heights,
+// bars no wider than 1.1 times the scene's thinnest bar cut as two walls.
+SliceFrame SliceFaces(Project &scene, const SlicerParams &sp, QVector<SliceLayer> &layers);

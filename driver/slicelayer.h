@@ -1,17 +1,13 @@
 #pragma once
-// The per-layer record of a slicing job. SliceFaces creates the records with
-// their cross-section segments; the driver adds the layer's G-code.
+// The per-layer record of a slicing job, created by SliceFaces with the
+// layer's cross-section segments.
 #include "geometry/segment.h"
-
-#include <QByteArray>
 
 struct SliceLayer {
     int index = 0;
     float z = 0;               // mm, the middle of the printed layer
+    float printZ = 0;          // mm above zmin: the layer's top, the height it is printed at
+                               // before the raft and ZAdjust lift it
     Segments segs;             // object cross-section, directed (see segment.h)
     Segments supportSegs;      // support-bar cross-section, undirected
-    QByteArray gcode;          // the layer's G-code text
-
-    // Drops the G-code once it is taken.
-    void release() { gcode.clear(); }
 };

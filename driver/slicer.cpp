@@ -1,15 +1,20 @@
 #include "driver/slicer.h"
 #include "common/perfdata.h"
-#include "scene/project.h"
-#include "raster/paralell.h"
+#include "driver/raftgcode.h"
 #include "driver/shellregions.h"
 #include "driver/slicefaces.h"
+#include "driver/stages.h"
 #include "gcode/gcodewriter.h"
 #include "gcode/paramcheck.h"
+#include "raster/paralell.h"
+#include "scene/project.h"
 
 #include <QDebug>
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -22,11 +27,11 @@ struct RunningGuard {
 
 } // namespace
 
-Slicer::Slicer(Project *scene_, const SlicerParams *params_, const BuildVolume *machineSize_,
-               SliceProgress progress_)
-    : scene(scene_), params(params_), machineSize(machineSize_), progress(std::move(progress_))
+Slicer::Slicer(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+               SliceProgress progress)
+    : m_scene(scene), m_params(params), m_machineSize(machineSize), m_progress(std::move(progress))
 {
-    progressTimer.start();
+    m_progressTimer.start();
 }
 
 Slicer::~Slicer() = default;
@@ -52,34 +57,32 @@ QByteArray Slicer::slice()
 
     // Before any work: a parameter the writer cannot print fails the job
     // with one message naming it, not with garbage G-code.
-    validateParams(*params);
+    const SlicerParams &sp = *m_params;
+    validateParams(sp);
     perfClear();
     initialise();
 
-    const int N = layerCount, H = lookahead, B = batchSize;
-    ShellRegionRings rings{*innerRegions, *regionPairs, *stackIntersections, *shellRegions,
-                           *infillRegions};
+    const int N = m_layerCount, H = m_lookahead, B = m_batchSize;
+    LayerRings &r = *m_rings;
+    ShellRegionRings regions{r.innerRegions, r.regionPairs, r.stackIntersections, r.shellRegions,
+                             r.infillRegions};
     QByteArray result, pending;
     for (int i = -2 * H; i < N; ++i) {
         const int L = i + H;
         sliceLayer(L);
         if (L == 0)
-            brimSkirtRaftStage();
-        offsetLayer(L);
-        {
-            PerfScope perf("shellRegions");
-            shellRegionsStep(i, H, N, rings);
-        }
+            m_firstLayer = firstLayerExtras(m_grid, sp, r.layerMasks.get(0), m_layers[0].supportSegs, m_head);
+        shellRegionsStep(i, H, N, regions);
         if (i >= 0) {
-            if (params->HShellType == 1)
-                concentricShellStep(i);
+            if (sp.HShellType == 1)
+                concentricShellStep(m_grid, sp, r.shellRegions.get(i), r.fillLists.get(i), m_offsetScratch);
             if (i % B == B - 1 || i == N - 1)
                 runBatch(i / B * B, i, result, pending);
         }
         reportProgress(i, pending, false);
     }
-    if (progress)
-        progress(100, QByteArray(pending));
+    if (m_progress)
+        m_progress(100, QByteArray(pending));
     pending.clear();
 
     qDebug().noquote() << perfReport();
@@ -88,69 +91,79 @@ QByteArray Slicer::slice()
 
 void Slicer::initialise()
 {
-    const SlicerParams &sp = *params;
-    batchSize = std::max(1, threadBudget());
-    vshellCount = sp.VShellCnt;
-    minBarWidth = scene->minBarWidth();
-    parallelStarts = sp.LayerStartPos > 0;
-    bedCentre[0] = machineSize->W * 0.5f;
-    bedCentre[1] = machineSize->D * 0.5f;
-    lastHeadPos = PolyPoint(0, 0);
-    repairCount = 0;
+    const SlicerParams &sp = *m_params;
+    m_batchSize = std::max(1, threadBudget());
+    m_minBarWidth = m_scene->minBarWidth();
+    m_head = PolyPoint(0, 0);
 
-    const SliceFrame frame = SliceFaces(*scene, sp.MinSliceHeight, sp.MaxSliceHeight, sp.LayerHeight,
-                                        sp.FirstLayerHeight, minBarWidth * 1.1f, 0.5f, layers);
-    layerCount = layers.size();
+    const SliceFrame frame = SliceFaces(*m_scene, sp, m_layers);
+    m_layerCount = m_layers.size();
     // More shell layers than the object has change nothing (every layer is
     // shell either way) but would stretch the loop and the rings: clamp.
-    lookahead = std::min(std::max(sp.HShellCnt, 0), layerCount);
+    m_lookahead = std::min(std::max(sp.HShellCnt, 0), m_layerCount);
 
-    grid = layerGrid(frame.rect, sp.ExtrusionWidth);
-    xf.sx = grid.pitchX;
-    xf.sy = grid.pitchY;
-    xf.ox = grid.originX;
-    xf.oy = grid.originY;
-    xf.volume = *machineSize;
-    initRings();
+    m_grid = layerGrid(frame.rect, sp.ExtrusionWidth);
+    m_xf.sx = m_grid.pitchX;
+    m_xf.sy = m_grid.pitchY;
+    m_xf.ox = m_grid.originX;
+    m_xf.oy = m_grid.originY;
+    m_xf.volume = *m_machineSize;
+
+    m_rings = std::make_unique<LayerRings>(m_batchSize, m_lookahead);
+    m_outsideMask.setSize(QSize(m_grid.width, m_grid.height));
+    m_outsideMask.fill(0xFF);
+    m_cut.clear();
+    m_cutFirst = 0;
+    m_cutState = CutState();
 }
 
-void Slicer::initRings()
+void Slicer::sliceLayer(int L)
 {
-    const int B = batchSize, H = lookahead;
-    loopLists = std::make_unique<FIFO<PathList>>(B + H);
-    fillLists = std::make_unique<FIFO<PathList>>(B + H);
-    layerMasks = std::make_unique<FIFO<Plane1>>(B + H + 1);
-    innerRegions = std::make_unique<FIFO<Plane1>>(H + 1);
-    regionPairs = std::make_unique<FIFO<Plane1>>((H + 1) / 2);
-    stackIntersections = std::make_unique<FIFO<Plane1>>(H + 2);
-    shellRegions = std::make_unique<FIFO<Plane1>>(B);
-    infillRegions = std::make_unique<FIFO<Plane1>>(B);
-    outsideMask.setSize(QSize(grid.width, grid.height));
-    outsideMask.fill(0xFF);
-    staged.clear();
-    stagedFirst = 0;
+    Plane1 &mask = m_rings->layerMasks.acquire(L);
+    Plane1 &inner = m_rings->innerRegions.acquire(L);
+    if (L < 0 || L >= m_layerCount) {
+        // Beyond the object's bottom or top every pixel is outside, and the
+        // shell-region step reads the inner regions there as empty.
+        mask = m_outsideMask;
+        inner.setSize(QSize(m_grid.width, m_grid.height));
+        inner.fill(0);
+        return;
+    }
+    if (L < m_cutFirst || L >= m_cutFirst + m_cut.size()) {
+        // Several layers per thread: with only a batch's few layers per run
+        // one thread often waited for the other.
+        const int threads = std::max(1, omp_get_max_threads());
+        const int count = std::min(std::max(m_batchSize, 4 * threads), m_layerCount - L);
+        m_cut = cutAndOffsetLayers(m_grid, *m_params, m_layers, L, count, m_cutState);
+        m_cutFirst = L;
+    }
+    CutLayer &c = m_cut[L - m_cutFirst];
+    std::swap(mask, c.mask);
+    m_rings->loopLists.acquire(L) = std::move(c.outlines);
+    m_rings->fillLists.acquire(L) = std::move(c.hairs);
+    std::swap(inner, c.inner);
 }
 
 void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pending)
 {
     PerfScope perf("LineFill_OptToolPath_MakeGCode");
-    paralellLayerProcessing(first, last);
-
+    const SlicerParams &sp = *m_params;
+    QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, m_xf, *m_rings, m_layers, m_firstLayer,
+                                                      m_minBarWidth, first, last);
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
-        LayerWork &work = batchWork[L - first];
-        if (!parallelStarts)
-            orderAndWriteLayer(L, work, lastHeadPos);
-        SliceLayer &rec = layers[L];
+        LayerWork &w = work[L - first];
+        if (sp.LayerStartPos <= 0)
+            w.gcode = orderAndWriteLayer(m_grid, sp, m_xf, m_layers[L], m_rings->layerMasks.get(L),
+                                         m_firstLayer, m_minBarWidth, w, m_head);
         if (L == 0)
-            batch += gcodeFilePrefix(*params, raftText);
-        batch += rec.gcode;
-        if (L == layerCount - 1)
-            batch += gcodeFileSuffix(*params);
-        rec.release();
-        rec.segs = Segments();
-        rec.supportSegs = Segments();
-        work = LayerWork();
+            batch += gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_xf, m_grid.pixelFactor));
+        batch += w.gcode;
+        if (L == m_layerCount - 1)
+            batch += gcodeFileSuffix(sp);
+        w = LayerWork();
+        m_layers[L].segs = Segments();
+        m_layers[L].supportSegs = Segments();
     }
     result += batch;
     pending += batch;
@@ -163,13 +176,13 @@ void Slicer::reportProgress(int i, QByteArray &pending, bool force)
     // The first layers go out as soon as they are written (a preview shows
     // them at once); after that at most every 200 ms. The last layer is
     // left to the final report.
-    const bool firstLayers = !progressReported && !pending.isEmpty() && i < layerCount - 1;
-    if (!force && !firstLayers && progressTimer.elapsed() <= 200)
+    const bool firstLayers = !m_progressReported && !pending.isEmpty() && i < m_layerCount - 1;
+    if (!force && !firstLayers && m_progressTimer.elapsed() <= 200)
         return;
-    progressReported = true;
-    progressTimer.restart();
-    const int percent = int(std::lround((i + 1) * 100.0 / layerCount));
-    if (progress)
-        progress(percent, QByteArray(pending));
+    m_progressReported = true;
+    m_progressTimer.restart();
+    const int percent = int(std::lround((i + 1) * 100.0 / m_layerCount));
+    if (m_progress)
+        m_progress(percent, QByteArray(pending));
     pending.clear();
 }

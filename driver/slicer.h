@@ -1,26 +1,27 @@
 #pragma once
 // The slicing driver: one complete job from the scene to the G-code text.
 //
-// Slicer::slice decides the order of the stages, how far cutting runs ahead
-// of the G-code output (HShellCnt layers), which stages run in parallel
-// (whole layers of a batch on OpenMP threads) and in which order layer texts
-// are emitted (always ascending, so the output never depends on the thread
-// count or timing). Runs on the calling thread; the progress callback is
-// called from that thread only.
+// Slicer::slice decides the order of the stages (driver/stages.h), how far
+// cutting runs ahead of the G-code output (HShellCnt layers), which stages
+// run in parallel (whole layers of a batch on OpenMP threads) and in which
+// order layer texts are emitted (always ascending, so the output never
+// depends on the thread count or timing). It owns the rings that hold each
+// layer's planes and paths between the stages. Runs on the calling thread;
+// the progress callback is called from that thread only.
 //
 // Units: scene mm (segment y = scene z) until the raster; raster pixels
 // (one extrusion width = grid.widthInPixels, about 3.003) from there on.
-// Failures are exceptions carrying a QString; a failure inside the parallel
+// Failures are exceptions carrying a QString; a failure inside a parallel
 // stage is caught there and rethrown after the join (the lowest layer's).
 #include "common/buildvolume.h"
-#include "params/slicerparams.h"
-#include "driver/fifo.h"
-#include "driver/layerraster.h"
-#include "raster/plane1.h"
-#include "raster/plane8.h"
+#include "driver/cutlayers.h"
+#include "driver/layerrings.h"
 #include "driver/slicelayer.h"
-#include "geometry/polyline.h"
 #include "gcode/gcodetransform.h"
+#include "geometry/polyline.h"
+#include "params/slicerparams.h"
+#include "raster/layergrid.h"
+#include "raster/plane1.h"
 #include "toolpath/shellsteps.h"
 #include "toolpath/skirtbrimraft.h"
 
@@ -51,86 +52,42 @@ public:
     // The job currently running in this process, or null.
     static Slicer *running();
 
-    // --- read by the stages ---
-    Project *scene;
-    const SlicerParams *params;
-    const BuildVolume *machineSize;
-    SliceProgress progress;
-    QElapsedTimer progressTimer;
-    bool progressReported = false;
-    int batchSize = 1;
-    int lookahead = 0;
-    int vshellCount = 0;
-    float minBarWidth = 0;
-    bool parallelStarts = false;
-    float bedCentre[2] = {0, 0};
-    PolyPoint lastHeadPos;
-    int repairCount = 0;
-    int layerCount = 0;
-    LayerGrid grid;         // the raster frame: extents, size, pitch, origin, scale
-    GCodeTransform xf;      // raster -> machine mm for the writer
-    FirstLayerExtras firstLayer; // skirt paths of layer 0, raft layers and height
-    QByteArray raftText;         // the raft's G-code, for the header block
-    QVector<SliceLayer> layers;
-
-    // Layer-indexed rings (capacities set in initRings).
-    std::unique_ptr<FIFO<PathList>> loopLists;  // traced perimeters and loops
-    std::unique_ptr<FIFO<PathList>> fillLists;  // hairs and concentric shells
-    std::unique_ptr<FIFO<Plane1>> layerMasks;   // set bit = outside the solid area
-    std::unique_ptr<FIFO<Plane1>> innerRegions; // set bit = inside the innermost loop
-    std::unique_ptr<FIFO<Plane1>> regionPairs;
-    std::unique_ptr<FIFO<Plane1>> stackIntersections;
-    std::unique_ptr<FIFO<Plane1>> shellRegions;
-    std::unique_ptr<FIFO<Plane1>> infillRegions;
-
-    // Cutting and offsetting run ahead in parallel chunks of batchSize
-    // layers; sliceLayer and offsetLayer then move a layer's results into
-    // the rings in order, so the rings see exactly the sequential road.
-    struct CutLayer {
-        Plane1 mask;              // layer mask, set bit = outside
-        PathList outlines, hairs; // perimeters and loops; hairs
-        Plane1 inner;             // inner region, set bit = inside
-        bool repaired = false;    // the checked fill left a row open
-        QString error;
-        bool failed = false;
-    };
-    struct CutScratch {           // one per thread
-        Plane8 raster;
-        Plane1 fillScratch;
-        OffsetScratch offset;
-        ShellStepsResult shells;
-    };
-    QVector<CutLayer> staged;     // layers stagedFirst .. stagedFirst + size - 1
-    int stagedFirst = 0;
-    QVector<CutScratch> cutScratch;
-    Plane1 outsideMask;           // the mask of a layer beyond the object
-    OffsetScratch offsetScratch;  // concentric shells, on the driver's thread
-
-    // What the parallel stage leaves for the sequential part of a batch.
-    struct LayerWork {
-        QVector<PathList> shells; // shells[0] perimeters, shells[k] loops of shell k
-        PathList fill;            // infill, shell lines and hairs
-        PathList other;           // support chains
-        QString error;            // first failure of the layer's parallel work
-        bool failed = false;
-    };
-    QVector<LayerWork> batchWork;
-
 private:
-    // Stages, in the order slice() calls them (one file each).
     void initialise();
-    void initRings();
-    void sliceLayer(int L);                          // slicelayerstep.cpp
-    void cutAhead(int L);                            // cutlayers.cpp
-    void cutLayer(int L, bool repairFirst, CutLayer &out, CutScratch &s);
-    void brimSkirtRaftStage();                       // firstlayerstage.cpp
-    void offsetLayer(int L);                          // offsetstage.cpp
-    void concentricShellStep(int i);                  // offsetstage.cpp
+    // Layer L's cut, offsets and inner region into the rings (cut ahead in
+    // runs of layers when L is not cut yet); beyond the object an all-outside
+    // mask and an empty inner region.
+    void sliceLayer(int L);
+    // Batch first … last: the parallel stage, then ordering and writing in
+    // layer order, each text appended to `result` and `pending`.
     void runBatch(int first, int last, QByteArray &result, QByteArray &pending);
-    void paralellLayerProcessing(int first, int last); // paralelllayer.cpp
-    void prepareLayer(int L, LayerWork &work);         // paralelllayer.cpp
-    void orderAndWriteLayer(int L, LayerWork &work, PolyPoint &head); // layeroutput.cpp
     void reportProgress(int i, QByteArray &pending, bool force);
+
+    Project *m_scene;
+    const SlicerParams *m_params;
+    const BuildVolume *m_machineSize;
+    SliceProgress m_progress;
+    QElapsedTimer m_progressTimer;
+    bool m_progressReported = false;
+
+    // The job, set by initialise().
+    int m_batchSize = 1;
+    int m_lookahead = 0;
+    int m_layerCount = 0;
+    float m_minBarWidth = 0;  // mm, the scene's thinnest support bar
+    LayerGrid m_grid;         // the raster frame
+    GCodeTransform m_xf;      // raster -> machine mm for the writer
+    QVector<SliceLayer> m_layers;
+    FirstLayerExtras m_firstLayer; // skirt paths of layer 0, raft layers and height
+    PolyPoint m_head;              // where the previous layer's ordering left the head
+
+    // The rings, and the layers cut ahead of them.
+    std::unique_ptr<LayerRings> m_rings;
+    QVector<CutLayer> m_cut;  // layers m_cutFirst … m_cutFirst + size - 1
+    int m_cutFirst = 0;
+    CutState m_cutState;
+    Plane1 m_outsideMask;     // the mask of a layer beyond the object
+    OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread
 };
 
 // Constructs a Slicer for one job, runs it and returns the G-code text.

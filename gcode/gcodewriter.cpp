@@ -101,12 +101,12 @@ bool farAfter(int type)
 // One pass over the layer with speed factor s. Writer state lives here.
 class LayerPass {
 public:
-    LayerPass(const SlicerParams &sp, int layer, const GCodeTransform &xf, float u, float zr)
+    LayerPass(const SlicerParams &sp, int layer, float layerZ, const GCodeTransform &xf, float u, float zr)
         : sp(sp), layer(layer), xf(xf), u(u)
     {
         firstLayer = zr == 0 && layer == 0;
         const float h = layer == 0 ? sp.FirstLayerHeight : sp.LayerHeight;
-        z = sp.LayerHeight * float(layer) + sp.FirstLayerHeight + zr + sp.ZAdjust;
+        z = layerZ + zr + sp.ZAdjust;
         Ft = roundHalfUp(sp.TravelSpeed * 60.0f);
         Fz = roundHalfUp(sp.VerticalSpeed * 60.0f);
         Fr = roundHalfUp(sp.RetractSpeed * 60.0f);
@@ -376,12 +376,12 @@ float initialLayerSpeedFactor(const SlicerParams &sp, int i)
     return s > 1.0f ? 1.0f : s;
 }
 
-QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, const PathList &paths,
+QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, float layerZ, const PathList &paths,
                            const GCodeTransform &xf, float rasterUnit, float zOffset)
 {
     if (paths.isEmpty())
         return QByteArray();
-    LayerPass pass(sp, layerIndex, xf, rasterUnit, zOffset);
+    LayerPass pass(sp, layerIndex, layerZ, xf, rasterUnit, zOffset);
     const float s1 = initialLayerSpeedFactor(sp, layerIndex);
     QByteArray text = pass.run(paths, s1);
     const float T = pass.layerTime();
@@ -396,7 +396,7 @@ QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, const PathLis
         s = std::min(0.025f, s1);
     if (s >= s1)
         return text;
-    LayerPass second(sp, layerIndex, xf, rasterUnit, zOffset);
+    LayerPass second(sp, layerIndex, layerZ, xf, rasterUnit, zOffset);
     return second.run(paths, s);
 }
 

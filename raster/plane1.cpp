@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 int planeByteSize(qint64 bytes, const char *who)
 {
@@ -162,71 +161,8 @@ void Plane1::offset1(Plane1 &dst, char op) const
         rk::offsetRowSse2(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
 }
 
-namespace {
-
-bool validOffsetOp(char op)
-{
-    return op == 'a' || op == 'A' || op == 'o' || op == 'O';
-}
-
-// Up to 16 steps reach at most 16 pixels, so a uniform 16 x 16 block whose
-// eight neighbour blocks share its state (beyond the left and right edges
-// the plane reads as clear; the first and last rows never change) keeps its
-// pixels: only the words of the other blocks are computed, in both planes of
-// the step pair, which start as copies of the source. Masks are uniform but
-// along their outlines, so this costs the outline instead of the area.
-Plane1 offsetNByBlocks(const Plane1 &src, int n, char opFirst, char opSecond)
-{
-    const Plane8 sum = src.blockSummary();
-    const int bw = sum.width, bh = sum.height, words = src.width / 32, h = src.height;
-    // Per block row, the word spans [first, end) to compute.
-    std::vector<std::vector<std::pair<int, int>>> spans(static_cast<size_t>(bh));
-    for (int by = 0; by < bh; ++by) {
-        const uchar *r = sum.data + size_t(by) * bw;
-        auto state = [&](int x, int y) -> int {
-            if (x < 0 || x >= bw)
-                return 0;
-            return sum.data[size_t(y) * bw + x];
-        };
-        std::vector<std::pair<int, int>> &row = spans[size_t(by)];
-        for (int bx = 0; bx < bw; ++bx) {
-            const int s = r[bx];
-            bool active = s != 0 && s != 255;
-            for (int dy = -1; dy <= 1 && !active; ++dy) {
-                const int y = by + dy;
-                if (y < 0 || y >= bh)
-                    continue;
-                for (int dx = -1; dx <= 1 && !active; ++dx)
-                    active = state(bx + dx, y) != s;
-            }
-            if (!active)
-                continue;
-            const int first = bx / 2, end = bx / 2 + 1; // 32-pixel words, two blocks each
-            if (!row.empty() && row.back().second >= first)
-                row.back().second = std::max(row.back().second, end);
-            else
-                row.emplace_back(first, end);
-        }
-    }
-    Plane1 cur(src), next(src);
-    for (int i = 0; i < n; ++i) {
-        const char op = i % 2 == 0 ? opFirst : opSecond;
-        for (int y = 1; y < h - 1; ++y)
-            for (const auto &sp : spans[size_t(y >> 4)])
-                rk::offsetRowSpan(op, cur.row(y - 1), cur.row(y), cur.row(y + 1), next.row(y), words, sp.first,
-                                  sp.second);
-        std::swap(cur, next);
-    }
-    return cur;
-}
-
-} // namespace
-
 Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
 {
-    if (n > 0 && n <= 16 && width > 0 && width % 32 == 0 && height % 16 == 0 && height >= 3
-        && validOffsetOp(opFirst) && (n == 1 || validOffsetOp(opSecond)))
-        return offsetNByBlocks(*this, n, opFirst, opSecond);
     Plane1 cur(*this);
     if (n <= 0)
         return cur;

@@ -41,6 +41,39 @@ Plane8 &Plane8::operator=(const Plane8 &o)
     return *this;
 }
 
+void Plane8::copyChangedBlocks(const Plane8 &src, const Plane8 &srcSummary, Plane8 &dst, Plane8 &dstSummary)
+{
+    const int bw = src.width / 16, bh = src.height / 16;
+    const bool blocks = src.width % 16 == 0 && src.height % 16 == 0 && dst.size() == src.size()
+                        && srcSummary.width == bw && srcSummary.height == bh && dstSummary.size() == srcSummary.size();
+    if (!blocks) {
+        dst = src;
+        dstSummary = srcSummary;
+        return;
+    }
+    const int w = src.width;
+    auto same = [](uchar a, uchar b) { return a == b && (a == 0 || a == 255); };
+    for (int by = 0; by < bh; ++by) {
+        const uchar *ss = srcSummary.data + size_t(by) * bw;
+        const uchar *ds = dstSummary.data + size_t(by) * bw;
+        for (int bx = 0; bx < bw;) {
+            if (same(ss[bx], ds[bx])) {
+                ++bx;
+                continue;
+            }
+            // A run of blocks to copy, 16 rows of it at a time.
+            int end = bx + 1;
+            while (end < bw && !same(ss[end], ds[end]))
+                ++end;
+            const size_t off = size_t(by) * 16 * w + size_t(bx) * 16, bytes = size_t(end - bx) * 16;
+            for (int r = 0; r < 16; ++r)
+                std::memcpy(dst.data + off + size_t(r) * w, src.data + off + size_t(r) * w, bytes);
+            bx = end;
+        }
+    }
+    dstSummary = srcSummary;
+}
+
 Plane8 &Plane8::operator=(Plane8 &&o) noexcept
 {
     std::swap(byteSize, o.byteSize);

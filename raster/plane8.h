@@ -122,6 +122,13 @@ public:
     // ignored): 0 all 0, 255 all 255, 128 otherwise. The summary blur2 reads.
     Plane8 blockSummary() const;
 
+    // dst := src, given each plane's exact block summary (blockSummary; a
+    // block may be called mixed when it is not): blocks that both summaries
+    // call uniform with the same value are equal already and are not
+    // copied. dstSummary becomes srcSummary. Planes of other sizes, or sizes
+    // that are not whole blocks, are copied whole.
+    static void copyChangedBlocks(const Plane8 &src, const Plane8 &srcSummary, Plane8 &dst, Plane8 &dstSummary);
+
     // Marks the end pixels of every run of pixels equal to value with 128,
     // along rows and/or columns; outside the plane counts as 0.
     // Profiling stage "edgeReduce".

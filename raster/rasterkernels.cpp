@@ -1,7 +1,6 @@
 #include "raster/rasterkernels.h"
 
 #include <emmintrin.h>
-#include <algorithm>
 #include <cstring>
 
 namespace rk {
@@ -201,15 +200,14 @@ static inline quint32 word32(const uchar *p)
     return v;
 }
 
-// Words [first, end) of a row of `words` words; neighbours outside the row
-// read as 0.
+// Words [first, words) of a row; neighbours outside the row read as 0.
 static void offsetRowRange(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int first,
-                           int end, int words)
+                           int words)
 {
     auto left = [](quint32 w, quint32 prev) { return w << 1 | prev >> 31; };
     auto right = [](quint32 w, quint32 next) { return w >> 1 | next << 31; };
     auto at = [&](const uchar *row, int i) { return i >= 0 && i < words ? word32(row + 4 * i) : 0u; };
-    for (int i = first; i < end; i++) {
+    for (int i = first; i < words; i++) {
         const quint32 pu = at(up, i - 1), pm = at(mid, i - 1), pd = at(down, i - 1);
         const quint32 u = at(up, i), m = at(mid, i), d = at(down, i);
         const quint32 nu = at(up, i + 1), nm = at(mid, i + 1), nd = at(down, i + 1);
@@ -232,13 +230,7 @@ static void offsetRowRange(char op, const uchar *up, const uchar *mid, const uch
 
 void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
 {
-    offsetRowRange(op, up, mid, down, out, 0, words, words);
-}
-
-void offsetRowSpan(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words, int first,
-                   int end)
-{
-    offsetRowRange(op, up, mid, down, out, std::max(first, 0), std::min(end, words), words);
+    offsetRowRange(op, up, mid, down, out, 0, words);
 }
 
 namespace {
@@ -305,7 +297,7 @@ void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down
         u = nu; m = nm; d = nd;
     }
     if (4 * groups < words)
-        offsetRowRange(op, up, mid, down, out, 4 * groups, words, words);
+        offsetRowRange(op, up, mid, down, out, 4 * groups, words);
 }
 
 // ---- row prefix sum -------------------------------------------------------

@@ -31,9 +31,6 @@ void expandBitsSse2(const uchar *src, int bytes, uchar *dst);
 // ends of the row read as clear.
 void offsetRowScalar(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
 void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words);
-// Only words [first, end) of the row's `words` (the rest of out untouched).
-void offsetRowSpan(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words, int first,
-                   int end);
 
 // Running sum of each row modulo 256, in place.
 void prefixSumRowScalar(uchar *row, int width);

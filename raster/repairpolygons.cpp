@@ -1,10 +1,10 @@
 #include "raster/repairpolygons.h"
 #include "raster/rasterperf.h"
+#include "geometry/nearestpairs.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <queue>
 #include <unordered_map>
 #include <vector>
 
@@ -63,17 +63,6 @@ private:
     std::unordered_map<uint64_t, std::vector<int>> m_map;
 };
 
-struct Candidate {
-    double d2;
-    int end, start; // positions in the open-end and open-start lists
-    bool operator>(const Candidate &o) const
-    {
-        if (d2 != o.d2) return d2 > o.d2;
-        if (end != o.end) return end > o.end;
-        return start > o.start;
-    }
-};
-
 } // namespace
 
 int repairPolygons(Segments &segs, float tolerance)
@@ -98,58 +87,30 @@ int repairPolygons(Segments &segs, float tolerance)
     if (ends.empty() || starts.empty())
         return 0;
 
-    // Repeatedly joining the globally nearest (end, start) pair is done with
-    // one heap entry per open end holding its nearest open start. Starts
-    // only ever leave, so an entry whose start has left is a lower bound
-    // and is refreshed when it comes up.
     auto d2 = [&](int e, int s) {
         const double dx = double(verts[ends[e]].x) - verts[starts[s]].x;
         const double dy = double(verts[ends[e]].y) - verts[starts[s]].y;
         return dx * dx + dy * dy;
     };
-    auto nearest = [&](int e, Candidate &c) {
-        c = Candidate{0, e, -1};
+    // A start is open while more segments leave it than arrive (it waits
+    // for a closing segment to come in); an end while more arrive than leave.
+    auto startOpen = [&](int s) { return verts[starts[s]].balance < 0; };
+    auto nearest = [&](int e, NearestPair &c) {
+        c = NearestPair{0, e, -1};
         for (int s = 0; s < int(starts.size()); ++s) {
-            if (verts[starts[s]].balance >= 0)
+            if (!startOpen(s))
                 continue;
             const double d = d2(e, s);
             if (c.start < 0 || d < c.d2)
-                c = Candidate{d, e, s};
+                c = NearestPair{d, e, s};
         }
         return c.start >= 0;
     };
-    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<Candidate>> heap;
-    for (int e = 0; e < int(ends.size()); ++e) {
-        Candidate c;
-        if (nearest(e, c))
-            heap.push(c);
-    }
-    int added = 0;
-    while (!heap.empty()) {
-        Candidate c = heap.top();
-        heap.pop();
-        Vertex &ve = verts[ends[c.end]];
-        if (ve.balance <= 0)
-            continue;
-        Vertex &vs = verts[starts[c.start]];
-        if (vs.balance >= 0) {
-            if (!nearest(c.end, c))
-                break; // no open start left anywhere
-            heap.push(c);
-            continue;
-        }
+    return joinNearestPairs(int(ends.size()), nearest, startOpen, [&](const NearestPair &c) {
+        Vertex &ve = verts[ends[c.end]], &vs = verts[starts[c.start]];
         segs.append(Segment{ve.x, ve.y, vs.x, vs.y});
-        ++added;
         ve.balance -= 1;
         vs.balance += 1;
-        if (ve.balance > 0) {
-            if (vs.balance < 0)
-                heap.push(c); // still the nearest pair
-            else if (nearest(c.end, c))
-                heap.push(c);
-            else
-                break;
-        }
-    }
-    return added;
+        return ve.balance > 0;
+    });
 }

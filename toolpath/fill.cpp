@@ -400,8 +400,7 @@ void concentricShells(const LayerGrid &grid, const Plane1 &shellRegion, const Sl
     det.p = p;
     for (int k = 0; k < 10000; ++k) {
         const bool half = k == 0;
-        s.before = cov;
-        s.beforeSummary = summary;
+        Plane8::copyChangedBlocks(cov, summary, s.before, s.beforeSummary);
         offsetCoverage(cov, summary, half ? 0.5f * p : p, half ? 1.0f : 0.5f, s);
         det.consts = half ? HairConstsA : HairConstsB;
         det.coveredWidth = half ? 0.0f : p;

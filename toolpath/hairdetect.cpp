@@ -117,25 +117,29 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
                 levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
     } else {
         words = ((columnPass ? H : W) + 63) / 64;
-        bits.assign(size_t(columnPass ? W : H) * size_t(words), 0);
-        for (int by = 0; by < bh; ++by) {
-            const uchar *states = summary->data + size_t(by) * bw;
-            for (int bx = 0; bx < bw; ++bx) {
-                const uchar state = states[bx];
-                if (state == 0)
-                    continue; // no pixel reaches the level
-                if (state != 255) {
-                    levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
-                    continue;
-                }
-                // Every pixel is at the level: 16 bits on each of 16 lines.
-                const int x0 = bx * 16, y0 = by * 16;
-                const int along = columnPass ? y0 : x0, line0 = columnPass ? x0 : y0;
-                const quint64 ones = quint64(0xFFFF) << (along & 63);
-                for (int l = line0; l < line0 + 16; ++l)
-                    bits[size_t(l) * words + size_t(along >> 6)] |= ones;
+        const int lines = columnPass ? W : H;
+        bits.resize(size_t(lines) * size_t(words));
+        // Lines come in groups of 16 that cross the same blocks: the full
+        // blocks' bits are laid out once per group and copied to its lines,
+        // then the mixed blocks are looked at.
+        const int groups = columnPass ? bw : bh, across = columnPass ? bh : bw;
+        std::vector<quint64> full(static_cast<size_t>(words));
+        auto state = [&](int g, int a) { return columnPass ? summary->data[size_t(a) * bw + g] : summary->data[size_t(g) * bw + a]; };
+        for (int g = 0; g < groups; ++g) {
+            std::fill(full.begin(), full.end(), quint64(0));
+            for (int a = 0; a < across; ++a)
+                if (state(g, a) == 255)
+                    full[size_t(a >> 2)] |= quint64(0xFFFF) << ((a & 3) * 16);
+            for (int l = g * 16; l < g * 16 + 16; ++l)
+                std::copy(full.begin(), full.end(), bits.begin() + std::ptrdiff_t(size_t(l) * words));
+            for (int a = 0; a < across; ++a) {
+                const uchar st = state(g, a);
+                if (st != 0 && st != 255)
+                    levelBitsBlock(plane, columnPass, columnPass ? g * 16 : a * 16, columnPass ? a * 16 : g * 16,
+                                   bits, words);
             }
         }
+        std::fill(bits.begin() + std::ptrdiff_t(size_t(groups) * 16 * words), bits.end(), quint64(0));
     }
     // The pixels outside whole blocks: the right strip, then the bottom one.
     levelBitsArea(plane, columnPass, bw * 16, W, 0, bh * 16, bits, words);

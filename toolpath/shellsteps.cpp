@@ -408,10 +408,8 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         // stop, so that an absurd VShellCnt cannot stall the layer.
         if (!anyInside(cov, summary))
             break;
-        if (detect) {
-            s.before = cov;
-            s.beforeSummary = summary;
-        }
+        if (detect) // the scratch keeps the last step's pixels: most blocks are still the same
+            Plane8::copyChangedBlocks(cov, summary, s.before, s.beforeSummary);
         const float factor = half ? 1.0f : 0.5f;
         // Every step measures distances (see distancestep.h): the first to
         // the section's edge itself, the later ones to the outline before

@@ -1,4 +1,5 @@
 #include "toolpath/stripegraph.h"
+#include "geometry/nearestpairs.h"
 
 #include <polyclipping/clipper.hpp>
 
@@ -6,7 +7,6 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
-#include <queue>
 #include <vector>
 
 namespace {
@@ -221,19 +221,6 @@ int StripeGraph::sgRepair()
     if ((ends.size() + starts.size()) % 2 != 0)
         qDebug().noquote() << "StripeGraph::sgRepair(): Fatal error: odd number of bad segment endpoints. Cannot connect all.";
 
-    // Globally nearest (end, start) pair first: one heap entry per end with
-    // its nearest free start; an entry whose start was taken meanwhile is
-    // refreshed when it comes up (starts only ever leave).
-    struct Cand {
-        double d2;
-        int e, s;
-        bool operator>(const Cand &o) const
-        {
-            if (d2 != o.d2) return d2 > o.d2;
-            if (e != o.e) return e > o.e;
-            return s > o.s;
-        }
-    };
     QVector<bool> startTaken(starts.size(), false);
     // Free starts in a grid of about one start per cell, searched ring by
     // ring outwards from the end's cell, so a badly broken layer with many
@@ -253,13 +240,13 @@ int StripeGraph::sgRepair()
     auto cellY = [&](qint64 y) { return int(std::max(0.0, std::min(double(gh - 1), double(y - minY) / cell))); };
     for (int s = 0; s < starts.size(); s++)
         grid[cellY(joints[starts[s]].pos.y) * gw + cellX(joints[starts[s]].pos.x)].append(s);
-    auto nearest = [&](int e, Cand &c) {
-        c = Cand{0, e, -1};
+    auto nearest = [&](int e, NearestPair &c) {
+        c = NearestPair{0, e, -1};
         const StripePoint &p = joints[ends[e]].pos;
         const int cx = cellX(p.x), cy = cellY(p.y);
         for (int r = 0; r <= std::max(gw, gh); r++) {
             // Cells of ring r + 1 and beyond are at least r cells away.
-            if (c.s >= 0 && c.d2 < (double(r - 1) * cell) * (double(r - 1) * cell))
+            if (c.start >= 0 && c.d2 < (double(r - 1) * cell) * (double(r - 1) * cell))
                 break;
             for (int y = cy - r; y <= cy + r; y++) {
                 if (y < 0 || y >= gh)
@@ -272,31 +259,19 @@ int StripeGraph::sgRepair()
                         if (startTaken[s])
                             continue;
                         const double d = dist2(p, joints[starts[s]].pos);
-                        if (c.s < 0 || d < c.d2 || (d == c.d2 && s < c.s))
-                            c = Cand{d, e, s};
+                        if (c.start < 0 || d < c.d2 || (d == c.d2 && s < c.start))
+                            c = NearestPair{d, e, s};
                     }
                 }
             }
         }
-        return c.s >= 0;
+        return c.start >= 0;
     };
-    std::priority_queue<Cand, std::vector<Cand>, std::greater<Cand>> heap;
-    for (int e = 0; e < ends.size(); e++) {
-        Cand c;
-        if (nearest(e, c))
-            heap.push(c);
-    }
-    int added = 0;
-    while (!heap.empty()) {
-        Cand c = heap.top();
-        heap.pop();
-        if (startTaken[c.s]) {
-            if (nearest(c.e, c))
-                heap.push(c);
-            continue;
-        }
-        startTaken[c.s] = true;
-        const int a = ends[c.e], b = starts[c.s];
+    // Globally nearest (end, start) pair first; every end and start takes one pair.
+    auto startFree = [&](int s) { return !startTaken[s]; };
+    const int added = joinNearestPairs(ends.size(), nearest, startFree, [&](const NearestPair &c) {
+        startTaken[c.start] = true;
+        const int a = ends[c.end], b = starts[c.start];
         // Joints are never closer than kTol, so this always adds a stripe;
         // an end and start at one joint cannot exist (they would balance).
         Stripe s;
@@ -305,8 +280,8 @@ int StripeGraph::sgRepair()
         stripes.append(s);
         joints[a].out.append(stripes.size() - 1);
         joints[b].in.append(stripes.size() - 1);
-        ++added;
-    }
+        return false;
+    });
     qDebug().noquote() << QString("StripeGraph::sgRepair(): graph repaired using %1 segs").arg(added);
     return added;
 }

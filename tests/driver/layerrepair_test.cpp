@@ -1,69 +1,74 @@
-// The layer road: fill rule, check and repair over whole meshes.
-#include "driver/layerraster.h"
+// The layer cut the driver and `tessavo-cli layers` share: fill rule,
+// check and repair over whole meshes.
+#include "driver/cutlayers.h"
 #include "driver/slicefaces.h"
-#include "raster/repairpolygons.h"
+#include "params/slicerparams.h"
 #include "scene/project.h"
+#include "fixtures/meshes.h"
 
 #include <gtest/gtest.h>
 #include <cmath>
-#include <cstring>
 #include <omp.h>
+#include <vector>
 
 namespace {
 
-// Closed axis-aligned box, triangles counter-clockwise seen from outside
-// (or all reversed), as 12 floats per triangle.
-void addBox(std::vector<float> &f, float x0, float z0, float x1, float z1, float h, bool reversed,
-            float y0 = 0)
+// The triangles of several meshes in one list, as SliceFaces reads them.
+QVector<Triangle> soup(std::initializer_list<Faces> meshes)
 {
-    const float y1 = y0 + h;
-    const float v[8][3] = {{x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0},
-                           {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}};
-    const int q[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {3, 7, 6, 2}, {0, 4, 7, 3}, {1, 2, 6, 5}};
-    for (auto &k : q)
-        for (int t = 0; t < 2; ++t) {
-            int tri[3] = {k[0], k[1 + t], k[2 + t]};
-            if (reversed)
-                std::swap(tri[1], tri[2]);
-            for (int c : tri)
-                f.insert(f.end(), v[c], v[c] + 3);
-            f.insert(f.end(), {0, 0, 0});
-        }
+    QVector<Triangle> t;
+    for (const Faces &f : meshes)
+        t += f.tris;
+    return t;
 }
 
-double insideArea(const LayerRasterizer &r)
-{
-    Plane1 mask;
-    r.mask(mask);
-    long long n = 0;
-    for (int y = 0; y < mask.height; ++y)
-        for (int x = 0; x < mask.width; ++x)
-            n += !mask.pixel(x, y);
-    return double(n) * r.grid().pitchX * r.grid().pitchY;
-}
-
-// Area of layer 2 of the given soup under a fill rule, and whether it needed repair.
-double layerArea(const std::vector<float> &soup, int alg, bool *repaired = nullptr)
+QVector<SliceLayer> cutFaces(const QVector<Triangle> &tris, SliceFrame *frame = nullptr)
 {
     QVector<SliceLayer> layers;
-    const SliceFrame fr = SliceFaces(soup.data(), int(soup.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
-    LayerRasterizer r(layerGrid(fr.rect, 0.4f), alg);
-    const bool rep = r.fill(layers[2].segs);
-    if (repaired)
-        *repaired = rep;
-    return insideArea(r);
+    const SliceFrame fr = SliceFaces(reinterpret_cast<const float *>(tris.constData()), tris.size(), {}, 0,
+                                     1000, 0.2f, 0.2f, 0, 0.5f, layers);
+    if (frame)
+        *frame = fr;
+    return layers;
+}
+
+SlicerParams withAlg(int alg)
+{
+    SlicerParams sp;
+    sp.PolyFillerAlg = alg;
+    return sp;
+}
+
+double insideArea(const LayerGrid &g, const CutLayer &c)
+{
+    long long n = 0;
+    for (int y = 0; y < c.mask.height; ++y)
+        for (int x = 0; x < c.mask.width; ++x)
+            n += !c.mask.pixel(x, y);
+    return double(n) * g.pitchX * g.pitchY;
+}
+
+// Area of layer 2 of the given meshes under a fill rule, and whether it needed repair.
+double layerArea(const QVector<Triangle> &tris, int alg, bool *repaired)
+{
+    SliceFrame fr;
+    QVector<SliceLayer> layers = cutFaces(tris, &fr);
+    const LayerGrid grid = layerGrid(fr.rect, 0.4f);
+    CutState state;
+    const QVector<CutLayer> cuts = cutLayers(grid, withAlg(alg), layers, 0, layers.size(), state);
+    *repaired = cuts[2].repaired;
+    return insideArea(grid, cuts[2]);
 }
 
 } // namespace
 
-TEST(LayerRasterizer, FillRulesOnFacingAndOverlap)
+TEST(LayerCut, FillRulesOnFacingAndOverlap)
 {
-    std::vector<float> good, reversed, overlap;
-    addBox(good, 0, 0, 10, 10, 2, false);
-    addBox(reversed, 0, 0, 10, 10, 2, true);
-    addBox(overlap, 0, 0, 10, 10, 2, false);
-    addBox(overlap, 5, 0, 15, 10, 2, false); // overlap 5 x 10
-    struct Case { const std::vector<float> *soup; int alg; double area; };
+    const Faces box = boxMesh(Vec3(0, 0, 0), Vec3(10, 2, 10));
+    // Corners swapped on every axis: the same box, every triangle reversed.
+    const QVector<Triangle> good = soup({box}), reversed = soup({boxMesh(Vec3(10, 2, 10), Vec3(0, 0, 0))}),
+                            overlap = soup({box, boxMesh(Vec3(5, 0, 0), Vec3(15, 2, 10))}); // overlap 5 x 10
+    struct Case { const QVector<Triangle> *tris; int alg; double area; };
     const Case cases[] = {
         {&good, 0, 100}, {&good, 1, 100}, {&good, 2, 100},
         {&reversed, 0, 100}, {&reversed, 1, 0}, {&reversed, 2, 100},
@@ -72,46 +77,46 @@ TEST(LayerRasterizer, FillRulesOnFacingAndOverlap)
     for (const Case &c : cases) {
         bool repaired = true;
         // Half-covered edge pixels count as inside: about half a sample per edge.
-        EXPECT_NEAR(layerArea(*c.soup, c.alg, &repaired), c.area, c.area * 0.04 + 0.01)
+        EXPECT_NEAR(layerArea(*c.tris, c.alg, &repaired), c.area, c.area * 0.04 + 0.01)
             << "case " << (&c - cases);
         EXPECT_FALSE(repaired);
     }
 }
 
-TEST(LayerRasterizer, OpenLayerIsRepairedAndFilled)
+TEST(LayerCut, OpenLayerIsRepairedAndFilled)
 {
-    std::vector<float> soup;
-    addBox(soup, 0, 0, 10, 10, 2, false);
-    // Drop one triangle of the +x wall: layers get an open outline.
-    const int wall = 5 * 2; // face {1, 2, 6, 5}, first triangle
-    soup.erase(soup.begin() + 12 * wall, soup.begin() + 12 * (wall + 1));
+    // Without its +x wall every layer's outline is open on one side.
+    const QVector<Triangle> open = soup({boxMesh(Vec3(0, 0, 0), Vec3(10, 2, 10), 1)});
     for (int alg : {0, 1, 2}) {
         bool repaired = false;
-        const double a = layerArea(soup, alg, &repaired);
+        const double a = layerArea(open, alg, &repaired);
         EXPECT_TRUE(repaired) << alg;
         // The gap along the wall is bridged by one straight segment.
         EXPECT_NEAR(a, 100, 4.5) << alg;
     }
 }
 
-TEST(LayerRasterizer, AfterTwentyRepairsEveryLayerIsRepairedUnchecked)
+// The rule's count runs on from one call to the next: 21 open layers cut
+// one at a time, then a closed one that is repaired without a check.
+TEST(LayerCut, AfterTwentyRepairsEveryLayerIsRepairedUnchecked)
 {
     const Segments open{{0, 0, 5, 0}, {5, 0, 5, 5}}; // never closes
     const Segments closed{{0, 0, 5, 0}, {5, 0, 5, 5}, {5, 5, 0, 0}};
-    LayerRasterizer r(layerGrid(Extents{0, 0, 5, 5}, 0.4f), 0);
-    for (int i = 0; i < 21; ++i) {
-        Segments s = open;
-        EXPECT_TRUE(r.fill(s));
-        EXPECT_EQ(s.size(), 3); // closed by one segment back to the start
+    QVector<SliceLayer> layers(22);
+    for (int i = 0; i < 22; ++i) {
+        layers[i].index = i;
+        layers[i].segs = i < 21 ? open : closed;
     }
-    EXPECT_EQ(r.repairCount(), 21);
-    Segments s = closed;
-    EXPECT_TRUE(r.fill(s)); // no check any more
-    EXPECT_EQ(s.size(), 3);
-    EXPECT_EQ(r.repairCount(), 22);
+    const LayerGrid grid = layerGrid(Extents{0, 0, 5, 5}, 0.4f);
+    CutState state;
+    for (int i = 0; i < 22; ++i) {
+        EXPECT_TRUE(cutLayers(grid, withAlg(0), layers, i, 1, state)[0].repaired) << i;
+        EXPECT_EQ(state.repairCount, i + 1);
+        EXPECT_EQ(layers[i].segs.size(), 3) << i; // open ones closed by one segment back to the start
+    }
 }
 
-TEST(LayerRasterizer, GridIsPaddedAlignedAndBounded)
+TEST(LayerCut, GridIsPaddedAlignedAndBounded)
 {
     const LayerGrid g = layerGrid(Extents{-5, -5, 5, 15}, 0.4f);
     EXPECT_EQ(g.width % 32, 0);
@@ -135,88 +140,123 @@ TEST(LayerRasterizer, GridIsPaddedAlignedAndBounded)
     EXPECT_THROW(layerGrid(Extents{0, 0, 1, 1}, NAN), QString);
 }
 
-// A real broken file: the cube with a corner cut off and left open.
-TEST(LayerRasterizer, RealMeshWithOpenCornerIsRepairedLayerByLayer)
+// A real broken file: the cube with a corner cut off and left open, cut
+// with the job's own SliceFaces arguments.
+TEST(LayerCut, RealMeshWithOpenCornerIsRepairedLayerByLayer)
 {
     Project prj;
     prj.addObject(QString(TESSAVO_TEST_DATA) + "/slicer/cube_missing_corner.stl", false);
-    QVector<SliceLayer> layers;
-    const SliceFrame fr = SliceFaces(prj, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
     for (int alg : {0, 1, 2}) {
-        LayerRasterizer r(layerGrid(fr.rect, 0.4f), alg);
+        const SlicerParams sp = withAlg(alg);
+        QVector<SliceLayer> layers;
+        const SliceFrame fr = SliceFaces(prj, sp, layers);
+        const LayerGrid grid = layerGrid(fr.rect, sp.ExtrusionWidth);
+        CutState state;
+        const QVector<CutLayer> cuts = cutLayers(grid, sp, layers, 0, layers.size(), state);
         int repaired = 0;
         double minArea = 1e9;
-        QVector<SliceLayer> work = layers;
-        for (SliceLayer &l : work) {
-            repaired += r.fill(l.segs);
-            if (l.index % 16 == 0)
-                minArea = std::min(minArea, insideArea(r));
+        for (int i = 0; i < cuts.size(); ++i) {
+            repaired += cuts[i].repaired;
+            if (i % 16 == 0)
+                minArea = std::min(minArea, insideArea(grid, cuts[i]));
         }
+        EXPECT_EQ(repaired, state.repairCount) << alg;
         EXPECT_GT(repaired, 0) << alg;
-        EXPECT_LT(repaired, work.size()) << alg;
-        EXPECT_GT(minArea, 0.8 * insideArea(r)) << alg; // no layer lost
+        EXPECT_LT(repaired, cuts.size()) << alg;
+        EXPECT_GT(minArea, 0.8 * insideArea(grid, cuts.last())) << alg; // no layer lost
     }
 }
 
-// The batch road repairs the same layers and makes the same rasters as the
-// layer-after-layer one, for any thread count: here the first 12 layers
-// are closed and the 30 above open, so the rule switches to "repair
-// without check" in the middle of a batch.
-TEST(LayerRasterizer, ParallelBatchesMatchLayerAfterLayer)
+// Cutting many layers at once on threads repairs the same layers and makes
+// the same masks as cutting one layer after the other: here the first 12
+// layers are closed and the 30 above open, so the rule switches to "repair
+// without check" in the middle of a run; the follow-up sees every layer's
+// final raster, also after a re-cut.
+TEST(LayerCut, ParallelRunsMatchLayerAfterLayer)
 {
-    std::vector<float> soup;
-    addBox(soup, 0, 0, 10, 10, 6.0f, false, 2.4f);
-    const int wall = 5 * 2;
-    soup.erase(soup.begin() + 12 * wall, soup.begin() + 12 * (wall + 1)); // open from 2.4 up
-    addBox(soup, 20, 0, 30, 10, 8.4f, false);
-    QVector<SliceLayer> layers;
-    const SliceFrame fr = SliceFaces(soup.data(), int(soup.size() / 12), {}, 0, 1000, 0.2f, 0.2f, 0, 0.5f, layers);
+    // The left box is open (+x wall left out) from 2.4 mm up; the right one is closed.
+    const QVector<Triangle> tris = soup({boxMesh(Vec3(0, 2.4f, 0), Vec3(10, 8.4f, 10), 1),
+                                         boxMesh(Vec3(20, 0, 0), Vec3(30, 8.4f, 10))});
+    SliceFrame fr;
+    const QVector<SliceLayer> layers = cutFaces(tris, &fr);
     const LayerGrid grid = layerGrid(fr.rect, 0.4f);
-
-    LayerRasterizer seq(grid, 0);
-    QVector<SliceLayer> ref = layers;
-    std::vector<Plane8> refRasters;
-    std::vector<bool> refRepaired;
-    for (SliceLayer &l : ref) {
-        refRepaired.push_back(seq.fill(l.segs));
-        refRasters.push_back(seq.raster());
-    }
-    ASSERT_GT(seq.repairCount(), 21);
-    ASSERT_FALSE(refRepaired[0]);
+    const SlicerParams sp = withAlg(0);
+    // What the follow-up saw of each layer: its final raster.
+    auto keepRaster = [](std::vector<Plane8> &seen) {
+        return [&seen](const SliceLayer &l, CutScratch &s, CutLayer &) { seen[l.index] = s.raster; };
+    };
 
     const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    QVector<SliceLayer> ref = layers;
+    CutState refState;
+    QVector<CutLayer> want;
+    std::vector<Plane8> wantRasters(layers.size());
+    for (int i = 0; i < ref.size(); ++i)
+        want += cutLayers(grid, sp, ref, i, 1, refState, keepRaster(wantRasters));
+    ASSERT_GT(refState.repairCount, 21);
+    ASSERT_FALSE(want[0].repaired);
+
     for (int threads : {1, 2, 3}) {
         omp_set_num_threads(threads);
-        QVector<SliceLayer> work = layers;
-        int next = 0;
-        const int count = rasterizeLayers(work, grid, 0, [&](SliceLayer &l, const Plane8 &r, const Plane1 &mask, bool repaired) {
-            Plane1 want;
-            want.fromPlane8(refRasters[l.index], 128, true);
-            EXPECT_TRUE(mask == want);
-            ASSERT_EQ(l.index, next++);
-            EXPECT_EQ(repaired, refRepaired[l.index]) << threads << " " << l.index;
-            EXPECT_TRUE(r == refRasters[l.index]) << threads << " " << l.index;
-            EXPECT_EQ(l.segs.size(), ref[l.index].segs.size());
-        });
-        EXPECT_EQ(count, seq.repairCount());
-        EXPECT_EQ(next, layers.size());
+        for (int run : {5, 100}) {
+            QVector<SliceLayer> work = layers;
+            CutState state;
+            QVector<CutLayer> got;
+            std::vector<Plane8> rasters(layers.size());
+            for (int first = 0; first < work.size(); first += run)
+                got += cutLayers(grid, sp, work, first, std::min(run, work.size() - first), state,
+                                 keepRaster(rasters));
+            ASSERT_EQ(got.size(), want.size());
+            EXPECT_EQ(state.repairCount, refState.repairCount);
+            for (int i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].repaired, want[i].repaired) << threads << " " << run << " " << i;
+                EXPECT_TRUE(got[i].mask == want[i].mask) << threads << " " << run << " " << i;
+                EXPECT_TRUE(rasters[i] == wantRasters[i]) << threads << " " << run << " " << i;
+                EXPECT_EQ(work[i].segs.size(), ref[i].segs.size()) << threads << " " << run << " " << i;
+            }
+        }
     }
     omp_set_num_threads(saved);
 }
 
 // Segments that cannot be placed (not finite, far outside the raster) never
 // break a layer: the square still fills, under every rule, checked or not.
-TEST(LayerRasterizer, UnplaceableSegmentsAreSkipped)
+TEST(LayerCut, UnplaceableSegmentsAreSkipped)
 {
     const Segments sq{{0, 0, 0, 4}, {0, 4, 4, 4}, {4, 4, 4, 0}, {4, 0, 0, 0}}; // inside +1
-    for (int alg : {0, 1, 2}) {
-        LayerRasterizer r(layerGrid(Extents{0, 0, 4, 4}, 0.4f), alg);
-        Segments s = sq;
-        s.append({NAN, 0, 1, 1});
-        s.append({0, INFINITY, 1, 1});
-        s.append({-1e30f, -1e30f, 1e30f, -1e30f});
-        s.append({1e30f, 1e30f, 1e30f, -1e30f});
-        r.fill(s);
-        EXPECT_NEAR(insideArea(r), 16.0, 1.0) << alg;
+    const LayerGrid grid = layerGrid(Extents{0, 0, 4, 4}, 0.4f);
+    for (int alg : {0, 1, 2})
+        for (int repairsBefore : {0, 21}) {
+            QVector<SliceLayer> layers(1);
+            layers[0].segs = sq;
+            layers[0].segs.append({NAN, 0, 1, 1});
+            layers[0].segs.append({0, INFINITY, 1, 1});
+            layers[0].segs.append({-1e30f, -1e30f, 1e30f, -1e30f});
+            layers[0].segs.append({1e30f, 1e30f, 1e30f, -1e30f});
+            CutState state;
+            state.repairCount = repairsBefore;
+            const QVector<CutLayer> cuts = cutLayers(grid, withAlg(alg), layers, 0, 1, state);
+            EXPECT_NEAR(insideArea(grid, cuts[0]), 16.0, 1.0) << alg << " " << repairsBefore;
+        }
+}
+
+// A failing follow-up fails the whole run with the lowest layer's message,
+// whatever the thread that met it.
+TEST(LayerCut, LowestFailingLayerIsReported)
+{
+    const QVector<Triangle> tris = soup({boxMesh(Vec3(0, 0, 0), Vec3(10, 4, 10))});
+    SliceFrame fr;
+    QVector<SliceLayer> layers = cutFaces(tris, &fr);
+    const LayerGrid grid = layerGrid(fr.rect, 0.4f);
+    CutState state;
+    try {
+        cutLayers(grid, withAlg(0), layers, 0, layers.size(), state, [](const SliceLayer &l, CutScratch &, CutLayer &) {
+            if (l.index == 7 || l.index == 12)
+                throw QString("layer %1").arg(l.index);
+        });
+        FAIL() << "no exception";
+    } catch (const QString &e) {
+        EXPECT_EQ(e, "layer 7");
     }
 }

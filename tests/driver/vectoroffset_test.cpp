@@ -1,6 +1,6 @@
 #include "params/slicerparams.h"
 #include "scene/faces.h"
-#include "driver/layerraster.h"
+#include "raster/layergrid.h"
 #include "driver/slicefaces.h"
 #include "toolpath/stripegraph.h"
 #include "toolpath/vectoroffset.h"

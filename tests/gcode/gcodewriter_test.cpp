@@ -68,9 +68,11 @@ PolyLine square(int type = Perimeter)
     return path(type, {{10, 10}, {20, 10}, {20, 20}, {10, 20}, {10, 10}});
 }
 
+// Layer i at the print height the slicer records for it.
 QByteArray layer(const SlicerParams &sp, int i, const PathList &paths, float zr = 0)
 {
-    return writeLayerGCode(sp, i, paths, exampleTransform(), 0.333f, zr);
+    return writeLayerGCode(sp, i, sp.LayerHeight * float(i) + sp.FirstLayerHeight, paths,
+                           exampleTransform(), 0.333f, zr);
 }
 
 QList<QByteArray> lines(const QByteArray &text)
@@ -167,9 +169,12 @@ TEST(GCodeWriter, LayerZAndFirstLayerHeight)
     SlicerParams sp = exampleParams();
     sp.TravelHeight = 0;
     sp.ZAdjust = 0.05f;
-    // z = LayerHeight * i + FirstLayerHeight + zr + ZAdjust, lowered once.
+    // z = the layer's print height + zr + ZAdjust, lowered once.
     EXPECT_TRUE(layer(sp, 3, {square()}).contains("G0 F600 Z0.950\r\n"));
     EXPECT_TRUE(layer(sp, 0, {square()}, 1.0f).contains("G0 F600 Z1.350\r\n"));
+    // The height is the caller's, not one made up from the index.
+    const QByteArray given = writeLayerGCode(sp, 3, 2.5f, {square()}, exampleTransform(), 0.333f, 0.25f);
+    EXPECT_TRUE(given.contains("G0 F600 Z2.800\r\n")) << given.constData();
     // First layer extrudes for its own height: 0.3 / 0.2 of layer 1.
     const QByteArray l0 = layer(sp, 0, {square()});
     EXPECT_TRUE(l0.contains("E0.499\r\n")) << l0.constData();

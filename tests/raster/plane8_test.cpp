@@ -237,6 +237,34 @@ TEST(Plane8, BlockSummaryOfCoverage)
     }
 }
 
+// Copying only the blocks the two summaries do not call equal must give the
+// whole source: stale destinations, summaries that call uniform blocks mixed,
+// and sizes the block road does not take.
+TEST(Plane8, CopyChangedBlocksGivesTheSource)
+{
+    std::mt19937 rng(31);
+    struct Case { QSize src, dst; bool looseSummaries; };
+    for (const Case &c : {Case{{160, 96}, {160, 96}, false}, Case{{160, 96}, {160, 96}, true},
+                          Case{{160, 96}, {64, 32}, false}, Case{{40, 24}, {40, 24}, false}}) {
+        const Plane8 src = blockyPlane(c.src.width(), c.src.height(), rng);
+        Plane8 dst = blockyPlane(c.dst.width(), c.dst.height(), rng);
+        if (c.src.width() % 16) { // partial blocks: pixels the summary does not see
+            for (int y = 0; y < c.src.height(); y++)
+                for (int x = 32; x < c.src.width(); x++)
+                    dst.setPixel(x, y, uchar(x * y));
+        }
+        Plane8 srcSummary = exactSummary(src), dstSummary = exactSummary(dst);
+        if (c.looseSummaries)
+            for (int i = 0; i < srcSummary.width * srcSummary.height; i += 3) {
+                srcSummary.data[i] = 128;
+                dstSummary.data[(i + 1) % (dstSummary.width * dstSummary.height)] = 128;
+            }
+        Plane8::copyChangedBlocks(src, srcSummary, dst, dstSummary);
+        EXPECT_EQ(dst, src) << c.src.width() << "x" << c.src.height();
+        EXPECT_EQ(dstSummary, srcSummary);
+    }
+}
+
 TEST(Plane8, Blur2RejectsBadArguments)
 {
     Plane8 src(32, 32), dst, ds, summary(2, 2), wrong(1, 2), odd(24, 32);

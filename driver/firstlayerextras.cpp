@@ -1,18 +1,20 @@
-// Skirt, brim or raft, made once from layer 0's footprint.
-#include "driver/raftgcode.h"
-#include "driver/slicer.h"
+#include "common/perfdata.h"
+#include "driver/stages.h"
 
+#include <algorithm>
 #include <cmath>
 
-void Slicer::brimSkirtRaftStage()
+FirstLayerExtras firstLayerExtras(const LayerGrid &grid, const SlicerParams &sp, const Plane1 &mask,
+                                  const Segments &supportSegs, PolyPoint &head)
 {
+    PerfScope perf("firstLayerExtras");
     // Footprint: where layer 0 prints, the solid area and the support bars'
     // cross-sections (drawn along their segments, half-pixel steps).
     Plane1 footprint;
     footprint.setSize(QSize(grid.width, grid.height));
     footprint.fill(0);
-    Plane1::bitwiseOp(7, &footprint, &layerMasks->get(0), nullptr, true);
-    for (const Segment &s : layers[0].supportSegs) {
+    Plane1::bitwiseOp(7, &footprint, &mask, nullptr, true);
+    for (const Segment &s : supportSegs) {
         const float x0 = (s.x0 - grid.originX) / grid.pitchX, y0 = (s.y0 - grid.originY) / grid.pitchY;
         const float x1 = (s.x1 - grid.originX) / grid.pitchX, y1 = (s.y1 - grid.originY) / grid.pitchY;
         const float len = std::fabs(x1 - x0) + std::fabs(y1 - y0);
@@ -26,6 +28,5 @@ void Slicer::brimSkirtRaftStage()
                 footprint.setPixel(x, y, true);
         }
     }
-    firstLayer = brimSkirtRaft(*params, footprint, grid.widthInPixels, grid.pixelSize, lastHeadPos);
-    raftText = raftGCode(*params, firstLayer.raft, xf, grid.pixelFactor);
+    return brimSkirtRaft(sp, footprint, grid.widthInPixels, grid.pixelSize, head);
 }

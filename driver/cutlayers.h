@@ -1,0 +1,56 @@
+#pragma once
+// The cut of a job's layers: each layer's cross-section filled into the
+// layer raster by PolyFillerAlg, checked, repaired where a row did not
+// close, and thresholded into its mask. The driver, `tessavo-cli layers`,
+// the repair tests and the benchmarks all cut through cutLayers.
+//
+// The repair rule: while at most 20 layers needed repair, a layer is filled
+// with checking and repaired (repairPolygons, tolerance widthInPixels * 0.01
+// mm) and filled again only when a row did not close; after that every
+// layer is repaired before its only fill. Layers are cut in parallel and the
+// rule is settled in layer order after the join, so the result is the
+// layer-after-layer one for any thread count.
+#include "driver/slicelayer.h"
+#include "geometry/polyline.h"
+#include "raster/layergrid.h"
+#include "raster/plane1.h"
+#include "raster/plane8.h"
+#include "toolpath/shellsteps.h"
+
+#include <QVector>
+#include <functional>
+
+struct SlicerParams;
+
+// One layer's cut.
+struct CutLayer {
+    Plane1 mask;              // set bit = outside the solid area (coverage below 128)
+    bool repaired = false;    // the cross-section was repaired before its final fill
+    // Filled by the driver's offsetting (cutAndOffsetLayers), empty otherwise.
+    PathList outlines, hairs; // perimeters and loops; hairs
+    Plane1 inner;             // inner region, set bit = inside
+};
+
+// Planes one thread reuses from layer to layer.
+struct CutScratch {
+    Plane8 raster;            // the layer raster: coverage 0 … 255
+    Plane1 fill;
+    OffsetScratch offset;     // for the offsetting that follows the cut
+    ShellStepsResult shells;
+};
+
+// What the cut carries from one run of layers to the next.
+struct CutState {
+    int repairCount = 0;         // layers repaired so far (the repair rule's count)
+    QVector<CutScratch> scratch; // one per thread
+};
+
+// Work that needs the layer raster, run on the cutting thread right after
+// the layer's mask is made (again when the rule re-cuts the layer).
+using CutFollowUp = std::function<void(const SliceLayer &layer, CutScratch &s, CutLayer &out)>;
+
+// Cuts layers first … first + count - 1 of `layers` (their segments may be
+// repaired in place) and returns them in layer order. Throws the message of
+// the lowest failing layer.
+QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
+                            int first, int count, CutState &state, const CutFollowUp &followUp = {});

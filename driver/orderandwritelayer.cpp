@@ -1,0 +1,23 @@
+#include "common/perfdata.h"
+#include "driver/stages.h"
+#include "gcode/gcodewriter.h"
+#include "toolpath/pathorder.h"
+
+#include <cmath>
+
+QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const GCodeTransform &xf,
+                              const SliceLayer &layer, const Plane1 &mask,
+                              const FirstLayerExtras &firstLayer, float minBarWidth,
+                              const LayerWork &work, PolyPoint &head)
+{
+    PerfScope perf("orderAndWriteLayer");
+    // Travel may use the solid area grown by about 1.333 widths (the mask's
+    // set bits are outside, so shrinking them grows the free area).
+    const Plane1 travel = mask.offsetN(int(std::lround(grid.widthInPixels * 1.333f)), 'a', 'a');
+    const float a = minBarWidth / grid.pitchX * 0.6f;
+
+    // Layer 0 starts with the skirt or brim, already in drawing order.
+    PathList out = layer.index == 0 ? firstLayer.skirt : PathList();
+    orderLayer(sp, grid.widthInPixels, a, mask, &travel, work.shells, work.fill, work.other, head, out);
+    return writeLayerGCode(sp, layer.index, layer.printZ, out, xf, grid.pixelFactor, firstLayer.raft.height);
+}

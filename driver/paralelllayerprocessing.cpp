@@ -1,0 +1,53 @@
+#include "common/perfdata.h"
+#include "driver/catchmessage.h"
+#include "driver/stages.h"
+#include "params/slicerparams.h"
+#include "toolpath/pathorder.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Start target of a layer for LayerStartPos 1..6: a point far outside the
+// bed in the chosen direction, in whole raster units (truncated toward 0).
+PolyPoint startTarget(int layerStartPos, int layer, const BuildVolume &bv, float widthInPixels)
+{
+    const PolyPoint t = layerStartTarget(layerStartPos, layer, bv.W, bv.D, widthInPixels);
+    return PolyPoint(std::trunc(t.x), std::trunc(t.y));
+}
+
+} // namespace
+
+QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
+                                           const GCodeTransform &xf, const LayerRings &rings,
+                                           const QVector<SliceLayer> &layers,
+                                           const FirstLayerExtras &firstLayer, float minBarWidth,
+                                           int first, int last)
+{
+    PerfScope perf("paralellLayerProcessing");
+    const int n = last - first + 1;
+    QVector<LayerWork> batch(n);
+    std::vector<QString> errors(n);
+    std::vector<char> failed(n, 0);
+    // Raw pointers: no container may detach while the threads share it.
+    LayerWork *const work = batch.data();
+    const SliceLayer *const rec = layers.constData() + first;
+
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < n; ++k) {
+        failed[k] = !catchMessage([&] {
+            work[k] = prepareLayer(grid, sp, rings, rec[k], minBarWidth);
+            if (sp.LayerStartPos > 0) {
+                const int L = rec[k].index;
+                PolyPoint head = startTarget(sp.LayerStartPos, L, xf.volume, grid.widthInPixels);
+                work[k].gcode = orderAndWriteLayer(grid, sp, xf, rec[k], rings.layerMasks.get(L), firstLayer,
+                                                   minBarWidth, work[k], head);
+            }
+        }, errors[k]);
+    }
+    for (int k = 0; k < n; ++k)
+        if (failed[k])
+            throw errors[k];
+    return batch;
+}

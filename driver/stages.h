@@ -1,0 +1,70 @@
+#pragma once
+// The stages of a slicing job, in the order Slicer::slice calls them. Each
+// lives in its own file (driver/<stage>.cpp), is timed under its profiling
+// name, takes the job's raster frame and parameters, then its inputs, and
+// returns its output. The horizontal-shell region step is
+// shellRegionsStep (driver/shellregions.h).
+#include "driver/cutlayers.h"
+#include "driver/layerrings.h"
+#include "driver/slicelayer.h"
+#include "gcode/gcodetransform.h"
+#include "geometry/polyline.h"
+#include "raster/layergrid.h"
+#include "raster/plane1.h"
+#include "toolpath/shellsteps.h"
+#include "toolpath/skirtbrimraft.h"
+
+#include <QByteArray>
+#include <QVector>
+
+struct SlicerParams;
+
+// "cutAndOffset": cuts layers first … first + count - 1 (cutLayers) and,
+// while each layer's raster is at hand, makes its perimeters, loops, hairs
+// and inner region: the raster shell steps, or the vector offsetter with
+// UseVectorOffseter (no hairs then).
+QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
+                                     QVector<SliceLayer> &layers, int first, int count, CutState &state);
+
+// "firstLayerExtras": the skirt, brim or raft, made once from layer 0's
+// footprint (its mask, set bit = outside, and its support-bar segments).
+// Moves `head` to where the skirt or brim ends.
+FirstLayerExtras firstLayerExtras(const LayerGrid &grid, const SlicerParams &sp, const Plane1 &mask,
+                                  const Segments &supportSegs, PolyPoint &head);
+
+// "concentricShells" (HShellType 1): a layer's shell region offset inwards
+// into concentric shell paths, appended to its fill list.
+void concentricShellStep(const LayerGrid &grid, const SlicerParams &sp, const Plane1 &shellRegion,
+                         PathList &fill, OffsetScratch &scratch);
+
+// What a layer's parallel work leaves for the sequential part of a batch.
+struct LayerWork {
+    QVector<PathList> shells; // shells[0] perimeters, shells[k] loops of shell k
+    PathList fill;            // infill, shell lines and hairs
+    PathList other;           // support chains
+    QByteArray gcode;         // the layer's G-code, once ordered and written
+};
+
+// "prepareLayer": a layer's infill and shell lines over its regions, its
+// support chains and its loops sorted into shell lists. Reads the layer's
+// entries of the mask, loop, fill and region rings.
+LayerWork prepareLayer(const LayerGrid &grid, const SlicerParams &sp, const LayerRings &rings,
+                       const SliceLayer &layer, float minBarWidth);
+
+// "orderAndWriteLayer": the layer's paths ordered from `head` (layer 0
+// starting with the skirt or brim) and written as G-code at the layer's
+// print height; `head` moves to where the layer ends.
+QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const GCodeTransform &xf,
+                              const SliceLayer &layer, const Plane1 &mask,
+                              const FirstLayerExtras &firstLayer, float minBarWidth,
+                              const LayerWork &work, PolyPoint &head);
+
+// "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
+// threads, and with LayerStartPos > 0 also orderAndWriteLayer from each
+// layer's own start target (otherwise the driver orders and writes the
+// layers in turn). Throws the lowest failing layer's message.
+QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
+                                           const GCodeTransform &xf, const LayerRings &rings,
+                                           const QVector<SliceLayer> &layers,
+                                           const FirstLayerExtras &firstLayer, float minBarWidth,
+                                           int first, int last);
