@@ -68,15 +68,17 @@ public:
 };
 
 // Paints while a job runs. A paint stalls the job, so one comes only when
-// the time since the last one is at least four times as long as that one
-// took: painting takes at most a fifth of the job's time. Logs
+// the time since the last one is at least six times as long as that one
+// took: painting takes at most a seventh of the job's time. Logs
 // when the first beads appeared (from the start of the job) and the paints.
 class PaintLog {
+    static constexpr int kPaintShare = 6;
+
 public:
     explicit PaintLog(PaintGate *gate) : m_gate(gate) { m_clock.start(); }
     void repaint(GlViewer *v, const GCodePreview &preview)
     {
-        if (m_count > 0 && m_sinceLast.elapsed() < 4 * m_last) {
+        if (m_count > 0 && m_sinceLast.elapsed() < kPaintShare * m_last) {
             ++m_skipped;
             return;
         }
