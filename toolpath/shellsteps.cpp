@@ -396,7 +396,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
                 // of the arc around it would put their beads' corners into
                 // the hole.
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.2f, false, insideSection, exactFirst ? 2.5f : -1);
+                    repairCorners(o, 2.5f, 6.0f, 0.2f, false, insideSection, exactFirst ? 2.5f : -1);
             } else {
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
