@@ -47,11 +47,11 @@ void BM_writeLayerGCode(benchmark::State &state)
     PolyPoint head{0, 0};
     orderPaths(1.8f, 0, 0.1f, pool, ordered, true, head); // no joins: many travels
     SlicerParams sp;
-    GCodeTransform xf;
-    xf.sx = xf.sy = 0.1332f;
+    LayerGrid grid;
+    grid.pitchX = grid.pitchY = 0.1332f;
     qint64 bytes = 0;
     for (auto _ : state) {
-        const QByteArray text = writeLayerGCode(sp, 10, 2.2f, ordered, xf, 0.333f, 0);
+        const QByteArray text = writeLayerGCode(sp, 10, 2.2f, ordered, grid, BuildVolume(), 0);
         bytes += text.size();
         benchmark::DoNotOptimize(text);
     }

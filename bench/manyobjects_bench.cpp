@@ -7,6 +7,7 @@
 #include "scene/project.h"
 #include "raster/paralell.h"
 #include "driver/slicer.h"
+#include "fixtures/meshes.h"
 
 #include <QThread>
 #include <benchmark/benchmark.h>
@@ -15,14 +16,7 @@ namespace {
 
 void addCube(Faces &f, const Vec3 &lo, float size)
 {
-    const Vec3 hi = lo + Vec3(size, size, size);
-    auto c = [&](int k) { return Vec3(k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z); };
-    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
-                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    for (const auto &q : quads) {
-        f.append(c(q[0]), c(q[1]), c(q[2]));
-        f.append(c(q[0]), c(q[2]), c(q[3]));
-    }
+    f.tris += boxMesh(lo, lo + Vec3(size, size, size)).tris;
 }
 
 void sliceOnce(benchmark::State &state, Project &prj)

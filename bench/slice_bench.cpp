@@ -5,6 +5,7 @@
 #include "scene/project.h"
 #include "raster/paralell.h"
 #include "driver/slicer.h"
+#include "fixtures/meshes.h"
 
 #include <QThread>
 #include <benchmark/benchmark.h>
@@ -30,15 +31,7 @@ void addSphereOnPlate(Project &prj)
             if (i < rings - 1)
                 f.append(d, c, b);
         }
-    // Plate, outward facing (corner k: x bit 0, y bit 1, z bit 2).
-    const Vec3 lo(-30, 0, -30), hi(30, 4.5f, 30);
-    auto c = [&](int k) { return Vec3(k & 1 ? hi.x : lo.x, k & 2 ? hi.y : lo.y, k & 4 ? hi.z : lo.z); };
-    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
-                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    for (const auto &q : quads) {
-        f.append(c(q[0]), c(q[1]), c(q[2]));
-        f.append(c(q[0]), c(q[2]), c(q[3]));
-    }
+    f.tris += boxMesh(Vec3(-30, 0, -30), Vec3(30, 4.5f, 30)).tris; // the plate
     prj.addObject(f, "sphere on plate", false);
 }
 

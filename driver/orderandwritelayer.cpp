@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const GCodeTransform &xf,
+QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
                               const SliceLayer &layer, const Plane1 &mask,
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head)
@@ -19,5 +19,5 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
     // Layer 0 starts with the skirt or brim, already in drawing order.
     PathList out = layer.index == 0 ? firstLayer.skirt : PathList();
     orderLayer(sp, grid.widthInPixels, a, mask, &travel, work.shells, work.fill, work.other, head, out);
-    return writeLayerGCode(sp, layer.index, layer.printZ, out, xf, grid.pixelFactor, firstLayer.raft.height);
+    return writeLayerGCode(sp, layer.index, layer.printZ, out, grid, volume, firstLayer.raft.height);
 }

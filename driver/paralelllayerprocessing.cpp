@@ -20,7 +20,7 @@ PolyPoint startTarget(int layerStartPos, int layer, const BuildVolume &bv, float
 } // namespace
 
 QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
-                                           const GCodeTransform &xf, const LayerRings &rings,
+                                           const BuildVolume &volume, const LayerRings &rings,
                                            const QVector<SliceLayer> &layers,
                                            const FirstLayerExtras &firstLayer, float minBarWidth,
                                            int first, int last)
@@ -40,8 +40,8 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
             work[k] = prepareLayer(grid, sp, rings, rec[k], minBarWidth);
             if (sp.LayerStartPos > 0) {
                 const int L = rec[k].index;
-                PolyPoint head = startTarget(sp.LayerStartPos, L, xf.volume, grid.widthInPixels);
-                work[k].gcode = orderAndWriteLayer(grid, sp, xf, rec[k], rings.layerMasks.get(L), firstLayer,
+                PolyPoint head = startTarget(sp.LayerStartPos, L, volume, grid.widthInPixels);
+                work[k].gcode = orderAndWriteLayer(grid, sp, volume, rec[k], rings.layerMasks.get(L), firstLayer,
                                                    minBarWidth, work[k], head);
             }
         }, errors[k]);

@@ -103,11 +103,6 @@ void Slicer::initialise()
     m_lookahead = std::min(std::max(sp.HShellCnt, 0), m_layerCount);
 
     m_grid = layerGrid(frame.rect, sp.ExtrusionWidth);
-    m_xf.sx = m_grid.pitchX;
-    m_xf.sy = m_grid.pitchY;
-    m_xf.ox = m_grid.originX;
-    m_xf.oy = m_grid.originY;
-    m_xf.volume = *m_machineSize;
 
     m_rings = std::make_unique<LayerRings>(m_batchSize, m_lookahead);
     m_outsideMask.setSize(QSize(m_grid.width, m_grid.height));
@@ -148,16 +143,16 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
 {
     PerfScope perf("LineFill_OptToolPath_MakeGCode");
     const SlicerParams &sp = *m_params;
-    QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, m_xf, *m_rings, m_layers, m_firstLayer,
+    QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer,
                                                       m_minBarWidth, first, last);
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
         LayerWork &w = work[L - first];
         if (sp.LayerStartPos <= 0)
-            w.gcode = orderAndWriteLayer(m_grid, sp, m_xf, m_layers[L], m_rings->layerMasks.get(L),
+            w.gcode = orderAndWriteLayer(m_grid, sp, *m_machineSize, m_layers[L], m_rings->layerMasks.get(L),
                                          m_firstLayer, m_minBarWidth, w, m_head);
         if (L == 0)
-            batch += gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_xf, m_grid.pixelFactor));
+            batch += gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_grid, *m_machineSize));
         batch += w.gcode;
         if (L == m_layerCount - 1)
             batch += gcodeFileSuffix(sp);

@@ -17,7 +17,6 @@
 #include "driver/cutlayers.h"
 #include "driver/layerrings.h"
 #include "driver/slicelayer.h"
-#include "gcode/gcodetransform.h"
 #include "geometry/polyline.h"
 #include "params/slicerparams.h"
 #include "raster/layergrid.h"
@@ -76,7 +75,6 @@ private:
     int m_layerCount = 0;
     float m_minBarWidth = 0;  // mm, the scene's thinnest support bar
     LayerGrid m_grid;         // the raster frame
-    GCodeTransform m_xf;      // raster -> machine mm for the writer
     QVector<SliceLayer> m_layers;
     FirstLayerExtras m_firstLayer; // skirt paths of layer 0, raft layers and height
     PolyPoint m_head;              // where the previous layer's ordering left the head

@@ -7,7 +7,7 @@
 #include "driver/cutlayers.h"
 #include "driver/layerrings.h"
 #include "driver/slicelayer.h"
-#include "gcode/gcodetransform.h"
+#include "common/buildvolume.h"
 #include "geometry/polyline.h"
 #include "raster/layergrid.h"
 #include "raster/plane1.h"
@@ -54,7 +54,7 @@ LayerWork prepareLayer(const LayerGrid &grid, const SlicerParams &sp, const Laye
 // "orderAndWriteLayer": the layer's paths ordered from `head` (layer 0
 // starting with the skirt or brim) and written as G-code at the layer's
 // print height; `head` moves to where the layer ends.
-QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const GCodeTransform &xf,
+QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
                               const SliceLayer &layer, const Plane1 &mask,
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head);
@@ -64,7 +64,7 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
 // layer's own start target (otherwise the driver orders and writes the
 // layers in turn). Throws the lowest failing layer's message.
 QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
-                                           const GCodeTransform &xf, const LayerRings &rings,
+                                           const BuildVolume &volume, const LayerRings &rings,
                                            const QVector<SliceLayer> &layers,
                                            const FirstLayerExtras &firstLayer, float minBarWidth,
                                            int first, int last);

@@ -377,10 +377,12 @@ float initialLayerSpeedFactor(const SlicerParams &sp, int i)
 }
 
 QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, float layerZ, const PathList &paths,
-                           const GCodeTransform &xf, float rasterUnit, float zOffset)
+                           const LayerGrid &grid, const BuildVolume &volume, float zOffset)
 {
     if (paths.isEmpty())
         return QByteArray();
+    const GCodeTransform xf = GCodeTransform::of(grid, volume);
+    const float rasterUnit = grid.pixelFactor;
     LayerPass pass(sp, layerIndex, layerZ, xf, rasterUnit, zOffset);
     const float s1 = initialLayerSpeedFactor(sp, layerIndex);
     QByteArray text = pass.run(paths, s1);

@@ -33,11 +33,12 @@ QByteArray normalizeLineEnds(const QByteArray &text);
 // One layer's G-code. `layerIndex` counts object layers from 0 (raft layers
 // are written as layer 0); `layerZ` is the layer's print height in mm as its
 // record holds it (SliceLayer::printZ; a raft layer's own height); the head
-// prints at layerZ + zOffset + ZAdjust. `rasterUnit` is the size of one
-// raster unit in extrusion widths (0.333); `zOffset` is the raft height below
-// the object in mm (0 without raft). An empty path list gives an empty text.
+// prints at layerZ + zOffset + ZAdjust. Paths are in the job's raster
+// `grid` (its pitch and origin place them on the bed of `volume`, its pixel
+// factor sizes the beads); `zOffset` is the raft height below the object in
+// mm (0 without raft). An empty path list gives an empty text.
 QByteArray writeLayerGCode(const SlicerParams &sp, int layerIndex, float layerZ, const PathList &paths,
-                           const GCodeTransform &xf, float rasterUnit, float zOffset);
+                           const LayerGrid &grid, const BuildVolume &volume, float zOffset);
 
 // User header, bed and head temperature commands, then the raft text.
 QByteArray gcodeHeaderBlock(const SlicerParams &sp, const QByteArray &raftText);

@@ -189,7 +189,9 @@ struct Band {
     int W = 0, H = 0, bw = 0, bh = 0, tiles = 0;
     std::vector<int> tile; // per block: its tile or -1
 
-    Band(const Plane8 &summary, int width, int height)
+    // borderIsEdge: the region reaches the plane's border, beyond which
+    // counts as outside.
+    Band(const Plane8 &summary, int width, int height, bool borderIsEdge)
         : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
     {
         // Edge blocks: mixed, or uniform beside the other uniform value.
@@ -203,7 +205,7 @@ struct Band {
                     continue;
                 }
                 const uchar other = v == 0 ? 255 : 0;
-                bool e = false;
+                bool e = borderIsEdge && v == 255 && (bx == 0 || by == 0 || bx == bw - 1 || by == bh - 1);
                 for (int ny = std::max(0, by - 1); ny <= std::min(bh - 1, by + 1) && !e; ++ny)
                     for (int nx = std::max(0, bx - 1); nx <= std::min(bw - 1, bx + 1) && !e; ++nx)
                         e = sm[ny * bw + nx] == other;
@@ -509,7 +511,15 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     const int W = cov.width, H = cov.height;
     if (W <= 0 || H <= 0 || summary.width * 16 != W || summary.height * 16 != H)
         return;
-    const Band band(summary, W, H);
+    // A region that reaches the plane's border has no traced edge along it
+    // (contours end there): the border itself is its edge, as it is for the
+    // blur, or a region filling the plane would never shrink.
+    bool atBorder = false;
+    for (int x = 0; x < W && !atBorder; ++x)
+        atBorder = cov.row(0)[x] >= 128 || cov.row(H - 1)[x] >= 128;
+    for (int y = 0; y < H && !atBorder; ++y)
+        atBorder = cov.row(y)[0] >= 128 || cov.row(y)[W - 1] >= 128;
+    const Band band(summary, W, H, atBorder);
     if (band.tiles == 0)
         return;
     // Distance to the section's edge: the offset region is where it exceeds
@@ -527,6 +537,12 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     // costs a box around every segment.
     for (PolyLine &pl : edge)
         mergeStraightRuns(pl, 0.005f, 64);
+    if (atBorder) {
+        PolyLine frame;  // counter-clockwise: the plane on its left
+        frame.closed = true;
+        frame.pts = {PolyPoint(0, 0), PolyPoint(float(W), 0), PolyPoint(float(W), float(H)), PolyPoint(0, float(H))};
+        edge.append(frame);
+    }
     // Far enough for the ramp and for telling thin parts (kThinInset / 2
     // beyond `distance`); anything further counts as that far.
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;

@@ -16,7 +16,7 @@ const HairConsts HairConstsB = {45u | 75u << 8 | 6u << 16 | 14u << 24, 7.22f, 9.
 namespace {
 
 constexpr float kLinkReach = 2.0f;       // Chebyshev distance between linked points
-constexpr float kSimplifyTolerance = 0.02f;
+constexpr float kSimplifyTolerance = 0.005f;
 constexpr int kCell = 32;
 // Islands whose length is below this many times their width count as round
 // (islandDots).
@@ -260,11 +260,13 @@ void HairDetector::reset(int planeWidth, int planeHeight)
     cellsY = std::max(1, (planeHeight + kCell - 1) / kCell);
     cellPts.clear();
     cellW.clear();
+    cellColumn.clear();
     cellPts.resize(cellsX * cellsY);
     cellW.resize(cellsX * cellsY);
+    cellColumn.resize(cellsX * cellsY);
 }
 
-void HairDetector::addPoint(const PolyPoint &pt, float width)
+void HairDetector::addPoint(const PolyPoint &pt, float width, bool column)
 {
     if (cellPts.isEmpty() || !std::isfinite(pt.x) || !std::isfinite(pt.y))
         return;
@@ -272,6 +274,7 @@ void HairDetector::addPoint(const PolyPoint &pt, float width)
     const int cy = std::clamp(int(std::floor(pt.y / kCell)), 0, cellsY - 1);
     cellPts[cy * cellsX + cx].append(pt);
     cellW[cy * cellsX + cx].append(width);
+    cellColumn[cy * cellsX + cx].append(char(column));
 }
 
 int HairDetector::pointCount() const
@@ -289,20 +292,20 @@ void hairDetect0(HairDetector &det, int planeWidth, int planeHeight, const HairM
         for (quint32 m : columnMarkers[g]) {
             float w;
             const PolyPoint q = thinRunPoint(m, g, &w);
-            det.addPoint(PolyPoint(q.y, q.x), w);
+            det.addPoint(PolyPoint(q.y, q.x), w, true);
         }
 }
 
 namespace {
 
 // Links the detector's points into chains (step 1 of the hair construction).
-QVector<PolyLine> linkPoints(const HairDetector &det, int type)
+QVector<PolyLine> linkPoints(const HairDetector &det, int type, QVector<QVector<char>> &columns)
 {
     const int nc = det.cellPts.size();
     QVector<QVector<char>> used(nc);
     for (int c = 0; c < nc; ++c)
         used[c].fill(0, det.cellPts[c].size());
-    auto takeNearest = [&](const PolyPoint &end, PolyPoint *pt, float *w) {
+    auto takeNearest = [&](const PolyPoint &end, PolyPoint *pt, float *w, char *col) {
         const int cx0 = std::clamp(int(std::floor((end.x - kLinkReach) / kCell)), 0, det.cellsX - 1);
         const int cx1 = std::clamp(int(std::floor((end.x + kLinkReach) / kCell)), 0, det.cellsX - 1);
         const int cy0 = std::clamp(int(std::floor((end.y - kLinkReach) / kCell)), 0, det.cellsY - 1);
@@ -330,6 +333,7 @@ QVector<PolyLine> linkPoints(const HairDetector &det, int type)
         used[bestC][bestI] = 1;
         *pt = det.cellPts[bestC][bestI];
         *w = det.cellW[bestC][bestI];
+        *col = det.cellColumn[bestC][bestI];
         return true;
     };
     QVector<PolyLine> chains;
@@ -339,21 +343,27 @@ QVector<PolyLine> linkPoints(const HairDetector &det, int type)
                 continue;
             used[c][i] = 1;
             PolyLine chain(type);
+            QVector<char> col;
             chain.pts.append(det.cellPts[c][i]);
             chain.w.append(det.cellW[c][i]);
+            col.append(det.cellColumn[c][i]);
             for (int side = 0; side < 2; ++side) {
                 PolyPoint q;
                 float w;
-                while (takeNearest(chain.pts.last(), &q, &w)) {
+                char k;
+                while (takeNearest(chain.pts.last(), &q, &w, &k)) {
                     chain.pts.append(q);
                     chain.w.append(w);
+                    col.append(k);
                 }
                 if (side == 0) {
                     std::reverse(chain.pts.begin(), chain.pts.end());
                     std::reverse(chain.w.begin(), chain.w.end());
+                    std::reverse(col.begin(), col.end());
                 }
             }
             chains.append(chain);
+            columns.append(col);
         }
     }
     return chains;
@@ -369,11 +379,13 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
             const PolyPoint q = thinRunPoint(m, g, &w);
             det.addPoint(q, w);
         }
-    QVector<PolyLine> chains = linkPoints(det, type);
+    QVector<QVector<char>> columns;
+    QVector<PolyLine> chains = linkPoints(det, type, columns);
     const float lo = det.consts.minWidth - det.p;
     const float hi = det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - det.p;
     det.unlinked.clear();
-    for (PolyLine &chain : chains) {
+    for (int ci = 0; ci < chains.size(); ++ci) {
+        PolyLine &chain = chains[ci];
         // Two points make no hair; what they came from may still be an
         // island of its own (islandDots).
         if (chain.pts.size() <= 2) {
@@ -383,15 +395,22 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
         const int before = hairs.size();
         PolyLine s = chain.smoothed(3);
         const int n = s.pts.size();
-        // A run measured along a row or column is too wide on a slanted hair
-        // by 1 / max(|cos|, |sin|). Every chain gets this, the last included.
+        // A run measured along a row is too wide on a slanted hair by
+        // len / |dy| (along a column, len / |dx|). Near 45 degrees a run may
+        // have been measured along the less square of the two: its own axis
+        // counts, not the squarer one. Every chain gets this, the last
+        // included.
         QVector<float> cw = s.w;
         for (int i = 0; i < n; ++i) {
             const PolyPoint a = s.pts[std::max(i - 1, 0)], b = s.pts[std::min(i + 1, n - 1)];
             const float dx = std::fabs(b.x - a.x), dy = std::fabs(b.y - a.y);
             const float len = std::sqrt(dx * dx + dy * dy);
-            if (len > 0)
-                cw[i] = s.w[i] * std::max(dx, dy) / len;
+            if (len <= 0)
+                continue;
+            const float across = columns[ci][i] ? dx : dy;
+            // Far from its own axis's square the chain's direction is not to
+            // be trusted (a chain's end, a kink): the squarer axis stands in.
+            cw[i] = s.w[i] * (across >= 0.5f * len ? across : std::max(dx, dy)) / len;
         }
         s.w = cw;
         // Window split: keep runs of segments with at least one end inside.

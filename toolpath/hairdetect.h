@@ -73,6 +73,7 @@ struct HairDetector {
     int cellsX = 0, cellsY = 0;
     QVector<QVector<PolyPoint>> cellPts;  // row-major cells
     QVector<QVector<float>> cellW;
+    QVector<QVector<char>> cellColumn;  // 1: measured along a column
     HairConsts consts = HairConstsA;
     // Width the neighbouring extrusions already cover: 0 on the first step of
     // a region (nothing beside the hair yet), p on later steps (half a width
@@ -89,7 +90,7 @@ struct HairDetector {
     QVector<PolyPoint> unlinked;
 
     void reset(int planeWidth, int planeHeight);
-    void addPoint(const PolyPoint &pt, float width);
+    void addPoint(const PolyPoint &pt, float width, bool column = false);
     int pointCount() const;
 };
 

@@ -392,9 +392,11 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
                 // the chamfer the trace cuts across its ridge (a pixel or two,
                 // more on an acute tip, whose ridge the pixel centres miss);
                 // reaching further on gentle turns would square the facets of
-                // a round wall.
+                // a round wall. A hole's corner is mitred as well: the chords
+                // of the arc around it would put their beads' corners into
+                // the hole.
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.2f, true, insideSection, exactFirst ? 2.5f : -1);
+                    repairCorners(o, 2.5f, 6.0f, 0.2f, false, insideSection, exactFirst ? 2.5f : -1);
             } else {
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);

@@ -95,7 +95,9 @@ TEST(LayerOrder, UShapeShellsInnerFirstAndTravelsInside)
     }
 
     // The writer takes the whole list; one layer, CR LF throughout.
-    const QByteArray text = writeLayerGCode(sp, 3, 0.8f, out, GCodeTransform(), 0.333f, 0);
+    LayerGrid unitGrid;
+    unitGrid.pitchX = unitGrid.pitchY = 1;
+    const QByteArray text = writeLayerGCode(sp, 3, 0.8f, out, unitGrid, BuildVolume(), 0);
     EXPECT_EQ(text.count("\n"), text.count("\r\n"));
     EXPECT_TRUE(text.contains(";segType:Loop\r\n"));
     EXPECT_TRUE(text.contains(";segType:Infill\r\n"));

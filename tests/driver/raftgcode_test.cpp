@@ -27,10 +27,10 @@ struct RaftText {
 
 RaftText run(const SlicerParams &sp, PolyPoint &head)
 {
-    GCodeTransform xf;
-    xf.sx = xf.sy = PixelSize;
+    LayerGrid grid;
+    grid.pitchX = grid.pitchY = PixelSize;
     const FirstLayerExtras ex = brimSkirtRaft(sp, squareFootprint(), P, PixelSize, head);
-    return {raftGCode(sp, ex.raft, xf, 0.333f), ex.raft.height};
+    return {raftGCode(sp, ex.raft, grid, BuildVolume()), ex.raft.height};
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "driver/slicefaces.h"
 #include "scene/project.h"
+#include "fixtures/meshes.h"
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -22,22 +23,13 @@ struct Mesh {
         f.insert(f.end(), {0, 0, 0});
     }
     int count() const { return int(f.size() / 12); }
-    // Axis-aligned box, triangles counter-clockwise seen from outside.
+    // The shared fixture's box (counter-clockwise seen from outside); with
+    // the corners swapped on every axis every triangle is reversed.
     void box(float x0, float y0, float z0, float x1, float y1, float z1, bool inverted = false)
     {
-        const float v[8][3] = {{x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0},
-                               {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}};
-        const int q[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
-                             {3, 7, 6, 2}, {0, 4, 7, 3}, {1, 2, 6, 5}};
-        for (auto &k : q) {
-            if (inverted) {
-                tri(v[k[0]], v[k[2]], v[k[1]]);
-                tri(v[k[0]], v[k[3]], v[k[2]]);
-            } else {
-                tri(v[k[0]], v[k[1]], v[k[2]]);
-                tri(v[k[0]], v[k[2]], v[k[3]]);
-            }
-        }
+        const Vec3 a(x0, y0, z0), b(x1, y1, z1);
+        for (const Triangle &t : (inverted ? boxMesh(b, a) : boxMesh(a, b)).tris)
+            tri(&t.p.x, &t.q.x, &t.r.x);
     }
 };
 

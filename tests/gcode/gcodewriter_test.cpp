@@ -39,17 +39,17 @@ SlicerParams exampleParams()
 
 // Half a millimetre per raster unit; with the default build volume (machine
 // Y runs against world y) raster (px, py) lands on machine (px / 2, 20 - py / 2).
-GCodeTransform exampleTransform()
+LayerGrid exampleGrid()
 {
-    GCodeTransform xf;
-    xf.sx = 0.5f;
-    xf.sy = 0.5f;
-    xf.ox = -125;
-    xf.oy = 80;
-    return xf;
+    LayerGrid g;
+    g.pitchX = 0.5f;
+    g.pitchY = 0.5f;
+    g.originX = -125;
+    g.originY = 80;
+    return g;
 }
 
-// Raster point of machine point (X, Y) under exampleTransform.
+// Raster point of machine point (X, Y) in exampleGrid.
 PolyPoint at(float X, float Y)
 {
     return {(X - 125 + 125) * 2, (100 - Y - 80) * 2};
@@ -72,7 +72,7 @@ PolyLine square(int type = Perimeter)
 QByteArray layer(const SlicerParams &sp, int i, const PathList &paths, float zr = 0)
 {
     return writeLayerGCode(sp, i, sp.LayerHeight * float(i) + sp.FirstLayerHeight, paths,
-                           exampleTransform(), 0.333f, zr);
+                           exampleGrid(), BuildVolume(), zr);
 }
 
 QList<QByteArray> lines(const QByteArray &text)
@@ -173,7 +173,7 @@ TEST(GCodeWriter, LayerZAndFirstLayerHeight)
     EXPECT_TRUE(layer(sp, 3, {square()}).contains("G0 F600 Z0.950\r\n"));
     EXPECT_TRUE(layer(sp, 0, {square()}, 1.0f).contains("G0 F600 Z1.350\r\n"));
     // The height is the caller's, not one made up from the index.
-    const QByteArray given = writeLayerGCode(sp, 3, 2.5f, {square()}, exampleTransform(), 0.333f, 0.25f);
+    const QByteArray given = writeLayerGCode(sp, 3, 2.5f, {square()}, exampleGrid(), BuildVolume(), 0.25f);
     EXPECT_TRUE(given.contains("G0 F600 Z2.800\r\n")) << given.constData();
     // First layer extrudes for its own height: 0.3 / 0.2 of layer 1.
     const QByteArray l0 = layer(sp, 0, {square()});

@@ -110,3 +110,25 @@ TEST(DistanceStep, LevelsAreTheDistanceToTheOutline)
         }
     }
 }
+
+TEST(DistanceStep, RegionReachingThePlaneBorderShrinksFromIt)
+{
+    // Beyond the plane counts as outside: a region that fills it must still
+    // lose `d` from every side, or the shell steps would never use it up.
+    Plane8 cov = emptyCoverage(64, 64);
+    paintRect(cov, 0, 0, 64, 30);
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    Plane1 visited;
+    const float d = 3.003f;
+    distanceOffset(cov, summary, d, visited, nullptr, true);
+    for (int x = 0; x < 64; ++x)
+        for (int y = 0; y < 64; ++y) {
+            const float fromBorder = std::min({x + 0.5f, 64 - x - 0.5f, y + 0.5f});
+            const bool in = cov.data[y * 64 + x] >= 128;
+            if (fromBorder < d - 0.1f)
+                EXPECT_FALSE(in) << x << "," << y;
+            else if (fromBorder > d + 0.1f && y < 20)
+                EXPECT_TRUE(in) << x << "," << y;
+        }
+}

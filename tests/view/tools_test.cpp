@@ -5,6 +5,7 @@
 #include "scene/placement.h"
 #include "scene/project.h"
 #include "view/glviewer.h"
+#include "fixtures/meshes.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -14,19 +15,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// Counter-clockwise seen from outside, as meshes are stored.
-Faces box(const Vec3 &a, const Vec3 &b)
-{
-    auto c = [&](int k) { return Vec3(k & 1 ? b.x : a.x, k & 2 ? b.y : a.y, k & 4 ? b.z : a.z); };
-    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
-    Faces f;
-    for (const auto &q : quads) {
-        f.append(c(q[0]), c(q[1]), c(q[2]));
-        f.append(c(q[0]), c(q[2]), c(q[3]));
-    }
-    return f;
-}
 
 // A prism along X whose underside slopes from the back wall's foot (z = 0,
 // y = 0) up to the front top edge (z = 20, y = 20): an overhang facing down
@@ -120,7 +108,7 @@ bool finiteTransform(const Obj &o)
 TEST(ViewTools, MoveDragWithShiftKeepsOneAxisAndUndoRestoresTheBytes)
 {
     Scene s;
-    Obj *o = s.project.addObject(box(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", false);
+    Obj *o = s.project.addObject(boxMesh(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", false);
     s.view.setTool(EM_Move);
     const QByteArray before = s.bytes();
     const QPoint grab = s.at(Vec3(0, 20, 0));
@@ -161,7 +149,7 @@ TEST(ViewTools, MoveDragWithShiftKeepsOneAxisAndUndoRestoresTheBytes)
 TEST(ViewTools, AltDragClonesSharingTheMeshAndUndoRemovesTheCopy)
 {
     Scene s;
-    Obj *o = s.project.addObject(box(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", true);
+    Obj *o = s.project.addObject(boxMesh(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", true);
     s.fileOps.takeSnapshot();
     s.view.setTool(EM_Move);
     const QByteArray before = s.bytes();
@@ -191,7 +179,7 @@ TEST(ViewTools, AltDragClonesSharingTheMeshAndUndoRemovesTheCopy)
 TEST(ViewTools, RotateDragLandsOnTheSnapStep)
 {
     Scene s;
-    Obj *o = s.project.addObject(box(Vec3(-20, 0, -5), Vec3(20, 10, 5)), "bar", true);
+    Obj *o = s.project.addObject(boxMesh(Vec3(-20, 0, -5), Vec3(20, 10, 5)), "bar", true);
     s.fileOps.takeSnapshot();
     s.view.setTool(EM_Rotate);
     s.view.tools().settings.angleSnapOn = true;
@@ -221,7 +209,7 @@ TEST(ViewTools, RotateDragLandsOnTheSnapStep)
 TEST(ViewTools, DropPlaneLaysAMirroredScaledCubeOnTheClickedSideFace)
 {
     Scene s;
-    Obj *o = s.project.addObject(box(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", false);
+    Obj *o = s.project.addObject(boxMesh(Vec3(-10, 0, -10), Vec3(10, 20, 10)), "cube", false);
     // Mirrored and stretched: picking and the face normal must follow what is drawn.
     o->transform = Mat4::scaling(Vec3(-1.5f, 1.0f, 1.2f));
     o->dropToBed();
@@ -287,7 +275,7 @@ TEST(ViewTools, RectangleSelectsTheObjectsInsideShiftAddsCtrlToggles)
 {
     Scene s;
     for (float x : {-60.0f, 0.0f, 60.0f}) {
-        Obj *o = s.project.addObject(box(Vec3(-8, 0, -8), Vec3(8, 16, 8)), "b", false);
+        Obj *o = s.project.addObject(boxMesh(Vec3(-8, 0, -8), Vec3(8, 16, 8)), "b", false);
         o->moveBy(Vec3(x, 0, 0));
     }
     s.view.setTool(EM_Select);
