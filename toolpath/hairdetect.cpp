@@ -22,7 +22,8 @@ constexpr int kCell = 32;
 // (islandDots).
 constexpr double kRoundIsland = 1.6;
 // Most pixels of an island still at the level after the step for it to count
-// as gone.
+// as gone; with more, their outline (a disc of a pixel or more) is larger
+// than the smallest one traced, and the island gets a perimeter.
 constexpr int kIslandSurvivors = 4;
 
 } // namespace
@@ -466,7 +467,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
         return;
     std::vector<char> dropHair(size_t(hairs.size()), 0);
     PathList dots;
-    const int reach = int(std::ceil(2 * det.p));
+    const int span = int(std::ceil(4 * det.p));
     std::vector<int> done;  // pixels of islands already looked at, sorted
     std::vector<int> part, stack;
     for (const PolyPoint &seed : seeds) {
@@ -478,6 +479,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
         stack.assign(1, sy * W + sx);
         part.push_back(sy * W + sx);
         bool ok = true;
+        int bx0 = sx, bx1 = sx, by0 = sy, by1 = sy;
         while (!stack.empty() && ok) {
             const int x = stack.back() % W, y = stack.back() / W;
             stack.pop_back();
@@ -490,7 +492,11 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
                     if (std::find(part.begin(), part.end(), i) != part.end())
                         continue;
                     // Part of something larger (a corner's tip, a wall): not an island.
-                    ok = std::abs(nx - sx) <= reach && std::abs(ny - sy) <= reach;
+                    bx0 = std::min(bx0, nx);
+                    bx1 = std::max(bx1, nx);
+                    by0 = std::min(by0, ny);
+                    by1 = std::max(by1, ny);
+                    ok = bx1 - bx0 <= span && by1 - by0 <= span;
                     part.push_back(i);
                     stack.push_back(i);
                 }
@@ -516,8 +522,11 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             my += v * (i / W + 0.5);
         }
         // A few pixels left at the level trace no perimeter (too small an
-        // outline); the dot's mask clears them.
-        if (survivors > kIslandSurvivors || a < 0.5 * det.p * det.p)
+        // outline); the dot's mask clears them. Many trace one, which then
+        // goes round a round island: hairs across its narrow ends would only
+        // mask that perimeter away.
+        const bool keepsLoop = survivors > kIslandSurvivors;
+        if (a < 0.5 * det.p * det.p)
             continue;
         mx /= a;
         my /= a;
@@ -550,6 +559,12 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
                 within = within && q.x >= x0 - 1 && q.x <= x1 + 2 && q.y >= y0 - 1 && q.y <= y1 + 2;
             if (within)
                 own.push_back(k);
+        }
+        if (keepsLoop) {
+            if (ratio < kRoundIsland)
+                for (int k : own)
+                    dropHair[size_t(k)] = 1;
+            continue;
         }
         if (!own.empty() && ratio >= kRoundIsland)
             continue;
