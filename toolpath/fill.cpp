@@ -116,37 +116,43 @@ double repeatedSumScalar(double s, double c, long long k)
 Plane8 blockReach(const Plane8 &summary)
 {
     const int bw = summary.width, bh = summary.height;
-    Plane8 d(bw, bh);
-    auto st = [&](int x, int y) { return summary.data[size_t(y) * bw + x]; };
-    // Two chamfer passes with unit steps give the Chebyshev distance; a
-    // neighbour of another state, or the map's edge, is one away.
-    auto relax = [&](int x, int y, int nx, int ny, int &v) {
-        if (nx < 0 || ny < 0 || nx >= bw || ny >= bh || st(nx, ny) != st(x, y))
-            v = std::min(v, 1);
-        else
-            v = std::min(v, d.data[size_t(ny) * bw + nx] + 1);
-    };
+    Plane8 out(bw, bh);
+    if (bw <= 0 || bh <= 0)
+        return out;
+    // A frame of one cell around the map, of a state no block has and at
+    // distance 0, makes the map's edge one away without bounds tests. Two
+    // chamfer passes with unit steps give the Chebyshev distance; a
+    // neighbour of another state is one away.
+    const int pw = bw + 2;
+    std::vector<short> st(size_t(pw) * (bh + 2), -1), d(size_t(pw) * (bh + 2), 0);
     for (int y = 0; y < bh; ++y)
         for (int x = 0; x < bw; ++x) {
-            int v = 255;
-            relax(x, y, x - 1, y, v);
-            relax(x, y, x - 1, y - 1, v);
-            relax(x, y, x, y - 1, v);
-            relax(x, y, x + 1, y - 1, v);
-            if (x + 1 >= bw || y + 1 >= bh)
-                v = 1;
-            d.data[size_t(y) * bw + x] = uchar(v);
+            st[size_t(y + 1) * pw + x + 1] = summary.data[size_t(y) * bw + x];
+            d[size_t(y + 1) * pw + x + 1] = 255;
         }
-    for (int y = bh - 1; y >= 0; --y)
-        for (int x = bw - 1; x >= 0; --x) {
-            int v = d.data[size_t(y) * bw + x];
-            relax(x, y, x + 1, y, v);
-            relax(x, y, x + 1, y + 1, v);
-            relax(x, y, x, y + 1, v);
-            relax(x, y, x - 1, y + 1, v);
-            d.data[size_t(y) * bw + x] = uchar(v);
+    auto relax = [&](size_t c, size_t n) {
+        const int v = st[n] != st[c] ? 1 : d[n] + 1;
+        if (v < d[c])
+            d[c] = short(v);
+    };
+    for (int y = 1; y <= bh; ++y)
+        for (int x = 1; x <= bw; ++x) {
+            const size_t c = size_t(y) * pw + x;
+            relax(c, c - 1);
+            relax(c, c - pw - 1);
+            relax(c, c - pw);
+            relax(c, c - pw + 1);
         }
-    return d;
+    for (int y = bh; y >= 1; --y)
+        for (int x = bw; x >= 1; --x) {
+            const size_t c = size_t(y) * pw + x;
+            relax(c, c + 1);
+            relax(c, c + pw + 1);
+            relax(c, c + pw);
+            relax(c, c + pw - 1);
+            out.data[size_t(y - 1) * bw + x - 1] = uchar(d[c]);
+        }
+    return out;
 }
 
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
@@ -408,13 +414,16 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     if (!std::isfinite(subSpacing))
         subSpacing = 0;
     const double step = 3.14159265358979323846 / directions;
-    const Plane8 summary = region.blockSummary(), reach = blockReach(summary);
+    const Plane8 summary = region.blockSummary();
+    Plane8 reach;
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
         double lo, hi;
         if (!lineOffsetRange(region, summary, f, lo, hi))
             return;
+        if (j == 0) // only for a region with pixels: most layers have no shell
+            reach = blockReach(summary);
         for (int k = -f.n; k <= f.n; ++k) {
             for (int m = 0; m < T; ++m) {
                 const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
@@ -456,10 +465,11 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
         return;
     spacing = std::max(spacing, kMinSpacing);
     const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
-    const Plane8 summary = region.blockSummary(), reach = blockReach(summary);
+    const Plane8 summary = region.blockSummary();
     double lo, hi;
     if (!lineOffsetRange(region, summary, f, lo, hi))
         return;
+    const Plane8 reach = blockReach(summary);
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
