@@ -22,9 +22,11 @@ constexpr int kCell = 32;
 // (islandDots).
 constexpr double kRoundIsland = 1.6;
 // Most pixels of an island still at the level after the step for it to count
-// as gone; with more, their outline (a disc of a pixel or more) is larger
-// than the smallest one traced, and the island gets a perimeter.
+// as gone.
 constexpr int kIslandSurvivors = 4;
+// Narrowest inset (widths) of a round island that is traced as its perimeter:
+// its area is half as much again as the smallest outline kept.
+constexpr double kLoopInset = 0.35;
 
 } // namespace
 
@@ -521,11 +523,6 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             mx += v * (i % W + 0.5);
             my += v * (i / W + 0.5);
         }
-        // A few pixels left at the level trace no perimeter (too small an
-        // outline); the dot's mask clears them. Many trace one, which then
-        // goes round a round island: hairs across its narrow ends would only
-        // mask that perimeter away.
-        const bool keepsLoop = survivors > kIslandSurvivors;
         if (a < 0.5 * det.p * det.p)
             continue;
         mx /= a;
@@ -560,13 +557,21 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             if (within)
                 own.push_back(k);
         }
-        if (keepsLoop) {
-            if (ratio < kRoundIsland)
-                for (int k : own)
-                    dropHair[size_t(k)] = 1;
+        // A round island whose inset (its radius less half a width) is wide
+        // enough to trace keeps that inset as its perimeter: hairs across its
+        // narrow ends would only mask it away. Pixel centres at the level
+        // cannot tell: a pin centred on a pixel corner has four of them
+        // whatever its inset.
+        const double inset = std::sqrt(a / 3.14159265) - 0.5 * det.p;
+        if (ratio < kRoundIsland && survivors > 0 && inset >= kLoopInset * det.p) {
+            for (int k : own)
+                dropHair[size_t(k)] = 1;
             continue;
         }
-        if (!own.empty() && ratio >= kRoundIsland)
+        // Otherwise a few pixels left at the level trace no perimeter (too
+        // small an outline) and the dot's mask clears them; with more, the
+        // island is no island.
+        if (survivors > kIslandSurvivors || (!own.empty() && ratio >= kRoundIsland))
             continue;
         const double semiA = std::sqrt(a / 3.14159265 * ratio), semiB = a / 3.14159265 / semiA;
         const float len = float(std::sqrt(2.0) * semiA), width = float(std::sqrt(2.0) * semiB);
