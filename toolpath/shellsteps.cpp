@@ -460,7 +460,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
             out.hairs.append(found);
         }
     }
-    out.infill.fromPlane8(cov, 128, false);
+    out.infill.fromPlane8(cov, 128, false, &summary);
     if (sp.LoopFillOverlap != 0)
         out.infill = out.infill.offsetBy(sp.LoopFillOverlap);
 }
