@@ -320,9 +320,20 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     PathParams ppPerimeter = pp;
     ppPerimeter.maxDeviation = 0.03f;
     const float minArea = minOutlineArea(p);
-    Plane8 cov = coverage;
+    if (&coverage == &s.cov) { // the section must stay as it is
+        const Plane8 section = coverage;
+        shellSteps(grid, section, sp, out, s);
+        return;
+    }
+    // The working plane is the scratch's, which holds the last layer's end
+    // state: only blocks that differ from the section are copied (its
+    // summary is dropped until the steps are done, so a step that throws
+    // leaves the next layer a whole copy).
+    Plane8 &cov = s.cov;
     Plane8 summary;
-    blockSummary8(cov, summary);
+    blockSummary8(coverage, summary);
+    Plane8::copyChangedBlocks(coverage, summary, cov, s.covSummary);
+    s.covSummary = Plane8();
     const int last = std::max(sp.VShellCnt, 0);
     HairDetector det;
     det.p = p;
@@ -461,6 +472,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         }
     }
     out.infill.fromPlane8(cov, 128, false, &summary);
+    s.covSummary = summary;
     if (sp.LoopFillOverlap != 0)
         out.infill = out.infill.offsetBy(sp.LoopFillOverlap);
 }
