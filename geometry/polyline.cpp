@@ -331,6 +331,16 @@ void PolyLine::addPoint(const PolyPoint &p, const PathParams &)
 
 void PolyLine::simplify(const PathParams &params)
 {
+    simplifyWith(params, true);
+}
+
+void PolyLine::simplifyOneHeap(const PathParams &params)
+{
+    simplifyWith(params, false);
+}
+
+void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
+{
     int n = pts.size();
     const bool hasW = w.size() == n;
     // Repeated points first: they carry no shape and confuse the area test.
@@ -421,20 +431,56 @@ void PolyLine::simplify(const PathParams &params)
     std::vector<Key> heap;
     heap.reserve(size_t(n) + 16);
     const auto later = std::greater<Key>();
+    // Keys of area 0 (a vertex on a straight run between its neighbours:
+    // most of a traced straight edge) come before all others, in index
+    // order: with zeroQueue they wait in a bit set, taken lowest first,
+    // instead of in the heap. Any queue that always yields the smallest key
+    // gives the same removals; a second entry of a key already waiting adds
+    // nothing (the first one taken makes the second stale).
+    std::vector<std::uint64_t> zeroBits(zeroQueue ? size_t(n + 63) / 64 : 0, 0);
+    int zeroCount = 0, zeroLow = 0; // words below zeroLow hold no bit
+    auto push = [&](Key k) {
+        if (zeroQueue && (k >> 32) == 0) {
+            const int i = int(k & 0xffffffffu);
+            std::uint64_t &word = zeroBits[size_t(i >> 6)];
+            const std::uint64_t bit = std::uint64_t(1) << (i & 63);
+            if (!(word & bit)) {
+                word |= bit;
+                ++zeroCount;
+                zeroLow = std::min(zeroLow, i >> 6);
+            }
+            return;
+        }
+        heap.push_back(k);
+        std::push_heap(heap.begin(), heap.end(), later);
+    };
     for (int i = 0; i < n; ++i) {
         float a, e;
         if (removable(i, &a, &e)) {
             curKey[i] = heapKey[i] = makeKey(a, i);
             candErr[i] = e;
-            heap.push_back(curKey[i]);
+            if (zeroQueue && (curKey[i] >> 32) == 0)
+                push(curKey[i]);
+            else
+                heap.push_back(curKey[i]);
         }
     }
     std::make_heap(heap.begin(), heap.end(), later);
     int count = n;
-    while (!heap.empty() && count > minCount) {
-        const Key k = heap.front();
-        std::pop_heap(heap.begin(), heap.end(), later);
-        heap.pop_back();
+    while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
+        Key k;
+        if (zeroCount > 0) {
+            while (zeroBits[size_t(zeroLow)] == 0)
+                ++zeroLow;
+            std::uint64_t &word = zeroBits[size_t(zeroLow)];
+            k = Key(zeroLow * 64 + __builtin_ctzll(word));
+            word &= word - 1;
+            --zeroCount;
+        } else {
+            k = heap.front();
+            std::pop_heap(heap.begin(), heap.end(), later);
+            heap.pop_back();
+        }
         const int idx = int(k & 0xffffffffu);
         if (!alive[idx] || heapKey[idx] != k)
             continue;
@@ -443,8 +489,7 @@ void PolyLine::simplify(const PathParams &params)
             continue;
         if (curKey[idx] != k) {
             heapKey[idx] = curKey[idx];
-            heap.push_back(curKey[idx]);
-            std::push_heap(heap.begin(), heap.end(), later);
+            push(curKey[idx]);
             continue;
         }
         // The key is current: neither neighbour nor the bounds of the two
@@ -465,8 +510,7 @@ void PolyLine::simplify(const PathParams &params)
             candErr[j] = e;
             if (curKey[j] < heapKey[j]) {
                 heapKey[j] = curKey[j];
-                heap.push_back(curKey[j]);
-                std::push_heap(heap.begin(), heap.end(), later);
+                push(curKey[j]);
             }
         }
     }

@@ -126,6 +126,8 @@ public:
     // params.maxDeviation from the result. Ends of open paths stay; closed
     // paths stay closed with at least three vertices. Widths follow vertices.
     void simplify(const PathParams &params);
+    // The same with every candidate in one heap: simplify's tested twin.
+    void simplifyOneHeap(const PathParams &params);
     // One pass of the hair simplifier: drops a vertex when it, and those
     // dropped before it, lie within `tolerance` of the chord from the last
     // kept vertex to the next one, with widths (when present) within
@@ -138,6 +140,9 @@ public:
     float length() const;
     // Signed area (shoelace), positive for counter-clockwise in x-right/y-up.
     float area() const;
+
+private:
+    void simplifyWith(const PathParams &params, bool zeroQueue);
 };
 
 // A layer's paths in drawing order. QList keeps each PolyLine behind its own

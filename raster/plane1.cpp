@@ -122,6 +122,45 @@ void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert)
     }
 }
 
+void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert, const Plane8 *summary)
+{
+    const int w = src.width, h = src.height, bw = w / 16, bh = h / 16;
+    if (!summary || summary->width != bw || summary->height != bh || threshold > 255) {
+        fromPlane8(src, threshold, invert);
+        return;
+    }
+    RasterPerf perf("Plane1.fromPlane8");
+    setSize(src.size());
+    threshold = qMax(0, threshold);
+    // What a block of all 0 or all 255 turns into, a byte of eight pixels.
+    const uchar low = (0 >= threshold) != invert ? 0xFF : 0x00;
+    const uchar high = (255 >= threshold) != invert ? 0xFF : 0x00;
+    for (int by = 0; by < bh; ++by) {
+        const uchar *states = summary->data + size_t(by) * bw;
+        for (int bx = 0; bx < bw;) {
+            // A run of blocks of one kind: uniform ones are filled, mixed
+            // ones thresholded.
+            const uchar st = states[bx];
+            const bool uniform = st == 0 || st == 255;
+            int end = bx + 1;
+            while (end < bw && (uniform ? states[end] == st : states[end] != 0 && states[end] != 255))
+                ++end;
+            for (int y = by * 16; y < by * 16 + 16; ++y) {
+                if (uniform)
+                    std::memset(row(y) + 2 * bx, st == 0 ? low : high, size_t(2 * (end - bx)));
+                else
+                    rk::thresholdRowSse2(src.row(y) + 16 * bx, 16 * (end - bx), threshold, invert, row(y) + 2 * bx);
+            }
+            bx = end;
+        }
+        if (w > 16 * bw) // the columns right of the whole blocks
+            for (int y = by * 16; y < by * 16 + 16; ++y)
+                rk::thresholdRowSse2(src.row(y) + 16 * bw, w - 16 * bw, threshold, invert, row(y) + 2 * bw);
+    }
+    for (int y = 16 * bh; y < h; ++y) // the rows below them
+        rk::thresholdRowSse2(src.row(y), w, threshold, invert, row(y));
+}
+
 void Plane1::bitwiseOp(int op, Plane1 *a, const Plane1 *b, const Plane1 *c, bool noProfile)
 {
     RasterPerf perf("Bitwise", !noProfile);

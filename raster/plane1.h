@@ -47,6 +47,11 @@ public:
     // Resizes to src's size; bit := src >= threshold (invert: src < threshold).
     // Profiling stage "Plane1.fromPlane8".
     void fromPlane8(const Plane8 &src, int threshold, bool invert);
+    // The same given src's block summary (Plane8::blockSummary; a 0 or 255
+    // block may also hold other values on the same side of the threshold):
+    // uniform blocks are filled without reading their pixels. A summary of
+    // another size is ignored.
+    void fromPlane8(const Plane8 &src, int threshold, bool invert, const Plane8 *summary);
 
     // a is the destination; for op 1 and 4 it is first resized to b's size.
     //   1 a = b   2 a &= b   3 a ^= b   4 a = b & c   5 a = c & ~(a & b)

@@ -10,6 +10,7 @@
 #include <climits>
 #include <unordered_map>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -44,14 +45,118 @@ bool clipToRect(double ax, double ay, double bx, double by, double w, double h, 
 
 } // namespace
 
+namespace {
+
+inline std::uint64_t bitsOf(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+inline double fromBits(std::uint64_t b)
+{
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+} // namespace
+
+double repeatedSum(double s, double c, long long k)
+{
+    // Within one binade [2^(e-1), 2^e) doubles are the multiples of
+    // u = 2^(e-53), s is one of them, and s + c rounds to s + R u with R the
+    // multiple of u nearest c, as long as s + c stays below 2^e: the steps
+    // up to the binade's end are one multiplication. A tie (c exactly
+    // between two multiples) rounds by the parity of s: those go one by one,
+    // as does anything not finite, not positive or near the subnormals.
+    while (k > 0) {
+        const std::uint64_t sb = bitsOf(s);
+        const int be = int(sb >> 52); // biased exponent of s (sign bit 0 when s > 0)
+        long long steps = 0, R = 0, S = 0;
+        if (s > 0 && c > 0 && c < s && be > 64 && be < 2047) {
+            // u = 2^(be - 1075); c / u and S = s / u, both exact.
+            const double invU = fromBits(std::uint64_t(2098 - be) << 52);
+            const double q = c * invU;
+            const double fl = std::floor(q), frac = q - fl;
+            if (frac != 0.5) {
+                R = (long long)fl + (frac > 0.5 ? 1 : 0);
+                if (R == 0)
+                    return s; // c is under half a unit: s never moves
+                S = (long long)((sb & ((std::uint64_t(1) << 52) - 1)) | (std::uint64_t(1) << 52));
+                const long long A = (1LL << 53) - S - (long long)fl;
+                steps = A <= 0 ? 0 : std::min(k, (A - 1) / R + 1);
+            }
+        }
+        if (steps == 0) {
+            s += c;
+            --k;
+            continue;
+        }
+        s = double(S + steps * R) * fromBits(std::uint64_t(be - 52) << 52);
+        k -= steps;
+    }
+    return s;
+}
+
+double repeatedSumScalar(double s, double c, long long k)
+{
+    for (long long i = 0; i < k; ++i)
+        s += c;
+    return s;
+}
+
 // Walks the pixels the segment a -> b crosses (exact grid traversal) and
 // collects the runs of region pixels, each from where the line enters its
 // first region pixel to where it leaves its last one. With the region's
 // 16 x 16 block summary, stretches through uniform blocks of the run's own
 // state are stepped without reading pixels: the traversal and its
 // crossing times stay exactly those of the pixel-by-pixel walk.
+Plane8 blockReach(const Plane8 &summary)
+{
+    const int bw = summary.width, bh = summary.height;
+    Plane8 out(bw, bh);
+    if (bw <= 0 || bh <= 0)
+        return out;
+    // A frame of one cell around the map, of a state no block has and at
+    // distance 0, makes the map's edge one away without bounds tests. Two
+    // chamfer passes with unit steps give the Chebyshev distance; a
+    // neighbour of another state is one away.
+    const int pw = bw + 2;
+    std::vector<short> st(size_t(pw) * (bh + 2), -1), d(size_t(pw) * (bh + 2), 0);
+    for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x) {
+            st[size_t(y + 1) * pw + x + 1] = summary.data[size_t(y) * bw + x];
+            d[size_t(y + 1) * pw + x + 1] = 255;
+        }
+    auto relax = [&](size_t c, size_t n) {
+        const int v = st[n] != st[c] ? 1 : d[n] + 1;
+        if (v < d[c])
+            d[c] = short(v);
+    };
+    for (int y = 1; y <= bh; ++y)
+        for (int x = 1; x <= bw; ++x) {
+            const size_t c = size_t(y) * pw + x;
+            relax(c, c - 1);
+            relax(c, c - pw - 1);
+            relax(c, c - pw);
+            relax(c, c - pw + 1);
+        }
+    for (int y = bh; y >= 1; --y)
+        for (int x = bw; x >= 1; --x) {
+            const size_t c = size_t(y) * pw + x;
+            relax(c, c + 1);
+            relax(c, c + pw + 1);
+            relax(c, c + pw);
+            relax(c, c + pw - 1);
+            out.data[size_t(y - 1) * bw + x - 1] = uchar(d[c]);
+        }
+    return out;
+}
+
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
-                  float minRun, std::vector<ScanRun> &runs)
+                  float minRun, std::vector<ScanRun> &runs, const Plane8 *reach)
 {
     const int W = region.width, H = region.height;
     double t0, t1;
@@ -63,6 +168,8 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         return;
     if (summary && (summary->width != W / 16 || summary->height != H / 16))
         summary = nullptr;
+    if (reach && (!summary || reach->size() != summary->size()))
+        reach = nullptr;
     // Pixels beyond the summary's whole blocks are always read.
     const int sumW = summary ? summary->width * 16 : 0, sumH = summary ? summary->height * 16 : 0;
     // Start inside the first pixel the clipped line touches.
@@ -89,47 +196,91 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         if (x < sumW && y < sumH) {
             const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
             if (state == (inRun ? 255 : 0)) {
-                // Nothing changes until the walk leaves this block. The x and
-                // y crossing times are running sums of their own; the walk
+                // Nothing changes until the walk leaves the square of blocks
+                // around this one that share its state (reach). The x and y
+                // crossing times are running sums of their own; the walk
                 // takes them in merged order (x first on ties), so the first
-                // crossing out of the block and the sums up to it follow
+                // crossing out of the square and the sums up to it follow
                 // without stepping pixel by pixel.
-                const int xlo = x & ~15, ylo = y & ~15;
-                const int mx = sx > 0 ? xlo + 16 - x : sx < 0 ? x - xlo + 1 : 0;
-                const int my = sy > 0 ? ylo + 16 - y : sy < 0 ? y - ylo + 1 : 0;
-                double tx[16] = {}, ty[16] = {};
-                double nx = tnx, ny = tny;
-                for (int k = 0; k < mx; ++k) {
-                    tx[k] = nx;
-                    nx += tdx;
-                }
-                for (int k = 0; k < my; ++k) {
-                    ty[k] = ny;
-                    ny += tdy;
-                }
-                const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
-                const bool viaX = lastX <= lastY;
-                const double T = viaX ? lastX : lastY;
-                if (T >= t1) {
-                    tExit = t1; // the segment ends inside the block
-                    break;
-                }
-                if (viaX) {
-                    int c = 0;
-                    while (c < my && ty[c] < T)
-                        ++c;
-                    x += mx * sx;
-                    tnx = nx;
-                    y += c * sy;
-                    tny = c < my ? ty[c] : ny;
+                const int r = reach ? reach->data[(y >> 4) * reach->width + (x >> 4)] - 1 : 0;
+                const int xlo = (x & ~15) - 16 * r, ylo = (y & ~15) - 16 * r;
+                const int xhi = (x & ~15) + 16 * (r + 1), yhi = (y & ~15) + 16 * (r + 1);
+                const int mx = sx > 0 ? xhi - x : sx < 0 ? x - xlo + 1 : 0;
+                const int my = sy > 0 ? yhi - y : sy < 0 ? y - ylo + 1 : 0;
+                double T;
+                if (r == 0) {
+                    // One block: its at most 16 crossings per axis, added up.
+                    double tx[16] = {}, ty[16] = {};
+                    double nx = tnx, ny = tny;
+                    for (int k = 0; k < mx; ++k) {
+                        tx[k] = nx;
+                        nx += tdx;
+                    }
+                    for (int k = 0; k < my; ++k) {
+                        ty[k] = ny;
+                        ny += tdy;
+                    }
+                    const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
+                    const bool viaX = lastX <= lastY;
+                    T = viaX ? lastX : lastY;
+                    if (T >= t1) {
+                        tExit = t1; // the segment ends inside the block
+                        break;
+                    }
+                    if (viaX) {
+                        int c = 0;
+                        while (c < my && ty[c] < T)
+                            ++c;
+                        x += mx * sx;
+                        tnx = nx;
+                        y += c * sy;
+                        tny = c < my ? ty[c] : ny;
+                    } else {
+                        int c = 0;
+                        while (c < mx && tx[c] <= T)
+                            ++c;
+                        y += my * sy;
+                        tny = ny;
+                        x += c * sx;
+                        tnx = c < mx ? tx[c] : nx;
+                    }
                 } else {
-                    int c = 0;
-                    while (c < mx && tx[c] <= T)
-                        ++c;
-                    y += my * sy;
-                    tny = ny;
-                    x += c * sx;
-                    tnx = c < mx ? tx[c] : nx;
+                    // Crossing i of an axis (i = 0 the next one) is its
+                    // running sum after i steps, taken in closed form.
+                    auto tx = [&](long long i) { return repeatedSum(tnx, tdx, i); };
+                    auto ty = [&](long long i) { return repeatedSum(tny, tdy, i); };
+                    const double lastX = mx ? tx(mx - 1) : inf, lastY = my ? ty(my - 1) : inf;
+                    const bool viaX = lastX <= lastY;
+                    T = viaX ? lastX : lastY;
+                    if (T >= t1) {
+                        tExit = t1; // the segment ends inside the square
+                        break;
+                    }
+                    // How many of the first n crossings come before T: a
+                    // guess from the step, moved until it is exact (the sums
+                    // never decrease).
+                    auto before = [T](const auto &t, double t0, double step, int n, auto &&taken) {
+                        const double g = std::ceil((T - t0) / step);
+                        int c = g > 0 ? int(std::min(g, double(n))) : 0;
+                        while (c > 0 && !taken(t(c - 1)))
+                            --c;
+                        while (c < n && taken(t(c)))
+                            ++c;
+                        return c;
+                    };
+                    if (viaX) {
+                        const int c = before(ty, tny, tdy, my, [T](double v) { return v < T; });
+                        x += mx * sx;
+                        tnx = tx(mx);
+                        y += c * sy;
+                        tny = ty(c);
+                    } else {
+                        const int c = before(tx, tnx, tdx, mx, [T](double v) { return v <= T; });
+                        y += my * sy;
+                        tny = ty(my);
+                        x += c * sx;
+                        tnx = tx(c);
+                    }
                 }
                 tExit = T;
                 if (x < 0 || x >= W || y < 0 || y >= H)
@@ -187,11 +338,12 @@ Family makeFamily(const Plane1 &region, double theta, float spacing)
     return f;
 }
 
-void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Family &f, double off, float minRun,
-                    std::vector<ScanRun> &runs)
+void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Plane8 &reach, const Family &f, double off,
+                    float minRun, std::vector<ScanRun> &runs)
 {
     const double cx = f.ox + off * f.vx, cy = f.oy + off * f.vy;
-    scanLineRuns(region, &summary, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs);
+    scanLineRuns(region, &summary, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs,
+                 &reach);
 }
 
 // The offsets of the family's lines that can cross a set pixel: those of the
@@ -263,19 +415,22 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
         subSpacing = 0;
     const double step = 3.14159265358979323846 / directions;
     const Plane8 summary = region.blockSummary();
+    Plane8 reach;
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
         double lo, hi;
         if (!lineOffsetRange(region, summary, f, lo, hi))
             return;
+        if (j == 0) // only for a region with pixels: most layers have no shell
+            reach = blockReach(summary);
         for (int k = -f.n; k <= f.n; ++k) {
             for (int m = 0; m < T; ++m) {
                 const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
                 if (!(off >= lo && off <= hi))
                     continue;
                 runs.clear();
-                scanFamilyLine(region, summary, f, off, minRun, runs);
+                scanFamilyLine(region, summary, reach, f, off, minRun, runs);
                 for (const ScanRun &r : runs) {
                     PolyLine pl(type);
                     pl.pts = {r.a, r.b};
@@ -314,6 +469,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     double lo, hi;
     if (!lineOffsetRange(region, summary, f, lo, hi))
         return;
+    const Plane8 reach = blockReach(summary);
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
@@ -328,7 +484,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
             continue;
         }
         runs.clear();
-        scanFamilyLine(region, summary, f, off, minLen, runs);
+        scanFamilyLine(region, summary, reach, f, off, minLen, runs);
         if (k & 1) {
             std::reverse(runs.begin(), runs.end());
             for (ScanRun &r : runs)

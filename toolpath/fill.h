@@ -23,9 +23,22 @@ struct ScanRun {
 // plane: an exact grid traversal of the pixels the segment crosses. summary
 // is the region's 16 x 16 block summary (Plane1::blockSummary) or null; with
 // it, uniform blocks of the current run state are crossed without reading
-// pixels, with the same traversal and crossing times. Appends to runs.
+// pixels, with the same traversal and crossing times. reach (blockReach of
+// the summary, or null) lets the walk cross a whole square of such blocks at
+// once. Appends to runs.
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
-                  float minRun, std::vector<ScanRun> &runs);
+                  float minRun, std::vector<ScanRun> &runs, const Plane8 *reach = nullptr);
+
+// Per block of a block summary, the Chebyshev distance (in blocks, at most
+// 255) to the nearest block of another state or beyond the summary's edge:
+// the blocks less than that far away all share the block's state.
+Plane8 blockReach(const Plane8 &summary);
+
+// s after k steps of s += c in doubles, bit for bit, in a few operations per
+// binade crossed instead of k (the line walk's running crossing times); the
+// scalar twin adds one by one.
+double repeatedSum(double s, double c, long long k);
+double repeatedSumScalar(double s, double c, long long k);
 
 // Line directions of an InfillType: 0 Disabled, 1 lines, 2 square grid,
 // 3 triangle grid; anything else draws nothing.

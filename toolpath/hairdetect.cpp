@@ -24,6 +24,9 @@ constexpr double kRoundIsland = 1.6;
 // Most pixels of an island still at the level after the step for it to count
 // as gone.
 constexpr int kIslandSurvivors = 4;
+// Narrowest inset (widths) of a round island that is traced as its perimeter:
+// its area is half as much again as the smallest outline kept.
+constexpr double kLoopInset = 0.35;
 
 } // namespace
 
@@ -466,7 +469,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
         return;
     std::vector<char> dropHair(size_t(hairs.size()), 0);
     PathList dots;
-    const int reach = int(std::ceil(2 * det.p));
+    const int span = int(std::ceil(4 * det.p));
     std::vector<int> done;  // pixels of islands already looked at, sorted
     std::vector<int> part, stack;
     for (const PolyPoint &seed : seeds) {
@@ -478,6 +481,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
         stack.assign(1, sy * W + sx);
         part.push_back(sy * W + sx);
         bool ok = true;
+        int bx0 = sx, bx1 = sx, by0 = sy, by1 = sy;
         while (!stack.empty() && ok) {
             const int x = stack.back() % W, y = stack.back() / W;
             stack.pop_back();
@@ -490,7 +494,11 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
                     if (std::find(part.begin(), part.end(), i) != part.end())
                         continue;
                     // Part of something larger (a corner's tip, a wall): not an island.
-                    ok = std::abs(nx - sx) <= reach && std::abs(ny - sy) <= reach;
+                    bx0 = std::min(bx0, nx);
+                    bx1 = std::max(bx1, nx);
+                    by0 = std::min(by0, ny);
+                    by1 = std::max(by1, ny);
+                    ok = bx1 - bx0 <= span && by1 - by0 <= span;
                     part.push_back(i);
                     stack.push_back(i);
                 }
@@ -515,9 +523,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             mx += v * (i % W + 0.5);
             my += v * (i / W + 0.5);
         }
-        // A few pixels left at the level trace no perimeter (too small an
-        // outline); the dot's mask clears them.
-        if (survivors > kIslandSurvivors || a < 0.5 * det.p * det.p)
+        if (a < 0.5 * det.p * det.p)
             continue;
         mx /= a;
         my /= a;
@@ -551,7 +557,21 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             if (within)
                 own.push_back(k);
         }
-        if (!own.empty() && ratio >= kRoundIsland)
+        // A round island whose inset (its radius less half a width) is wide
+        // enough to trace keeps that inset as its perimeter: hairs across its
+        // narrow ends would only mask it away. Pixel centres at the level
+        // cannot tell: a pin centred on a pixel corner has four of them
+        // whatever its inset.
+        const double inset = std::sqrt(a / 3.14159265) - 0.5 * det.p;
+        if (ratio < kRoundIsland && survivors > 0 && inset >= kLoopInset * det.p) {
+            for (int k : own)
+                dropHair[size_t(k)] = 1;
+            continue;
+        }
+        // Otherwise a few pixels left at the level trace no perimeter (too
+        // small an outline) and the dot's mask clears them; with more, the
+        // island is no island.
+        if (survivors > kIslandSurvivors || (!own.empty() && ratio >= kRoundIsland))
             continue;
         const double semiA = std::sqrt(a / 3.14159265 * ratio), semiB = a / 3.14159265 / semiA;
         const float len = float(std::sqrt(2.0) * semiA), width = float(std::sqrt(2.0) * semiB);

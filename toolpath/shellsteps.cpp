@@ -320,9 +320,20 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     PathParams ppPerimeter = pp;
     ppPerimeter.maxDeviation = 0.03f;
     const float minArea = minOutlineArea(p);
-    Plane8 cov = coverage;
+    if (&coverage == &s.cov) { // the section must stay as it is
+        const Plane8 section = coverage;
+        shellSteps(grid, section, sp, out, s);
+        return;
+    }
+    // The working plane is the scratch's, which holds the last layer's end
+    // state: only blocks that differ from the section are copied (its
+    // summary is dropped until the steps are done, so a step that throws
+    // leaves the next layer a whole copy).
+    Plane8 &cov = s.cov;
     Plane8 summary;
-    blockSummary8(cov, summary);
+    blockSummary8(coverage, summary);
+    Plane8::copyChangedBlocks(coverage, summary, cov, s.covSummary);
+    s.covSummary = Plane8();
     const int last = std::max(sp.VShellCnt, 0);
     HairDetector det;
     det.p = p;
@@ -396,7 +407,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
                 // of the arc around it would put their beads' corners into
                 // the hole.
                 for (PolyLine &o : ol)
-                    repairCorners(o, 5.0f, 6.0f, 0.2f, false, insideSection, exactFirst ? 2.5f : -1);
+                    repairCorners(o, 2.5f, 6.0f, 0.2f, false, insideSection, exactFirst ? 2.5f : -1);
             } else {
                 for (PolyLine &o : ol)
                     repairCorners(o, 5.0f, 6.0f, 0.03f);
@@ -460,7 +471,8 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
             out.hairs.append(found);
         }
     }
-    out.infill.fromPlane8(cov, 128, false);
+    out.infill.fromPlane8(cov, 128, false, &summary);
+    s.covSummary = summary;
     if (sp.LoopFillOverlap != 0)
         out.infill = out.infill.offsetBy(sp.LoopFillOverlap);
 }

@@ -17,6 +17,9 @@ struct SlicerParams;
 // Scratch planes reused from layer to layer (one set per calling thread).
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
+    // shellSteps' working plane, kept between layers with the summary that
+    // describes it (empty when it does not).
+    Plane8 cov, covSummary;
     Plane1 visited;
     // tmp and tmpSummary belong to offsetCoverage: once set, tmpSummary
     // describes tmp, so the next offset rewrites only what changed.

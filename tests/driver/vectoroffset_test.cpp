@@ -185,6 +185,29 @@ TEST(VectorOffset, LShapeInnerCornerIsMitred)
     expectOutline(r.outlines[0], inset, g, 0.01);
 }
 
+TEST(VectorOffset, NarrowNotchStaysMitred)
+{
+    // A 45-degree V notch 10 mm deep into the top of a 20 mm square (the
+    // notch between two spikes of a star): the perimeter's corner at its
+    // bottom is where the two sides' offset lines meet, 2.6 offsets from the
+    // notch, not a cut across it.
+    const double half = std::tan(22.5 * M_PI / 180) * 10;
+    const QVector<Pt> shape{{0, 0}, {20, 0}, {20, 20}, {10 + half, 20}, {10, 10}, {10 - half, 20}, {0, 20}};
+    const LayerGrid g = gridFor(20);
+    VectorOffsetResult r;
+    vectorOffsetLayer(outline(shape), g, params(1), r);
+    ASSERT_EQ(r.outlines.size(), 1);
+    // The notch's sides moved 0.2 mm into the material meet on its axis,
+    // 0.2 / sin(22.5 deg) below the notch.
+    const Pt mitre{10, 10 - 0.2 / std::sin(22.5 * M_PI / 180)};
+    double best = std::numeric_limits<double>::infinity();
+    for (const PolyPoint &p : r.outlines[0].pts) {
+        const Pt q = toMm(p, g);
+        best = std::min(best, std::hypot(q.first - mitre.first, q.second - mitre.second));
+    }
+    EXPECT_LE(best, 0.01);
+}
+
 TEST(VectorOffset, HoleGrowsAndRunsClockwise)
 {
     Segments segs = outline(rectPts(0, 0, 20, 20));

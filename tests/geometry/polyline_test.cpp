@@ -1,6 +1,7 @@
 #include "geometry/polyline.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 #include <cmath>
 
@@ -319,6 +320,57 @@ TEST(PolyLineSimplify, KeepsShapeWithinTolerance)
     PolyLine rep = line({{1, 1}, {1, 1}, {1, 1}}, true);
     rep.simplify(pp);
     EXPECT_EQ(rep.size(), 1);
+}
+
+// The bit set for zero-area candidates must remove exactly what the single
+// heap removes: traced staircases and straight runs (many exact zeros, ties
+// by index), spikes back along a run, a wobbly circle, open and closed,
+// with widths, at the perimeter's tight deviation and the loops' default.
+TEST(PolyLineSimplify, ZeroAreaQueueMatchesTheSingleHeap)
+{
+    std::mt19937 rng(12);
+    std::vector<PolyLine> shapes;
+    for (int s = 0; s < 24; ++s) {
+        PolyLine pl(Loop);
+        pl.closed = s % 2 == 0;
+        PolyPoint at(0, 0);
+        std::uniform_int_distribution<int> run(1, 30), dir(0, 3);
+        for (int leg = 0; leg < 12; ++leg) {
+            const int d = dir(rng), len = run(rng);
+            const PolyPoint step = d == 0 ? PolyPoint(1, 0) : d == 1 ? PolyPoint(0, 1)
+                                   : d == 2 ? PolyPoint(-1, 0) : PolyPoint(0.5f, 0.5f);
+            for (int i = 0; i < len; ++i) {
+                at = at + step;
+                pl.pts.append(at);
+            }
+            if (s % 3 == 0) { // short spikes back along the run, then on
+                pl.pts.append(at - step * 0.25f);
+                pl.pts.append(at + step * 0.5f);
+                pl.pts.append(at + step * 0.25f);
+            }
+        }
+        if (s % 4 == 1)
+            for (int i = 0; i < pl.size(); ++i)
+                pl.w.append(2.0f + float(i % 3));
+        shapes.push_back(pl);
+    }
+    PolyLine circ(Loop);
+    circ.closed = true;
+    for (int i = 0; i < 500; ++i) {
+        const float a = float(i) * 6.2831853f / 500;
+        circ.pts.append(PolyPoint(std::round(60 * std::cos(a) * 4) / 4, std::round(60 * std::sin(a) * 4) / 4));
+    }
+    shapes.push_back(circ);
+    PathParams tight = PathParams::fromSmoothing(3.003f, 0.08f);
+    tight.maxDeviation = 0.03f;
+    for (const PathParams &pp : {PathParams::fromSmoothing(3.003f, 0.08f), tight})
+        for (const PolyLine &shape : shapes) {
+            PolyLine fast = shape, ref = shape;
+            fast.simplify(pp);
+            ref.simplifyOneHeap(pp);
+            EXPECT_EQ(fast.pts, ref.pts) << shape.size() << " points, closed " << shape.closed;
+            EXPECT_EQ(fast.w, ref.w);
+        }
 }
 
 TEST(PolyLineSimplify, HairPassRepeatsWhileItShrinks)

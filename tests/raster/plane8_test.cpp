@@ -265,6 +265,35 @@ TEST(Plane8, CopyChangedBlocksGivesTheSource)
     }
 }
 
+// Thresholding with the block summary fills uniform blocks without reading
+// them: the bits must be those of the pixel-by-pixel road, for every
+// threshold and sense, with partial blocks right of and below the whole ones.
+TEST(Plane8, ThresholdWithSummaryMatchesThePixelRoad)
+{
+    std::mt19937 rng(41);
+    for (const QSize size : {QSize(160, 96), QSize(40, 24), QSize(100, 50), QSize(8, 8)}) {
+        Plane8 p(size.width(), size.height());
+        for (int y = 0; y < p.height; y++)
+            for (int x = 0; x < p.width; x++)
+                p.setPixel(x, y, uchar(rng()));
+        const Plane8 blocks = blockyPlane(size.width() / 16 * 16, size.height() / 16 * 16, rng);
+        for (int y = 0; y < blocks.height; y++)
+            std::memcpy(p.row(y), blocks.row(y), size_t(blocks.width));
+        const Plane8 summary = exactSummary(blocks);
+        Plane8 wrongSize(1, 1);
+        wrongSize.fill(255);
+        for (int t : {0, 1, 128, 255, 256})
+            for (bool invert : {false, true}) {
+                Plane1 plain, fast, ignored;
+                plain.fromPlane8(p, t, invert);
+                fast.fromPlane8(p, t, invert, &summary);
+                ignored.fromPlane8(p, t, invert, &wrongSize);
+                EXPECT_EQ(fast, plain) << size.width() << "x" << size.height() << " t " << t << " invert " << invert;
+                EXPECT_EQ(ignored, plain);
+            }
+    }
+}
+
 TEST(Plane8, Blur2RejectsBadArguments)
 {
     Plane8 src(32, 32), dst, ds, summary(2, 2), wrong(1, 2), odd(24, 32);

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -90,18 +92,22 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
         } else {
             region.fromPlane8(blobs(size.width(), size.height(), 11), 128, false);
         }
-        const Plane8 summary = region.blockSummary();
+        const Plane8 summary = region.blockSummary(), reach = blockReach(summary);
         std::mt19937 rng(5);
         std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
         int lines = 0, runs = 0;
         auto check = [&](double ax, double ay, double bx, double by) {
-            std::vector<ScanRun> ref, fast;
+            std::vector<ScanRun> ref, fast, far;
             scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, ref);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, fast);
+            scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, far, &reach);
             ASSERT_EQ(fast.size(), ref.size());
+            ASSERT_EQ(far.size(), ref.size());
             for (size_t i = 0; i < ref.size(); ++i) {
                 EXPECT_EQ(fast[i].a, ref[i].a);
                 EXPECT_EQ(fast[i].b, ref[i].b);
+                EXPECT_EQ(far[i].a, ref[i].a);
+                EXPECT_EQ(far[i].b, ref[i].b);
             }
             ++lines;
             runs += int(ref.size());
@@ -177,6 +183,69 @@ TEST(BlockSkip, PatternFillSkipsOnlyLinesThatMissTheRegion)
                 EXPECT_EQ(pool[i].pts, ref[i].pts) << angle << " path " << i;
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// The closed-form running sum against adding one by one: starts and steps
+// that cross binades, steps that are not multiples of the start's unit (each
+// addition rounds), ties that round by parity, steps under half a unit,
+// powers of two and counts up to a whole line's pixels.
+TEST(BlockSkip, RepeatedSumMatchesAddingOneByOne)
+{
+    struct Case { double s, c; };
+    std::vector<Case> cases = {
+        {0.1, 0.01}, {1e-3, 1.0 / 3}, {0.5, 0.25}, {0.999, 1e-3}, {0.3, 1.0 / 1586},
+        {1.0, std::ldexp(1.0, -53)},                   // exactly half a unit: ties every step
+        {1.0, 3 * std::ldexp(1.0, -53)},               // one and a half units
+        {1.0 + std::ldexp(1.0, -52), std::ldexp(1.0, -53)},
+        {0.75, std::ldexp(1.0, -60)},                  // under half a unit: never moves
+        {std::ldexp(1.0, -30), 7e-6}, {2.5, 0.0}, {0.4, -0.001},
+        {std::numeric_limits<double>::infinity(), 0.5},
+        {0.2, std::numeric_limits<double>::infinity()}};
+    std::mt19937_64 rng(17);
+    std::uniform_real_distribution<double> start(1e-9, 1.5), step(1e-7, 0.05);
+    for (int i = 0; i < 200; ++i)
+        cases.push_back({start(rng), step(rng)});
+    for (const Case &c : cases)
+        for (long long k : {0LL, 1LL, 2LL, 15LL, 16LL, 17LL, 300LL, 2900LL}) {
+            const double fast = repeatedSum(c.s, c.c, k), ref = repeatedSumScalar(c.s, c.c, k);
+            EXPECT_TRUE(fast == ref || (std::isnan(fast) && std::isnan(ref)))
+                << std::hexfloat << c.s << " + " << c.c << " x " << k << ": " << fast << " vs " << ref;
+        }
+}
+
+} // namespace
+
+namespace {
+
+// The reach map against the distance measured block by block.
+TEST(BlockSkip, BlockReachIsTheDistanceToAnotherState)
+{
+    std::mt19937 rng(8);
+    for (const QSize size : {QSize(1, 1), QSize(7, 1), QSize(12, 9), QSize(40, 30)})
+        for (int pattern = 0; pattern < 3; ++pattern) {
+            Plane8 sum(size.width(), size.height());
+            for (int y = 0; y < sum.height; ++y)
+                for (int x = 0; x < sum.width; ++x) {
+                    const bool inDisc = (x - 20) * (x - 20) + (y - 14) * (y - 14) < 150;
+                    sum.setPixel(x, y, pattern == 0 ? uchar(inDisc ? 255 : 0)
+                                       : pattern == 1 ? uchar(rng() % 7 ? 255 : 128)
+                                                      : uchar(255));
+                }
+            const Plane8 reach = blockReach(sum);
+            for (int y = 0; y < sum.height; ++y)
+                for (int x = 0; x < sum.width; ++x) {
+                    int want = std::min({x + 1, y + 1, sum.width - x, sum.height - y});
+                    for (int v = 0; v < sum.height; ++v)
+                        for (int u = 0; u < sum.width; ++u)
+                            if (sum.pixel(u, v) != sum.pixel(x, y))
+                                want = std::min(want, std::max(std::abs(u - x), std::abs(v - y)));
+                    ASSERT_EQ(reach.pixel(x, y), std::min(want, 255)) << x << "," << y << " pattern " << pattern;
+                }
+        }
 }
 
 } // namespace

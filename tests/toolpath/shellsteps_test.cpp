@@ -496,6 +496,32 @@ TEST(ShellSteps, SameResultForAnyThreadCount)
     EXPECT_TRUE(a.infill == b.infill);
 }
 
+// The scratch keeps the working plane between layers and copies only the
+// blocks that changed: a layer after others (a larger section, a smaller
+// one, one of another size) must come out as with a fresh scratch.
+TEST(ShellSteps, ReusedScratchGivesTheFreshResult)
+{
+    Plane8 big = emptyCoverage(256, 192), small = emptyCoverage(256, 192), other = emptyCoverage(128, 64);
+    paintRect(big, 20, 20, 230, 170);
+    paintCircle(small, 100, 90, 40);
+    paintRect(small, 150, 30, 150 + P, 160);
+    paintCircle(other, 60, 30, 20);
+    const SlicerParams sp;
+    OffsetScratch s;
+    for (const Plane8 *cov : {&big, &big, &small, &small, &other, &big}) {
+        ShellStepsResult reused;
+        shellSteps(testGrid(), *cov, sp, reused, s);
+        const ShellStepsResult fresh = runShells(*cov, sp);
+        ASSERT_EQ(reused.outlines.size(), fresh.outlines.size());
+        for (int i = 0; i < fresh.outlines.size(); ++i)
+            EXPECT_EQ(reused.outlines[i].pts, fresh.outlines[i].pts);
+        ASSERT_EQ(reused.hairs.size(), fresh.hairs.size());
+        for (int i = 0; i < fresh.hairs.size(); ++i)
+            EXPECT_EQ(reused.hairs[i].pts, fresh.hairs[i].pts);
+        EXPECT_TRUE(reused.infill == fresh.infill);
+    }
+}
+
 TEST(ShellSteps, ShellOffsetMovesThePerimeter)
 {
     Plane8 cov = emptyCoverage(128, 128);
