@@ -565,6 +565,12 @@ void GCodeSim::dropParsed()
     cursor_ = 0;
 }
 
+QString GCodeSim::binaryRefusal()
+{
+    return QStringLiteral("Binary G-code (data starting with \"ZCode\") is not supported; "
+                          "convert it to G-code text first.");
+}
+
 void GCodeSim::append(const QByteArray &chunk)
 {
     if (chunk.isEmpty() || !rejected_.isEmpty())
@@ -584,9 +590,7 @@ void GCodeSim::append(const QByteArray &chunk)
             decided_ = true;
         } else if (n == 5) {
             decided_ = true;
-            rejected_ = QStringLiteral(
-                "Binary G-code (data starting with \"ZCode\") is not supported; "
-                "convert it to G-code text first.");
+            rejected_ = binaryRefusal();
         } else {
             return;
         }
@@ -621,11 +625,50 @@ void GCodeSim::finish()
     parseUpTo(text_.size());
 }
 
-void GCodeSim::load(const QByteArray &text)
+void GCodeSim::startWhole(const QByteArray &text)
 {
     clear();
-    append(text);
-    finish();
+    text_ = text; // implicitly shared: the caller's bytes, no copy
+    decided_ = true;
+    if (text_.size() >= 5 && std::memcmp(text_.constData(), kZCode, 5) == 0)
+        rejected_ = binaryRefusal();
+}
+
+int GCodeSim::parseStep(qsizetype bytes)
+{
+    const qsizetype size = text_.size();
+    if (!rejected_.isEmpty() || cursor_ >= size) {
+        if (!finished_) {
+            finished_ = true;
+            finish();
+        }
+        return 100;
+    }
+    // Up to the last line end within the step; the parser sees the whole
+    // text, so a CR LF pair split by the step's end still pairs.
+    // Only the step's new bytes are searched: a line longer than a step
+    // costs no more than its length.
+    const qsizetype from = std::max(cursor_, stepAt_);
+    const qsizetype limit = std::min(size, from + std::max<qsizetype>(bytes, 1));
+    stepAt_ = limit;
+    const char *d = text_.constData();
+    qsizetype i = limit;
+    while (i > from && d[i - 1] != '\n' && d[i - 1] != '\r')
+        --i;
+    if (i > from)
+        parseUpTo(i);
+    if (limit == size) {
+        finished_ = true;
+        finish();
+        return 100;
+    }
+    return int(std::min<qsizetype>(99, limit * 100 / size));
+}
+
+void GCodeSim::load(const QByteArray &text)
+{
+    startWhole(text);
+    parseStep(text.size());
 }
 
 void GCodeSim::parseUpTo(qsizetype limit)

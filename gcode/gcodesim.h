@@ -144,6 +144,12 @@ public:
     void finish();
     // clear + append + finish.
     void load(const QByteArray &text);
+    // A whole text parsed in steps (for progress between them): the text's
+    // bytes are shared, not copied. startWhole clears; each parseStep parses
+    // the complete lines of about `bytes` more and returns the percentage
+    // done; at 100 the load is finished. Same result as load.
+    void startWhole(const QByteArray &text);
+    int parseStep(qsizetype bytes);
 
     // Counting only (call before the first append; clear keeps the choice):
     // no move records and no layer ranges are kept, and the text is dropped
@@ -177,7 +183,10 @@ private:
 
     QByteArray text_;
     qsizetype cursor_ = 0;
+    static QString binaryRefusal();
     bool decided_ = false; // whether the "ZCode" check has been made
+    bool finished_ = false; // a stepped load has run finish
+    qsizetype stepAt_ = 0; // a stepped load has searched up to here
     QString rejected_;
     GCodeParser parser_;
     std::vector<GCodeMove> moves_;

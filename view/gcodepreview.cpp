@@ -279,16 +279,21 @@ void GCodePreview::append(const QByteArray &chunk)
 void GCodePreview::loadAll(const QByteArray &text, int chunkSize, const std::function<void(int)> &progress)
 {
     chunkSize = std::max(chunkSize, 1);
-    const qsizetype size = text.size();
-    for (qsizetype at = 0; at < size; at += chunkSize) {
-        const qsizetype n = std::min<qsizetype>(chunkSize, size - at);
-        // fromRawData: no copy; the simulation copies into its own text.
-        m_sim.append(QByteArray::fromRawData(text.constData() + at, int(n)));
+    if (!m_entries.empty())
+        clear(m_clip);
+    // The simulation shares the text's bytes: a 100 MB file is not copied.
+    m_sim.startWhole(text);
+    for (;;) {
+        const int percent = m_sim.parseStep(chunkSize);
         syncEntries();
+        if (percent == 100)
+            break;
         if (progress)
-            progress(int((at + n) * 100 / std::max<qsizetype>(size, 1)));
+            progress(percent);
     }
-    finish();
+    if (progress)
+        progress(100);
+    showAllLines();
 }
 
 void GCodePreview::finish()

@@ -77,8 +77,9 @@ public:
     void clear(const GCodeClipBox &clip = GCodeClipBox());
     // One piece of a text that keeps coming (slicing); pieces may be cut anywhere.
     void append(const QByteArray &chunk);
-    // The whole text in pieces of `chunkSize` bytes; `progress(percent)` after
-    // each piece (it may process events). Ends with finish().
+    // Replaces what was loaded with the whole text, parsed in pieces of
+    // `chunkSize` bytes; `progress(percent)` after each piece (it may process
+    // events). Ends finished.
     void loadAll(const QByteArray &text, int chunkSize, const std::function<void(int)> &progress);
     // The text is complete; every line is shown.
     void finish();

@@ -175,6 +175,33 @@ TEST(GCodeSim, PiecesCutAnywhereGiveTheWholeLoad)
     expectSameLoad(whole, bytes, "byte by byte");
 }
 
+// A stepped load of a whole text: every step size, lines longer than a step,
+// CR LF pairs split by a step's end, and no final line end.
+TEST(GCodeSim, SteppedLoadGivesTheWholeLoad)
+{
+    QByteArray text(kSplitText);
+    text += "\r\nG1 X" + QByteArray(300, '1') + "\r\nG1 Y2";
+    const GCodeSim whole = loaded(text);
+    for (int step = 1; step <= text.size() + 1; ++step) {
+        GCodeSim s;
+        s.startWhole(text);
+        int percent = 0, steps = 0;
+        while (percent < 100 && steps <= text.size() + 2) {
+            const int next = s.parseStep(step);
+            EXPECT_GE(next, percent);
+            percent = next;
+            ++steps;
+        }
+        ASSERT_EQ(percent, 100) << "step " << step;
+        expectSameLoad(whole, s, "step " + std::to_string(step));
+    }
+    GCodeSim binary;
+    binary.startWhole("ZCode\x01\x02G1 X1\n");
+    EXPECT_EQ(binary.parseStep(4), 100);
+    EXPECT_FALSE(binary.rejected().isEmpty());
+    EXPECT_TRUE(binary.moves().empty());
+}
+
 TEST(GCodeSim, PiecesOfRandomBytesGiveTheWholeLoad)
 {
     std::mt19937 rng(7);
