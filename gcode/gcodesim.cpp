@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 const char *const kDefaultFilamentPrices = "PLA=0.091; ABS=0.075";
 
@@ -630,8 +631,20 @@ void GCodeSim::startWhole(const QByteArray &text)
     clear();
     text_ = text; // implicitly shared: the caller's bytes, no copy
     decided_ = true;
-    if (text_.size() >= 5 && std::memcmp(text_.constData(), kZCode, 5) == 0)
+    if (text_.size() >= 5 && std::memcmp(text_.constData(), kZCode, 5) == 0) {
         rejected_ = binaryRefusal();
+        return;
+    }
+    // Sliced G-code has a command every 25-40 bytes: one reservation for the
+    // whole text spares copying the records as they grow. Pages the records
+    // never reach are never touched, so a generous guess costs no memory.
+    // Only a guess: where the system refuses it, the records grow as needed.
+    if (keepRecords_) {
+        try {
+            moves_.reserve(std::size_t(text_.size()) / 24);
+        } catch (const std::bad_alloc &) {
+        }
+    }
 }
 
 int GCodeSim::parseStep(qsizetype bytes)
