@@ -111,6 +111,46 @@ void unbendBandMeans(PolyLine &pl, const QVector<char> &how)
     }
 }
 
+} // namespace
+
+bool pointsNearChordScalar(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+{
+    for (int j = 0; j < count; ++j)
+        if (!(dist2(pts[j].x, pts[j].y, a, b) <= tol2))
+            return false;
+    return true;
+}
+
+bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+{
+    // dist2's arithmetic four lanes at a time, in its order: the same
+    // rounding, so the same answer (a NaN fails as it does there).
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float l2 = dx * dx + dy * dy;
+    const __m128 vax = _mm_set1_ps(a.x), vay = _mm_set1_ps(a.y), vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy);
+    const __m128 vl2 = _mm_set1_ps(l2), zero = _mm_setzero_ps(), one = _mm_set1_ps(1), vtol = _mm_set1_ps(tol2);
+    int j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 lo = _mm_loadu_ps(&pts[j].x), hi = _mm_loadu_ps(&pts[j + 2].x);
+        const __m128 px = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 py = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 rx = _mm_sub_ps(px, vax), ry = _mm_sub_ps(py, vay);
+        __m128 t = zero;
+        if (l2 > 0) {
+            t = _mm_div_ps(_mm_add_ps(_mm_mul_ps(rx, vdx), _mm_mul_ps(ry, vdy)), vl2);
+            // std::clamp's order: a NaN stays NaN.
+            t = _mm_min_ps(one, _mm_max_ps(zero, t));
+        }
+        const __m128 ex = _mm_sub_ps(rx, _mm_mul_ps(t, vdx)), ey = _mm_sub_ps(ry, _mm_mul_ps(t, vdy));
+        const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
+        if (_mm_movemask_ps(_mm_cmple_ps(e2, vtol)) != 0xF)
+            return false;
+    }
+    return pointsNearChordScalar(pts + j, count - j, a, b, tol2);
+}
+
+namespace {
+
 // Drops the points that lie within `tolerance` of the chord between the
 // last kept point and the next one, at most `maxRun` in a row (a greedy pass;
 // the first point stays).
@@ -126,10 +166,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
     const float tol2 = tolerance * tolerance;
     int kept = 0;
     for (int i = 1; i < n - 1; ++i) {
-        bool ok = i - kept < maxRun;
-        for (int j = kept + 1; j <= i && ok; ++j)
-            ok = dist2(p[j].x, p[j].y, p[kept], p[i + 1]) <= tol2;
-        if (ok)
+        if (i - kept < maxRun && pointsNearChord(p.constData() + kept + 1, i - kept, p[kept], p[i + 1], tol2))
             continue;
         out.append(p[i]);
         kept = i;
@@ -222,6 +259,52 @@ struct Band {
                 const size_t i = size_t(by) * bw + bx;
                 if (rowNear[i] || (by > 0 && rowNear[i - bw]) || (by + 1 < bh && rowNear[i + bw]))
                     tile[i] = tiles++;
+            }
+    }
+
+    // Leaves out the band blocks whose result is their own bytes: a block
+    // all 0 (outside pixels encode to 0 and start no thin part), and a
+    // block all 255 that no segment's stamp can reach (its pixels keep the
+    // cap, deeper than any thin part, and encode to 255). A walk that meets
+    // such a block finds it deep or outside from its bytes, as it found it
+    // from its distances. Blocks are renumbered in order.
+    void trim(const Plane8 &cov, const PathList &outline, float reach)
+    {
+        // Blocks within a stamp's reach: each segment's box grown by reach,
+        // and by the rows' rounding and the groups of four.
+        std::vector<char> near(tile.size(), 0);
+        const float grow = reach + 5;
+        for (const PolyLine &pl : outline) {
+            const int n = pl.pts.size();
+            const int segs = pl.closed ? n : n - 1;
+            for (int k = 0; k < segs; ++k) {
+                const PolyPoint a = pl.pts[k], b = pl.pts[(k + 1) % n];
+                const float x0 = std::min(a.x, b.x) - grow, x1 = std::max(a.x, b.x) + grow;
+                const float y0 = std::min(a.y, b.y) - grow, y1 = std::max(a.y, b.y) + grow;
+                if (!(x1 >= 0 && y1 >= 0 && x0 < W && y0 < H))
+                    continue;  // also NaN
+                const int bx0 = std::max(0, int(std::max(0.0f, x0)) >> 4), bx1 = std::min(bw - 1, int(std::min(x1, float(W - 1))) >> 4);
+                const int by0 = std::max(0, int(std::max(0.0f, y0)) >> 4), by1 = std::min(bh - 1, int(std::min(y1, float(H - 1))) >> 4);
+                for (int by = by0; by <= by1; ++by)
+                    std::fill(near.begin() + size_t(by) * bw + bx0, near.begin() + size_t(by) * bw + bx1 + 1, 1);
+            }
+        }
+        tiles = 0;
+        const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi8(char(0xFF));
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                int &t = tile[size_t(by) * bw + bx];
+                if (t < 0)
+                    continue;
+                __m128i any = zero, all = ones;
+                for (int y = 0; y < 16; ++y) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
+                    any = _mm_or_si128(any, v);
+                    all = _mm_and_si128(all, v);
+                }
+                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
+                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
+                t = all0 || (all255 && !near[size_t(by) * bw + bx]) ? -1 : tiles++;
             }
     }
 
@@ -364,6 +447,9 @@ struct Band {
     void dropThinParts(const Plane8 &cov, std::vector<float> &s, float depth) const
     {
         constexpr float kJoin = -1.0f;
+        // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
+        // the first sign of depth, and a later walk that meets its pixels
+        // is in that same part.
         std::vector<char> seen(s.size(), 0);
         std::vector<int> part, stack;
         // Pixels are walked by their index into the tile arrays
@@ -395,7 +481,7 @@ struct Band {
             seen[i0] = 1;
             bool deep = false;
             float top = 0;
-            while (!stack.empty()) {
+            while (!stack.empty() && !deep) {
                 const int i = stack.back();
                 stack.pop_back();
                 part.push_back(i);
@@ -403,7 +489,7 @@ struct Band {
                 const int lx = i & 15, ly = (i >> 4) & 15;
                 const bool interior = lx > 0 && lx < 15 && ly > 0 && ly < 15;
                 const int b = interior ? 0 : blockOf[size_t(i >> 8)];
-                for (int dy = -1; dy <= 1; ++dy)
+                for (int dy = -1; dy <= 1 && !deep; ++dy)
                     for (int dx = -1; dx <= 1; ++dx) {
                         if (!dx && !dy)
                             continue;
@@ -418,14 +504,17 @@ struct Band {
                                 continue;  // beyond the plane
                             const int nt = tile[size_t(by) * bw + bx];
                             if (nt < 0) {
-                                deep |= cov.row(by * 16 + (ny & 15))[bx * 16 + (nx & 15)] >= 128;
+                                if (cov.row(by * 16 + (ny & 15))[bx * 16 + (nx & 15)] >= 128) {
+                                    deep = true;
+                                    break;
+                                }
                                 continue;
                             }
                             j = nt * 256 + (ny & 15) * 16 + (nx & 15);
                         }
-                        if (s[size_t(j)] >= depth) {
+                        if (s[size_t(j)] >= depth || seen[size_t(j)] == 2) {
                             deep = true;
-                            continue;
+                            break;
                         }
                         if (!seen[size_t(j)] && s[size_t(j)] >= kJoin) {
                             seen[size_t(j)] = 1;
@@ -433,10 +522,17 @@ struct Band {
                         }
                     }
             }
+            if (deep) {
+                for (int i : part)
+                    seen[size_t(i)] = 2;
+                for (int i : stack)
+                    seen[size_t(i)] = 2;
+                continue;
+            }
             // A disc of radius top grown by the joining pixel (and the
             // ridge the grid may miss) has about pi (top + 1.7)^2 pixels.
             const float round = 2 * 3.1416f * (top + 1.7f) * (top + 1.7f);
-            if (!deep && float(part.size()) > round)
+            if (float(part.size()) > round)
                 for (int i : part)
                     s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
         }
@@ -519,7 +615,7 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
         atBorder = cov.row(0)[x] >= 128 || cov.row(H - 1)[x] >= 128;
     for (int y = 0; y < H && !atBorder; ++y)
         atBorder = cov.row(y)[0] >= 128 || cov.row(y)[W - 1] >= 128;
-    const Band band(summary, W, H, atBorder);
+    Band band(summary, W, H, atBorder);
     if (band.tiles == 0)
         return;
     // Distance to the section's edge: the offset region is where it exceeds
@@ -546,6 +642,7 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     // Far enough for the ramp and for telling thin parts (kThinInset / 2
     // beyond `distance`); anything further counts as that far.
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
+    band.trim(cov, edge, reach);
     std::vector<float> s = band.insideDistance(cov, edge, reach, distance);
     band.dropThinParts(cov, s, kThinInset / 2);
     if (edgeOut)

@@ -51,3 +51,9 @@ void snapToDistance(PathList &outlines, const PathList &edge, float distance);
 // The outline of the region of `cov` (128 level) with each crossing placed by
 // the covered area of its pixel row or column (exported for tests).
 PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited);
+
+// Whether every one of `count` points lies within sqrt(tol2) of the segment
+// a-b (squared distances compared, NaN fails); the vector road and its
+// scalar twin give the same answer bit for bit (exported for tests).
+bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2);
+bool pointsNearChordScalar(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2);

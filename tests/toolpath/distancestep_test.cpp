@@ -132,3 +132,39 @@ TEST(DistanceStep, RegionReachingThePlaneBorderShrinksFromIt)
                 EXPECT_TRUE(in) << x << "," << y;
         }
 }
+
+TEST(DistanceStep, ChordTestMatchesItsScalarTwin)
+{
+    // Runs of crossings along slanted, straight and bent edges, chords of
+    // every length and slant (a zero-length one too), counts that leave a
+    // tail beyond the groups of four, and points right at the tolerance.
+    uint32_t seed = 12345;
+    auto rnd = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1u << 24);
+    };
+    const float tol2 = 0.005f * 0.005f;
+    int agreeTrue = 0, agreeFalse = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        const int count = 1 + trial % 70;
+        const PolyPoint a(rnd() * 500, rnd() * 500);
+        const float ang = rnd() * 6.2832f, len = trial % 97 == 0 ? 0.0f : 1 + rnd() * 80;
+        const PolyPoint b(a.x + len * std::cos(ang), a.y + len * std::sin(ang));
+        // Off the chord by up to twice the tolerance, and on it exactly.
+        const float spread = trial % 3 == 0 ? 0.0f : trial % 3 == 1 ? 0.004f : 0.012f;
+        std::vector<PolyPoint> pts;
+        for (int j = 0; j < count; ++j) {
+            const float t = (j + 1.0f) / (count + 1) + (trial % 5 == 0 ? rnd() * 0.4f - 0.2f : 0);
+            const float off = (rnd() * 2 - 1) * spread;
+            pts.emplace_back(a.x + t * (b.x - a.x) - off * std::sin(ang), a.y + t * (b.y - a.y) + off * std::cos(ang));
+        }
+        if (trial % 251 == 0)
+            pts[size_t(trial % count)].x = std::numeric_limits<float>::quiet_NaN();
+        const bool scalar = pointsNearChordScalar(pts.data(), count, a, b, tol2);
+        ASSERT_EQ(pointsNearChord(pts.data(), count, a, b, tol2), scalar) << "trial " << trial;
+        ++(scalar ? agreeTrue : agreeFalse);
+    }
+    // Both answers were exercised.
+    EXPECT_GT(agreeTrue, 500);
+    EXPECT_GT(agreeFalse, 500);
+}
