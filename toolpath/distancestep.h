@@ -57,3 +57,11 @@ PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited);
 // scalar twin give the same answer bit for bit (exported for tests).
 bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2);
 bool pointsNearChordScalar(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2);
+
+// Drops the points that lie within `tolerance` of the chord between the last
+// kept point and the next one, at most `maxRun` in a row (a greedy pass; the
+// ends stay): straight runs of crossings become one segment each, since the
+// distance pass costs a box around every segment. The scalar twin tests
+// every chord point by point (exported for tests).
+void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun);
+void mergeStraightRunsScalar(PolyLine &pl, float tolerance, int maxRun);

@@ -168,3 +168,53 @@ TEST(DistanceStep, ChordTestMatchesItsScalarTwin)
     EXPECT_GT(agreeTrue, 500);
     EXPECT_GT(agreeFalse, 500);
 }
+
+TEST(DistanceStep, MergingStraightRunsMatchesItsScalarTwin)
+{
+    // Outlines as the trace gives them: runs along the pixel axes (exactly
+    // shared coordinates, forwards and back, a point off the line, a point
+    // past the chord's end), slanted runs, bends and corners, far from the
+    // origin too.
+    uint32_t seed = 777;
+    auto rnd = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return float(seed >> 8) / float(1u << 24);
+    };
+    int merged = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        PolyLine pl;
+        pl.closed = true;
+        PolyPoint q(rnd() * 4000, rnd() * 4000);
+        while (pl.pts.size() < 400) {
+            const int kind = int(rnd() * 5);
+            const int len = 1 + int(rnd() * 90);
+            const float step = (rnd() < 0.5f ? -1 : 1) * (0.2f + rnd() * 1.5f);
+            for (int k = 0; k < len; ++k) {
+                if (kind == 0)
+                    q.x += step;
+                else if (kind == 1)
+                    q.y += step;
+                else if (kind == 2)
+                    q = q + PolyPoint(step, step * 0.37f);
+                else if (kind == 3)
+                    q = q + PolyPoint(step * std::cos(k * 0.1f), step * std::sin(k * 0.1f));
+                else
+                    q.y += (k == len / 2 ? -3 : 1) * step;  // doubles back past the chord's end
+                PolyPoint v = q;
+                if (rnd() < 0.02f)
+                    v.x += rnd() < 0.5f ? 0.004f : 0.03f;  // off the line, within and beyond tolerance
+                pl.pts.append(v);
+            }
+        }
+        for (float tol : {0.005f, 0.0001f}) {
+            PolyLine fast = pl, slow = pl;
+            mergeStraightRuns(fast, tol, 64);
+            mergeStraightRunsScalar(slow, tol, 64);
+            ASSERT_EQ(fast.pts.size(), slow.pts.size()) << "trial " << trial;
+            for (int i = 0; i < fast.pts.size(); ++i)
+                ASSERT_TRUE(fast.pts[i] == slow.pts[i]) << "trial " << trial << " point " << i;
+            merged += pl.pts.size() - fast.pts.size();
+        }
+    }
+    EXPECT_GT(merged, 10000);
+}
