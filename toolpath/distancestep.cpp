@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <emmintrin.h>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -269,41 +270,64 @@ namespace {
 struct Band {
     int W = 0, H = 0, bw = 0, bh = 0, tiles = 0;
     std::vector<int> tile; // per block: its tile or -1
+    // Per tile, bit 4 y + g: the stamps reached group g (pixels 4 g … 4 g + 3)
+    // of row y. A group no stamp reached holds `far` inside and `outside`
+    // outside; when `far` is deep and saturates the encoding, such groups
+    // start no thin part and encode to 255 and 0.
+    std::vector<std::uint64_t> touched;
+    float far = 0;
+    bool farIsPlain = false;
 
     // borderIsEdge: the region reaches the plane's border, beyond which
     // counts as outside.
     Band(const Plane8 &summary, int width, int height, bool borderIsEdge)
         : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
     {
-        // Edge blocks: mixed, or uniform beside the other uniform value.
-        std::vector<char> edge(size_t(bw) * bh, 0), rowNear(size_t(bw) * bh, 0);
+        // Edge blocks: mixed, or uniform beside the other uniform value
+        // (bit 0: a block of 0, bit 1: of 255, over the 3 x 3 blocks
+        // around, as two passes of three).
+        const size_t nb = size_t(bw) * bh;
+        std::vector<uchar> kind(nb), around(nb);
         const uchar *sm = summary.data;
-        for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx) {
-                const uchar v = sm[by * bw + bx];
-                if (v != 0 && v != 255) {
-                    edge[size_t(by) * bw + bx] = 1;
-                    continue;
-                }
-                const uchar other = v == 0 ? 255 : 0;
-                bool e = borderIsEdge && v == 255 && (bx == 0 || by == 0 || bx == bw - 1 || by == bh - 1);
-                for (int ny = std::max(0, by - 1); ny <= std::min(bh - 1, by + 1) && !e; ++ny)
-                    for (int nx = std::max(0, bx - 1); nx <= std::min(bw - 1, bx + 1) && !e; ++nx)
-                        e = sm[ny * bw + nx] == other;
-                edge[size_t(by) * bw + bx] = e;
-            }
-        // Grown by one block, along rows and then columns.
+        for (size_t i = 0; i < nb; ++i)
+            kind[i] = sm[i] == 0 ? 1 : sm[i] == 255 ? 2 : 0;
+        dilate(kind, around);
+        std::vector<uchar> edge(nb);
         for (int by = 0; by < bh; ++by)
             for (int bx = 0; bx < bw; ++bx) {
                 const size_t i = size_t(by) * bw + bx;
-                rowNear[i] = edge[i] || (bx > 0 && edge[i - 1]) || (bx + 1 < bw && edge[i + 1]);
+                const uchar v = sm[i];
+                const bool border = bx == 0 || by == 0 || bx == bw - 1 || by == bh - 1;
+                edge[i] = v == 0 ? (around[i] & 2) != 0
+                        : v == 255 ? (around[i] & 1) != 0 || (borderIsEdge && border)
+                                   : 1;
             }
-        for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx) {
-                const size_t i = size_t(by) * bw + bx;
-                if (rowNear[i] || (by > 0 && rowNear[i - bw]) || (by + 1 < bh && rowNear[i + bw]))
-                    tile[i] = tiles++;
-            }
+        // Grown by one block.
+        dilate(edge, around);
+        for (size_t i = 0; i < nb; ++i)
+            if (around[i])
+                tile[i] = tiles++;
+    }
+
+    // out = the OR of the 3 x 3 blocks around each block (within the plane).
+    void dilate(const std::vector<uchar> &in, std::vector<uchar> &out) const
+    {
+        std::vector<uchar> row(in.size());
+        for (int by = 0; by < bh; ++by) {
+            const uchar *s = in.data() + size_t(by) * bw;
+            uchar *d = row.data() + size_t(by) * bw;
+            for (int bx = 0; bx < bw; ++bx)
+                d[bx] = uchar(s[bx] | (bx > 0 ? s[bx - 1] : 0) | (bx + 1 < bw ? s[bx + 1] : 0));
+        }
+        out.resize(in.size());
+        for (int by = 0; by < bh; ++by) {
+            const uchar *up = by > 0 ? row.data() + size_t(by - 1) * bw : nullptr;
+            const uchar *mid = row.data() + size_t(by) * bw;
+            const uchar *down = by + 1 < bh ? row.data() + size_t(by + 1) * bw : nullptr;
+            uchar *d = out.data() + size_t(by) * bw;
+            for (int bx = 0; bx < bw; ++bx)
+                d[bx] = uchar(mid[bx] | (up ? up[bx] : 0) | (down ? down[bx] : 0));
+        }
     }
 
     // Leaves out the band blocks whose result is their own bytes: a block
@@ -355,10 +379,13 @@ struct Band {
     // Distance of every band pixel inside the section (cov >= 128) to the
     // outline, capped at `reach`, less `offset`; pixels outside get -reach
     // less `offset` (only their side matters: the level lies inside).
-    std::vector<float> insideDistance(const Plane8 &cov, const PathList &outline, float reach, float offset) const
+    // `depth` is dropThinParts' depth.
+    std::vector<float> insideDistance(const Plane8 &cov, const PathList &outline, float reach, float offset,
+                                      float depth)
     {
         const float cap = reach * reach;
         std::vector<float> d(size_t(tiles) * 256, cap);  // 16-byte aligned (malloc)
+        touched.assign(size_t(tiles), 0);
         for (const PolyLine &pl : outline) {
             const int n = pl.pts.size();
             const int segs = pl.closed ? n : n - 1;
@@ -368,21 +395,30 @@ struct Band {
         // Only the inside's distances count; which side a pixel is on is
         // the coverage's say.
         const __m128 off = _mm_set1_ps(offset), outside = _mm_set1_ps(-reach - offset);
+        const __m128 farV = _mm_sub_ps(_mm_sqrt_ps(_mm_set1_ps(cap)), off);  // an unstamped pixel's value
+        far = _mm_cvtss_f32(farV);
+        // Deep and at least a level past 255 (see encode); outside below
+        // the walk's reach.
+        farIsPlain = far >= depth && far >= 1.0f && -reach - offset < -1.0f;
+        // Lane k all ones where bit k of the index is set.
+        __m128 laneMask[16];
+        for (int m = 0; m < 16; ++m)
+            laneMask[m] = _mm_castsi128_ps(_mm_set_epi32(m & 8 ? -1 : 0, m & 4 ? -1 : 0, m & 2 ? -1 : 0, m & 1 ? -1 : 0));
         for (int by = 0; by < bh; ++by)
             for (int bx = 0; bx < bw; ++bx) {
                 const int t = tile[size_t(by) * bw + bx];
                 if (t < 0)
                     continue;
+                const std::uint64_t hit = touched[size_t(t)];
                 for (int y = 0; y < 16; ++y) {
                     // Bit x set where the pixel is at or above 128.
                     const int in = _mm_movemask_epi8(
                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16)));
                     float *dr = d.data() + size_t(t) * 256 + y * 16;
                     for (int g = 0; g < 4; ++g) {
-                        const int m = in >> (4 * g);
-                        const __m128 mask = _mm_castsi128_ps(_mm_set_epi32(m & 8 ? -1 : 0, m & 4 ? -1 : 0,
-                                                                           m & 2 ? -1 : 0, m & 1 ? -1 : 0));
-                        const __m128 v = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(dr + 4 * g)), off);
+                        const __m128 mask = laneMask[(in >> (4 * g)) & 15];
+                        const __m128 v = (hit >> (4 * y + g)) & 1 ? _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(dr + 4 * g)), off)
+                                                                  : farV;
                         _mm_storeu_ps(dr + 4 * g, _mm_or_ps(_mm_and_ps(mask, v), _mm_andnot_ps(mask, outside)));
                     }
                 }
@@ -399,7 +435,7 @@ struct Band {
     // whose nearest point lies on this segment is on that side (or on the
     // outline, a pixel centre the crossings were clamped to), and outside
     // pixels get no distance anyway.
-    void stampSegment(std::vector<float> &d, PolyPoint a, PolyPoint b, float reach, bool closed) const
+    void stampSegment(std::vector<float> &d, PolyPoint a, PolyPoint b, float reach, bool closed)
     {
         // floor() for the small values here (above -2^31), without a call.
         auto ifloor = [](float v) {
@@ -463,12 +499,22 @@ struct Band {
             const __m128 pyTerm = _mm_mul_ps(vpy, vdy);
             const int *tileRow = tile.data() + size_t(y >> 4) * bw;
             const size_t rowOff = size_t(y & 15) * 16;
+            const int rowBit = (y & 15) * 4;
+            int lastT = -1;
+            std::uint64_t bits = 0;
             for (int x = xs; x <= xe; x += 4) {
                 const int t = tileRow[x >> 4];
                 if (t < 0) {
                     x |= 12;  // on to the next tile
                     continue;
                 }
+                if (t != lastT) {
+                    if (lastT >= 0)
+                        touched[size_t(lastT)] |= bits;
+                    lastT = t;
+                    bits = 0;
+                }
+                bits |= std::uint64_t(1) << (rowBit + ((x & 15) >> 2));
                 // px = x + 0.5 - a.x, rounded as the scalar formula rounds it.
                 const __m128 px = _mm_sub_ps(_mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half), ax);
                 __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
@@ -478,6 +524,8 @@ struct Band {
                 float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
                 _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
             }
+            if (lastT >= 0)
+                touched[size_t(lastT)] |= bits;
         }
     }
 
@@ -512,6 +560,10 @@ struct Band {
         for (size_t i0 = 0; i0 < count; ++i0) {
             if ((i0 & 3) == 0) {
                 // Four at a time past pixels that start no part.
+                if (farIsPlain && !((touched[i0 >> 8] >> ((i0 & 255) >> 2)) & 1)) {
+                    i0 += 3;
+                    continue;
+                }
                 const __m128 v = _mm_loadu_ps(s.data() + i0);
                 if (!_mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(v, zero), _mm_cmplt_ps(v, deepV)))) {
                     i0 += 3;
@@ -601,6 +653,7 @@ struct Band {
     // (s > 0 inside; exactly 0 counts as inside) and summarises its blocks.
     void encode(Plane8 &cov, Plane8 &summary, const std::vector<float> &s) const
     {
+        // Without farIsPlain every group goes the float road.
         const float k = 255.0f / kDistanceRamp;
         // Per pixel: v = 128 + s k, clamped to [-1, 256], rounded to the
         // nearest level, kept on its side of 128 (rounding must not put a
@@ -616,10 +669,26 @@ struct Band {
                 if (t < 0)
                     continue;
                 __m128i any = _mm_setzero_si128(), all = _mm_set1_epi8(char(0xFF));
+                const std::uint64_t hit = farIsPlain ? touched[size_t(t)] : ~std::uint64_t(0);
                 for (int y = 0; y < 16; ++y) {
+                    uchar *out = cov.row(by * 16 + y) + bx * 16;
+                    const int rowHit = int(hit >> (4 * y)) & 15;
+                    // Unstamped groups: 255 inside, 0 outside (cov's side).
+                    const __m128i plain = _mm_cmplt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(out)),
+                                                         _mm_setzero_si128());
+                    if (!rowHit) {
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), plain);
+                        any = _mm_or_si128(any, plain);
+                        all = _mm_and_si128(all, plain);
+                        continue;
+                    }
                     const float *sr = s.data() + size_t(t) * 256 + y * 16;
                     __m128i q4[4];
                     for (int g = 0; g < 4; ++g) {
+                        if (!((rowHit >> g) & 1)) {
+                            q4[g] = _mm_setzero_si128();  // taken from plain below
+                            continue;
+                        }
                         const __m128 sv = _mm_loadu_ps(sr + 4 * g);
                         const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
                         const __m128 r = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(c, half)));
@@ -628,8 +697,13 @@ struct Band {
                                                    _mm_andnot_ps(in, _mm_min_ps(r, v127)));
                         q4[g] = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(q, zero), v255));
                     }
-                    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q4[0], q4[1]), _mm_packs_epi32(q4[2], q4[3]));
-                    _mm_storeu_si128(reinterpret_cast<__m128i *>(cov.row(by * 16 + y) + bx * 16), bytes);
+                    __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q4[0], q4[1]), _mm_packs_epi32(q4[2], q4[3]));
+                    if (rowHit != 15) {
+                        const __m128i pick = _mm_set_epi32(rowHit & 8 ? -1 : 0, rowHit & 4 ? -1 : 0, rowHit & 2 ? -1 : 0,
+                                                           rowHit & 1 ? -1 : 0);
+                        bytes = _mm_or_si128(_mm_and_si128(pick, bytes), _mm_andnot_si128(pick, plain));
+                    }
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
                     any = _mm_or_si128(any, bytes);
                     all = _mm_and_si128(all, bytes);
                 }
@@ -657,8 +731,13 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     bool atBorder = false;
     for (int x = 0; x < W && !atBorder; ++x)
         atBorder = cov.row(0)[x] >= 128 || cov.row(H - 1)[x] >= 128;
-    for (int y = 0; y < H && !atBorder; ++y)
-        atBorder = cov.row(y)[0] >= 128 || cov.row(y)[W - 1] >= 128;
+    // Down the sides only through blocks that are not all 0 (a column is a
+    // cache line per pixel).
+    const int sbw = summary.width;
+    for (int y = 0; y < H && !atBorder; ++y) {
+        const uchar *sr = summary.data + size_t(y >> 4) * sbw;
+        atBorder = (sr[0] != 0 && cov.row(y)[0] >= 128) || (sr[sbw - 1] != 0 && cov.row(y)[W - 1] >= 128);
+    }
     Band band(summary, W, H, atBorder);
     if (band.tiles == 0)
         return;
@@ -687,7 +766,7 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     // beyond `distance`); anything further counts as that far.
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
     band.trim(cov, edge, reach);
-    std::vector<float> s = band.insideDistance(cov, edge, reach, distance);
+    std::vector<float> s = band.insideDistance(cov, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;
