@@ -1,9 +1,11 @@
 #pragma once
-// One thread of the process-wide worker pool (see paralell.h). It polls its
-// state: 0 idle, -1 quit, anything else runs the posted job for its id.
+// One thread of the process-wide worker pool (see paralell.h). It waits for
+// its state: 0 idle, -1 quit, anything else runs the posted job for its id.
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class WorkerThread : public QThread {
 public:
@@ -22,7 +24,12 @@ protected:
     void run() override;
 
 private:
+    // Stores the state under the mutex and wakes a sleeping thread.
+    void setState(int s);
+
     std::function<void(int)> m_job;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
 };
 
 // A short busy pause between polls.
