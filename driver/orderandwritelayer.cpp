@@ -5,15 +5,23 @@
 
 #include <cmath>
 
+Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask)
+{
+    // The mask's set bits are outside, so shrinking them grows the free area.
+    return mask.offsetN(int(std::lround(grid.widthInPixels * 1.333f)), 'a', 'a');
+}
+
 QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
                               const SliceLayer &layer, const Plane1 &mask,
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head)
 {
     PerfScope perf("orderAndWriteLayer");
-    // Travel may use the solid area grown by about 1.333 widths (the mask's
-    // set bits are outside, so shrinking them grows the free area).
-    const Plane1 travel = mask.offsetN(int(std::lround(grid.widthInPixels * 1.333f)), 'a', 'a');
+    Plane1 own;
+    const bool made = work.travel.width == mask.width && work.travel.height == mask.height;
+    if (!made)
+        own = travelArea(grid, mask);
+    const Plane1 &travel = made ? work.travel : own;
     const float a = minBarWidth / grid.pitchX * 0.6f;
 
     // Layer 0 starts with the skirt or brim, already in drawing order.

@@ -38,6 +38,9 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
     for (int k = 0; k < n; ++k) {
         failed[k] = !catchMessage([&] {
             work[k] = prepareLayer(grid, sp, rings, rec[k], minBarWidth);
+            // Made here, on the batch's threads, rather than in the driver's
+            // ordering of the layers in turn.
+            work[k].travel = travelArea(grid, rings.layerMasks.get(rec[k].index));
             if (sp.LayerStartPos > 0) {
                 const int L = rec[k].index;
                 PolyPoint head = startTarget(sp.LayerStartPos, L, volume, grid.widthInPixels);

@@ -43,7 +43,13 @@ struct LayerWork {
     PathList fill;            // infill, shell lines and hairs
     PathList other;           // support chains
     QByteArray gcode;         // the layer's G-code, once ordered and written
+    Plane1 travel;            // travelArea of the layer's mask, made beside
+                              // prepareLayer (empty: orderAndWriteLayer makes it)
 };
+
+// The area travel may use: the layer's solid area grown by about 1.333
+// widths (set bits outside it, as in the mask).
+Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask);
 
 // "prepareLayer": a layer's infill and shell lines over its regions, its
 // support chains and its loops sorted into shell lists. Reads the layer's
