@@ -3,7 +3,31 @@
 #include "params/slicerparams.h"
 #include "toolpath/vectoroffset.h"
 
+#include <cstring>
 #include <utility>
+
+bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const Plane8 &bSummary)
+{
+    if (a.size() != b.size() || aSummary.size() != bSummary.size() || a.width % 16 || a.height % 16
+        || aSummary.width != a.width / 16 || aSummary.height != a.height / 16)
+        return false;
+    const int bw = aSummary.width, bh = aSummary.height;
+    if (std::memcmp(aSummary.data, bSummary.data, size_t(bw) * bh) != 0)
+        return false;
+    // Uniform blocks are equal by their summaries; mixed ones byte by byte.
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            const uchar v = aSummary.data[size_t(by) * bw + bx];
+            if (v == 0 || v == 255)
+                continue;
+            for (int y = by * 16; y < by * 16 + 16; ++y) {
+                const size_t off = size_t(y) * a.width + size_t(bx) * 16;
+                if (std::memcmp(a.data + off, b.data + off, 16) != 0)
+                    return false;
+            }
+        }
+    return true;
+}
 
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
                                      QVector<SliceLayer> &layers, int first, int count, CutState &state)
@@ -19,11 +43,27 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
             std::swap(out.inner, v.infill);
             return;
         }
+        // The shell steps are a function of the section alone: a section
+        // equal to the last one this thread offset gets the same result.
+        LastSection &last = s.last;
+        Plane8 summary = s.raster.blockSummary();
+        if (last.valid && sameSection(s.raster, summary, last.raster, last.summary)) {
+            out.outlines = last.outlines;
+            out.hairs = last.hairs;
+            out.inner = last.inner;
+            return;
+        }
+        last.valid = false;  // until the result below is complete
         shellSteps(grid, s.raster, sp, s.shells, s.offset);
         out.outlines = std::move(s.shells.outlines);
         out.hairs = std::move(s.shells.hairs);
         std::swap(out.inner, s.shells.infill);
         s.shells.outlines.clear();
         s.shells.hairs.clear();
+        Plane8::copyChangedBlocks(s.raster, summary, last.raster, last.summary);
+        last.outlines = out.outlines;
+        last.hairs = out.hairs;
+        last.inner = out.inner;
+        last.valid = true;
     });
 }

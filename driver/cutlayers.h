@@ -31,12 +31,22 @@ struct CutLayer {
     Plane1 inner;             // inner region, set bit = inside
 };
 
+// The last section a thread offset and what came of it: a layer with the
+// same raster (a prism's layers) takes the result instead of computing it.
+struct LastSection {
+    bool valid = false;
+    Plane8 raster, summary;   // the section and its exact block summary
+    PathList outlines, hairs;
+    Plane1 inner;
+};
+
 // Planes one thread reuses from layer to layer.
 struct CutScratch {
     Plane8 raster;            // the layer raster: coverage 0 … 255
     Plane1 fill;
     OffsetScratch offset;     // for the offsetting that follows the cut
     ShellStepsResult shells;
+    LastSection last;         // kept by the driver's offsetting
 };
 
 // What the cut carries from one run of layers to the next.

@@ -19,6 +19,10 @@
 
 struct SlicerParams;
 
+// Whether two planes hold the same pixels, given their exact block summaries
+// (sizes whole blocks): equal summaries, then the mixed blocks' bytes.
+bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const Plane8 &bSummary);
+
 // "cutAndOffset": cuts layers first … first + count - 1 (cutLayers) and,
 // while each layer's raster is at hand, makes its perimeters, loops, hairs
 // and inner region: the raster shell steps, or the vector offsetter with
