@@ -431,6 +431,56 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     std::vector<Key> heap;
     heap.reserve(size_t(n) + 16);
     const auto later = std::greater<Key>();
+    // With zeroQueue the heap has four children per node (half the depth of
+    // a binary one, whose sifts dominated the cost); the twin keeps the
+    // standard binary heap. Both always yield the smallest key, and equal
+    // keys are the same entry, so the order taken is the same.
+    auto siftDown4 = [&heap](size_t i, Key k) {
+        const size_t size = heap.size();
+        for (;;) {
+            const size_t c = 4 * i + 1;
+            if (c >= size)
+                break;
+            size_t m = c;
+            const size_t end = std::min(c + 4, size);
+            for (size_t j = c + 1; j < end; ++j)
+                if (heap[j] < heap[m])
+                    m = j;
+            if (!(heap[m] < k))
+                break;
+            heap[i] = heap[m];
+            i = m;
+        }
+        heap[i] = k;
+    };
+    auto heapPush = [&](Key k) {
+        if (!zeroQueue) {
+            heap.push_back(k);
+            std::push_heap(heap.begin(), heap.end(), later);
+            return;
+        }
+        size_t i = heap.size();
+        heap.push_back(k);
+        while (i > 0) {
+            const size_t parent = (i - 1) / 4;
+            if (!(k < heap[parent]))
+                break;
+            heap[i] = heap[parent];
+            i = parent;
+        }
+        heap[i] = k;
+    };
+    auto heapPop = [&]() {
+        if (!zeroQueue) {
+            std::pop_heap(heap.begin(), heap.end(), later);
+            heap.pop_back();
+            return;
+        }
+        const Key last = heap.back();
+        heap.pop_back();
+        if (!heap.empty())
+            siftDown4(0, last);
+    };
     // Keys of area 0 (a vertex on a straight run between its neighbours:
     // most of a traced straight edge) come before all others, in index
     // order: with zeroQueue they wait in a bit set, taken lowest first,
@@ -451,8 +501,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             }
             return;
         }
-        heap.push_back(k);
-        std::push_heap(heap.begin(), heap.end(), later);
+        heapPush(k);
     };
     for (int i = 0; i < n; ++i) {
         float a, e;
@@ -465,7 +514,12 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 heap.push_back(curKey[i]);
         }
     }
-    std::make_heap(heap.begin(), heap.end(), later);
+    if (!zeroQueue) {
+        std::make_heap(heap.begin(), heap.end(), later);
+    } else if (heap.size() > 1) {
+        for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
+            siftDown4(i, heap[i]);
+    }
     int count = n;
     while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
         Key k;
@@ -478,8 +532,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             --zeroCount;
         } else {
             k = heap.front();
-            std::pop_heap(heap.begin(), heap.end(), later);
-            heap.pop_back();
+            heapPop();
         }
         const int idx = int(k & 0xffffffffu);
         if (!alive[idx] || heapKey[idx] != k)
