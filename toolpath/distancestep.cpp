@@ -452,6 +452,11 @@ struct Band {
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f);
         const __m128 step = _mm_set_ps(3, 2, 1, 0), ax = _mm_set1_ps(a.x);
         const float *const base = d.data();
+        // Row-invariant terms, computed as the rows would compute them.
+        const float yMin = std::min(a.y, b.y) - a.y, yMax = std::max(a.y, b.y) - a.y;
+        const float r2 = reach * reach;
+        const float acrossFull = std::sqrt(std::max(0.0f, r2 - 0.0f * 0.0f));
+        const float sideMargin = kSideMargin * std::sqrt(l2);
         for (int y = y0; y <= y1; ++y) {
             const float py = y + 0.5f - a.y;
             // The stretch of the segment within reach of the row's centre
@@ -472,14 +477,13 @@ struct Band {
             }
             // The row's nearest approach to the segment bounds how far
             // across a pixel within reach can be.
-            const float yMin = std::min(a.y, b.y) - a.y, yMax = std::max(a.y, b.y) - a.y;
             const float gap = py < yMin ? yMin - py : py > yMax ? py - yMax : 0.0f;
-            const float across = std::sqrt(std::max(0.0f, reach * reach - gap * gap));
+            const float across = gap == 0.0f ? acrossFull : std::sqrt(std::max(0.0f, r2 - gap * gap));
             // Pixel centres (x + 0.5) in [from, to] relative to a.x.
             float from = lo - across - a.x - 0.01f, to = hi + across - a.x + 0.01f;
             if (closed) {
                 // Left of a -> b within the margin: dx py - dy px >= -margin len.
-                const float slack = dx * py + kSideMargin * std::sqrt(l2);
+                const float slack = dx * py + sideMargin;
                 if (dy > 0)
                     to = std::min(to, slack * invDy);
                 else if (dy < 0)
