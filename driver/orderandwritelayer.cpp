@@ -26,6 +26,7 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
 
     // Layer 0 starts with the skirt or brim, already in drawing order.
     PathList out = layer.index == 0 ? firstLayer.skirt : PathList();
-    orderLayer(sp, grid.widthInPixels, a, mask, &travel, work.shells, work.fill, work.other, head, out);
+    orderLayer(sp, grid.widthInPixels, a, mask, &travel, work.shells, work.fill, work.other, head, out,
+               made ? &work.maskAreas : nullptr, made ? &work.travelAreas : nullptr);
     return writeLayerGCode(sp, layer.index, layer.printZ, out, grid, volume, firstLayer.raft.height);
 }

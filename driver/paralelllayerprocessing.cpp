@@ -40,7 +40,10 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
             work[k] = prepareLayer(grid, sp, rings, rec[k], minBarWidth);
             // Made here, on the batch's threads, rather than in the driver's
             // ordering of the layers in turn.
-            work[k].travel = travelArea(grid, rings.layerMasks.get(rec[k].index));
+            const Plane1 &mask = rings.layerMasks.get(rec[k].index);
+            work[k].travel = travelArea(grid, mask);
+            work[k].maskAreas = RunLabels(mask, false);
+            work[k].travelAreas = RunLabels(work[k].travel, false);
             if (sp.LayerStartPos > 0) {
                 const int L = rec[k].index;
                 PolyPoint head = startTarget(sp.LayerStartPos, L, volume, grid.widthInPixels);

@@ -11,6 +11,7 @@
 #include "geometry/polyline.h"
 #include "raster/layergrid.h"
 #include "raster/plane1.h"
+#include "toolpath/runlabels.h"
 #include "toolpath/shellsteps.h"
 #include "toolpath/skirtbrimraft.h"
 
@@ -49,6 +50,9 @@ struct LayerWork {
     QByteArray gcode;         // the layer's G-code, once ordered and written
     Plane1 travel;            // travelArea of the layer's mask, made beside
                               // prepareLayer (empty: orderAndWriteLayer makes it)
+    // The clear areas of the mask and of `travel` (RunLabels(…, false)),
+    // made with it (valid when `travel` is).
+    RunLabels maskAreas, travelAreas;
 };
 
 // The area travel may use: the layer's solid area grown by about 1.333

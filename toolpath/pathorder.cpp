@@ -360,9 +360,10 @@ QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines,
 }
 
 QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &shells,
-                            const PathList &fill, PathList &remaining)
+                            const PathList &fill, PathList &remaining, const RunLabels *given)
 {
-    const RunLabels areas(layerMask, false);
+    const RunLabels own = given ? RunLabels() : RunLabels(layerMask, false);
+    const RunLabels &areas = given ? *given : own;
     QVector<Island> islands(areas.count());
     for (Island &isl : islands)
         isl.shells.resize(shells.size());
@@ -398,11 +399,13 @@ QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &sh
 }
 
 void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> islands,
-                    PathList remaining, PolyPoint &head, PathList &output, const Plane1 *routing)
+                    PathList remaining, PolyPoint &head, PathList &output, const Plane1 *routing,
+                    const RunLabels *routingAreas)
 {
     std::unique_ptr<TravelRouter> router;
     if (routing)
-        router = std::make_unique<TravelRouter>(*routing);
+        router = routingAreas ? std::make_unique<TravelRouter>(*routing, *routingAreas)
+                              : std::make_unique<TravelRouter>(*routing);
     const float gap = sp.PerimeterGap;
     for (int i = islands.size() - 1; i >= 0; --i)
         if (islands[i].isEmpty())
@@ -438,10 +441,11 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
 
 void orderLayer(const SlicerParams &sp, float p, float a, const Plane1 &layerMask,
                 const Plane1 *travelMask, const QVector<PathList> &shells, const PathList &fill,
-                const PathList &other, PolyPoint &head, PathList &output)
+                const PathList &other, PolyPoint &head, PathList &output, const RunLabels *maskAreas,
+                const RunLabels *travelAreas)
 {
     PathList remaining;
-    const QVector<Island> islands = formIslands(layerMask, shells, fill, remaining);
+    const QVector<Island> islands = formIslands(layerMask, shells, fill, remaining, maskAreas);
     remaining += other;
-    processIslands(sp, p, a, islands, remaining, head, output, travelMask);
+    processIslands(sp, p, a, islands, remaining, head, output, travelMask, travelMask ? travelAreas : nullptr);
 }

@@ -17,6 +17,8 @@
 #include "raster/plane1.h"
 #include "geometry/polyline.h"
 
+class RunLabels;
+
 class TravelRouter;
 
 // Index of the pool path whose start is nearest to `head` (closed paths: any
@@ -68,8 +70,9 @@ QVector<PathList> splitShells(const Plane1 &layerMask, const PathList &outlines,
 // layer mask (a set bit is outside the solid area). Paths with no vertex
 // inside any area (outer hairs, skirt, support) go to `remaining`, in their
 // order. Islands are numbered in scan order of their areas.
+// `areas`, when given, is RunLabels(layerMask, false), made elsewhere.
 QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &shells,
-                            const PathList &fill, PathList &remaining);
+                            const PathList &fill, PathList &remaining, const RunLabels *areas = nullptr);
 
 // Places the islands one by one, nearest first: shell loops in sweeps from
 // the innermost shell to the perimeter (one loop per shell list per sweep,
@@ -79,9 +82,10 @@ QVector<Island> formIslands(const Plane1 &layerMask, const QVector<PathList> &sh
 // paths with the general ordering (unit a, join factor 2.5). Appends to
 // `output`, updates `head`. Throws "FATAL ERROR: processIslands_and_RemainingHairs()
 // islandIdx<0 <count>" when no island can be chosen.
+// `routingAreas`, when given, is RunLabels(*routing, false), made elsewhere.
 void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> islands,
                     PathList remaining, PolyPoint &head, PathList &output,
-                    const Plane1 *routing = nullptr);
+                    const Plane1 *routing = nullptr, const RunLabels *routingAreas = nullptr);
 
 // The whole ordering of one layer as the driver calls it: `shells` and `fill`
 // are split into islands by `layerMask` (formIslands), `other` (support,
@@ -89,6 +93,9 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
 // travels inside an island are routed through `travelMask` (driver sense:
 // set bit = outside; pass nullptr for straight travels). Appends to `output`
 // (which may already hold the layer's skirt) and updates `head`.
+// The labels of the two masks' clear areas may be made beforehand (on
+// other threads): `maskAreas` and `travelAreas`, as RunLabels(mask, false).
 void orderLayer(const SlicerParams &sp, float p, float a, const Plane1 &layerMask,
                 const Plane1 *travelMask, const QVector<PathList> &shells, const PathList &fill,
-                const PathList &other, PolyPoint &head, PathList &output);
+                const PathList &other, PolyPoint &head, PathList &output,
+                const RunLabels *maskAreas = nullptr, const RunLabels *travelAreas = nullptr);

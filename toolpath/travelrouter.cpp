@@ -82,6 +82,8 @@ bool astar(int w, int h, Free free, int sx, int sy, int gx, int gy, std::vector<
 
 TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
 
+TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
+
 bool TravelRouter::freeAt(int x, int y) const
 {
     return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);

@@ -22,6 +22,9 @@ class TravelRouter {
 public:
     // Keeps a reference to `mask`: it must outlive the router.
     explicit TravelRouter(const Plane1 &mask);
+    // The same with the mask's clear areas already labelled
+    // (RunLabels(mask, false)), made elsewhere.
+    TravelRouter(const Plane1 &mask, const RunLabels &areas);
 
     // A Travel path from `from` to `to` (raster units) with at least the two
     // end points, or an empty path when no route inside the mask exists.
