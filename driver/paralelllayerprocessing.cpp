@@ -4,6 +4,9 @@
 #include "params/slicerparams.h"
 #include "toolpath/pathorder.h"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -23,7 +26,7 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
                                            const BuildVolume &volume, const LayerRings &rings,
                                            const QVector<SliceLayer> &layers,
                                            const FirstLayerExtras &firstLayer, float minBarWidth,
-                                           int first, int last)
+                                           int first, int last, std::vector<TravelCache> *travelCache)
 {
     PerfScope perf("paralellLayerProcessing");
     const int n = last - first + 1;
@@ -33,6 +36,10 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
     // Raw pointers: no container may detach while the threads share it.
     LayerWork *const work = batch.data();
     const SliceLayer *const rec = layers.constData() + first;
+    const int threads = std::max(1, omp_get_max_threads());
+    if (travelCache && int(travelCache->size()) < threads)
+        travelCache->resize(size_t(threads));
+    TravelCache *const caches = travelCache ? travelCache->data() : nullptr;
 
 #pragma omp parallel for schedule(static)
     for (int k = 0; k < n; ++k) {
@@ -41,9 +48,25 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
             // Made here, on the batch's threads, rather than in the driver's
             // ordering of the layers in turn.
             const Plane1 &mask = rings.layerMasks.get(rec[k].index);
-            work[k].travel = travelArea(grid, mask);
-            work[k].maskAreas = RunLabels(mask, false);
-            work[k].travelAreas = RunLabels(work[k].travel, false);
+            TravelCache *c = caches ? &caches[omp_get_thread_num()] : nullptr;
+            if (c && c->valid && c->mask == mask) {
+                work[k].travel = c->travel;
+                work[k].maskAreas = c->maskAreas;
+                work[k].travelAreas = c->travelAreas;
+            } else {
+                if (c)
+                    c->valid = false;
+                work[k].travel = travelArea(grid, mask);
+                work[k].maskAreas = RunLabels(mask, false);
+                work[k].travelAreas = RunLabels(work[k].travel, false);
+                if (c) {
+                    c->mask = mask;
+                    c->travel = work[k].travel;
+                    c->maskAreas = work[k].maskAreas;
+                    c->travelAreas = work[k].travelAreas;
+                    c->valid = true;
+                }
+            }
             if (sp.LayerStartPos > 0) {
                 const int L = rec[k].index;
                 PolyPoint head = startTarget(sp.LayerStartPos, L, volume, grid.widthInPixels);

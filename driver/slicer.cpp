@@ -110,6 +110,7 @@ void Slicer::initialise()
     m_cut.clear();
     m_cutFirst = 0;
     m_cutState = CutState();
+    m_travelCache.clear();
 }
 
 void Slicer::sliceLayer(int L)
@@ -144,7 +145,7 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     PerfScope perf("LineFill_OptToolPath_MakeGCode");
     const SlicerParams &sp = *m_params;
     QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer,
-                                                      m_minBarWidth, first, last);
+                                                      m_minBarWidth, first, last, &m_travelCache);
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
         LayerWork &w = work[L - first];

@@ -29,10 +29,13 @@
 #include <QVector>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class Project;
 
 using SliceProgress = std::function<void(int percent, const QByteArray &chunk)>;
+
+struct TravelCache;
 
 class Slicer {
 public:
@@ -84,6 +87,7 @@ private:
     QVector<CutLayer> m_cut;  // layers m_cutFirst … m_cutFirst + size - 1
     int m_cutFirst = 0;
     CutState m_cutState;
+    std::vector<TravelCache> m_travelCache; // per thread, see paralellLayerProcessing
     Plane1 m_outsideMask;     // the mask of a layer beyond the object
     OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread
 };

@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QVector>
+#include <vector>
 
 struct SlicerParams;
 
@@ -59,6 +60,15 @@ struct LayerWork {
 // widths (set bits outside it, as in the mask).
 Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask);
 
+// A thread's last layer mask with its travel area and area labels: the
+// next layer with the same mask (a prism's) takes them (they are functions
+// of the mask and the grid alone).
+struct TravelCache {
+    bool valid = false;
+    Plane1 mask, travel;
+    RunLabels maskAreas, travelAreas;
+};
+
 // "prepareLayer": a layer's infill and shell lines over its regions, its
 // support chains and its loops sorted into shell lists. Reads the layer's
 // entries of the mask, loop, fill and region rings.
@@ -76,9 +86,12 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
 // "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
 // threads, and with LayerStartPos > 0 also orderAndWriteLayer from each
 // layer's own start target (otherwise the driver orders and writes the
-// layers in turn). Throws the lowest failing layer's message.
+// layers in turn). Throws the lowest failing layer's message. With
+// `travelCache` (kept by the caller from batch to batch), each thread reuses
+// its last layer's travel area and labels for an equal mask.
 QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
                                            const BuildVolume &volume, const LayerRings &rings,
                                            const QVector<SliceLayer> &layers,
                                            const FirstLayerExtras &firstLayer, float minBarWidth,
-                                           int first, int last);
+                                           int first, int last,
+                                           std::vector<TravelCache> *travelCache = nullptr);
