@@ -561,13 +561,24 @@ struct Band {
         // does not matter.
         const size_t count = s.size();
         const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth);
+        // The first pixel of the first group at or after pixel i (a group's
+        // first) that a stamp reached; count when there is none.
+        auto nextTouched = [&](size_t i) {
+            size_t t = i >> 8;
+            std::uint64_t bits = touched[t] >> ((i & 255) >> 2);
+            if (bits)
+                return i + 4 * size_t(__builtin_ctzll(bits));
+            while (++t < size_t(tiles))
+                if (touched[t])
+                    return t * 256 + 4 * size_t(__builtin_ctzll(touched[t]));
+            return count;
+        };
         for (size_t i0 = 0; i0 < count; ++i0) {
             if ((i0 & 3) == 0) {
-                // Four at a time past pixels that start no part.
-                if (farIsPlain && !((touched[i0 >> 8] >> ((i0 & 255) >> 2)) & 1)) {
-                    i0 += 3;
-                    continue;
-                }
+                // Four at a time past pixels that start no part; with
+                // farIsPlain, straight to the next group a stamp reached.
+                if (farIsPlain && (i0 = nextTouched(i0)) >= count)
+                    break;
                 const __m128 v = _mm_loadu_ps(s.data() + i0);
                 if (!_mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(v, zero), _mm_cmplt_ps(v, deepV)))) {
                     i0 += 3;
