@@ -126,10 +126,11 @@ TEST(DistanceStep, RegionReachingThePlaneBorderShrinksFromIt)
         for (int y = 0; y < 64; ++y) {
             const float fromBorder = std::min({x + 0.5f, 64 - x - 0.5f, y + 0.5f});
             const bool in = cov.data[y * 64 + x] >= 128;
-            if (fromBorder < d - 0.1f)
+            if (fromBorder < d - 0.1f) {
                 EXPECT_FALSE(in) << x << "," << y;
-            else if (fromBorder > d + 0.1f && y < 20)
+            } else if (fromBorder > d + 0.1f && y < 20) {
                 EXPECT_TRUE(in) << x << "," << y;
+            }
         }
 }
 
