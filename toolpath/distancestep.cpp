@@ -1,6 +1,7 @@
 #include "toolpath/distancestep.h"
 
 #include "common/perfdata.h"
+#include "toolpath/edgecorners.h"
 #include "raster/contourdetect3.h"
 
 #include <algorithm>
@@ -769,8 +770,11 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     }
     // Straight runs of crossings become one segment each: the distance pass
     // costs a box around every segment.
-    for (PolyLine &pl : edge)
+    for (PolyLine &pl : edge) {
         mergeStraightRuns(pl, 0.005f, 64);
+        if (areaCoverage)
+            sharpenCorners(pl);
+    }
     if (atBorder) {
         PolyLine frame;  // counter-clockwise: the plane on its left
         frame.closed = true;

@@ -1,0 +1,99 @@
+// Notch tips put back on a traced edge; everything else left as traced.
+#include "toolpath/edgecorners.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+// A 20 x 20 block (material left of the outline) with a V notch cut down
+// from its top to `tip`, the tip cut off by `cut` (vertices that replace it).
+PolyLine notched(PolyPoint tip, const QVector<PolyPoint> &cut)
+{
+    PolyLine pl;
+    pl.closed = true;
+    pl.pts = {{0, 0}, {20, 0}, {20, 20}, {12, 20}};
+    if (cut.isEmpty())
+        pl.pts.append(tip);
+    pl.pts += cut;
+    pl.pts += QVector<PolyPoint>{{8, 20}, {0, 20}};
+    return pl;
+}
+
+// The point `d` from the tip towards the notch's side at `side`.
+PolyPoint along(PolyPoint tip, PolyPoint side, float d)
+{
+    const PolyPoint v = side - tip;
+    return tip + v * (d / std::hypot(v.x, v.y));
+}
+
+float distToLoop(PolyPoint q, const PolyLine &pl)
+{
+    float best = 1e9f;
+    const int n = pl.pts.size();
+    for (int i = 0; i < n; ++i) {
+        const PolyPoint a = pl.pts[i], b = pl.pts[(i + 1) % n], ab = b - a;
+        const float t = std::clamp(((q.x - a.x) * ab.x + (q.y - a.y) * ab.y) / (ab.x * ab.x + ab.y * ab.y), 0.0f, 1.0f);
+        best = std::min(best, std::hypot(q.x - a.x - t * ab.x, q.y - a.y - t * ab.y));
+    }
+    return best;
+}
+
+} // namespace
+
+TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
+{
+    struct Case {
+        std::string what;
+        PolyPoint tip;
+        int cutVertices;  // 0: the tip as it is
+        bool restored;
+    };
+    const Case cases[] = {
+        {"notch turning 127 degrees, cut by two vertices", {10, 16}, 2, true},
+        {"the same cut by three (one off both sides)", {10, 16}, 3, true},
+        {"notch turning 90 degrees (mild: left as traced)", {10, 18}, 3, false},
+        {"sharp tip already there", {10, 16}, 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QVector<PolyPoint> cut;
+        const PolyPoint r = along(c.tip, {12, 20}, 0.6f), l = along(c.tip, {8, 20}, 0.6f);
+        if (c.cutVertices == 2)
+            cut = {r, l};
+        else if (c.cutVertices == 3)
+            cut = {r, PolyPoint(c.tip.x, c.tip.y + 0.4f), l};
+        const PolyLine truth = notched(c.tip, {});
+        PolyLine pl = notched(c.tip, cut);
+        const PolyLine traced = pl;
+        sharpenCorners(pl);
+        if (!c.restored) {
+            EXPECT_EQ(pl.pts, traced.pts);
+            continue;
+        }
+        // The tip is a vertex again, and every vertex lies on the true edge.
+        const bool hasTip = std::any_of(pl.pts.begin(), pl.pts.end(), [&](PolyPoint v) {
+            return std::hypot(v.x - c.tip.x, v.y - c.tip.y) < 1e-3f;
+        });
+        EXPECT_TRUE(hasTip);
+        for (const PolyPoint &v : pl.pts)
+            EXPECT_LT(distToLoop(v, truth), 1e-3f) << v.x << "," << v.y;
+    }
+
+    // Turned round, the notch is a spike (a convex corner): left alone; so
+    // is a round hole traced as short chords.
+    PolyLine spike = notched({10, 16}, {along({10, 16}, {12, 20}, 0.6f), PolyPoint(10, 16.4f), along({10, 16}, {8, 20}, 0.6f)});
+    std::reverse(spike.pts.begin(), spike.pts.end());
+    PolyLine circle;
+    circle.closed = true;
+    for (int i = 0; i < 60; ++i)
+        circle.pts.append(PolyPoint(30 + 9 * std::cos(-i * 0.10472f), 30 + 9 * std::sin(-i * 0.10472f)));
+    for (PolyLine pl : {spike, circle}) {
+        const PolyLine before = pl;
+        sharpenCorners(pl);
+        EXPECT_EQ(pl.pts, before.pts);
+    }
+}

@@ -1,0 +1,113 @@
+#include "toolpath/edgecorners.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+float segDist(const PolyPoint &v, const PolyPoint &a, const PolyPoint &b)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
+    const float t = l2 > 0 ? std::fmin(std::fmax(((v.x - a.x) * dx + (v.y - a.y) * dy) / l2, 0.0f), 1.0f) : 0.0f;
+    return std::hypot(v.x - a.x - t * dx, v.y - a.y - t * dy);
+}
+
+} // namespace
+
+void sharpenCorners(PolyLine &pl)
+{
+    constexpr float kRunTolerance = 0.08f;  // crossings' scatter along a straight side (pixels)
+    constexpr int kMaxRun = 32;
+    constexpr int kMaxShort = 3;
+    constexpr float kMaxCut = 1.6f;  // the short segments' total length (pixels)
+    constexpr float kReach = 1.2f;   // corner point to every vertex it replaces (pixels)
+    constexpr float kMinTurn = 1.75f, kMaxTurn = 2.6f;  // 100 to 150 degrees
+    const int n = pl.pts.size();
+    if (!pl.closed || n < 5)
+        return;
+    const QVector<PolyPoint> &p = pl.pts;
+    // The outline's straight runs: vertex indices, each run's points within
+    // the tolerance of its chord.
+    std::vector<int> idx{0};
+    for (int i = 0; i < n;) {
+        int j = i + 1;
+        while (j + 1 <= n && j + 1 - i <= kMaxRun) {
+            const PolyPoint a = p[i], b = p[(j + 1) % n];
+            bool ok = true;
+            for (int m = i + 1; m <= j && ok; ++m)
+                ok = segDist(p[m], a, b) <= kRunTolerance;
+            if (!ok)
+                break;
+            ++j;
+        }
+        idx.push_back(j);  // n closes the loop
+        i = j;
+    }
+    const int m = int(idx.size()) - 1;  // runs
+    if (m < 4)
+        return;
+    auto vi = [&](int c) { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); };
+    auto pt = [&](int k) { return p[((k % n) + n) % n]; };
+    auto runLen = [&](int c) {
+        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1));
+        return std::hypot(b.x - a.x, b.y - a.y);
+    };
+    std::vector<char> drop(size_t(n), 0), corner(size_t(n), 0);
+    QVector<PolyPoint> cornerAt(n);
+    bool changed = false;
+    for (int c = 0; c < m; ++c) {
+        if (runLen(c) < kCornerSide)
+            continue;
+        int e = c + 1, cnt = 0;
+        float cut = 0;
+        while (cnt <= kMaxShort && e < c + m && runLen(e) < kCornerSide) {
+            cut += runLen(e);
+            ++e;
+            ++cnt;
+        }
+        if (cnt == 0 || cnt > kMaxShort || e >= c + m || cut > kMaxCut)
+            continue;
+        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1)), cc = pt(vi(e)), d = pt(vi(e + 1));
+        const float lu = runLen(c), lv = runLen(e);
+        const float ux = (b.x - a.x) / lu, uy = (b.y - a.y) / lu;
+        const float vx = (d.x - cc.x) / lv, vy = (d.y - cc.y) / lv;
+        const float cross = ux * vy - uy * vx, dot = ux * vx + uy * vy;
+        // Material lies left of the outline: a right turn is a notch.
+        const float turn = std::fabs(std::atan2(cross, dot));
+        if (cross >= 0 || turn < kMinTurn || turn > kMaxTurn)
+            continue;
+        const float s = ((cc.x - a.x) * vy - (cc.y - a.y) * vx) / cross;
+        const PolyPoint q(a.x + s * ux, a.y + s * uy);
+        const float t = (q.x - cc.x) * vx + (q.y - cc.y) * vy;
+        if (!(s > 0.5f * lu && t < 0.5f * lv))
+            continue;
+        // The runs' own ends stay; what lies between them gives way to q.
+        const int k0 = vi(c + 1), k1 = vi(e);
+        auto within = [&](int k, float r) {
+            const PolyPoint v = pt(k);
+            return std::hypot(v.x - q.x, v.y - q.y) <= r;
+        };
+        bool near = within(k0, kMaxCut) && within(k1, kMaxCut);
+        for (int k = k0 + 1; k < k1 && near; ++k) {
+            near = within(k, kReach);
+        }
+        if (!near)
+            continue;
+        for (int k = k0 + 1; k < k1; ++k)
+            drop[size_t(k % n)] = 1;
+        corner[size_t(k0 % n)] = 1;
+        cornerAt[k0 % n] = q;
+        changed = true;
+    }
+    if (!changed)
+        return;
+    QVector<PolyPoint> kept;
+    kept.reserve(n);
+    for (int k = 0; k < n; ++k) {
+        if (!drop[size_t(k)])
+            kept.append(p[k]);
+        if (corner[size_t(k)])
+            kept.append(cornerAt[k]);
+    }
+    pl.pts = kept;
+}

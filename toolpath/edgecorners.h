@@ -1,0 +1,19 @@
+#pragma once
+// The tips of a section's notches put back on its traced edge.
+#include "geometry/polyline.h"
+
+// The crossings of the coverage level in a corner's pixels average the two
+// sides over the pixel, so a corner of the traced edge comes out cut. At the
+// tip of a sharp notch (the gap between two spikes) the cut reaches deepest:
+// the perimeter, at its distance from the cut edge, runs too close to the
+// true tip and its bead spills into the notch. Where two straight runs (each
+// at least kCornerSide pixels, crossings within 0.08 pixels of a line) meet
+// in a notch turning 100 to 150 degrees through at most three short segments
+// no longer than 1.6 pixels in all, the short ones give way to the point where
+// the runs' lines meet, if that lies within 1.2 pixels of every vertex it
+// replaces. Milder notches stay as traced (the cut there costs less than it
+// keeps of the wall band's coverage), and so do convex corners (the shell
+// steps restore them) and curves (a bend that sharp has no run that long and
+// straight on either side). Material lies left of the outline.
+constexpr float kCornerSide = 2.5f;
+void sharpenCorners(PolyLine &pl);
