@@ -147,7 +147,8 @@ public:
     // A whole text parsed in steps (for progress between them): the text's
     // bytes are shared, not copied. startWhole clears; each parseStep parses
     // the complete lines of about `bytes` more and returns the percentage
-    // done; at 100 the load is finished. Same result as load.
+    // done; at 100 the load is finished. Same result as load. A text made
+    // with QByteArray::fromRawData must outlive the simulation's use of it.
     void startWhole(const QByteArray &text);
     int parseStep(qsizetype bytes);
 
