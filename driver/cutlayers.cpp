@@ -11,7 +11,7 @@
 namespace {
 
 // One layer into s.raster, repaired first when told to or when the checked
-// fill left a row open, then its mask.
+// fill left a row open, then its block summary and mask.
 void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, CutScratch &s,
               CutLayer &out)
 {
@@ -21,7 +21,10 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
         repairPolygons(segs, grid.widthInPixels * 0.01f);
         rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false);
     }
-    out.mask.fromPlane8(s.raster, 128, true);
+    // The summary is wanted by the offsetting as well; the mask reads only
+    // the mixed blocks' pixels through it.
+    s.summary = s.raster.blockSummary();
+    out.mask.fromPlane8(s.raster, 128, true, &s.summary);
 }
 
 } // namespace

@@ -197,6 +197,22 @@ struct BandStore {
     {
         return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
     }
+    // The first dirty group of g .. groups - 1, or groups: a word of 64
+    // groups at a time, so a long clean stretch of a row costs a few steps.
+    int nextDirty(int localRow, int g, int groups) const
+    {
+        if (g >= groups)
+            return groups;
+        const quint64 *d = dirty.data() + size_t(localRow) * size_t(dirtyWords);
+        int wi = g >> 6;
+        quint64 word = d[wi] & (~quint64(0) << (g & 63));
+        while (!word) {
+            if (++wi >= dirtyWords)
+                return groups;
+            word = d[wi];
+        }
+        return qMin(groups, wi * 64 + __builtin_ctzll(word));
+    }
     void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
 };
 
@@ -356,9 +372,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 uchar level = 0; // value of an edge-free pixel at the current winding
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
-                        int g2 = g + 1;
-                        while (g2 < groups && !store.isDirty(local, g2))
-                            g2++;
+                        const int g2 = store.nextDirty(local, g + 1, groups);
                         std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
                         g = g2;
                         continue;
@@ -433,9 +447,7 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                 int state = 0;
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
-                        int g2 = g + 1;
-                        while (g2 < groups && !store.isDirty(local, g2))
-                            g2++;
+                        const int g2 = store.nextDirty(local, g + 1, groups);
                         std::memset(out + 16 * g, uniform[state], size_t(qMin(w, 16 * g2) - 16 * g));
                         g = g2;
                         continue;
