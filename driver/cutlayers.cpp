@@ -16,14 +16,13 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
               CutLayer &out)
 {
     out.repaired = repairFirst;
-    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true)) {
+    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true, &s.summary)) {
         out.repaired = true;
         repairPolygons(segs, grid.widthInPixels * 0.01f);
-        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false);
+        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false, &s.summary);
     }
     // The summary is wanted by the offsetting as well; the mask reads only
     // the mixed blocks' pixels through it.
-    s.summary = s.raster.blockSummary();
     out.mask.fromPlane8(s.raster, 128, true, &s.summary);
 }
 
