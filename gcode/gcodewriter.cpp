@@ -3,7 +3,34 @@
 #include <cmath>
 #include <cstdint>
 
-void appendFixed3(QByteArray &out, float v)
+namespace {
+
+// Decimal digits of n >= 0 at p; returns the end.
+char *putDigits(char *p, quint64 n)
+{
+    char tmp[20];
+    int k = 0;
+    do {
+        tmp[k++] = char('0' + n % 10);
+        n /= 10;
+    } while (n);
+    while (k)
+        *p++ = tmp[--k];
+    return p;
+}
+
+// An integer as QByteArray::number writes it; returns the end.
+char *putInt(char *p, qint64 n)
+{
+    if (n < 0) {
+        *p++ = '-';
+        return putDigits(p, quint64(0) - quint64(n));
+    }
+    return putDigits(p, quint64(n));
+}
+
+// appendFixed3's text at p (at most 24 characters); returns the end.
+char *putFixed3(char *p, float v)
 {
     float r = std::floor(v * 1000.0f + 0.5f);
     // Validated parameters never get here with such values; the clamp only
@@ -16,14 +43,24 @@ void appendFixed3(QByteArray &out, float v)
         r = -9.0e18f;
     int64_t n = int64_t(r);
     if (n < 0) {
-        out += '-';
+        *p++ = '-';
         n = -n;
     }
-    out += QByteArray::number(qlonglong(n / 1000));
+    p = putDigits(p, quint64(n / 1000));
     const int frac = int(n % 1000);
-    const char buf[5] = {'.', char('0' + frac / 100), char('0' + frac / 10 % 10),
-                         char('0' + frac % 10), 0};
-    out += buf;
+    p[0] = '.';
+    p[1] = char('0' + frac / 100);
+    p[2] = char('0' + frac / 10 % 10);
+    p[3] = char('0' + frac % 10);
+    return p + 4;
+}
+
+} // namespace
+
+void appendFixed3(QByteArray &out, float v)
+{
+    char buf[32];
+    out.append(buf, int(putFixed3(buf, v) - buf));
 }
 
 QByteArray formatFixed3(float v)
@@ -285,13 +322,28 @@ void LayerPass::draw(const PolyLine &path, float s)
             E += len * et * path.w[k] * u;
         else
             E += len * et;
-        QByteArray l = "G1";
-        if (k == 1)
-            l += " F" + QByteArray::number(feed);
-        xy(l, P);
-        l += " E";
-        appendFixed3(l, E);
-        line(l);
+        // The line composed in place: this loop writes most of a file.
+        char buf[128];
+        char *b = buf;
+        *b++ = 'G';
+        *b++ = '1';
+        if (k == 1) {
+            *b++ = ' ';
+            *b++ = 'F';
+            b = putInt(b, feed);
+        }
+        *b++ = ' ';
+        *b++ = 'X';
+        b = putFixed3(b, P.x);
+        *b++ = ' ';
+        *b++ = 'Y';
+        b = putFixed3(b, P.y);
+        *b++ = ' ';
+        *b++ = 'E';
+        b = putFixed3(b, E);
+        *b++ = '\r';
+        *b++ = '\n';
+        out.append(buf, int(b - buf));
         if (T < sp.MinLayerTime)
             T += len * q;
         pos = P;
