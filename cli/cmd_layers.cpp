@@ -2,6 +2,7 @@
 // way the slicer does it.
 #include "cli/commands.h"
 #include "cli/inputs.h"
+#include "common/graypng.h"
 #include "common/utils.h"
 #include "params/slicerparams.h"
 #include "scene/project.h"
@@ -9,13 +10,12 @@
 #include "driver/slicefaces.h"
 #include "gcode/paramcheck.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
 #include <omp.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -33,24 +33,22 @@ const char *kHelp =
 
 // One layer's mask (set = outside) as DIR/<index>.png, and its line.
 void writeLayer(const QString &outDir, const SliceLayer &layer, const CutLayer &cut, int segCount,
-                double pixelArea, QImage &img)
+                double pixelArea, int width, int height, std::vector<unsigned char> &img)
 {
     long long inside = 0;
-    for (int y = 0; y < img.height(); ++y) {
-        uchar *line = img.scanLine(img.height() - 1 - y);
-        for (int x = 0; x < img.width(); ++x) {
+    for (int y = 0; y < height; ++y) {
+        unsigned char *line = img.data() + size_t(height - 1 - y) * width;
+        for (int x = 0; x < width; ++x) {
             const bool in = !cut.mask.pixel(x, y);
             line[x] = in ? 255 : 0;
             inside += in;
         }
     }
     const QString file = QDir(outDir).filePath(QString("%1.png").arg(layer.index));
-    // Encoded in memory and written through writeFile: QImage::save
-    // reported success for PNGs a full disk had left empty.
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!img.save(&buffer, "PNG"))
+    // Encoded in memory and written through writeFile, which reports a
+    // full disk instead of leaving an empty file behind.
+    const QByteArray png = encodeGrayPng(img.data(), width, height);
+    if (png.isEmpty())
         throw QString("Cannot encode %1").arg(file);
     writeFile(file, png);
     std::printf("layer %d z=%.3f segments=%d repaired=%s area=%.3f\n", layer.index, double(layer.z),
@@ -77,7 +75,7 @@ int run(const QStringList &argsIn)
     const SliceFrame frame = SliceFaces(project, params, layers);
     const LayerGrid grid = layerGrid(frame.rect, params.ExtrusionWidth);
     const double pixelArea = double(grid.pitchX) * grid.pitchY;
-    QImage img(grid.width, grid.height, QImage::Format_Grayscale8);
+    std::vector<unsigned char> img(size_t(grid.width) * size_t(grid.height));
     QVector<int> segCounts;
     for (const SliceLayer &l : layers)
         segCounts << l.segs.size();
@@ -88,7 +86,8 @@ int run(const QStringList &argsIn)
         const QVector<CutLayer> cuts =
             cutLayers(grid, params, layers, first, std::min(chunk, layers.size() - first), state);
         for (int k = 0; k < cuts.size(); ++k)
-            writeLayer(outDir, layers[first + k], cuts[k], segCounts[first + k], pixelArea, img);
+            writeLayer(outDir, layers[first + k], cuts[k], segCounts[first + k], pixelArea, grid.width,
+                       grid.height, img);
     }
     std::fflush(stdout);
     return 0;

@@ -5,8 +5,8 @@
 
 namespace {
 
-// Decimal digits of n >= 0 at p; returns the end.
-char *putDigits(char *p, quint64 n)
+// Decimal digits of n at p; returns the end.
+char *putUnsigned(char *p, std::uint64_t n)
 {
     char tmp[20];
     int k = 0;
@@ -19,17 +19,17 @@ char *putDigits(char *p, quint64 n)
     return p;
 }
 
-// An integer as QByteArray::number writes it; returns the end.
-char *putInt(char *p, qint64 n)
+// What QByteArray::number(n) gives.
+char *putInt(char *p, long long n)
 {
     if (n < 0) {
         *p++ = '-';
-        return putDigits(p, quint64(0) - quint64(n));
+        return putUnsigned(p, std::uint64_t(0) - std::uint64_t(n));
     }
-    return putDigits(p, quint64(n));
+    return putUnsigned(p, std::uint64_t(n));
 }
 
-// appendFixed3's text at p (at most 24 characters); returns the end.
+// At most 26 characters.
 char *putFixed3(char *p, float v)
 {
     float r = std::floor(v * 1000.0f + 0.5f);
@@ -46,14 +46,52 @@ char *putFixed3(char *p, float v)
         *p++ = '-';
         n = -n;
     }
-    p = putDigits(p, quint64(n / 1000));
+    p = putUnsigned(p, std::uint64_t(n / 1000));
     const int frac = int(n % 1000);
-    p[0] = '.';
-    p[1] = char('0' + frac / 100);
-    p[2] = char('0' + frac / 10 % 10);
-    p[3] = char('0' + frac % 10);
-    return p + 4;
+    *p++ = '.';
+    *p++ = char('0' + frac / 100);
+    *p++ = char('0' + frac / 10 % 10);
+    *p++ = char('0' + frac % 10);
+    return p;
 }
+
+char *putText(char *p, const char *text)
+{
+    while (*text)
+        *p++ = *text++;
+    return p;
+}
+
+// One G-code line composed in place (a move is well under 160 characters),
+// then appended to the layer's text with its "\r\n".
+class Line {
+public:
+    explicit Line(const char *start) : m_end(putText(m_buf, start)) {}
+    Line &text(const char *t)
+    {
+        m_end = putText(m_end, t);
+        return *this;
+    }
+    Line &num(long long n)
+    {
+        m_end = putInt(m_end, n);
+        return *this;
+    }
+    Line &fixed3(float v)
+    {
+        m_end = putFixed3(m_end, v);
+        return *this;
+    }
+    void appendTo(QByteArray &out)
+    {
+        m_end = putText(m_end, "\r\n");
+        out.append(m_buf, int(m_end - m_buf));
+    }
+
+private:
+    char m_buf[192];
+    char *m_end;
+};
 
 } // namespace
 
@@ -159,37 +197,18 @@ public:
     float layerTime() const { return T; }
 
 private:
-    void line(const QByteArray &l) { out += l; out += "\r\n"; }
-    void xy(QByteArray &l, PolyPoint p)
-    {
-        l += " X";
-        appendFixed3(l, p.x);
-        l += " Y";
-        appendFixed3(l, p.y);
-    }
-    void emove()
-    {
-        QByteArray l = "G0 F" + QByteArray::number(Fr) + " E";
-        appendFixed3(l, E);
-        line(l);
-    }
-    void zmove(float zz)
-    {
-        QByteArray l = "G0 F" + QByteArray::number(Fz) + " Z";
-        appendFixed3(l, zz);
-        line(l);
-    }
+    static Line &xy(Line &l, PolyPoint p) { return l.text(" X").fixed3(p.x).text(" Y").fixed3(p.y); }
+    void emove() { Line("G0 F").num(Fr).text(" E").fixed3(E).appendTo(out); }
+    void zmove(float zz) { Line("G0 F").num(Fz).text(" Z").fixed3(zz).appendTo(out); }
     void farMove(PolyPoint p)
     {
-        QByteArray l = "G0 F" + QByteArray::number(Ft);
-        xy(l, p);
-        line(l);
+        Line l("G0 F");
+        xy(l.num(Ft), p).appendTo(out);
     }
     void writeWipe()
     {
-        QByteArray l = "G0 F" + QByteArray::number(Fw);
-        xy(l, wipe);
-        line(l);
+        Line l("G0 F");
+        xy(l.num(Fw), wipe).appendTo(out);
         hasWipe = false;
     }
     // Far-travel steps 1-3: retract, wipe, lift.
@@ -260,10 +279,8 @@ void LayerPass::travelTo(PolyPoint P)
         if (d > 0.05f) {
             if (hasWipe)
                 writeWipe();
-            QByteArray l = "G0";
-            xy(l, P);
-            l += " F" + QByteArray::number(Ft);
-            line(l);
+            Line l("G0");
+            xy(l, P).text(" F").num(Ft).appendTo(out);
         }
     } else {
         farTravelBegin();
@@ -287,9 +304,8 @@ void LayerPass::explicitTravel(const PolyLine &path)
         if (k == 1) {
             farMove(P);
         } else {
-            QByteArray l = "G0";
-            xy(l, P);
-            line(l);
+            Line l("G0");
+            xy(l, P).appendTo(out);
         }
         pos = P;
     }
@@ -322,28 +338,10 @@ void LayerPass::draw(const PolyLine &path, float s)
             E += len * et * path.w[k] * u;
         else
             E += len * et;
-        // The line composed in place: this loop writes most of a file.
-        char buf[128];
-        char *b = buf;
-        *b++ = 'G';
-        *b++ = '1';
-        if (k == 1) {
-            *b++ = ' ';
-            *b++ = 'F';
-            b = putInt(b, feed);
-        }
-        *b++ = ' ';
-        *b++ = 'X';
-        b = putFixed3(b, P.x);
-        *b++ = ' ';
-        *b++ = 'Y';
-        b = putFixed3(b, P.y);
-        *b++ = ' ';
-        *b++ = 'E';
-        b = putFixed3(b, E);
-        *b++ = '\r';
-        *b++ = '\n';
-        out.append(buf, int(b - buf));
+        Line l("G1");
+        if (k == 1)
+            l.text(" F").num(feed);
+        xy(l, P).text(" E").fixed3(E).appendTo(out);
         if (T < sp.MinLayerTime)
             T += len * q;
         pos = P;

@@ -223,12 +223,17 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
     pl.pts = out;
 }
 
-PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited)
+PathParams keepEveryCrossing()
 {
-    PathParams keep;  // every crossing stays
+    PathParams keep;
     keep.smoothingArea = 0;
     keep.maxDeviation = 0;
-    PathList lines = contourDetect3(cov, summary, visited, keep);
+    return keep;
+}
+
+PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited)
+{
+    PathList lines = contourDetect3(cov, summary, visited, keepEveryCrossing());
     const int W = cov.width, H = cov.height;
     for (PolyLine &pl : lines) {
         // 1 where the row's area placed the point, 2 the column's.
@@ -733,7 +738,7 @@ struct Band {
 } // namespace
 
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
-                    bool areaCoverage)
+                    bool areaCoverage, const PathList *traced)
 {
     if (edgeOut)
         edgeOut->clear();
@@ -763,10 +768,7 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     if (areaCoverage) {
         edge = areaOutline(cov, summary, visited);
     } else {
-        PathParams keep;  // every crossing stays
-        keep.smoothingArea = 0;
-        keep.maxDeviation = 0;
-        edge = contourDetect3(cov, summary, visited, keep);
+        edge = traced ? *traced : contourDetect3(cov, summary, visited, keepEveryCrossing());
     }
     // Straight runs of crossings become one segment each: the distance pass
     // costs a box around every segment.

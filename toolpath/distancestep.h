@@ -37,8 +37,15 @@ constexpr float kMaxDistanceStep = 12.0f;
 // `edge` gets the outline the distances were measured to. With
 // `areaCoverage` false, cov is the result of an earlier step (its level
 // runs linearly across the ramp) and its outline is traced as it is.
+// `traced`, when given with `areaCoverage` false, is cov's level as
+// contourDetect3 traces it with keepEveryCrossing() (the caller traced it
+// already).
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
-                    PathList *edge = nullptr, bool areaCoverage = true);
+                    PathList *edge = nullptr, bool areaCoverage = true, const PathList *traced = nullptr);
+
+// Path parameters under which contourDetect3 keeps every crossing of the
+// level (no smoothing).
+PathParams keepEveryCrossing();
 
 // Moves every vertex of the outlines onto the level `distance` of the
 // distance to `edge` (along the line from its nearest point of the edge), so

@@ -204,6 +204,33 @@ void removePerimeterGap(PolyLine &path, float gapLength)
     pull(path.pts[n - 1], beforeLast);
 }
 
+void moveSeamOffSharpTip(PolyLine &path, float a)
+{
+    const int n = path.pts.size();
+    if (n < 4 || !path.hairs.isEmpty() || path.pts.first() != path.pts.last())
+        return;
+    const PolyPoint tip = path.pts[0];
+    const PolyPoint in = tip - path.pts[n - 2], out = path.pts[1] - tip;
+    const float lenIn = std::sqrt(in.x * in.x + in.y * in.y);
+    const float lenOut = std::sqrt(out.x * out.x + out.y * out.y);
+    if (!(lenIn > 0) || !(lenOut > 0))
+        return;
+    // Turns of more than 100 degrees: tips sharper than 80 degrees.
+    if ((in.x * out.x + in.y * out.y) / (lenIn * lenOut) > -0.17365f)
+        return;
+    // Half a unit is past the tip's join yet still where a user looks for
+    // the seam.
+    const float along = std::min(0.5f * a, 0.5f * lenOut);
+    const PolyPoint seam = tip + out * (along / lenOut);
+    path.pts[0] = seam;
+    path.pts.append(seam);
+    if (path.w.size() == n) {
+        const float wSeam = path.w[0] + (path.w[1] - path.w[0]) * (along / lenOut);
+        path.w[0] = wSeam;
+        path.w.append(wSeam);
+    }
+}
+
 bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, bool allowReverse,
                 PolyPoint &head, bool single, const TravelRouter *router)
 {
@@ -217,8 +244,10 @@ bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, b
             path = path.reversed();
         const bool wasClosed = path.closed;
         path.openLoop();
-        if (wasClosed && a * gap > 0)
+        if (wasClosed && a * gap > 0) {
+            moveSeamOffSharpTip(path, a);
             removePerimeterGap(path, a * gap);
+        }
 
         const PolyPoint first = path.pts[0];
         const bool join = !output.isEmpty() && output.last().type == path.type &&

@@ -31,6 +31,12 @@ int findNearest(const PathList &pool, float a, PolyPoint head, bool allowReverse
 // vertices towards their neighbours (never past them).
 void removePerimeterGap(PolyLine &path, float gapLength);
 
+// A loop opened at a sharp tip (a turn of more than 100 degrees) starts and
+// ends up to a / 2 further along its first edge instead, so the perimeter gap
+// lies on a straight edge and the tip itself is drawn through: a gap at the
+// tip leaves the whole corner unfilled. Loops with hairs are left as they are.
+void moveSeamOffSharpTip(PolyLine &path, float a);
+
 // Moves paths from `pool` to `output` in drawing order (see pathorder.cpp),
 // updating `head`. With `single` it places one path and returns. With a
 // router, a path that is not joined to the previous one is preceded by a

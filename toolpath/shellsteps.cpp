@@ -140,10 +140,11 @@ float minOutlineArea(float p)
     return 0.25f * p * p;
 }
 
-PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParams &pp, int type,
-                       float minArea, OffsetScratch &s)
+namespace {
+
+// The kept outlines of a trace, already simplified by the tracer.
+PathList keepOutlines(PathList traced, int type, float minArea)
 {
-    PathList traced = contourDetect3(cov, summary, s.visited, pp);
     PathList out;
     for (PolyLine &pl : traced) {
         if (pl.pts.size() < 3 || std::fabs(pl.area()) < minArea)
@@ -153,6 +154,28 @@ PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParam
         out.append(pl);
     }
     return out;
+}
+
+} // namespace
+
+PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParams &pp, int type,
+                       float minArea, OffsetScratch &s)
+{
+    return keepOutlines(contourDetect3(cov, summary, s.visited, pp), type, minArea);
+}
+
+PathList outlinesFromTrace(const PathList &traced, const PathParams &pp, int type, float minArea)
+{
+    // The tracer simplifies each line as it finishes it; simplifying the
+    // kept crossings (repeats already gone) afterwards is the same work.
+    PathList simplified;
+    simplified.reserve(traced.size());
+    for (const PolyLine &raw : traced) {
+        PolyLine pl = raw;
+        pl.simplify(pp);
+        simplified.append(pl);
+    }
+    return keepOutlines(simplified, type, minArea);
 }
 
 void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSine, bool convexOnly,
@@ -358,9 +381,24 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         const bool detect = (sp.OuterHair && k == 0) || (sp.InnerHair && k >= 1);
         // The region entering step k ends at the centre line of shell k - 1:
         // the perimeter half a width inside the outline, each loop one more.
+        // Every step measures distances (see distancestep.h): the first to
+        // the section's edge itself, the later ones to the outline before
+        // them. The blur stays for steps out of its range.
+        const bool exact = exactFirst && d >= kMinDistanceStep && d <= kMaxDistanceStep;
+        // A later distance step measures to the outline traced here: one
+        // trace with every crossing serves both.
+        PathList traced;
+        const bool shareTrace = exact && k >= 1;
         if (k >= 1) {
-            PathList ol = traceOutlines(cov, summary, k == 1 && exactFirst ? ppPerimeter : pp,
-                                        k == 1 ? Perimeter : Loop, minArea, s);
+            const PathParams &ppk = k == 1 && exactFirst ? ppPerimeter : pp;
+            const int type = k == 1 ? Perimeter : Loop;
+            PathList ol;
+            if (shareTrace) {
+                traced = contourDetect3(cov, summary, s.visited, keepEveryCrossing());
+                ol = outlinesFromTrace(traced, ppk, type, minArea);
+            } else {
+                ol = traceOutlines(cov, summary, ppk, type, minArea, s);
+            }
             if (k == 1 && !exactFirst)
                 for (PolyLine &o : ol)
                     straightenOffset(o, firstStep.win, firstStep.threshold - 0.5f, 0.7f * p);
@@ -425,12 +463,8 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         if (detect) // the scratch keeps the last step's pixels: most blocks are still the same
             Plane8::copyChangedBlocks(cov, summary, s.before, s.beforeSummary);
         const float factor = half ? 1.0f : 0.5f;
-        // Every step measures distances (see distancestep.h): the first to
-        // the section's edge itself, the later ones to the outline before
-        // them. The blur stays for steps out of its range.
-        const bool exact = exactFirst && d >= kMinDistanceStep && d <= kMaxDistanceStep;
         if (exact) {
-            distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0);
+            distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0, shareTrace ? &traced : nullptr);
             ramp = kDistanceRamp;
         } else {
             offsetCoverage(cov, summary, d, factor, s, ramp);

@@ -59,6 +59,10 @@ bool anyInside(const Plane8 &cov, const Plane8 &summary);
 PathList traceOutlines(const Plane8 &cov, const Plane8 &summary, const PathParams &pp, int type,
                        float minArea, OffsetScratch &s);
 
+// What traceOutlines gives, from the trace of the same plane with every
+// crossing kept (contourDetect3 with keepEveryCrossing()).
+PathList outlinesFromTrace(const PathList &traced, const PathParams &pp, int type, float minArea);
+
 // Straightens corners that the blur rounded: where two straight stretches of
 // at least `minSide` pixels are joined by a short cut, and the corner point
 // where their lines meet lies within `maxReach` pixels of both ends of the

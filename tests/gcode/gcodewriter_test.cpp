@@ -113,12 +113,13 @@ TEST(GCodeWriter, NumberFormats)
         float v;
         const char *text;
     } cases[] = {{12.5f, "12.500"}, {0.0004f, "0.000"}, {-0.25f, "-0.250"}, {0.0005f, "0.001"},
-                 {-0.0004f, "0.000"}, {1234.5678f, "1234.568"}, {-3.0f, "-3.000"}};
+                 {-0.0004f, "0.000"}, {1234.5678f, "1234.568"}, {-3.0f, "-3.000"},
+                 {1000000.0f, "1000000.000"}, {-987654.3f, "-987654.336"}, {0.0995f, "0.100"}};
     for (const auto &c : cases)
         EXPECT_EQ(formatFixed3(c.v), QByteArray(c.text)) << c.v;
     // Non-finite values never reach the writer (validateParams); they must
     // still not be undefined behaviour.
-    EXPECT_FALSE(formatFixed3(std::numeric_limits<float>::quiet_NaN()).isEmpty());
+    EXPECT_EQ(formatFixed3(std::numeric_limits<float>::quiet_NaN()), QByteArray("0.000"));
     EXPECT_FALSE(formatFixed3(1e30f).isEmpty());
     // The composed digits against the text QByteArray::number gives the same
     // rounded integer, over magnitudes from thousandths to the clamp.

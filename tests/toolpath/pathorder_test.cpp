@@ -121,6 +121,43 @@ TEST(OrderPaths, ClosedLoopRotatedOpenedAndGapped)
     EXPECT_EQ(head, PolyPoint(10 - 2, 10 + 3));
 }
 
+TEST(OrderPaths, SeamAtSharpTipMovesOntoTheEdge)
+{
+    // A 60-degree tip at (0, 0): the loop is drawn through the tip and the
+    // gap sits on its first edge, half a unit from the tip.
+    PathList pool = {line(Perimeter, {{0, 0}, {20, 0}, {10, 17.3205f}}, true)};
+    PathList out;
+    PolyPoint head{-1, -1};
+    orderPaths(2, 2.5f, 0.5f, pool, out, false, head); // gap 1 unit
+    ASSERT_EQ(out.size(), 1);
+    const QVector<PolyPoint> &p = out[0].pts;
+    ASSERT_EQ(p.size(), 5);
+    EXPECT_NEAR(p.first().x, 1.5f, 1e-5);
+    EXPECT_NEAR(p.first().y, 0, 1e-5);
+    EXPECT_EQ(p[3], PolyPoint(0, 0));
+    EXPECT_NEAR(p.last().x, 0.5f, 1e-5);
+    EXPECT_NEAR(p.last().y, 0, 1e-5);
+
+    // Widths follow the moved ends; a short first edge is split at its
+    // middle; a tip with hairs or a plain corner keeps its seam.
+    PolyLine tip = line(Perimeter, {{0, 0}, {0.6f, 0}, {2, 5}, {0, 0}});
+    tip.w = {1, 3, 1, 1};
+    moveSeamOffSharpTip(tip, 2);
+    EXPECT_NEAR(tip.pts.first().x, 0.3f, 1e-5);
+    EXPECT_EQ(tip.pts.first(), tip.pts.last());
+    ASSERT_EQ(tip.w.size(), tip.pts.size());
+    EXPECT_NEAR(tip.w.first(), 2, 1e-5);
+    EXPECT_NEAR(tip.w.last(), 2, 1e-5);
+    PolyLine corner = line(Perimeter, {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}});
+    const PolyLine cornerBefore = corner;
+    moveSeamOffSharpTip(corner, 2);
+    EXPECT_EQ(corner.pts, cornerBefore.pts);
+    PolyLine hairy = line(Perimeter, {{0, 0}, {20, 0}, {10, 17.3205f}, {0, 0}});
+    hairy.hairs.append(line(OuterHair, {{10, 1}, {10, 2}}));
+    moveSeamOffSharpTip(hairy, 2);
+    EXPECT_EQ(hairy.pts.first(), PolyPoint(0, 0));
+}
+
 TEST(OrderPaths, RemovePerimeterGapNeverPassesNeighbours)
 {
     PolyLine p = line(Loop, {{0, 0}, {0.5f, 0}, {10, 0}, {10, 10}, {0, 0}});

@@ -1,6 +1,8 @@
 #include "toolpath/shellsteps.h"
 
 #include "params/slicerparams.h"
+#include "raster/contourdetect3.h"
+#include "toolpath/distancestep.h"
 #include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
@@ -650,4 +652,41 @@ TEST(ShellSteps, TriangleSidesStayParallel)
             EXPECT_LT(hi - lo, 0.02f) << turn << " side " << i;
         }
     }
+}
+
+// A distance step reuses the trace of the loops before it: simplifying the
+// kept crossings afterwards must give what the smoothing tracer gives, on
+// area coverage and on a step's ramp, for lines closed and ended at the
+// plane's border, under every smoothing the steps use.
+TEST(ShellSteps, OutlinesFromAKeptTraceMatchTheSmoothingTrace)
+{
+    Plane8 cov = emptyCoverage(256, 128);
+    paintCircle(cov, 60, 64, 30);
+    const float vx[3] = {110, 200, 130}, vy[3] = {20, 50, 110};
+    paintTriangle(cov, vx, vy);
+    paintRect(cov, 210, 10, 256, 90);  // runs off the plane's right side
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    Plane8 stepped = cov, steppedSummary = summary;
+    Plane1 visited;
+    distanceOffset(stepped, steppedSummary, 0.5f * P, visited);
+    const PathParams pp = PathParams::fromSmoothing(P, SlicerParams().PathSmoothing);
+    PathParams fine = pp;
+    fine.maxDeviation = 0.03f;
+    PathParams coarse = PathParams::fromSmoothing(P, 4 * SlicerParams().PathSmoothing);
+    coarse.maxDeviation = 2;
+    OffsetScratch s;
+    for (const auto &[plane, sum] : {std::pair{&cov, &summary}, std::pair{&stepped, &steppedSummary}})
+        for (const PathParams &params : {pp, fine, coarse}) {
+            const PathList traced = contourDetect3(*plane, *sum, visited, keepEveryCrossing());
+            const PathList want = traceOutlines(*plane, *sum, params, Loop, minOutlineArea(P), s);
+            const PathList got = outlinesFromTrace(traced, params, Loop, minOutlineArea(P));
+            ASSERT_GE(want.size(), 3);
+            ASSERT_EQ(got.size(), want.size());
+            for (int i = 0; i < want.size(); ++i) {
+                EXPECT_EQ(got[i].pts, want[i].pts);
+                EXPECT_EQ(got[i].type, want[i].type);
+                EXPECT_EQ(got[i].closed, want[i].closed);
+            }
+        }
 }
