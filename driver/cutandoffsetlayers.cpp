@@ -46,7 +46,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         // The shell steps are a function of the section alone: a section
         // equal to the last one this thread offset gets the same result.
         LastSection &last = s.last;
-        Plane8 summary = s.raster.blockSummary();
+        const Plane8 &summary = s.summary;
         if (last.valid && sameSection(s.raster, summary, last.raster, last.summary)) {
             out.outlines = last.outlines;
             out.hairs = last.hairs;
@@ -54,7 +54,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
             return;
         }
         last.valid = false;  // until the result below is complete
-        shellSteps(grid, s.raster, sp, s.shells, s.offset);
+        shellSteps(grid, s.raster, sp, s.shells, s.offset, &summary);
         out.outlines = std::move(s.shells.outlines);
         out.hairs = std::move(s.shells.hairs);
         std::swap(out.inner, s.shells.infill);

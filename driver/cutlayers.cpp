@@ -11,17 +11,19 @@
 namespace {
 
 // One layer into s.raster, repaired first when told to or when the checked
-// fill left a row open, then its mask.
+// fill left a row open, then its block summary and mask.
 void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, CutScratch &s,
               CutLayer &out)
 {
     out.repaired = repairFirst;
-    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true)) {
+    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true, &s.summary)) {
         out.repaired = true;
         repairPolygons(segs, grid.widthInPixels * 0.01f);
-        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false);
+        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false, &s.summary);
     }
-    out.mask.fromPlane8(s.raster, 128, true);
+    // The summary is wanted by the offsetting as well; the mask reads only
+    // the mixed blocks' pixels through it.
+    out.mask.fromPlane8(s.raster, 128, true, &s.summary);
 }
 
 } // namespace

@@ -43,6 +43,7 @@ struct LastSection {
 // Planes one thread reuses from layer to layer.
 struct CutScratch {
     Plane8 raster;            // the layer raster: coverage 0 … 255
+    Plane8 summary;           // raster's exact block summary, made with its mask
     Plane1 fill;
     OffsetScratch offset;     // for the offsetting that follows the cut
     ShellStepsResult shells;

@@ -29,7 +29,9 @@ struct Cell {
 
 class BandCells {
 public:
-    BandCells(int width, int firstRow) : m_w(width), m_row0(firstRow) {}
+    // touched: the band's row of 16-pixel block flags (null: not wanted);
+    // a block whose pixel changes gets 1.
+    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched) {}
 
     // The part of g inside pixel row r between heights ya < yb.
     void addRowPiece(const PixSeg &g, int r, double ya, double yb)
@@ -81,7 +83,7 @@ public:
                     area += m_cells[i].area;
                     cover += m_cells[i].cover;
                 }
-                put(row[x], level(running + area, rule));
+                put(row, x, level(running + area, rule));
                 running += cover;
                 // Up to the next touched pixel the coverage is the running
                 // sum; it is fractional only beside a horizontal edge (a
@@ -91,14 +93,14 @@ public:
                 const int gap = level(running, rule);
                 if (gap != 0 && gap != 255) {
                     for (int g = x + 1; g < next; ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                 } else if (gap == 255 && rule != 0 && rule != 1) {
                     // The Odd fill tops out at 240 in the four-pixel groups
                     // it resolves sample by sample, next to an edge.
                     for (int g = x + 1; g < std::min(next, x + 5); ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                     for (int g = std::max(x + 5, next - 4); g < next; ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                 }
             }
         }
@@ -119,10 +121,14 @@ private:
         }
         return int(std::lround(v * 255));
     }
-    static void put(uchar &pixel, int exact)
+    void put(uchar *row, int x, int exact)
     {
-        if (std::abs(exact - int(pixel)) <= kExactCoverageTolerance)
+        uchar &pixel = row[x];
+        if (exact != pixel && std::abs(exact - int(pixel)) <= kExactCoverageTolerance) {
             pixel = uchar(exact);
+            if (m_touched)
+                m_touched[x >> 4] = 1;
+        }
     }
 
     // xMid: the piece's mean x inside column c (c < 0: left of the plane).
@@ -142,13 +148,19 @@ private:
     }
 
     int m_w, m_row0;
+    uchar *m_touched;
     std::vector<Cell> m_cells;
 };
 
 } // namespace
 
-void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule)
+void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule, Plane8 *touched)
 {
+    const bool blocks = touched && raster.width % 16 == 0 && raster.height % 16 == 0;
+    if (touched) {
+        touched->setSize(blocks ? QSize(raster.width / 16, raster.height / 16) : QSize());
+        touched->fill(0);
+    }
     RasterPerf perf("exactEdgeCoverage");
     const int w = raster.width, h = raster.height;
     const double ew = double(ext.maxX) - ext.minX, eh = double(ext.maxY) - ext.minY;
@@ -205,7 +217,7 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
 #pragma omp parallel for schedule(static) if (bands >= 8)
     for (int b = 0; b < bands; ++b) {
         const int r0 = b << kBandShift, r1 = std::min(h, r0 + (1 << kBandShift));
-        BandCells cells(w, r0);
+        BandCells cells(w, r0, blocks ? touched->row(b) : nullptr);
         for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
             const PixSeg &g = pix[size_t(items[size_t(k)])];
             const int ra = std::max(r0, int(std::floor(g.y0)));

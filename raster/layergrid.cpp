@@ -43,12 +43,22 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
 }
 
 bool rasterizeLayer(const Segments &segs, const Extents &ext, int alg, Plane8 &raster,
-                    Plane1 &scratch, bool check)
+                    Plane1 &scratch, bool check, Plane8 *summary)
 {
-    const bool unclosed = alg == 0 || alg == 1 ? raster.fromSegs3(segs, ext, scratch, alg == 0, check)
-                                               : raster.fromSegs2(segs, ext, scratch, check);
+    const bool unclosed = alg == 0 || alg == 1 ? raster.fromSegs3(segs, ext, scratch, alg == 0, check, summary)
+                                               : raster.fromSegs2(segs, ext, scratch, check, summary);
     // A layer that will be repaired and filled again keeps its sampled fill.
+    Plane8 touched;
     if (!unclosed)
-        exactEdgeCoverage(raster, segs, ext, alg);
+        exactEdgeCoverage(raster, segs, ext, alg, summary ? &touched : nullptr);
+    if (summary) {
+        // The fill vouches for the blocks it wrote whole; the exact coverage
+        // may have changed a few of them.
+        if (touched.size() == summary->size())
+            for (int i = 0; i < touched.width * touched.height; ++i)
+                if (touched.data[i])
+                    summary->data[i] = 128;
+        raster.refineBlockSummary(*summary);
+    }
     return unclosed;
 }

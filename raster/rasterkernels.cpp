@@ -38,6 +38,12 @@ void thresholdRowSse2(const uchar *src, int width, int threshold, bool invert, u
         const quint32 w = (lo | hi << 16) ^ flip;
         std::memcpy(dst + (x >> 3), &w, 4);
     }
+    if (x + 16 <= width) { // a lone 16-pixel block (the summary's mixed blocks)
+        const __m128i a = _mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)), add);
+        const quint16 w = quint16(quint32(_mm_movemask_epi8(_mm_cmpeq_epi8(a, full))) ^ flip);
+        std::memcpy(dst + (x >> 3), &w, 2);
+        x += 16;
+    }
     if (x < width)
         thresholdRowScalar(src + x, width - x, threshold, invert, dst + (x >> 3));
 }

@@ -165,3 +165,37 @@ TEST(ExactCoverage, SameResultForAnyThreadCountAndOutsideThePlane)
     EXPECT_EQ(results[0].pixel(0, 15), 255);
     EXPECT_EQ(results[0].pixel(19, 15), 116);
 }
+
+TEST(ExactCoverage, SummaryFromTheFillIsTheRastersBlockSummary)
+{
+    // The fill's hint plus the blocks the exact pass changed, refined, must be
+    // the summary read from the pixels: shapes with uniform blocks inside and
+    // out, a nested hole, overlapping and inside-out outlines, a star of
+    // crossing spikes, for every rule, on planes of whole blocks and not.
+    std::vector<Segments> cases;
+    for (const std::vector<Pt> &poly : shapes())
+        cases.push_back(outline(poly));
+    Segments holed = outline({{2.2, 3.1}, {61.5, 3.1}, {61.5, 60.9}, {2.2, 60.9}});
+    holed += outline({{20.3, 18.6}, {44.1, 18.6}, {44.1, 40.25}, {20.3, 40.25}}, true);
+    cases.push_back(holed);
+    Segments two = outline({{10.25, 10.25}, {30.5, 10.25}, {30.5, 30.5}, {10.25, 30.5}});
+    two += outline({{20.5, 20.5}, {40.75, 20.5}, {40.75, 40.75}, {20.5, 40.75}});
+    cases.push_back(two);
+    cases.push_back(outline({{4, 4}, {60, 4}, {60, 60}, {4, 60}}, true));
+    Segments star;
+    for (int i = 0; i < 101; i++) {
+        const double a0 = 2 * M_PI * i * 7 / 101, a1 = 2 * M_PI * (i + 1) * 7 / 101;
+        star += Segment{float(32 + 30 * std::cos(a0)), float(32 + 30 * std::sin(a0)),
+                        float(32 + 30 * std::cos(a1)), float(32 + 30 * std::sin(a1))};
+    }
+    cases.push_back(star);
+    const Extents ext{0, 0, 64, 64};
+    for (const QSize size : {QSize(64, 64), QSize(256, 256), QSize(72, 40)})
+        for (int rule = 0; rule < 3; ++rule)
+            for (size_t c = 0; c < cases.size(); ++c) {
+                Plane8 p(size.width(), size.height()), summary;
+                Plane1 scratch;
+                rasterizeLayer(cases[c], ext, rule, p, scratch, false, &summary);
+                ASSERT_EQ(summary, p.blockSummary()) << "case " << c << " rule " << rule << " " << size.width();
+            }
+}

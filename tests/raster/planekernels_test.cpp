@@ -21,7 +21,7 @@ std::vector<uchar> randomBytes(std::mt19937 &rng, int n, bool blocky = false)
 TEST(RasterKernels, ThresholdPackingMatchesScalar)
 {
     std::mt19937 rng(1);
-    for (int width : {0, 1, 8, 31, 32, 33, 64, 100, 640}) {
+    for (int width : {0, 1, 8, 16, 17, 31, 32, 33, 48, 50, 64, 100, 640}) {
         const auto src = randomBytes(rng, width, true);
         for (int t : {0, 1, 127, 128, 254, 255})
             for (bool inv : {false, true}) {
