@@ -28,9 +28,11 @@ bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const
 // "cutAndOffset": cuts layers first … first + count - 1 (cutLayers) and,
 // while each layer's raster is at hand, makes its perimeters, loops, hairs
 // and inner region: the raster shell steps, or the vector offsetter with
-// UseVectorOffseter (no hairs then).
+// UseVectorOffseter (no hairs then). recycled: earlier cuts whose planes may
+// be reused (as in cutLayers).
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
-                                     QVector<SliceLayer> &layers, int first, int count, CutState &state);
+                                     QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                                     QVector<CutLayer> recycled = {});
 
 // "firstLayerExtras": the skirt, brim or raft, made once from layer 0's
 // footprint (its mask, set bit = outside, and its support-bar segments).

@@ -311,6 +311,16 @@ struct BandHint {
             cur.push_back(level);
         }
     }
+    // cur == prev, without a library call per row: a row has a few runs.
+    bool sameRuns() const
+    {
+        if (cur.size() != prev.size())
+            return false;
+        for (size_t i = 0; i < cur.size(); ++i)
+            if (cur[i] != prev[i])
+                return false;
+        return true;
+    }
     void endRow()
     {
         if (!states)
@@ -321,7 +331,7 @@ struct BandHint {
                 if (cur[i + 2] == 0 || cur[i + 2] == 255)
                     std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
             first = false;
-        } else if (cur != prev) {
+        } else if (!sameRuns()) {
             int g = 0;
             for (size_t i = 0; i < cur.size(); i += 3) {
                 for (; g < cur[i]; ++g) // resolved here
