@@ -147,6 +147,13 @@ struct SegBands {
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
+            if (g.slope == 0 && a <= b) {
+                // A wall along the rows: x0 + (...) * 0 is x0 in every row.
+                const int c = g.column(a);
+                for (int r = a; r <= b; r++)
+                    mark(r, c, g.up);
+                return;
+            }
             for (int r = a; r <= b; r++)
                 mark(r, g.column(r), g.up);
         };
@@ -501,6 +508,15 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     }
                     const int x1 = qMin(w, 16 * g + 16);
                     for (int x = 16 * g; x < x1; x++) {
+                        // Four pixels without crossings at once.
+                        if (x + 4 <= x1 && (x & 3) == 0) {
+                            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 4 * x));
+                            if (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_setzero_si128())) == 0xFFFF) {
+                                store32(out + x, level * 0x01010101u);
+                                x += 3;
+                                continue;
+                            }
+                        }
                         const quint32 word = load32(words + 4 * x);
                         if (!word) {
                             out[x] = level;
