@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QVector>
+#include <memory>
 #include <vector>
 
 struct SlicerParams;
@@ -51,8 +52,9 @@ struct LayerWork {
     PathList fill;            // infill, shell lines and hairs
     PathList other;           // support chains
     QByteArray gcode;         // the layer's G-code, once ordered and written
-    Plane1 travel;            // travelArea of the layer's mask, made beside
-                              // prepareLayer (empty: orderAndWriteLayer makes it)
+    // travelArea of the layer's mask, made beside prepareLayer and shared
+    // with the thread's TravelCache (null: orderAndWriteLayer makes it).
+    std::shared_ptr<const Plane1> travel;
     // The clear areas of the mask and of `travel` (RunLabels(…, false)),
     // made with it (valid when `travel` is).
     RunLabels maskAreas, travelAreas;
@@ -67,7 +69,8 @@ Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask);
 // of the mask and the grid alone).
 struct TravelCache {
     bool valid = false;
-    Plane1 mask, travel;
+    Plane1 mask;
+    std::shared_ptr<const Plane1> travel; // shared with the layers that took it
     RunLabels maskAreas, travelAreas;
 };
 
