@@ -392,6 +392,18 @@ inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const ucha
             }
             a += 16;
         }
+        if (a + 16 > g2) { // the run's last few groups, eight at a time
+            const quint64 lv8 = quint64(level) * 0x0101010101010101ull;
+            while (a + 8 <= g2) {
+                quint64 v;
+                std::memcpy(&v, known + a, 8);
+                if (v != lv8) {
+                    a += __builtin_ctzll(v ^ lv8) >> 3;
+                    break;
+                }
+                a += 8;
+            }
+        }
         while (a < g2 && known[a] == level)
             ++a;
         if (a >= g2)
