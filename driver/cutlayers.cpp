@@ -16,11 +16,17 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
               CutLayer &out)
 {
     out.repaired = repairFirst;
-    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true, &s.summary)) {
+    // The raster keeps the thread's last layer; its summary lets the fill
+    // skip the blocks that stay as they are. Not trusted while a fill runs
+    // (one that throws leaves the raster half written).
+    const bool known = s.summaryValid;
+    s.summaryValid = false;
+    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true, &s.summary, known)) {
         out.repaired = true;
         repairPolygons(segs, grid.widthInPixels * 0.01f);
-        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false, &s.summary);
+        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false, &s.summary, !repairFirst || known);
     }
+    s.summaryValid = true;
     // The summary is wanted by the offsetting as well; the mask reads only
     // the mixed blocks' pixels through it.
     out.mask.fromPlane8(s.raster, 128, true, &s.summary);
@@ -34,8 +40,11 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
     const int threads = std::max(1, omp_get_max_threads());
     if (state.scratch.size() < threads)
         state.scratch.resize(threads);
-    for (CutScratch &s : state.scratch)
+    for (CutScratch &s : state.scratch) {
+        if (s.raster.size() != QSize(grid.width, grid.height))
+            s.summaryValid = false; // a new plane: its pixels are undefined
         s.raster.setSize(QSize(grid.width, grid.height));
+    }
     QVector<CutLayer> cuts(count);
     std::vector<QString> errors(count);
     std::vector<char> failed(count, 0);

@@ -44,6 +44,7 @@ struct LastSection {
 struct CutScratch {
     Plane8 raster;            // the layer raster: coverage 0 … 255
     Plane8 summary;           // raster's exact block summary, made with its mask
+    bool summaryValid = false; // summary describes raster's pixels as they are
     Plane1 fill;
     OffsetScratch offset;     // for the offsetting that follows the cut
     ShellStepsResult shells;

@@ -33,6 +33,14 @@ public:
     // a block whose pixel changes gets 1.
     BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched) {}
 
+    // Starts another band with the same width; the cell stores keep their room.
+    void reset(int firstRow, uchar *touched)
+    {
+        m_row0 = firstRow;
+        m_touched = touched;
+        m_cells.clear();
+    }
+
     // The part of g inside pixel row r between heights ya < yb.
     void addRowPiece(const PixSeg &g, int r, double ya, double yb)
     {
@@ -69,7 +77,7 @@ public:
     // Rewrites the touched pixels of the band's rows.
     void resolve(Plane8 &raster, int rule)
     {
-        std::sort(m_cells.begin(), m_cells.end());
+        sortCells();
         size_t i = 0;
         while (i < m_cells.size()) {
             const int local = int(m_cells[i].key >> 32);
@@ -147,9 +155,61 @@ private:
                                float(area), float(dy)});
     }
 
+    // The cells in (key, seq) order: by row first, keeping insertion order
+    // (a counting pass), then each row by column. A row holds few cells,
+    // placed in insertion order, so most rows need no move at all.
+    void sortCells()
+    {
+        const size_t n = m_cells.size();
+        if (n < 2)
+            return;
+        int counts[(1 << kBandShift) + 1] = {};
+        bool rowOrdered = true;
+        for (size_t i = 0; i < n; ++i) {
+            const int r = int(m_cells[i].key >> 32);
+            if (r < 0 || r >= (1 << kBandShift)) { // never from addRowPiece; keep the general road
+                std::sort(m_cells.begin(), m_cells.end());
+                return;
+            }
+            ++counts[r + 1];
+            rowOrdered = rowOrdered && (i == 0 || (m_cells[i - 1].key >> 32) <= (m_cells[i].key >> 32));
+        }
+        if (!rowOrdered) {
+            for (int r = 0; r < (1 << kBandShift); ++r)
+                counts[r + 1] += counts[r];
+            m_sorted.resize(n);
+            for (size_t i = 0; i < n; ++i)
+                m_sorted[size_t(counts[m_cells[i].key >> 32]++)] = m_cells[i];
+            m_cells.swap(m_sorted);
+        }
+        // Within a row: stable by column (equal keys stay in insertion order).
+        size_t a = 0;
+        while (a < n) {
+            const std::uint64_t row = m_cells[a].key >> 32;
+            size_t b = a + 1;
+            while (b < n && (m_cells[b].key >> 32) == row)
+                ++b;
+            if (b - a > 24) {
+                std::stable_sort(m_cells.begin() + long(a), m_cells.begin() + long(b),
+                                 [](const Cell &x, const Cell &y) { return x.key < y.key; });
+            } else {
+                for (size_t i = a + 1; i < b; ++i) {
+                    const Cell c = m_cells[i];
+                    size_t j = i;
+                    while (j > a && m_cells[j - 1].key > c.key) {
+                        m_cells[j] = m_cells[j - 1];
+                        --j;
+                    }
+                    m_cells[j] = c;
+                }
+            }
+            a = b;
+        }
+    }
+
     int m_w, m_row0;
     uchar *m_touched;
-    std::vector<Cell> m_cells;
+    std::vector<Cell> m_cells, m_sorted;
 };
 
 } // namespace
@@ -214,10 +274,13 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         }
     }
 
-#pragma omp parallel for schedule(static) if (bands >= 8)
+#pragma omp parallel if (bands >= 8)
+    {
+    BandCells cells(w, 0);
+#pragma omp for schedule(static)
     for (int b = 0; b < bands; ++b) {
         const int r0 = b << kBandShift, r1 = std::min(h, r0 + (1 << kBandShift));
-        BandCells cells(w, r0, blocks ? touched->row(b) : nullptr);
+        cells.reset(r0, blocks ? touched->row(b) : nullptr);
         for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
             const PixSeg &g = pix[size_t(items[size_t(k)])];
             const int ra = std::max(r0, int(std::floor(g.y0)));
@@ -229,5 +292,6 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
             }
         }
         cells.resolve(raster, rule);
+    }
     }
 }

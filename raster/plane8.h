@@ -91,12 +91,15 @@ public:
     // (refineBlockSummary makes it exact): a block gets 0 or 255 when the fill
     // wrote that value to all its pixels without resolving samples, else
     // 128. Left empty (0 x 0) on a plane whose sizes are not multiples of 16.
+    // known, when given, is the exact block summary (blockSummary) of the
+    // plane's pixels on entry: a block it calls uniform is not written where
+    // the fill gives it the same value (the result is the same either way).
     bool fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check,
-                   Plane8 *summaryHint = nullptr);
+                   Plane8 *summaryHint = nullptr, const Plane8 *known = nullptr);
     // Even-odd rule; edge pixels give at most 240, edge-free inside runs 255.
     // Profiling stage "Plane8.fromSegs2".
     bool fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check,
-                   Plane8 *summaryHint = nullptr);
+                   Plane8 *summaryHint = nullptr, const Plane8 *known = nullptr);
     // One sample per pixel; each pixel gets its winding number modulo 256,
     // counted -1 for segments toward larger y and +1 toward smaller y (so the
     // inside of a correctly facing outline reads 255). Profiling stage "Plane8.fromSegs".

@@ -351,10 +351,47 @@ void blockHintFromBands(const std::vector<uchar> &bandStates, int groups, Plane8
     }
 }
 
+// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
+// known, when given, is the row of the plane's exact block summary for this
+// pixel row (one byte a group): groups whose block is uniform at `level`
+// hold it already and are not written, so an unchanged area costs a scan of
+// its summary instead of a write of its pixels.
+inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const uchar *known)
+{
+    if (!known || (level != 0 && level != 255)) {
+        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+        return;
+    }
+    const __m128i lv = _mm_set1_epi8(char(level));
+    while (g < g2) {
+        // The first group at or after g whose block does not hold level.
+        int a = g;
+        while (a + 16 <= g2) {
+            const unsigned same = unsigned(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(known + a)), lv)));
+            if (same != 0xFFFF) {
+                a += __builtin_ctz(~same);
+                break;
+            }
+            a += 16;
+        }
+        while (a < g2 && known[a] == level)
+            ++a;
+        if (a >= g2)
+            return;
+        // ... and the end of the groups that must be written.
+        int b = a + 1;
+        while (b < g2 && known[b] != level)
+            ++b;
+        std::memset(out + 16 * a, level, size_t(16 * (b - a)));
+        g = b;
+    }
+}
+
 } // namespace
 
 bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check,
-                       Plane8 *summaryHint)
+                       Plane8 *summaryHint, const Plane8 *known)
 {
     RasterPerf perf("Plane8.fromSegs3");
     const WindingTables &tables = windingTables();
@@ -371,6 +408,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     int unclosed = 0;
     const bool hinted = summaryHint && w % 16 == 0 && h % 16 == 0;
     std::vector<uchar> bandStates(hinted ? size_t(bandCount) * groups : 0);
+    if (known && (w % 16 || h % 16 || known->size() != QSize(w / 16, h / 16)))
+        known = nullptr;
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
@@ -445,7 +484,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
                         const int g2 = store.nextDirty(local, g + 1, groups);
-                        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+                        fillGroups(out, w, g, g2, level, known ? known->row(y >> 4) : nullptr);
                         hint.run(g, g2, level);
                         g = g2;
                         continue;
@@ -483,7 +522,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     return check && unclosed;
 }
 
-bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check, Plane8 *summaryHint)
+bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check, Plane8 *summaryHint,
+                       const Plane8 *known)
 {
     RasterPerf perf("Plane8.fromSegs2");
     const OddTable &table = oddTable();
@@ -500,6 +540,8 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
     int unclosed = 0;
     const bool hinted = summaryHint && w % 16 == 0 && h % 16 == 0;
     std::vector<uchar> bandStates(hinted ? size_t(bandCount) * groups : 0);
+    if (known && (w % 16 || h % 16 || known->size() != QSize(w / 16, h / 16)))
+        known = nullptr;
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
@@ -531,7 +573,7 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
                         const int g2 = store.nextDirty(local, g + 1, groups);
-                        std::memset(out + 16 * g, uniform[state], size_t(qMin(w, 16 * g2) - 16 * g));
+                        fillGroups(out, w, g, g2, uniform[state], known ? known->row(y >> 4) : nullptr);
                         hint.run(g, g2, uniform[state]);
                         g = g2;
                         continue;

@@ -120,6 +120,30 @@ void bitwiseSse2(int op, uchar *a, const uchar *b, const uchar *c, int bytes)
         bitwiseScalar(op, a + done, b + done, c ? c + done : nullptr, bytes - done);
 }
 
+void shellSplitScalar(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                      int bytes)
+{
+    for (int i = 0; i < bytes; i++) {
+        const uchar buried = uchar(below[i] & above[i]);
+        shell[i] = uchar(r[i] & ~buried);
+        infill[i] = uchar(r[i] & buried);
+    }
+}
+
+void shellSplitSse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                    int bytes)
+{
+    auto ld = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    int i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i buried = _mm_and_si128(ld(below + i), ld(above + i)), rr = ld(r + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(shell + i), _mm_andnot_si128(buried, rr));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(infill + i), _mm_and_si128(buried, rr));
+    }
+    if (i < bytes)
+        shellSplitScalar(below + i, above + i, r + i, shell + i, infill + i, bytes - i);
+}
+
 // ---- block summary --------------------------------------------------------
 
 void blockSummaryRowScalar(const uchar *rows16, int stride, int blocks, uchar *out)

@@ -182,6 +182,11 @@ TEST(ExactCoverage, SummaryFromTheFillIsTheRastersBlockSummary)
     two += outline({{20.5, 20.5}, {40.75, 20.5}, {40.75, 40.75}, {20.5, 40.75}});
     cases.push_back(two);
     cases.push_back(outline({{4, 4}, {60, 4}, {60, 60}, {4, 60}}, true));
+    // Two slabs whose lower edges cut pixel row 10 at different heights:
+    // the row's edge-free stretch is a partial level in both, in blocks
+    // mixed in both.
+    cases.push_back(outline({{2, 10.9}, {62, 10.9}, {62, 50}, {2, 50}}));
+    cases.push_back(outline({{2, 10.5}, {62, 10.5}, {62, 50}, {2, 50}}));
     Segments star;
     for (int i = 0; i < 101; i++) {
         const double a0 = 2 * M_PI * i * 7 / 101, a1 = 2 * M_PI * (i + 1) * 7 / 101;
@@ -191,11 +196,24 @@ TEST(ExactCoverage, SummaryFromTheFillIsTheRastersBlockSummary)
     cases.push_back(star);
     const Extents ext{0, 0, 64, 64};
     for (const QSize size : {QSize(64, 64), QSize(256, 256), QSize(72, 40)})
-        for (int rule = 0; rule < 3; ++rule)
-            for (size_t c = 0; c < cases.size(); ++c) {
+        for (int rule = 0; rule < 3; ++rule) {
+            // The cases one after another into one plane that keeps its
+            // pixels and summary (each case twice: an unchanged layer), as a
+            // thread's raster does: each fill as on a fresh plane.
+            Plane8 kept(size.width(), size.height()), keptSummary;
+            Plane1 keptScratch;
+            bool known = false;
+            for (size_t k = 0; k < 2 * cases.size(); ++k) {
+                const size_t c = k / 2;
                 Plane8 p(size.width(), size.height()), summary;
                 Plane1 scratch;
+                p.fill(uchar(k * 37)); // a fresh plane's pixels are anything
                 rasterizeLayer(cases[c], ext, rule, p, scratch, false, &summary);
                 ASSERT_EQ(summary, p.blockSummary()) << "case " << c << " rule " << rule << " " << size.width();
+                rasterizeLayer(cases[c], ext, rule, kept, keptScratch, false, &keptSummary, known);
+                known = true;
+                ASSERT_TRUE(kept == p) << "case " << c << " rule " << rule << " " << size.width();
+                ASSERT_EQ(keptSummary, summary) << "case " << c << " rule " << rule << " " << size.width();
             }
+        }
 }
