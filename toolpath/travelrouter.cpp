@@ -80,6 +80,43 @@ bool astar(int w, int h, Free free, int sx, int sy, int gx, int gy, std::vector<
 
 } // namespace
 
+QVector<unsigned char> freeBlocks4Scalar(const Plane1 &mask)
+{
+    const int bw = mask.width / kBlock, bh = mask.height / kBlock;
+    QVector<unsigned char> blocks(bw * bh);
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            bool all = true;
+            for (int y = by * kBlock; y < (by + 1) * kBlock && all; ++y)
+                for (int x = bx * kBlock; x < (bx + 1) * kBlock && all; ++x)
+                    all = !mask.pixel(x, y);
+            blocks[by * bw + bx] = all;
+        }
+    }
+    return blocks;
+}
+
+QVector<unsigned char> freeBlocks4(const Plane1 &mask)
+{
+    static_assert(kBlock == 4, "a block is half a byte of a row");
+    const int bw = mask.width / kBlock, bh = mask.height / kBlock;
+    QVector<unsigned char> blocks(bw * bh);
+    unsigned char *out = blocks.data();
+    for (int by = 0; by < bh; ++by) {
+        const uchar *r0 = mask.row(4 * by), *r1 = mask.row(4 * by + 1), *r2 = mask.row(4 * by + 2),
+                    *r3 = mask.row(4 * by + 3);
+        // Pixel x is bit x & 7 of byte x >> 3: block bx is the low or high
+        // half of byte bx >> 1, in all four rows.
+        for (int bx = 0; bx < bw; ++bx) {
+            const int j = bx >> 1, shift = (bx & 1) * 4;
+            const unsigned v = unsigned(r0[j] | r1[j] | r2[j] | r3[j]) >> shift;
+            out[bx] = (v & 0xF) == 0;
+        }
+        out += bw;
+    }
+    return blocks;
+}
+
 TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
 
 TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
@@ -135,16 +172,7 @@ bool TravelRouter::blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &
     if (m_blocks.isEmpty()) {
         m_bw = m_mask.width / kBlock;
         m_bh = m_mask.height / kBlock;
-        m_blocks.resize(m_bw * m_bh);
-        for (int by = 0; by < m_bh; ++by) {
-            for (int bx = 0; bx < m_bw; ++bx) {
-                bool all = true;
-                for (int y = by * kBlock; y < (by + 1) * kBlock && all; ++y)
-                    for (int x = bx * kBlock; x < (bx + 1) * kBlock && all; ++x)
-                        all = !m_mask.pixel(x, y);
-                m_blocks[by * m_bw + bx] = all;
-            }
-        }
+        m_blocks = freeBlocks4(m_mask);
     }
     if (m_bw == 0 || m_bh == 0)
         return false;

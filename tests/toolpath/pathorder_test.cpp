@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QRect>
+#include <QSize>
 
 #include <cmath>
 #include <random>
@@ -335,6 +336,31 @@ TEST(TravelRouter, NoRouteBetweenSeparateAreas)
     const TravelRouter router(m);
     EXPECT_TRUE(router.route({5, 5}, {45, 5}).pts.isEmpty());
     EXPECT_TRUE(router.route({5, 5}, {std::numeric_limits<float>::infinity(), 5}).pts.isEmpty());
+}
+
+// The block grid read four rows of bytes at a time must match the pixel by
+// pixel twin: random clear rectangles in masks whose sides are not whole
+// bytes or blocks, lone set pixels in every position of a block.
+TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
+{
+    std::mt19937 rng(5);
+    for (const QSize size : {QSize(64, 64), QSize(37, 23), QSize(100, 41), QSize(7, 9), QSize(3, 3)}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Plane1 m(size.width(), size.height());
+            m.fill(0xFF);
+            std::uniform_int_distribution<int> x(0, size.width() - 1), y(0, size.height() - 1);
+            for (int r = 0; r < 6; ++r) {
+                const int x0 = x(rng), y0 = y(rng), x1 = x(rng), y1 = y(rng);
+                for (int yy = std::min(y0, y1); yy <= std::max(y0, y1); ++yy)
+                    for (int xx = std::min(x0, x1); xx <= std::max(x0, x1); ++xx)
+                        m.setPixel(xx, yy, false);
+            }
+            for (int k = 0; k < trial; ++k)
+                m.setPixel(x(rng), y(rng), true);
+            const QVector<unsigned char> fast = freeBlocks4(m), slow = freeBlocks4Scalar(m);
+            ASSERT_EQ(fast, slow) << size.width() << " x " << size.height() << " trial " << trial;
+        }
+    }
 }
 
 TEST(Islands, SplitShellsByDepth)
