@@ -39,7 +39,10 @@ public:
     // Whether every pixel the segment touches (sampled every half pixel) is
     // free.
     bool segmentFree(PolyPoint a, PolyPoint b) const;
-    bool freeAt(int x, int y) const;
+    bool freeAt(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
+    }
 
 private:
     // The free pixel nearest to p (within 3 pixels), or false.

@@ -363,6 +363,44 @@ TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
     }
 }
 
+// Segments sampled every half pixel, floored by truncation where the
+// coordinates allow: the same answers as flooring each sample, also across
+// negative coordinates, on pixel edges and far off the plane.
+TEST(TravelRouter, SegmentFreeFloorsLikeFloor)
+{
+    const Plane1 m = uMask();
+    const TravelRouter router(m);
+    auto reference = [&](PolyPoint a, PolyPoint b) {
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const float len = std::sqrt(dx * dx + dy * dy);
+        if (!std::isfinite(len))
+            return false;
+        const int n = std::max(1, int(std::ceil(len * 2.0f)));
+        for (int i = 0; i <= n; ++i) {
+            const float t = float(i) / float(n);
+            if (!router.freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+                return false;
+        }
+        return true;
+    };
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> c(-8, 72);
+    std::uniform_int_distribution<int> whole(-4, 68);
+    int free = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        PolyPoint a(c(rng), c(rng)), b(c(rng), c(rng));
+        if (trial % 3 == 0)
+            a = PolyPoint(float(whole(rng)), float(whole(rng)));  // on pixel edges
+        if (trial % 5 == 0)
+            b = a + PolyPoint(0.25f * float(whole(rng) % 5), 0);
+        const bool want = reference(a, b);
+        ASSERT_EQ(router.segmentFree(a, b), want) << a.x << "," << a.y << " " << b.x << "," << b.y;
+        free += want;
+    }
+    EXPECT_GT(free, 100);
+    EXPECT_FALSE(router.segmentFree({-3e9f, 5}, {10, 10}));
+}
+
 TEST(Islands, SplitShellsByDepth)
 {
     // A 60-pixel square with a 12-pixel hole; p = 3, the perimeter 1.5 inside.
