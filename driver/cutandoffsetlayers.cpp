@@ -36,7 +36,8 @@ bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const
 }
 
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
-                                     QVector<SliceLayer> &layers, int first, int count, CutState &state)
+                                     QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                                     QVector<CutLayer> recycled)
 {
     PerfScope perf("cutAndOffset");
     return cutLayers(grid, sp, layers, first, count, state, [&](const SliceLayer &layer, CutScratch &s, CutLayer &out) {
@@ -71,5 +72,5 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         last.hairs = out.hairs;
         last.inner = out.inner;
         last.valid = true;
-    });
+    }, std::move(recycled));
 }

@@ -35,7 +35,8 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
 } // namespace
 
 QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
-                            int first, int count, CutState &state, const CutFollowUp &followUp)
+                            int first, int count, CutState &state, const CutFollowUp &followUp,
+                            QVector<CutLayer> recycled)
 {
     const int threads = std::max(1, omp_get_max_threads());
     if (state.scratch.size() < threads)
@@ -45,7 +46,17 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
             s.summaryValid = false; // a new plane: its pixels are undefined
         s.raster.setSize(QSize(grid.width, grid.height));
     }
-    QVector<CutLayer> cuts(count);
+    // The recycled entries keep their planes' storage; everything else a
+    // cut sets, or clears here.
+    QVector<CutLayer> cuts = std::move(recycled);
+    cuts.resize(count);
+    for (CutLayer &c : cuts) {
+        c.repaired = false;
+        c.outlines.clear();
+        c.hairs.clear();
+        if (!followUp)
+            c.inner = Plane1();
+    }
     std::vector<QString> errors(count);
     std::vector<char> failed(count, 0);
     // Raw pointers, taken here: no container may detach (copy itself) from

@@ -17,10 +17,10 @@ PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const Sl
 {
     PerfScope perf("orderAndWriteLayer");
     Plane1 own;
-    const bool made = work.travel.width == mask.width && work.travel.height == mask.height;
+    const bool made = work.travel && work.travel->width == mask.width && work.travel->height == mask.height;
     if (!made)
         own = travelArea(grid, mask);
-    const Plane1 &travel = made ? work.travel : own;
+    const Plane1 &travel = made ? *work.travel : own;
     const float a = minBarWidth / grid.pitchX * 0.6f;
 
     // Layer 0 starts with the skirt or brim, already in drawing order.

@@ -131,7 +131,7 @@ void Slicer::sliceLayer(int L)
         // one thread often waited for the other.
         const int threads = std::max(1, omp_get_max_threads());
         const int count = std::min(std::max(m_batchSize, 4 * threads), m_layerCount - L);
-        m_cut = cutAndOffsetLayers(m_grid, *m_params, m_layers, L, count, m_cutState);
+        m_cut = cutAndOffsetLayers(m_grid, *m_params, m_layers, L, count, m_cutState, std::move(m_cut));
         m_cutFirst = L;
     }
     CutLayer &c = m_cut[L - m_cutFirst];

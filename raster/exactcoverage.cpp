@@ -127,7 +127,13 @@ private:
             const double f = std::fmod(std::fabs(e), 2.0);
             v = f <= 1 ? f : 2 - f;
         }
-        return int(std::lround(v * 255));
+        // lround for the 0 … 255 this always is, without the library call:
+        // truncation is the floor there and x - i is exact.
+        const double x = v * 255;
+        if (!(x >= 0 && x <= 255))
+            return int(std::lround(x));
+        const int i = int(x);
+        return i + (x - i >= 0.5 ? 1 : 0);
     }
     void put(uchar *row, int x, int exact)
     {

@@ -147,6 +147,13 @@ struct SegBands {
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
+            if (g.slope == 0 && a <= b) {
+                // A wall along the rows: x0 + (...) * 0 is x0 in every row.
+                const int c = g.column(a);
+                for (int r = a; r <= b; r++)
+                    mark(r, c, g.up);
+                return;
+            }
             for (int r = a; r <= b; r++)
                 mark(r, g.column(r), g.up);
         };
@@ -311,6 +318,16 @@ struct BandHint {
             cur.push_back(level);
         }
     }
+    // cur == prev, without a library call per row: a row has a few runs.
+    bool sameRuns() const
+    {
+        if (cur.size() != prev.size())
+            return false;
+        for (size_t i = 0; i < cur.size(); ++i)
+            if (cur[i] != prev[i])
+                return false;
+        return true;
+    }
     void endRow()
     {
         if (!states)
@@ -321,7 +338,7 @@ struct BandHint {
                 if (cur[i + 2] == 0 || cur[i + 2] == 255)
                     std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
             first = false;
-        } else if (cur != prev) {
+        } else if (!sameRuns()) {
             int g = 0;
             for (size_t i = 0; i < cur.size(); i += 3) {
                 for (; g < cur[i]; ++g) // resolved here
@@ -374,6 +391,18 @@ inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const ucha
                 break;
             }
             a += 16;
+        }
+        if (a + 16 > g2) { // the run's last few groups, eight at a time
+            const quint64 lv8 = quint64(level) * 0x0101010101010101ull;
+            while (a + 8 <= g2) {
+                quint64 v;
+                std::memcpy(&v, known + a, 8);
+                if (v != lv8) {
+                    a += __builtin_ctzll(v ^ lv8) >> 3;
+                    break;
+                }
+                a += 8;
+            }
         }
         while (a < g2 && known[a] == level)
             ++a;
@@ -491,6 +520,15 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     }
                     const int x1 = qMin(w, 16 * g + 16);
                     for (int x = 16 * g; x < x1; x++) {
+                        // Four pixels without crossings at once.
+                        if (x + 4 <= x1 && (x & 3) == 0) {
+                            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 4 * x));
+                            if (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_setzero_si128())) == 0xFFFF) {
+                                store32(out + x, level * 0x01010101u);
+                                x += 3;
+                                continue;
+                            }
+                        }
                         const quint32 word = load32(words + 4 * x);
                         if (!word) {
                             out[x] = level;
