@@ -4,6 +4,7 @@
 #include "toolpath/vectoroffset.h"
 
 #include <cstring>
+#include <emmintrin.h>
 #include <utility>
 
 bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const Plane8 &bSummary)
@@ -14,23 +15,29 @@ bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const
     const int bw = aSummary.width, bh = aSummary.height;
     if (std::memcmp(aSummary.data, bSummary.data, size_t(bw) * bh) != 0)
         return false;
-    // Uniform blocks are equal by their summaries; mixed ones byte by byte.
+    // Uniform blocks are equal by their summaries; mixed ones row by row,
+    // sixteen bytes at a time.
+    auto ld = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
     for (int by = 0; by < bh; ++by)
         for (int bx = 0; bx < bw; ++bx) {
             const uchar v = aSummary.data[size_t(by) * bw + bx];
             if (v == 0 || v == 255)
                 continue;
-            for (int y = by * 16; y < by * 16 + 16; ++y) {
-                const size_t off = size_t(y) * a.width + size_t(bx) * 16;
-                if (std::memcmp(a.data + off, b.data + off, 16) != 0)
-                    return false;
+            const size_t off = size_t(by) * 16 * a.width + size_t(bx) * 16;
+            __m128i same = _mm_set1_epi8(char(0xFF));
+            for (int y = 0; y < 16; ++y) {
+                const size_t o = off + size_t(y) * a.width;
+                same = _mm_and_si128(same, _mm_cmpeq_epi8(ld(a.data + o), ld(b.data + o)));
             }
+            if (_mm_movemask_epi8(same) != 0xFFFF)
+                return false;
         }
     return true;
 }
 
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
-                                     QVector<SliceLayer> &layers, int first, int count, CutState &state)
+                                     QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                                     QVector<CutLayer> recycled)
 {
     PerfScope perf("cutAndOffset");
     return cutLayers(grid, sp, layers, first, count, state, [&](const SliceLayer &layer, CutScratch &s, CutLayer &out) {
@@ -46,7 +53,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         // The shell steps are a function of the section alone: a section
         // equal to the last one this thread offset gets the same result.
         LastSection &last = s.last;
-        Plane8 summary = s.raster.blockSummary();
+        const Plane8 &summary = s.summary;
         if (last.valid && sameSection(s.raster, summary, last.raster, last.summary)) {
             out.outlines = last.outlines;
             out.hairs = last.hairs;
@@ -54,7 +61,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
             return;
         }
         last.valid = false;  // until the result below is complete
-        shellSteps(grid, s.raster, sp, s.shells, s.offset);
+        shellSteps(grid, s.raster, sp, s.shells, s.offset, &summary);
         out.outlines = std::move(s.shells.outlines);
         out.hairs = std::move(s.shells.hairs);
         std::swap(out.inner, s.shells.infill);
@@ -65,5 +72,5 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         last.hairs = out.hairs;
         last.inner = out.inner;
         last.valid = true;
-    });
+    }, std::move(recycled));
 }

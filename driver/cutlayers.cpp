@@ -11,30 +11,52 @@
 namespace {
 
 // One layer into s.raster, repaired first when told to or when the checked
-// fill left a row open, then its mask.
+// fill left a row open, then its block summary and mask.
 void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, CutScratch &s,
               CutLayer &out)
 {
     out.repaired = repairFirst;
-    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true)) {
+    // The raster keeps the thread's last layer; its summary lets the fill
+    // skip the blocks that stay as they are. Not trusted while a fill runs
+    // (one that throws leaves the raster half written).
+    const bool known = s.summaryValid;
+    s.summaryValid = false;
+    if (repairFirst || rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, true, &s.summary, known)) {
         out.repaired = true;
         repairPolygons(segs, grid.widthInPixels * 0.01f);
-        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false);
+        rasterizeLayer(segs, grid.extents, alg, s.raster, s.fill, false, &s.summary, !repairFirst || known);
     }
-    out.mask.fromPlane8(s.raster, 128, true);
+    s.summaryValid = true;
+    // The summary is wanted by the offsetting as well; the mask reads only
+    // the mixed blocks' pixels through it.
+    out.mask.fromPlane8(s.raster, 128, true, &s.summary);
 }
 
 } // namespace
 
 QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
-                            int first, int count, CutState &state, const CutFollowUp &followUp)
+                            int first, int count, CutState &state, const CutFollowUp &followUp,
+                            QVector<CutLayer> recycled)
 {
     const int threads = std::max(1, omp_get_max_threads());
     if (state.scratch.size() < threads)
         state.scratch.resize(threads);
-    for (CutScratch &s : state.scratch)
+    for (CutScratch &s : state.scratch) {
+        if (s.raster.size() != QSize(grid.width, grid.height))
+            s.summaryValid = false; // a new plane: its pixels are undefined
         s.raster.setSize(QSize(grid.width, grid.height));
-    QVector<CutLayer> cuts(count);
+    }
+    // The recycled entries keep their planes' storage; everything else a
+    // cut sets, or clears here.
+    QVector<CutLayer> cuts = std::move(recycled);
+    cuts.resize(count);
+    for (CutLayer &c : cuts) {
+        c.repaired = false;
+        c.outlines.clear();
+        c.hairs.clear();
+        if (!followUp)
+            c.inner = Plane1();
+    }
     std::vector<QString> errors(count);
     std::vector<char> failed(count, 0);
     // Raw pointers, taken here: no container may detach (copy itself) from

@@ -43,6 +43,8 @@ struct LastSection {
 // Planes one thread reuses from layer to layer.
 struct CutScratch {
     Plane8 raster;            // the layer raster: coverage 0 … 255
+    Plane8 summary;           // raster's exact block summary, made with its mask
+    bool summaryValid = false; // summary describes raster's pixels as they are
     Plane1 fill;
     OffsetScratch offset;     // for the offsetting that follows the cut
     ShellStepsResult shells;
@@ -61,6 +63,8 @@ using CutFollowUp = std::function<void(const SliceLayer &layer, CutScratch &s, C
 
 // Cuts layers first … first + count - 1 of `layers` (their segments may be
 // repaired in place) and returns them in layer order. Throws the message of
-// the lowest failing layer.
+// the lowest failing layer. recycled: earlier cuts whose planes may be
+// reused for these (fresh planes cost the kernel a page fault per 4 KB).
 QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
-                            int first, int count, CutState &state, const CutFollowUp &followUp = {});
+                            int first, int count, CutState &state, const CutFollowUp &followUp = {},
+                            QVector<CutLayer> recycled = {});

@@ -56,9 +56,10 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
             } else {
                 if (c)
                     c->valid = false;
-                work[k].travel = travelArea(grid, mask);
+                const auto travel = std::make_shared<const Plane1>(travelArea(grid, mask));
+                work[k].travel = travel;
                 work[k].maskAreas = RunLabels(mask, false);
-                work[k].travelAreas = RunLabels(work[k].travel, false);
+                work[k].travelAreas = RunLabels(*travel, false);
                 if (c) {
                     c->mask = mask;
                     c->travel = work[k].travel;

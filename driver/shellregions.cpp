@@ -1,5 +1,6 @@
 #include "driver/shellregions.h"
 #include "common/perfdata.h"
+#include "raster/rasterkernels.h"
 
 void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
 {
@@ -63,13 +64,15 @@ void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
         f.fill(0);
         return;
     }
-    Plane1 &below = rings.stacks.get(i - H);
+    const Plane1 &below = rings.stacks.get(i - H);
     const Plane1 &above = rings.stacks.get(i + 1);
-    // below := R(i) AND NOT (below AND above); T(i - H) is not read again.
-    Plane1::bitwiseOp(5, &below, &above, &r);
+    if (below.size() != r.size() || above.size() != r.size())
+        throw QString("Plane1::bitwiseOp() incompatible input planes");
+    // S(i) = R(i) AND NOT (below AND above), F(i) = the rest of R(i), in one
+    // pass over the three planes.
     Plane1 &s = rings.shell.acquire(i);
-    Plane1::bitwiseOp(1, &s, &below, nullptr, true);
     Plane1 &f = rings.infill.acquire(i);
-    Plane1::bitwiseOp(1, &f, &below, nullptr, true);
-    Plane1::bitwiseOp(3, &f, &r, nullptr, true);
+    s.setSize(r.size());
+    f.setSize(r.size());
+    rk::shellSplitSse2(below.data, above.data, r.data, s.data, f.data, r.byteSize);
 }

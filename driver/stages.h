@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QVector>
+#include <memory>
 #include <vector>
 
 struct SlicerParams;
@@ -28,9 +29,11 @@ bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const
 // "cutAndOffset": cuts layers first … first + count - 1 (cutLayers) and,
 // while each layer's raster is at hand, makes its perimeters, loops, hairs
 // and inner region: the raster shell steps, or the vector offsetter with
-// UseVectorOffseter (no hairs then).
+// UseVectorOffseter (no hairs then). recycled: earlier cuts whose planes may
+// be reused (as in cutLayers).
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
-                                     QVector<SliceLayer> &layers, int first, int count, CutState &state);
+                                     QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                                     QVector<CutLayer> recycled = {});
 
 // "firstLayerExtras": the skirt, brim or raft, made once from layer 0's
 // footprint (its mask, set bit = outside, and its support-bar segments).
@@ -49,8 +52,9 @@ struct LayerWork {
     PathList fill;            // infill, shell lines and hairs
     PathList other;           // support chains
     QByteArray gcode;         // the layer's G-code, once ordered and written
-    Plane1 travel;            // travelArea of the layer's mask, made beside
-                              // prepareLayer (empty: orderAndWriteLayer makes it)
+    // travelArea of the layer's mask, made beside prepareLayer and shared
+    // with the thread's TravelCache (null: orderAndWriteLayer makes it).
+    std::shared_ptr<const Plane1> travel;
     // The clear areas of the mask and of `travel` (RunLabels(…, false)),
     // made with it (valid when `travel` is).
     RunLabels maskAreas, travelAreas;
@@ -65,7 +69,8 @@ Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask);
 // of the mask and the grid alone).
 struct TravelCache {
     bool valid = false;
-    Plane1 mask, travel;
+    Plane1 mask;
+    std::shared_ptr<const Plane1> travel; // shared with the layers that took it
     RunLabels maskAreas, travelAreas;
 };
 
@@ -82,6 +87,14 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
                               const SliceLayer &layer, const Plane1 &mask,
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head);
+// Its two halves: the ordering, which hands `head` on from layer to layer,
+// and the writing, which is the layer's own (a driver may write the layers
+// of a batch at once).
+PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,
+                         const Plane1 &mask, const FirstLayerExtras &firstLayer, float minBarWidth,
+                         const LayerWork &work, PolyPoint &head);
+QByteArray writeOrderedLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
+                             const SliceLayer &layer, const FirstLayerExtras &firstLayer, const PathList &ordered);
 
 // "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
 // threads, and with LayerStartPos > 0 also orderAndWriteLayer from each

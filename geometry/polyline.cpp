@@ -59,7 +59,7 @@ float dist(const PolyPoint &a, const PolyPoint &b)
 }
 
 // Distance from p to the segment a-b.
-float segDist(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
+inline __attribute__((always_inline)) float segDist(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
 {
     const float dx = b.x - a.x, dy = b.y - a.y;
     const float len2 = dx * dx + dy * dy;
@@ -344,7 +344,12 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     int n = pts.size();
     const bool hasW = w.size() == n;
     // Repeated points first: they carry no shape and confuse the area test.
-    {
+    // (A point equal to the one before it is exactly one the copy below
+    // drops; most lines have none and are not copied.)
+    bool repeats = closed && n > 1 && pts.last() == pts.first();
+    for (int i = 1; i < n && !repeats; ++i)
+        repeats = pts[i] == pts[i - 1];
+    if (repeats) {
         QVector<PolyPoint> np;
         QVector<float> nw;
         np.reserve(n);
@@ -380,7 +385,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     }
     const PolyPoint *p = pts.constData();
     constexpr int kMaxExactSpan = 256;
-    auto removable = [&](int i, float *areaOut, float *errOut) {
+    auto removable = [&](int i, float *areaOut, float *errOut) __attribute__((always_inline)) {
         if (!closed && (i == 0 || i == n - 1))
             return false;
         const int a = prev[i], b = next[i];
@@ -415,10 +420,9 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     // Smallest area first; ties by index so the result never depends on more
     // than the input. The area is never negative or NaN here, so its bits
     // order like its value and area and index pack into one integer key.
-    // curKey is a vertex's current key. The heap holds for every removable
-    // vertex an entry heapKey no larger than it; a vertex whose key only grew
-    // keeps its old entry and is pushed again when that comes up. So the
-    // vertex taken is always the one of smallest current key.
+    // curKey is a vertex's current key (kNoKey: not removable now). Any
+    // queue that always yields the smallest current key gives the same
+    // removals: taking a vertex changes only its neighbours' keys.
     using Key = std::uint64_t;
     constexpr Key kNoKey = ~Key(0);
     auto makeKey = [](float area, int i) {
@@ -426,127 +430,13 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         std::memcpy(&bits, &area, sizeof bits);
         return (Key(bits) << 32) | std::uint32_t(i);
     };
-    std::vector<Key> curKey(n, kNoKey), heapKey(n, kNoKey);
+    std::vector<Key> curKey(n, kNoKey);
     std::vector<float> candErr(n, 0.0f);
-    std::vector<Key> heap;
-    heap.reserve(size_t(n) + 16);
-    const auto later = std::greater<Key>();
-    // With zeroQueue the heap has four children per node (half the depth of
-    // a binary one, whose sifts dominated the cost); the twin keeps the
-    // standard binary heap. Both always yield the smallest key, and equal
-    // keys are the same entry, so the order taken is the same.
-    auto siftDown4 = [&heap](size_t i, Key k) {
-        const size_t size = heap.size();
-        for (;;) {
-            const size_t c = 4 * i + 1;
-            if (c >= size)
-                break;
-            size_t m = c;
-            const size_t end = std::min(c + 4, size);
-            for (size_t j = c + 1; j < end; ++j)
-                if (heap[j] < heap[m])
-                    m = j;
-            if (!(heap[m] < k))
-                break;
-            heap[i] = heap[m];
-            i = m;
-        }
-        heap[i] = k;
-    };
-    auto heapPush = [&](Key k) {
-        if (!zeroQueue) {
-            heap.push_back(k);
-            std::push_heap(heap.begin(), heap.end(), later);
-            return;
-        }
-        size_t i = heap.size();
-        heap.push_back(k);
-        while (i > 0) {
-            const size_t parent = (i - 1) / 4;
-            if (!(k < heap[parent]))
-                break;
-            heap[i] = heap[parent];
-            i = parent;
-        }
-        heap[i] = k;
-    };
-    auto heapPop = [&]() {
-        if (!zeroQueue) {
-            std::pop_heap(heap.begin(), heap.end(), later);
-            heap.pop_back();
-            return;
-        }
-        const Key last = heap.back();
-        heap.pop_back();
-        if (!heap.empty())
-            siftDown4(0, last);
-    };
-    // Keys of area 0 (a vertex on a straight run between its neighbours:
-    // most of a traced straight edge) come before all others, in index
-    // order: with zeroQueue they wait in a bit set, taken lowest first,
-    // instead of in the heap. Any queue that always yields the smallest key
-    // gives the same removals; a second entry of a key already waiting adds
-    // nothing (the first one taken makes the second stale).
-    std::vector<std::uint64_t> zeroBits(zeroQueue ? size_t(n + 63) / 64 : 0, 0);
-    int zeroCount = 0, zeroLow = 0; // words below zeroLow hold no bit
-    auto push = [&](Key k) {
-        if (zeroQueue && (k >> 32) == 0) {
-            const int i = int(k & 0xffffffffu);
-            std::uint64_t &word = zeroBits[size_t(i >> 6)];
-            const std::uint64_t bit = std::uint64_t(1) << (i & 63);
-            if (!(word & bit)) {
-                word |= bit;
-                ++zeroCount;
-                zeroLow = std::min(zeroLow, i >> 6);
-            }
-            return;
-        }
-        heapPush(k);
-    };
-    for (int i = 0; i < n; ++i) {
-        float a, e;
-        if (removable(i, &a, &e)) {
-            curKey[i] = heapKey[i] = makeKey(a, i);
-            candErr[i] = e;
-            if (zeroQueue && (curKey[i] >> 32) == 0)
-                push(curKey[i]);
-            else
-                heap.push_back(curKey[i]);
-        }
-    }
-    if (!zeroQueue) {
-        std::make_heap(heap.begin(), heap.end(), later);
-    } else if (heap.size() > 1) {
-        for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
-            siftDown4(i, heap[i]);
-    }
     int count = n;
-    while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
-        Key k;
-        if (zeroCount > 0) {
-            while (zeroBits[size_t(zeroLow)] == 0)
-                ++zeroLow;
-            std::uint64_t &word = zeroBits[size_t(zeroLow)];
-            k = Key(zeroLow * 64 + __builtin_ctzll(word));
-            word &= word - 1;
-            --zeroCount;
-        } else {
-            k = heap.front();
-            heapPop();
-        }
-        const int idx = int(k & 0xffffffffu);
-        if (!alive[idx] || heapKey[idx] != k)
-            continue;
-        heapKey[idx] = kNoKey;
-        if (curKey[idx] == kNoKey)
-            continue;
-        if (curKey[idx] != k) {
-            heapKey[idx] = curKey[idx];
-            push(curKey[idx]);
-            continue;
-        }
-        // The key is current: neither neighbour nor the bounds of the two
-        // segments changed since the test, so it still holds.
+    // Takes vertex idx (its key current: neither neighbour nor the bounds of
+    // the two segments changed since the test, so it still holds) and
+    // tests its neighbours again; update(j) files j's new key.
+    auto take = [&](int idx, auto &&update) {
         float a, e = candErr[idx];
         const int pa = prev[idx], nb = next[idx];
         alive[idx] = 0;
@@ -555,16 +445,181 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         prev[nb] = pa;
         err[pa] = e;
         for (int j : {pa, nb}) {
+            const Key old = curKey[j];
             if (!removable(j, &a, &e)) {
                 curKey[j] = kNoKey;
-                continue;
+            } else {
+                curKey[j] = makeKey(a, j);
+                candErr[j] = e;
             }
-            curKey[j] = makeKey(a, j);
-            candErr[j] = e;
+            update(j, old);
+        }
+    };
+    if (zeroQueue) {
+        // Every removable vertex waits exactly once, at its current key:
+        // keys of area 0 (a vertex on a straight run between its
+        // neighbours: most of a traced straight edge), which come before
+        // all others in index order, in a bit set taken lowest first; the
+        // others in a four-ary heap (half the depth of a binary one) that
+        // knows where each vertex sits, so a changed key moves in place
+        // instead of leaving a stale entry to be popped and pushed again.
+        std::vector<std::uint64_t> zeroBits(size_t(n + 63) / 64, 0);
+        int zeroCount = 0, zeroLow = 0;  // words below zeroLow hold no bit
+        auto zeroSet = [&](int i) {
+            zeroBits[size_t(i >> 6)] |= std::uint64_t(1) << (i & 63);
+            ++zeroCount;
+            zeroLow = std::min(zeroLow, i >> 6);
+        };
+        auto zeroClear = [&](int i) {
+            zeroBits[size_t(i >> 6)] &= ~(std::uint64_t(1) << (i & 63));
+            --zeroCount;
+        };
+        std::vector<Key> heap;
+        heap.reserve(size_t(n));
+        std::vector<int> pos(size_t(n), -1);
+        auto place = [&](size_t i, Key k) {
+            heap[i] = k;
+            pos[size_t(k & 0xffffffffu)] = int(i);
+        };
+        auto siftUp = [&](size_t i, Key k) {
+            while (i > 0) {
+                const size_t parent = (i - 1) / 4;
+                if (!(k < heap[parent]))
+                    break;
+                place(i, heap[parent]);
+                i = parent;
+            }
+            place(i, k);
+        };
+        auto siftDown = [&](size_t i, Key k) {
+            const size_t size = heap.size();
+            for (;;) {
+                const size_t c = 4 * i + 1;
+                if (c >= size)
+                    break;
+                size_t m = c;
+                const size_t end = std::min(c + 4, size);
+                for (size_t j = c + 1; j < end; ++j)
+                    if (heap[j] < heap[m])
+                        m = j;
+                if (!(heap[m] < k))
+                    break;
+                place(i, heap[m]);
+                i = m;
+            }
+            place(i, k);
+        };
+        // Puts k at slot i (a hole, or a key being changed) where it belongs.
+        auto settle = [&](size_t i, Key k) {
+            if (i > 0 && k < heap[(i - 1) / 4])
+                siftUp(i, k);
+            else
+                siftDown(i, k);
+        };
+        auto removeAt = [&](size_t i) {
+            pos[size_t(heap[i] & 0xffffffffu)] = -1;
+            const Key last = heap.back();
+            heap.pop_back();
+            if (i < heap.size())
+                settle(i, last);
+        };
+        for (int i = 0; i < n; ++i) {
+            float a, e;
+            if (!removable(i, &a, &e))
+                continue;
+            curKey[i] = makeKey(a, i);
+            candErr[i] = e;
+            if ((curKey[i] >> 32) == 0) {
+                zeroSet(i);
+            } else {
+                pos[size_t(i)] = int(heap.size());
+                heap.push_back(curKey[i]);
+            }
+        }
+        if (heap.size() > 1)
+            for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
+                siftDown(i, heap[i]);
+        auto update = [&](int j, Key old) {
+            const Key k = curKey[j];
+            if (k == old)
+                return;
+            const bool wasZero = old != kNoKey && (old >> 32) == 0;
+            const bool isZero = k != kNoKey && (k >> 32) == 0;
+            if (wasZero)
+                zeroClear(j);
+            if (isZero)
+                zeroSet(j);
+            const int at = pos[size_t(j)];
+            if (at >= 0) {  // old was in the heap
+                if (k == kNoKey || isZero)
+                    removeAt(size_t(at));
+                else
+                    settle(size_t(at), k);
+            } else if (k != kNoKey && !isZero) {
+                pos[size_t(j)] = int(heap.size());
+                heap.push_back(k);
+                siftUp(heap.size() - 1, k);
+            }
+        };
+        while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
+            int idx;
+            if (zeroCount > 0) {
+                while (zeroBits[size_t(zeroLow)] == 0)
+                    ++zeroLow;
+                const std::uint64_t word = zeroBits[size_t(zeroLow)];
+                idx = zeroLow * 64 + __builtin_ctzll(word);
+                zeroClear(idx);
+            } else {
+                idx = int(heap.front() & 0xffffffffu);
+                removeAt(0);
+            }
+            curKey[idx] = kNoKey;
+            take(idx, update);
+        }
+    } else {
+        // The twin: a binary heap holding for every removable vertex an
+        // entry heapKey no larger than its current key; a vertex whose key
+        // only grew keeps its old entry and is pushed again when that comes
+        // up. So the vertex taken is always the one of smallest current key.
+        std::vector<Key> heapKey(n, kNoKey);
+        std::vector<Key> heap;
+        heap.reserve(size_t(n) + 16);
+        const auto later = std::greater<Key>();
+        auto push = [&](Key k) {
+            heap.push_back(k);
+            std::push_heap(heap.begin(), heap.end(), later);
+        };
+        for (int i = 0; i < n; ++i) {
+            float a, e;
+            if (removable(i, &a, &e)) {
+                curKey[i] = heapKey[i] = makeKey(a, i);
+                candErr[i] = e;
+                heap.push_back(curKey[i]);
+            }
+        }
+        std::make_heap(heap.begin(), heap.end(), later);
+        auto update = [&](int j, Key) {
             if (curKey[j] < heapKey[j]) {
                 heapKey[j] = curKey[j];
                 push(curKey[j]);
             }
+        };
+        while (!heap.empty() && count > minCount) {
+            const Key k = heap.front();
+            std::pop_heap(heap.begin(), heap.end(), later);
+            heap.pop_back();
+            const int idx = int(k & 0xffffffffu);
+            if (!alive[idx] || heapKey[idx] != k)
+                continue;
+            heapKey[idx] = kNoKey;
+            if (curKey[idx] == kNoKey)
+                continue;
+            if (curKey[idx] != k) {
+                heapKey[idx] = curKey[idx];
+                push(curKey[idx]);
+                continue;
+            }
+            take(idx, update);
         }
     }
     if (count == n)

@@ -29,7 +29,17 @@ struct Cell {
 
 class BandCells {
 public:
-    BandCells(int width, int firstRow) : m_w(width), m_row0(firstRow) {}
+    // touched: the band's row of 16-pixel block flags (null: not wanted);
+    // a block whose pixel changes gets 1.
+    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched) {}
+
+    // Starts another band with the same width; the cell stores keep their room.
+    void reset(int firstRow, uchar *touched)
+    {
+        m_row0 = firstRow;
+        m_touched = touched;
+        m_cells.clear();
+    }
 
     // The part of g inside pixel row r between heights ya < yb.
     void addRowPiece(const PixSeg &g, int r, double ya, double yb)
@@ -67,7 +77,7 @@ public:
     // Rewrites the touched pixels of the band's rows.
     void resolve(Plane8 &raster, int rule)
     {
-        std::sort(m_cells.begin(), m_cells.end());
+        sortCells();
         size_t i = 0;
         while (i < m_cells.size()) {
             const int local = int(m_cells[i].key >> 32);
@@ -81,7 +91,7 @@ public:
                     area += m_cells[i].area;
                     cover += m_cells[i].cover;
                 }
-                put(row[x], level(running + area, rule));
+                put(row, x, level(running + area, rule));
                 running += cover;
                 // Up to the next touched pixel the coverage is the running
                 // sum; it is fractional only beside a horizontal edge (a
@@ -91,14 +101,14 @@ public:
                 const int gap = level(running, rule);
                 if (gap != 0 && gap != 255) {
                     for (int g = x + 1; g < next; ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                 } else if (gap == 255 && rule != 0 && rule != 1) {
                     // The Odd fill tops out at 240 in the four-pixel groups
                     // it resolves sample by sample, next to an edge.
                     for (int g = x + 1; g < std::min(next, x + 5); ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                     for (int g = std::max(x + 5, next - 4); g < next; ++g)
-                        put(row[g], gap);
+                        put(row, g, gap);
                 }
             }
         }
@@ -117,12 +127,22 @@ private:
             const double f = std::fmod(std::fabs(e), 2.0);
             v = f <= 1 ? f : 2 - f;
         }
-        return int(std::lround(v * 255));
+        // lround for the 0 … 255 this always is, without the library call:
+        // truncation is the floor there and x - i is exact.
+        const double x = v * 255;
+        if (!(x >= 0 && x <= 255))
+            return int(std::lround(x));
+        const int i = int(x);
+        return i + (x - i >= 0.5 ? 1 : 0);
     }
-    static void put(uchar &pixel, int exact)
+    void put(uchar *row, int x, int exact)
     {
-        if (std::abs(exact - int(pixel)) <= kExactCoverageTolerance)
+        uchar &pixel = row[x];
+        if (exact != pixel && std::abs(exact - int(pixel)) <= kExactCoverageTolerance) {
             pixel = uchar(exact);
+            if (m_touched)
+                m_touched[x >> 4] = 1;
+        }
     }
 
     // xMid: the piece's mean x inside column c (c < 0: left of the plane).
@@ -141,14 +161,72 @@ private:
                                float(area), float(dy)});
     }
 
+    // The cells in (key, seq) order: by row first, keeping insertion order
+    // (a counting pass), then each row by column. A row holds few cells,
+    // placed in insertion order, so most rows need no move at all.
+    void sortCells()
+    {
+        const size_t n = m_cells.size();
+        if (n < 2)
+            return;
+        int counts[(1 << kBandShift) + 1] = {};
+        bool rowOrdered = true;
+        for (size_t i = 0; i < n; ++i) {
+            const int r = int(m_cells[i].key >> 32);
+            if (r < 0 || r >= (1 << kBandShift)) { // never from addRowPiece; keep the general road
+                std::sort(m_cells.begin(), m_cells.end());
+                return;
+            }
+            ++counts[r + 1];
+            rowOrdered = rowOrdered && (i == 0 || (m_cells[i - 1].key >> 32) <= (m_cells[i].key >> 32));
+        }
+        if (!rowOrdered) {
+            for (int r = 0; r < (1 << kBandShift); ++r)
+                counts[r + 1] += counts[r];
+            m_sorted.resize(n);
+            for (size_t i = 0; i < n; ++i)
+                m_sorted[size_t(counts[m_cells[i].key >> 32]++)] = m_cells[i];
+            m_cells.swap(m_sorted);
+        }
+        // Within a row: stable by column (equal keys stay in insertion order).
+        size_t a = 0;
+        while (a < n) {
+            const std::uint64_t row = m_cells[a].key >> 32;
+            size_t b = a + 1;
+            while (b < n && (m_cells[b].key >> 32) == row)
+                ++b;
+            if (b - a > 24) {
+                std::stable_sort(m_cells.begin() + long(a), m_cells.begin() + long(b),
+                                 [](const Cell &x, const Cell &y) { return x.key < y.key; });
+            } else {
+                for (size_t i = a + 1; i < b; ++i) {
+                    const Cell c = m_cells[i];
+                    size_t j = i;
+                    while (j > a && m_cells[j - 1].key > c.key) {
+                        m_cells[j] = m_cells[j - 1];
+                        --j;
+                    }
+                    m_cells[j] = c;
+                }
+            }
+            a = b;
+        }
+    }
+
     int m_w, m_row0;
-    std::vector<Cell> m_cells;
+    uchar *m_touched;
+    std::vector<Cell> m_cells, m_sorted;
 };
 
 } // namespace
 
-void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule)
+void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule, Plane8 *touched)
 {
+    const bool blocks = touched && raster.width % 16 == 0 && raster.height % 16 == 0;
+    if (touched) {
+        touched->setSize(blocks ? QSize(raster.width / 16, raster.height / 16) : QSize());
+        touched->fill(0);
+    }
     RasterPerf perf("exactEdgeCoverage");
     const int w = raster.width, h = raster.height;
     const double ew = double(ext.maxX) - ext.minX, eh = double(ext.maxY) - ext.minY;
@@ -202,10 +280,13 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         }
     }
 
-#pragma omp parallel for schedule(static) if (bands >= 8)
+#pragma omp parallel if (bands >= 8)
+    {
+    BandCells cells(w, 0);
+#pragma omp for schedule(static)
     for (int b = 0; b < bands; ++b) {
         const int r0 = b << kBandShift, r1 = std::min(h, r0 + (1 << kBandShift));
-        BandCells cells(w, r0);
+        cells.reset(r0, blocks ? touched->row(b) : nullptr);
         for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
             const PixSeg &g = pix[size_t(items[size_t(k)])];
             const int ra = std::max(r0, int(std::floor(g.y0)));
@@ -217,5 +298,6 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
             }
         }
         cells.resolve(raster, rule);
+    }
     }
 }

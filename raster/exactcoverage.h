@@ -17,8 +17,10 @@
 // raster: the fill of segs over ext (Plane8::fromSegs2/fromSegs3). rule as
 // PolyFillerAlg: 0 NonZero, 1 Positive, anything else Odd. Only pixels that a
 // segment passes through are rewritten; the result does not depend on the
-// thread count.
-void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule);
+// thread count. touched, when given, gets one byte per 16 x 16 block, 1 where
+// a pixel changed (left empty on a plane whose sizes are not multiples of 16).
+void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext, int rule,
+                       Plane8 *touched = nullptr);
 
 // The largest difference (in 0 … 255 levels) between the sampled and the
 // exact value of a pixel that is still put down to sampling.

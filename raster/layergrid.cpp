@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
@@ -43,12 +44,27 @@ LayerGrid layerGrid(const Extents &rect, float extrusionWidth)
 }
 
 bool rasterizeLayer(const Segments &segs, const Extents &ext, int alg, Plane8 &raster,
-                    Plane1 &scratch, bool check)
+                    Plane1 &scratch, bool check, Plane8 *summary, bool summaryKnown)
 {
-    const bool unclosed = alg == 0 || alg == 1 ? raster.fromSegs3(segs, ext, scratch, alg == 0, check)
-                                               : raster.fromSegs2(segs, ext, scratch, check);
+    Plane8 before; // the summary of raster's pixels on entry, when known
+    if (summary && summaryKnown)
+        std::swap(before, *summary);
+    const Plane8 *known = before.width > 0 ? &before : nullptr;
+    const bool unclosed = alg == 0 || alg == 1
+                              ? raster.fromSegs3(segs, ext, scratch, alg == 0, check, summary, known)
+                              : raster.fromSegs2(segs, ext, scratch, check, summary, known);
     // A layer that will be repaired and filled again keeps its sampled fill.
+    Plane8 touched;
     if (!unclosed)
-        exactEdgeCoverage(raster, segs, ext, alg);
+        exactEdgeCoverage(raster, segs, ext, alg, summary ? &touched : nullptr);
+    if (summary) {
+        // The fill vouches for the blocks it wrote whole; the exact coverage
+        // may have changed a few of them.
+        if (touched.size() == summary->size())
+            for (int i = 0; i < touched.width * touched.height; ++i)
+                if (touched.data[i])
+                    summary->data[i] = 128;
+        raster.refineBlockSummary(*summary);
+    }
     return unclosed;
 }

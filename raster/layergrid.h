@@ -32,6 +32,10 @@ const long long kMaxLayerPixels = 1LL << 26; // 8192 x 8192: 1090 mm square at 0
 
 // One fill of segs into raster (size already set) by PolyFillerAlg:
 // 0 NonZero, 1 Positive, anything else Odd. Returns the fill's "a row did
-// not close" flag (only in checking mode).
+// not close" flag (only in checking mode). summary, when given, becomes the
+// raster's exact block summary (Plane8::blockSummary), made mostly from what
+// the fill knows rather than from the pixels. With summaryKnown, *summary on
+// entry is the exact block summary of raster's pixels (as the last call
+// left them): blocks that keep their uniform value are not written again.
 bool rasterizeLayer(const Segments &segs, const Extents &ext, int polyFillerAlg, Plane8 &raster,
-                    Plane1 &scratch, bool check);
+                    Plane1 &scratch, bool check, Plane8 *summary = nullptr, bool summaryKnown = false);

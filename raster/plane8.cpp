@@ -201,6 +201,20 @@ Plane8 Plane8::blockSummary() const
     return out;
 }
 
+void Plane8::refineBlockSummary(Plane8 &hint) const
+{
+    if (hint.width != width / 16 || hint.height != height / 16) {
+        hint = blockSummary();
+        return;
+    }
+    for (int by = 0; by < hint.height; by++) {
+        uchar *states = hint.row(by);
+        for (int bx = 0; bx < hint.width; bx++)
+            if (!uniformValue(states[bx]))
+                states[bx] = blockState(data + qint64(by) * 16 * width + bx * 16, width);
+    }
+}
+
 void Plane8::blur2(int win, uchar border, bool writeUniform, const Plane8 &src, Plane8 &dst,
                    const Plane8 &srcSummary, bool summaryTransposed, Plane8 &dstSummary,
                    const BlurHairParams *hair, QVector<QVector<quint32>> *markers, bool dstKnown)

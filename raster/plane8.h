@@ -87,10 +87,19 @@ public:
     // crossings left of the plane count at column 0, right of it are dropped.
     // NonZero (nonZero) or Positive winding rule; inside of a correctly facing
     // outline has winding +1. Profiling stage "Plane8.fromSegs3".
-    bool fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check);
+    // summaryHint, when given, becomes a hint towards the block summary
+    // (refineBlockSummary makes it exact): a block gets 0 or 255 when the fill
+    // wrote that value to all its pixels without resolving samples, else
+    // 128. Left empty (0 x 0) on a plane whose sizes are not multiples of 16.
+    // known, when given, is the exact block summary (blockSummary) of the
+    // plane's pixels on entry: a block it calls uniform is not written where
+    // the fill gives it the same value (the result is the same either way).
+    bool fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check,
+                   Plane8 *summaryHint = nullptr, const Plane8 *known = nullptr);
     // Even-odd rule; edge pixels give at most 240, edge-free inside runs 255.
     // Profiling stage "Plane8.fromSegs2".
-    bool fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check);
+    bool fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check,
+                   Plane8 *summaryHint = nullptr, const Plane8 *known = nullptr);
     // One sample per pixel; each pixel gets its winding number modulo 256,
     // counted -1 for segments toward larger y and +1 toward smaller y (so the
     // inside of a correctly facing outline reads 255). Profiling stage "Plane8.fromSegs".
@@ -121,6 +130,11 @@ public:
     // One byte per 16 x 16 block ((width / 16) x (height / 16), partial blocks
     // ignored): 0 all 0, 255 all 255, 128 otherwise. The summary blur2 reads.
     Plane8 blockSummary() const;
+    // Makes a hint the exact block summary: blocks that say 0 or 255 are
+    // taken at their word (the caller vouches for them), every other block
+    // is summarised from its pixels. A hint of another size is replaced by
+    // blockSummary().
+    void refineBlockSummary(Plane8 &hint) const;
 
     // dst := src, given each plane's exact block summary (blockSummary; a
     // block may be called mixed when it is not): blocks that both summaries

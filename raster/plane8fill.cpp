@@ -147,6 +147,13 @@ struct SegBands {
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
+            if (g.slope == 0 && a <= b) {
+                // A wall along the rows: x0 + (...) * 0 is x0 in every row.
+                const int c = g.column(a);
+                for (int r = a; r <= b; r++)
+                    mark(r, c, g.up);
+                return;
+            }
             for (int r = a; r <= b; r++)
                 mark(r, g.column(r), g.up);
         };
@@ -196,6 +203,22 @@ struct BandStore {
     bool isDirty(int localRow, int group) const
     {
         return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
+    }
+    // The first dirty group of g .. groups - 1, or groups: a word of 64
+    // groups at a time, so a long clean stretch of a row costs a few steps.
+    int nextDirty(int localRow, int g, int groups) const
+    {
+        if (g >= groups)
+            return groups;
+        const quint64 *d = dirty.data() + size_t(localRow) * size_t(dirtyWords);
+        int wi = g >> 6;
+        quint64 word = d[wi] & (~quint64(0) << (g & 63));
+        while (!word) {
+            if (++wi >= dirtyWords)
+                return groups;
+            word = d[wi];
+        }
+        return qMin(groups, wi * 64 + __builtin_ctzll(word));
     }
     void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
 };
@@ -269,9 +292,135 @@ const OddTable &oddTable()
 
 inline uchar uniformLevel(int rowsInside) { return uchar(qMin(255, rowsInside * 64)); }
 
+// Per band of pixel rows, what every row of the band wrote to each 16-pixel
+// group: 0 or 255 when the group was filled with that value without
+// resolving samples, else 128 (a hint towards the block summary). A row
+// with the same clean runs as the row before, as most rows are, costs one
+// comparison.
+struct BandHint {
+    uchar *states = nullptr; // the band's groups; null: no hint wanted
+    int groups = 0;
+    bool first = true;
+    std::vector<int> cur, prev; // the row's clean runs: first group, end group, level
+
+    void beginBand(uchar *bandStates)
+    {
+        states = bandStates;
+        first = true;
+        prev.clear();
+        cur.clear();
+    }
+    void run(int g, int g2, uchar level)
+    {
+        if (states) {
+            cur.push_back(g);
+            cur.push_back(g2);
+            cur.push_back(level);
+        }
+    }
+    // cur == prev, without a library call per row: a row has a few runs.
+    bool sameRuns() const
+    {
+        if (cur.size() != prev.size())
+            return false;
+        for (size_t i = 0; i < cur.size(); ++i)
+            if (cur[i] != prev[i])
+                return false;
+        return true;
+    }
+    void endRow()
+    {
+        if (!states)
+            return;
+        if (first) {
+            std::memset(states, 128, size_t(groups));
+            for (size_t i = 0; i < cur.size(); i += 3)
+                if (cur[i + 2] == 0 || cur[i + 2] == 255)
+                    std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
+            first = false;
+        } else if (!sameRuns()) {
+            int g = 0;
+            for (size_t i = 0; i < cur.size(); i += 3) {
+                for (; g < cur[i]; ++g) // resolved here
+                    states[g] = 128;
+                const uchar level = uchar(cur[i + 2]);
+                for (; g < cur[i + 1]; ++g)
+                    if (states[g] != level)
+                        states[g] = 128;
+            }
+            for (; g < groups; ++g)
+                states[g] = 128;
+        }
+        prev.swap(cur);
+        cur.clear();
+    }
+};
+
+// The block summary hint from the bands' hints: 0 / 255 where both bands of
+// eight rows of a block agree on it, else 128.
+void blockHintFromBands(const std::vector<uchar> &bandStates, int groups, Plane8 &hint)
+{
+    for (int by = 0; by < hint.height; ++by) {
+        const uchar *a = bandStates.data() + size_t(2 * by) * groups, *b = a + groups;
+        uchar *out = hint.row(by);
+        for (int bx = 0; bx < hint.width; ++bx)
+            out[bx] = a[bx] == b[bx] ? a[bx] : 128;
+    }
+}
+
+// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
+// known, when given, is the row of the plane's exact block summary for this
+// pixel row (one byte a group): groups whose block is uniform at `level`
+// hold it already and are not written, so an unchanged area costs a scan of
+// its summary instead of a write of its pixels.
+inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const uchar *known)
+{
+    if (!known || (level != 0 && level != 255)) {
+        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+        return;
+    }
+    const __m128i lv = _mm_set1_epi8(char(level));
+    while (g < g2) {
+        // The first group at or after g whose block does not hold level.
+        int a = g;
+        while (a + 16 <= g2) {
+            const unsigned same = unsigned(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(known + a)), lv)));
+            if (same != 0xFFFF) {
+                a += __builtin_ctz(~same);
+                break;
+            }
+            a += 16;
+        }
+        if (a + 16 > g2) { // the run's last few groups, eight at a time
+            const quint64 lv8 = quint64(level) * 0x0101010101010101ull;
+            while (a + 8 <= g2) {
+                quint64 v;
+                std::memcpy(&v, known + a, 8);
+                if (v != lv8) {
+                    a += __builtin_ctzll(v ^ lv8) >> 3;
+                    break;
+                }
+                a += 8;
+            }
+        }
+        while (a < g2 && known[a] == level)
+            ++a;
+        if (a >= g2)
+            return;
+        // ... and the end of the groups that must be written.
+        int b = a + 1;
+        while (b < g2 && known[b] != level)
+            ++b;
+        std::memset(out + 16 * a, level, size_t(16 * (b - a)));
+        g = b;
+    }
+}
+
 } // namespace
 
-bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check)
+bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch, bool nonZero, bool check,
+                       Plane8 *summaryHint, const Plane8 *known)
 {
     RasterPerf perf("Plane8.fromSegs3");
     const WindingTables &tables = windingTables();
@@ -286,10 +435,16 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     const qint8(*table)[256] = tables.t[nonZero ? 0 : 1];
     auto inside = [nonZero](int v) { return nonZero ? v != 0 : v > 0; };
     int unclosed = 0;
+    const bool hinted = summaryHint && w % 16 == 0 && h % 16 == 0;
+    std::vector<uchar> bandStates(hinted ? size_t(bandCount) * groups : 0);
+    if (known && (w % 16 || h % 16 || known->size() != QSize(w / 16, h / 16)))
+        known = nullptr;
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
+        BandHint hint;
+        hint.groups = groups;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
         // put their crossings on one sample, and walking past all taken ones
@@ -302,6 +457,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
+            hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
             for (int i : linked)
                 link[size_t(i)] = 0;
             linked.clear();
@@ -356,15 +512,23 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 uchar level = 0; // value of an edge-free pixel at the current winding
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
-                        int g2 = g + 1;
-                        while (g2 < groups && !store.isDirty(local, g2))
-                            g2++;
-                        std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
+                        const int g2 = store.nextDirty(local, g + 1, groups);
+                        fillGroups(out, w, g, g2, level, known ? known->row(y >> 4) : nullptr);
+                        hint.run(g, g2, level);
                         g = g2;
                         continue;
                     }
                     const int x1 = qMin(w, 16 * g + 16);
                     for (int x = 16 * g; x < x1; x++) {
+                        // Four pixels without crossings at once.
+                        if (x + 4 <= x1 && (x & 3) == 0) {
+                            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 4 * x));
+                            if (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_setzero_si128())) == 0xFFFF) {
+                                store32(out + x, level * 0x01010101u);
+                                x += 3;
+                                continue;
+                            }
+                        }
                         const quint32 word = load32(words + 4 * x);
                         if (!word) {
                             out[x] = level;
@@ -383,15 +547,21 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     g++;
                 }
                 store.clearDirty(local);
+                hint.endRow();
                 if (wind[0] | wind[1] | wind[2] | wind[3])
                     unclosed = 1;
             }
         }
     }
+    if (summaryHint)
+        summaryHint->setSize(hinted ? QSize(w / 16, h / 16) : QSize());
+    if (hinted)
+        blockHintFromBands(bandStates, groups, *summaryHint);
     return check && unclosed;
 }
 
-bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check)
+bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch, bool check, Plane8 *summaryHint,
+                       const Plane8 *known)
 {
     RasterPerf perf("Plane8.fromSegs2");
     const OddTable &table = oddTable();
@@ -406,14 +576,21 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
     // Edge-free pixels take the level of the sample rows inside: 0, 64, 128, 192, 255.
     static const uchar uniform[16] = {0, 64, 64, 128, 64, 128, 128, 192, 64, 128, 128, 192, 128, 192, 192, 255};
     int unclosed = 0;
+    const bool hinted = summaryHint && w % 16 == 0 && h % 16 == 0;
+    std::vector<uchar> bandStates(hinted ? size_t(bandCount) * groups : 0);
+    if (known && (w % 16 || h % 16 || known->size() != QSize(w / 16, h / 16)))
+        known = nullptr;
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
+        BandHint hint;
+        hint.groups = groups;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
+            hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
             if (map.valid)
                 bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool) {
                     if (col >= map.cols)
@@ -433,10 +610,9 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                 int state = 0;
                 for (int g = 0; g < groups;) {
                     if (!store.isDirty(local, g)) {
-                        int g2 = g + 1;
-                        while (g2 < groups && !store.isDirty(local, g2))
-                            g2++;
-                        std::memset(out + 16 * g, uniform[state], size_t(qMin(w, 16 * g2) - 16 * g));
+                        const int g2 = store.nextDirty(local, g + 1, groups);
+                        fillGroups(out, w, g, g2, uniform[state], known ? known->row(y >> 4) : nullptr);
+                        hint.run(g, g2, uniform[state]);
                         g = g2;
                         continue;
                     }
@@ -465,11 +641,16 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                     g++;
                 }
                 store.clearDirty(local);
+                hint.endRow();
                 if (state)
                     unclosed = 1;
             }
         }
     }
+    if (summaryHint)
+        summaryHint->setSize(hinted ? QSize(w / 16, h / 16) : QSize());
+    if (hinted)
+        blockHintFromBands(bandStates, groups, *summaryHint);
     return check && unclosed;
 }
 

@@ -38,6 +38,12 @@ void thresholdRowSse2(const uchar *src, int width, int threshold, bool invert, u
         const quint32 w = (lo | hi << 16) ^ flip;
         std::memcpy(dst + (x >> 3), &w, 4);
     }
+    if (x + 16 <= width) { // a lone 16-pixel block (the summary's mixed blocks)
+        const __m128i a = _mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)), add);
+        const quint16 w = quint16(quint32(_mm_movemask_epi8(_mm_cmpeq_epi8(a, full))) ^ flip);
+        std::memcpy(dst + (x >> 3), &w, 2);
+        x += 16;
+    }
     if (x < width)
         thresholdRowScalar(src + x, width - x, threshold, invert, dst + (x >> 3));
 }
@@ -112,6 +118,30 @@ void bitwiseSse2(int op, uchar *a, const uchar *b, const uchar *c, int bytes)
     }
     if (done < bytes)
         bitwiseScalar(op, a + done, b + done, c ? c + done : nullptr, bytes - done);
+}
+
+void shellSplitScalar(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                      int bytes)
+{
+    for (int i = 0; i < bytes; i++) {
+        const uchar buried = uchar(below[i] & above[i]);
+        shell[i] = uchar(r[i] & ~buried);
+        infill[i] = uchar(r[i] & buried);
+    }
+}
+
+void shellSplitSse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                    int bytes)
+{
+    auto ld = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    int i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i buried = _mm_and_si128(ld(below + i), ld(above + i)), rr = ld(r + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(shell + i), _mm_andnot_si128(buried, rr));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(infill + i), _mm_and_si128(buried, rr));
+    }
+    if (i < bytes)
+        shellSplitScalar(below + i, above + i, r + i, shell + i, infill + i, bytes - i);
 }
 
 // ---- block summary --------------------------------------------------------

@@ -16,6 +16,13 @@ void thresholdRowSse2(const uchar *src, int width, int threshold, bool invert, u
 void bitwiseScalar(int op, uchar *a, const uchar *b, const uchar *c, int bytes);
 void bitwiseSse2(int op, uchar *a, const uchar *b, const uchar *c, int bytes);
 
+// The shell split of one layer in one pass over `bytes` bytes:
+// shell = r & ~(below & above), infill = r & below & above.
+void shellSplitScalar(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                      int bytes);
+void shellSplitSse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                    int bytes);
+
 // One row of 16 x 16 block summaries: rows16 points at 16 bit-plane rows of
 // `stride` bytes; `blocks` blocks (2 bytes each) give out[0 .. blocks-1].
 void blockSummaryRowScalar(const uchar *rows16, int stride, int blocks, uchar *out);

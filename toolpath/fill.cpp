@@ -346,38 +346,60 @@ void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Plane8 &r
                  &reach);
 }
 
-// The offsets of the family's lines that can cross a set pixel: those of the
-// corners of the blocks the summary does not call empty, widened by two
-// pixels (a line's walk visits only pixels the line passes through). Lines
-// outside find no runs and need no walk: on a layer without shell the dense
-// shell lines crossed the whole plane for nothing. False when no pixel is set.
-bool lineOffsetRange(const Plane1 &region, const Plane8 &summary, const Family &f, double &lo, double &hi)
+// The pixel rectangle of the blocks the summary does not call empty (the
+// whole plane without a usable summary); false when no block has pixels.
+struct OccupiedBlocks {
+    bool any = true;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+OccupiedBlocks occupiedBlocks(const Plane1 &region, const Plane8 &summary)
 {
-    int x0 = 0, y0 = 0, x1 = region.width, y1 = region.height;
+    OccupiedBlocks o;
+    o.x1 = region.width;
+    o.y1 = region.height;
     if (region.width % 16 == 0 && region.height % 16 == 0 && summary.width == region.width / 16
         && summary.height == region.height / 16) {
         int bx0 = INT_MAX, by0 = INT_MAX, bx1 = -1, by1 = -1;
         for (int by = 0; by < summary.height; ++by) {
             const uchar *r = summary.data + by * summary.width;
-            for (int bx = 0; bx < summary.width; ++bx)
-                if (r[bx]) {
-                    bx0 = std::min(bx0, bx);
-                    bx1 = std::max(bx1, bx);
-                    by0 = std::min(by0, by);
-                    by1 = by;
-                }
+            int first = 0, last = summary.width - 1;
+            while (first <= last && !r[first])
+                ++first;
+            if (first > last)
+                continue;
+            while (!r[last])
+                --last;
+            bx0 = std::min(bx0, first);
+            bx1 = std::max(bx1, last);
+            by0 = std::min(by0, by);
+            by1 = by;
         }
-        if (bx1 < 0)
-            return false;
-        x0 = bx0 * 16;
-        y0 = by0 * 16;
-        x1 = (bx1 + 1) * 16;
-        y1 = (by1 + 1) * 16;
+        if (bx1 < 0) {
+            o.any = false;
+            return o;
+        }
+        o.x0 = bx0 * 16;
+        o.y0 = by0 * 16;
+        o.x1 = (bx1 + 1) * 16;
+        o.y1 = (by1 + 1) * 16;
     }
+    return o;
+}
+
+// The offsets of the family's lines that can cross a set pixel: those of the
+// corners of the occupied blocks, widened by two pixels (a line's walk
+// visits only pixels the line passes through). Lines outside find no runs
+// and need no walk: on a layer without shell the dense shell lines crossed
+// the whole plane for nothing. False when no pixel is set.
+bool lineOffsetRange(const OccupiedBlocks &occ, const Family &f, double &lo, double &hi)
+{
+    if (!occ.any)
+        return false;
     lo = std::numeric_limits<double>::infinity();
     hi = -lo;
-    for (const int x : {x0, x1})
-        for (const int y : {y0, y1}) {
+    for (const int x : {occ.x0, occ.x1})
+        for (const int y : {occ.y0, occ.y1}) {
             const double o = (x - f.ox) * f.vx + (y - f.oy) * f.vy;
             lo = std::min(lo, o);
             hi = std::max(hi, o);
@@ -385,6 +407,22 @@ bool lineOffsetRange(const Plane1 &region, const Plane8 &summary, const Family &
     lo -= 2;
     hi += 2;
     return true;
+}
+
+// blockReach of a summary, remembered per thread for the next call: the
+// layers of a prism share their regions, and the reach map is the costly
+// part of a large region's fill that does not follow its outline.
+const Plane8 &cachedBlockReach(const Plane8 &summary)
+{
+    thread_local Plane8 lastSummary, lastReach;
+    thread_local bool valid = false;
+    if (!valid || !(lastSummary == summary)) {
+        valid = false;
+        lastReach = blockReach(summary);
+        lastSummary = summary;
+        valid = true;
+    }
+    return lastReach;
 }
 
 } // namespace
@@ -415,15 +453,16 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
         subSpacing = 0;
     const double step = 3.14159265358979323846 / directions;
     const Plane8 summary = region.blockSummary();
-    Plane8 reach;
+    const OccupiedBlocks occ = occupiedBlocks(region, summary);
+    if (!occ.any)
+        return;
+    // Only for a region with pixels: most layers have no shell.
+    const Plane8 &reach = cachedBlockReach(summary);
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
         double lo, hi;
-        if (!lineOffsetRange(region, summary, f, lo, hi))
-            return;
-        if (j == 0) // only for a region with pixels: most layers have no shell
-            reach = blockReach(summary);
+        lineOffsetRange(occ, f, lo, hi);
         for (int k = -f.n; k <= f.n; ++k) {
             for (int m = 0; m < T; ++m) {
                 const double off = k * double(spacing) + (T >= 2 ? (m - (T - 1) / 2.0) * subSpacing : 0.0);
@@ -467,9 +506,9 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
     const Plane8 summary = region.blockSummary();
     double lo, hi;
-    if (!lineOffsetRange(region, summary, f, lo, hi))
+    if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
-    const Plane8 reach = blockReach(summary);
+    const Plane8 &reach = cachedBlockReach(summary);
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.

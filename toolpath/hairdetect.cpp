@@ -77,21 +77,40 @@ void levelBitsArea(const Plane8 &pl, bool columnPass, int x0, int x1, int y0, in
     }
 }
 
-// One 16 x 16 block at (x0, y0) whose pixels must be looked at.
-void levelBitsBlock(const Plane8 &pl, bool columnPass, int x0, int y0, std::vector<quint64> &bits,
-                    int words)
+// The row pass of one 16 x 16 block at (x0, y0) whose pixels must be
+// looked at.
+void levelBitsBlock(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
 {
     for (int y = y0; y < y0 + 16; ++y) {
-        unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
-        if (!columnPass) {
-            // x0 is a multiple of 16: its 16 bits share one word.
-            bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
-            continue;
+        const unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
+        // x0 is a multiple of 16: its 16 bits share one word.
+        bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
+    }
+}
+
+// The column pass of one mixed block: the 16 x 16 bytes are transposed
+// (four rounds of interleaving rows i and i + 8 put byte x of row k at
+// byte k of vector x), so one movemask gives a column's 16 level bits.
+void levelBitsBlockColumns(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
+{
+    __m128i v[16], t[16];
+    for (int k = 0; k < 16; ++k)
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pl.data + size_t(y0 + k) * pl.width + x0));
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            t[2 * i] = _mm_unpacklo_epi8(v[i], v[i + 8]);
+            t[2 * i + 1] = _mm_unpackhi_epi8(v[i], v[i + 8]);
         }
-        while (m) {
-            setLineBit(bits, words, y, x0 + __builtin_ctz(m));
-            m &= m - 1;
-        }
+        for (int k = 0; k < 16; ++k)
+            v[k] = t[k];
+    }
+    // y0 is a multiple of 16: a column's 16 bits share one word.
+    const size_t word = size_t(y0 >> 6);
+    const int shift = y0 & 63;
+    for (int x = 0; x < 16; ++x) {
+        const quint64 m = quint64(unsigned(_mm_movemask_epi8(v[x])));
+        if (m)
+            bits[size_t(x0 + x) * words + word] |= m << shift;
     }
 }
 
@@ -116,8 +135,12 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
         words = ((columnPass ? H : W) + 63) / 64;
         bits.assign(size_t(columnPass ? W : H) * size_t(words), 0);
         for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx)
-                levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
+            for (int bx = 0; bx < bw; ++bx) {
+                if (columnPass)
+                    levelBitsBlockColumns(plane, bx * 16, by * 16, bits, words);
+                else
+                    levelBitsBlock(plane, bx * 16, by * 16, bits, words);
+            }
     } else {
         words = ((columnPass ? H : W) + 63) / 64;
         const int lines = columnPass ? W : H;
@@ -137,9 +160,12 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
                 std::copy(full.begin(), full.end(), bits.begin() + std::ptrdiff_t(size_t(l) * words));
             for (int a = 0; a < across; ++a) {
                 const uchar st = state(g, a);
-                if (st != 0 && st != 255)
-                    levelBitsBlock(plane, columnPass, columnPass ? g * 16 : a * 16, columnPass ? a * 16 : g * 16,
-                                   bits, words);
+                if (st == 0 || st == 255)
+                    continue;
+                if (columnPass)
+                    levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);
+                else
+                    levelBitsBlock(plane, a * 16, g * 16, bits, words);
             }
         }
         std::fill(bits.begin() + std::ptrdiff_t(size_t(groups) * 16 * words), bits.end(), quint64(0));

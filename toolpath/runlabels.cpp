@@ -7,7 +7,7 @@
 
 namespace {
 
-int findRoot(QVector<int> &parent, int i)
+int findRoot(std::vector<int> &parent, int i)
 {
     while (parent[i] != i) {
         parent[i] = parent[parent[i]];
@@ -22,14 +22,18 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
     : m_width(plane.width), m_height(plane.height)
 {
     m_rowStart.resize(m_height + 1);
-    QVector<int> parent;
+    // Plain vectors while labelling: a QVector's every write checks for
+    // sharing first.
+    std::vector<Run> runs;
+    std::vector<int> parent;
+    int *const rowStart = m_rowStart.data();
     const int stride = plane.stride();
     const int words = (m_width + 63) / 64;
     std::vector<quint64> bits(size_t(words) + 1, 0);
     for (int y = 0; y < m_height; ++y) {
-        m_rowStart[y] = m_runs.size();
-        const int prevBegin = y > 0 ? m_rowStart[y - 1] : 0;
-        const int prevEnd = m_runs.size();
+        rowStart[y] = int(runs.size());
+        const int prevBegin = y > 0 ? rowStart[y - 1] : 0;
+        const int prevEnd = int(runs.size());
         int scan = prevBegin;
         // The row as 64-pixel words of "pixel has the value" bits; runs are
         // found a word at a time.
@@ -58,29 +62,31 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
                 break;
             const int x0 = x;
             x = findFrom(x, false);
-            const int id = m_runs.size();
-            m_runs.append({x0, x, id});
-            parent.append(id);
+            const int id = int(runs.size());
+            runs.push_back({x0, x, id});
+            parent.push_back(id);
             // Runs of the row above touching [x0 - 1, x] (8-connected).
-            while (scan < prevEnd && m_runs[scan].x1 < x0)
+            while (scan < prevEnd && runs[size_t(scan)].x1 < x0)
                 ++scan;
-            for (int j = scan; j < prevEnd && m_runs[j].x0 <= x; ++j) {
+            for (int j = scan; j < prevEnd && runs[size_t(j)].x0 <= x; ++j) {
                 const int a = findRoot(parent, id), b = findRoot(parent, j);
                 if (a != b)
                     parent[std::max(a, b)] = std::min(a, b);
             }
         }
     }
-    m_rowStart[m_height] = m_runs.size();
+    rowStart[m_height] = int(runs.size());
     // Roots are the lowest run index of their area, so numbering roots in run
     // order numbers areas by their first run in scan order.
-    QVector<int> rootLabel(m_runs.size(), -1);
-    for (int i = 0; i < m_runs.size(); ++i) {
-        const int r = findRoot(parent, i);
-        if (rootLabel[r] < 0)
-            rootLabel[r] = m_count++;
-        m_runs[i].label = rootLabel[r];
+    std::vector<int> rootLabel(runs.size(), -1);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const int r = findRoot(parent, int(i));
+        if (rootLabel[size_t(r)] < 0)
+            rootLabel[size_t(r)] = m_count++;
+        runs[i].label = rootLabel[size_t(r)];
     }
+    m_runs.resize(int(runs.size()));
+    std::copy(runs.begin(), runs.end(), m_runs.begin());
 }
 
 int RunLabels::label(int x, int y) const

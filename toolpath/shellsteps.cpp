@@ -330,7 +330,7 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
 }
 
 void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
-                OffsetScratch &s)
+                OffsetScratch &s, const Plane8 *coverageSummary)
 {
     out.outlines.clear();
     out.shells.clear();
@@ -345,7 +345,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     const float minArea = minOutlineArea(p);
     if (&coverage == &s.cov) { // the section must stay as it is
         const Plane8 section = coverage;
-        shellSteps(grid, section, sp, out, s);
+        shellSteps(grid, section, sp, out, s, coverageSummary);
         return;
     }
     // The working plane is the scratch's, which holds the last layer's end
@@ -354,7 +354,10 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     // leaves the next layer a whole copy).
     Plane8 &cov = s.cov;
     Plane8 summary;
-    blockSummary8(coverage, summary);
+    if (coverageSummary && coverageSummary->size() == QSize(coverage.width / 16, coverage.height / 16))
+        summary = *coverageSummary;
+    else
+        blockSummary8(coverage, summary);
     Plane8::copyChangedBlocks(coverage, summary, cov, s.covSummary);
     s.covSummary = Plane8();
     const int last = std::max(sp.VShellCnt, 0);

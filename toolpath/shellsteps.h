@@ -108,5 +108,7 @@ struct ShellStepsResult {
 // 32). Reads VShellCnt, VShellOffset, OuterHair, InnerHair, RepairCorners,
 // LoopFillOverlap and PathSmoothing. Call from the driver's thread: it
 // records the profiling stages "hairDetect0", "hairDetect1", "hairMasking".
+// coverageSummary, when given, is coverage's exact block summary
+// (Plane8::blockSummary); otherwise it is made here.
 void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
-                OffsetScratch &scratch);
+                OffsetScratch &scratch, const Plane8 *coverageSummary = nullptr);

@@ -80,14 +80,46 @@ bool astar(int w, int h, Free free, int sx, int sy, int gx, int gy, std::vector<
 
 } // namespace
 
+QVector<unsigned char> freeBlocks4Scalar(const Plane1 &mask)
+{
+    const int bw = mask.width / kBlock, bh = mask.height / kBlock;
+    QVector<unsigned char> blocks(bw * bh);
+    for (int by = 0; by < bh; ++by) {
+        for (int bx = 0; bx < bw; ++bx) {
+            bool all = true;
+            for (int y = by * kBlock; y < (by + 1) * kBlock && all; ++y)
+                for (int x = bx * kBlock; x < (bx + 1) * kBlock && all; ++x)
+                    all = !mask.pixel(x, y);
+            blocks[by * bw + bx] = all;
+        }
+    }
+    return blocks;
+}
+
+QVector<unsigned char> freeBlocks4(const Plane1 &mask)
+{
+    static_assert(kBlock == 4, "a block is half a byte of a row");
+    const int bw = mask.width / kBlock, bh = mask.height / kBlock;
+    QVector<unsigned char> blocks(bw * bh);
+    unsigned char *out = blocks.data();
+    for (int by = 0; by < bh; ++by) {
+        const uchar *r0 = mask.row(4 * by), *r1 = mask.row(4 * by + 1), *r2 = mask.row(4 * by + 2),
+                    *r3 = mask.row(4 * by + 3);
+        // Pixel x is bit x & 7 of byte x >> 3: block bx is the low or high
+        // half of byte bx >> 1, in all four rows.
+        for (int bx = 0; bx < bw; ++bx) {
+            const int j = bx >> 1, shift = (bx & 1) * 4;
+            const unsigned v = unsigned(r0[j] | r1[j] | r2[j] | r3[j]) >> shift;
+            out[bx] = (v & 0xF) == 0;
+        }
+        out += bw;
+    }
+    return blocks;
+}
+
 TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
 
 TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
-
-bool TravelRouter::freeAt(int x, int y) const
-{
-    return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
-}
 
 bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
 {
@@ -96,9 +128,24 @@ bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
     if (!std::isfinite(len))
         return false;
     const int n = std::max(1, int(std::ceil(len * 2.0f)));
+    // Within int range (any real point is) a sample is floored by
+    // truncating it, which without SSE4.1 is cheaper than floor().
+    const float far = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(b.x), std::fabs(b.y)});
+    if (!(far < 1e9f)) {
+        for (int i = 0; i <= n; ++i) {
+            const float t = float(i) / float(n);
+            if (!freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+                return false;
+        }
+        return true;
+    }
+    auto ifloor = [](float v) {
+        const int i = int(v);
+        return v < float(i) ? i - 1 : i;
+    };
     for (int i = 0; i <= n; ++i) {
         const float t = float(i) / float(n);
-        if (!freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+        if (!freeAt(ifloor(a.x + t * dx), ifloor(a.y + t * dy)))
             return false;
     }
     return true;
@@ -135,16 +182,7 @@ bool TravelRouter::blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &
     if (m_blocks.isEmpty()) {
         m_bw = m_mask.width / kBlock;
         m_bh = m_mask.height / kBlock;
-        m_blocks.resize(m_bw * m_bh);
-        for (int by = 0; by < m_bh; ++by) {
-            for (int bx = 0; bx < m_bw; ++bx) {
-                bool all = true;
-                for (int y = by * kBlock; y < (by + 1) * kBlock && all; ++y)
-                    for (int x = bx * kBlock; x < (bx + 1) * kBlock && all; ++x)
-                        all = !m_mask.pixel(x, y);
-                m_blocks[by * m_bw + bx] = all;
-            }
-        }
+        m_blocks = freeBlocks4(m_mask);
     }
     if (m_bw == 0 || m_bh == 0)
         return false;

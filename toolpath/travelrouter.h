@@ -18,6 +18,12 @@
 #include "geometry/polyline.h"
 #include "toolpath/runlabels.h"
 
+// Per 4 x 4 pixel block of `mask` (width / 4 x height / 4 blocks, row by
+// row): 1 when all 16 pixels are clear. The byte road reads four rows of a
+// block row at once; the twin tests pixel by pixel (exported for tests).
+QVector<unsigned char> freeBlocks4(const Plane1 &mask);
+QVector<unsigned char> freeBlocks4Scalar(const Plane1 &mask);
+
 class TravelRouter {
 public:
     // Keeps a reference to `mask`: it must outlive the router.
@@ -33,7 +39,10 @@ public:
     // Whether every pixel the segment touches (sampled every half pixel) is
     // free.
     bool segmentFree(PolyPoint a, PolyPoint b) const;
-    bool freeAt(int x, int y) const;
+    bool freeAt(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
+    }
 
 private:
     // The free pixel nearest to p (within 3 pixels), or false.

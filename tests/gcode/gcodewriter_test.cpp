@@ -2,6 +2,9 @@
 #include "gcode/paramcheck.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
+#include <random>
 
 #include <QFile>
 #include <QList>
@@ -118,6 +121,27 @@ TEST(GCodeWriter, NumberFormats)
     // still not be undefined behaviour.
     EXPECT_EQ(formatFixed3(std::numeric_limits<float>::quiet_NaN()), QByteArray("0.000"));
     EXPECT_FALSE(formatFixed3(1e30f).isEmpty());
+    // The composed digits against the text QByteArray::number gives the same
+    // rounded integer, over magnitudes from thousandths to the clamp.
+    auto reference = [](float v) {
+        float r = std::floor(v * 1000.0f + 0.5f);
+        r = r == r ? std::clamp(r, -9.0e18f, 9.0e18f) : 0;
+        qint64 n = qint64(r);
+        QByteArray s = n < 0 ? "-" : "";
+        n = n < 0 ? -n : n;
+        const int frac = int(n % 1000);
+        return s + QByteArray::number(n / 1000) + "." + char('0' + frac / 100) + char('0' + frac / 10 % 10)
+               + char('0' + frac % 10);
+    };
+    std::mt19937 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        const float mag = std::pow(10.0f, float(int(rng() % 22)) - 4);
+        const float v = (float(rng() % 2000001) / 1000000.0f - 1.0f) * mag;
+        ASSERT_EQ(formatFixed3(v), reference(v)) << v;
+    }
+    for (float v : {0.0f, -0.0f, 1e30f, -1e30f, std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_EQ(formatFixed3(v), reference(v)) << v;
 }
 
 TEST(GCodeWriter, EmptyLayerIsEmpty)

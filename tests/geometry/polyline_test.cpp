@@ -322,10 +322,13 @@ TEST(PolyLineSimplify, KeepsShapeWithinTolerance)
     EXPECT_EQ(rep.size(), 1);
 }
 
-// The bit set for zero-area candidates must remove exactly what the single
-// heap removes: traced staircases and straight runs (many exact zeros, ties
-// by index), spikes back along a run, a wobbly circle, open and closed,
-// with widths, at the perimeter's tight deviation and the loops' default.
+// The fast queue (a bit set for zero-area candidates, an indexed heap whose
+// keys move in place) must remove exactly what the single lazy heap
+// removes: traced staircases and straight runs (many exact zeros, ties by
+// index), spikes back along a run, a wobbly circle, slanted edges with
+// crossings jittered as a trace leaves them (keys that grow and shrink as
+// neighbours go), repeated points, open and closed, with widths, at the
+// perimeter's tight deviation and the loops' default.
 TEST(PolyLineSimplify, ZeroAreaQueueMatchesTheSingleHeap)
 {
     std::mt19937 rng(12);
@@ -361,6 +364,29 @@ TEST(PolyLineSimplify, ZeroAreaQueueMatchesTheSingleHeap)
         circ.pts.append(PolyPoint(std::round(60 * std::cos(a) * 4) / 4, std::round(60 * std::sin(a) * 4) / 4));
     }
     shapes.push_back(circ);
+    std::uniform_real_distribution<float> jitter(-0.02f, 0.02f);
+    for (int s = 0; s < 8; ++s) {
+        PolyLine slant(Loop);
+        slant.closed = s % 2 == 0;
+        const float corners[5][2] = {{0, 0}, {90, 17 + 3.0f * s}, {75, 80}, {-8, 61}, {0, 0}};
+        for (int c = 0; c < 4; ++c) {
+            const float x0 = corners[c][0], y0 = corners[c][1], x1 = corners[c + 1][0], y1 = corners[c + 1][1];
+            const int steps = int(std::max(std::fabs(x1 - x0), std::fabs(y1 - y0)) * 1.4f);
+            for (int i = 0; i < steps; ++i) {
+                const float t = float(i) / steps;
+                PolyPoint q(x0 + t * (x1 - x0) + jitter(rng), y0 + t * (y1 - y0) + jitter(rng));
+                slant.pts.append(q);
+                if (i % 37 == 5)
+                    slant.pts.append(q);  // a repeat
+            }
+        }
+        if (s % 4 == 3)
+            slant.pts.append(slant.pts.first());  // closing repeat
+        if (s % 3 == 1)
+            for (int i = 0; i < slant.size(); ++i)
+                slant.w.append(1.5f + float(i % 2));
+        shapes.push_back(slant);
+    }
     PathParams tight = PathParams::fromSmoothing(3.003f, 0.08f);
     tight.maxDeviation = 0.03f;
     for (const PathParams &pp : {PathParams::fromSmoothing(3.003f, 0.08f), tight})

@@ -165,3 +165,55 @@ TEST(ExactCoverage, SameResultForAnyThreadCountAndOutsideThePlane)
     EXPECT_EQ(results[0].pixel(0, 15), 255);
     EXPECT_EQ(results[0].pixel(19, 15), 116);
 }
+
+TEST(ExactCoverage, SummaryFromTheFillIsTheRastersBlockSummary)
+{
+    // The fill's hint plus the blocks the exact pass changed, refined, must be
+    // the summary read from the pixels: shapes with uniform blocks inside and
+    // out, a nested hole, overlapping and inside-out outlines, a star of
+    // crossing spikes, for every rule, on planes of whole blocks and not.
+    std::vector<Segments> cases;
+    for (const std::vector<Pt> &poly : shapes())
+        cases.push_back(outline(poly));
+    Segments holed = outline({{2.2, 3.1}, {61.5, 3.1}, {61.5, 60.9}, {2.2, 60.9}});
+    holed += outline({{20.3, 18.6}, {44.1, 18.6}, {44.1, 40.25}, {20.3, 40.25}}, true);
+    cases.push_back(holed);
+    Segments two = outline({{10.25, 10.25}, {30.5, 10.25}, {30.5, 30.5}, {10.25, 30.5}});
+    two += outline({{20.5, 20.5}, {40.75, 20.5}, {40.75, 40.75}, {20.5, 40.75}});
+    cases.push_back(two);
+    cases.push_back(outline({{4, 4}, {60, 4}, {60, 60}, {4, 60}}, true));
+    // Two slabs whose lower edges cut pixel row 10 at different heights:
+    // the row's edge-free stretch is a partial level in both, in blocks
+    // mixed in both.
+    cases.push_back(outline({{2, 10.9}, {62, 10.9}, {62, 50}, {2, 50}}));
+    cases.push_back(outline({{2, 10.5}, {62, 10.5}, {62, 50}, {2, 50}}));
+    Segments star;
+    for (int i = 0; i < 101; i++) {
+        const double a0 = 2 * M_PI * i * 7 / 101, a1 = 2 * M_PI * (i + 1) * 7 / 101;
+        star += Segment{float(32 + 30 * std::cos(a0)), float(32 + 30 * std::sin(a0)),
+                        float(32 + 30 * std::cos(a1)), float(32 + 30 * std::sin(a1))};
+    }
+    cases.push_back(star);
+    const Extents ext{0, 0, 64, 64};
+    for (const QSize size : {QSize(64, 64), QSize(256, 256), QSize(72, 40)})
+        for (int rule = 0; rule < 3; ++rule) {
+            // The cases one after another into one plane that keeps its
+            // pixels and summary (each case twice: an unchanged layer), as a
+            // thread's raster does: each fill as on a fresh plane.
+            Plane8 kept(size.width(), size.height()), keptSummary;
+            Plane1 keptScratch;
+            bool known = false;
+            for (size_t k = 0; k < 2 * cases.size(); ++k) {
+                const size_t c = k / 2;
+                Plane8 p(size.width(), size.height()), summary;
+                Plane1 scratch;
+                p.fill(uchar(k * 37)); // a fresh plane's pixels are anything
+                rasterizeLayer(cases[c], ext, rule, p, scratch, false, &summary);
+                ASSERT_EQ(summary, p.blockSummary()) << "case " << c << " rule " << rule << " " << size.width();
+                rasterizeLayer(cases[c], ext, rule, kept, keptScratch, false, &keptSummary, known);
+                known = true;
+                ASSERT_TRUE(kept == p) << "case " << c << " rule " << rule << " " << size.width();
+                ASSERT_EQ(keptSummary, summary) << "case " << c << " rule " << rule << " " << size.width();
+            }
+        }
+}

@@ -21,7 +21,7 @@ std::vector<uchar> randomBytes(std::mt19937 &rng, int n, bool blocky = false)
 TEST(RasterKernels, ThresholdPackingMatchesScalar)
 {
     std::mt19937 rng(1);
-    for (int width : {0, 1, 8, 31, 32, 33, 64, 100, 640}) {
+    for (int width : {0, 1, 8, 16, 17, 31, 32, 33, 48, 50, 64, 100, 640}) {
         const auto src = randomBytes(rng, width, true);
         for (int t : {0, 1, 127, 128, 254, 255})
             for (bool inv : {false, true}) {
@@ -51,6 +51,28 @@ TEST(RasterKernels, BitwiseOpsMatchScalar)
             rk::bitwiseSse2(op, a2.data(), b.data(), c.data(), bytes);
             EXPECT_EQ(a1, a2) << "op " << op << " bytes " << bytes;
         }
+}
+
+TEST(RasterKernels, ShellSplitMatchesScalarAndTheBitwiseOps)
+{
+    std::mt19937 rng(5);
+    for (int bytes : {0, 5, 16, 31, 48, 100, 256}) {
+        const auto below = randomBytes(rng, bytes), above = randomBytes(rng, bytes), r = randomBytes(rng, bytes);
+        const size_t n = size_t(bytes);
+        std::vector<uchar> s1(n), f1(n), s2(n), f2(n);
+        rk::shellSplitScalar(below.data(), above.data(), r.data(), s1.data(), f1.data(), bytes);
+        rk::shellSplitSse2(below.data(), above.data(), r.data(), s2.data(), f2.data(), bytes);
+        EXPECT_EQ(s1, s2) << bytes;
+        EXPECT_EQ(f1, f2) << bytes;
+        // The same as the ops it replaces: b := r & ~(b & a); s = b; f = b ^ r.
+        auto b = below;
+        rk::bitwiseScalar(5, b.data(), above.data(), r.data(), bytes);
+        b.resize(size_t(bytes));
+        EXPECT_EQ(s1, b) << bytes;
+        for (int i = 0; i < bytes; i++)
+            b[size_t(i)] ^= r[size_t(i)];
+        EXPECT_EQ(f1, b) << bytes;
+    }
 }
 
 TEST(RasterKernels, BlockSummaryMatchesScalar)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QRect>
+#include <QSize>
 
 #include <cmath>
 #include <random>
@@ -335,6 +336,69 @@ TEST(TravelRouter, NoRouteBetweenSeparateAreas)
     const TravelRouter router(m);
     EXPECT_TRUE(router.route({5, 5}, {45, 5}).pts.isEmpty());
     EXPECT_TRUE(router.route({5, 5}, {std::numeric_limits<float>::infinity(), 5}).pts.isEmpty());
+}
+
+// The block grid read four rows of bytes at a time must match the pixel by
+// pixel twin: random clear rectangles in masks whose sides are not whole
+// bytes or blocks, lone set pixels in every position of a block.
+TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
+{
+    std::mt19937 rng(5);
+    for (const QSize size : {QSize(64, 64), QSize(37, 23), QSize(100, 41), QSize(7, 9), QSize(3, 3)}) {
+        for (int trial = 0; trial < 20; ++trial) {
+            Plane1 m(size.width(), size.height());
+            m.fill(0xFF);
+            std::uniform_int_distribution<int> x(0, size.width() - 1), y(0, size.height() - 1);
+            for (int r = 0; r < 6; ++r) {
+                const int x0 = x(rng), y0 = y(rng), x1 = x(rng), y1 = y(rng);
+                for (int yy = std::min(y0, y1); yy <= std::max(y0, y1); ++yy)
+                    for (int xx = std::min(x0, x1); xx <= std::max(x0, x1); ++xx)
+                        m.setPixel(xx, yy, false);
+            }
+            for (int k = 0; k < trial; ++k)
+                m.setPixel(x(rng), y(rng), true);
+            const QVector<unsigned char> fast = freeBlocks4(m), slow = freeBlocks4Scalar(m);
+            ASSERT_EQ(fast, slow) << size.width() << " x " << size.height() << " trial " << trial;
+        }
+    }
+}
+
+// Segments sampled every half pixel, floored by truncation where the
+// coordinates allow: the same answers as flooring each sample, also across
+// negative coordinates, on pixel edges and far off the plane.
+TEST(TravelRouter, SegmentFreeFloorsLikeFloor)
+{
+    const Plane1 m = uMask();
+    const TravelRouter router(m);
+    auto reference = [&](PolyPoint a, PolyPoint b) {
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const float len = std::sqrt(dx * dx + dy * dy);
+        if (!std::isfinite(len))
+            return false;
+        const int n = std::max(1, int(std::ceil(len * 2.0f)));
+        for (int i = 0; i <= n; ++i) {
+            const float t = float(i) / float(n);
+            if (!router.freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+                return false;
+        }
+        return true;
+    };
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> c(-8, 72);
+    std::uniform_int_distribution<int> whole(-4, 68);
+    int free = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        PolyPoint a(c(rng), c(rng)), b(c(rng), c(rng));
+        if (trial % 3 == 0)
+            a = PolyPoint(float(whole(rng)), float(whole(rng)));  // on pixel edges
+        if (trial % 5 == 0)
+            b = a + PolyPoint(0.25f * float(whole(rng) % 5), 0);
+        const bool want = reference(a, b);
+        ASSERT_EQ(router.segmentFree(a, b), want) << a.x << "," << a.y << " " << b.x << "," << b.y;
+        free += want;
+    }
+    EXPECT_GT(free, 100);
+    EXPECT_FALSE(router.segmentFree({-3e9f, 5}, {10, 10}));
 }
 
 TEST(Islands, SplitShellsByDepth)
