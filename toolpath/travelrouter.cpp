@@ -174,15 +174,19 @@ bool TravelRouter::snap(PolyPoint p, int &x, int &y) const
 
 bool TravelRouter::blockFree(int bx, int by) const
 {
-    return m_blocks[by * m_bw + bx] != 0;
+    return m_blocks.constData()[by * m_bw + bx] != 0;
 }
 
 bool TravelRouter::blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &way) const
 {
-    if (m_blocks.isEmpty()) {
-        m_bw = m_mask.width / kBlock;
-        m_bh = m_mask.height / kBlock;
-        m_blocks = freeBlocks4(m_mask);
+    if (!m_blocksMade.load(std::memory_order_acquire)) {
+#pragma omp critical(travelRouterBlocks)
+        if (!m_blocksMade.load(std::memory_order_relaxed)) {
+            m_bw = m_mask.width / kBlock;
+            m_bh = m_mask.height / kBlock;
+            m_blocks = freeBlocks4(m_mask);
+            m_blocksMade.store(true, std::memory_order_release);
+        }
     }
     if (m_bw == 0 || m_bh == 0)
         return false;

@@ -3,6 +3,7 @@
 #include "toolpath/travelrouter.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <QRect>
 #include <QSize>
@@ -313,6 +314,47 @@ TEST(TravelRouter, StaysInsideUAndLShapes)
     EXPECT_GE(lrt.pts.size(), 3);
     // Pulled straight: a corner or two, not a pixel staircase.
     EXPECT_LE(lrt.pts.size(), 4);
+}
+
+// Travels noted while ordering and routed afterwards, all at once on the
+// OpenMP threads, must give the paths routed one by one: short loops in
+// both arms of a U (travels round the base between them, straight ones
+// within an arm), joined lines, the router's blocks made on first use by
+// whichever thread gets there.
+TEST(TravelRouter, RoutesFoundLaterMatchRoutesFoundInTurn)
+{
+    const Plane1 u = uMask();
+    PathList pool;
+    for (int i = 0; i < 6; ++i) {
+        const float x = i % 2 ? 44 : 12, y = 10 + 4 * i;
+        pool.append(squareLoop(Loop, x, y, x + 6, y + 3));
+        pool.append(line(Infill, {{x + 1, y + 4}, {x + 7, y + 4}}));
+    }
+    for (int threads : {1, 3}) {
+        PathList poolA = pool, poolB = pool, inTurn, later;
+        PolyPoint headA(60, 60), headB(60, 60);
+        const TravelRouter a(u), b(u);
+        // One path at a time, so that the arms alternate.
+        std::vector<TravelRequest> notes;
+        for (int i = 0; i < pool.size(); ++i) {
+            PathList oneA = {poolA[i]}, oneB = {poolB[i]};
+            orderPaths(2, 2.5f, 0, oneA, inTurn, true, headA, false, &a);
+            orderPaths(2, 2.5f, 0, oneB, later, true, headB, false, &b, &notes);
+        }
+        const int before = omp_get_max_threads();
+        omp_set_num_threads(threads);
+        routeTravels(b, notes, later);
+        omp_set_num_threads(before);
+        ASSERT_EQ(later.size(), inTurn.size());
+        int bends = 0;
+        for (int i = 0; i < inTurn.size(); ++i) {
+            EXPECT_EQ(later[i].type, inTurn[i].type) << i;
+            EXPECT_EQ(later[i].pts, inTurn[i].pts) << i;
+            bends += inTurn[i].type == Travel;
+        }
+        EXPECT_GE(bends, 3);
+        EXPECT_TRUE(headA == headB);
+    }
 }
 
 TEST(TravelRouter, NarrowPassageNeedsPixelSearch)
