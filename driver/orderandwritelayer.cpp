@@ -11,10 +11,9 @@ Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask)
     return mask.offsetN(int(std::lround(grid.widthInPixels * 1.333f)), 'a', 'a');
 }
 
-QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
-                              const SliceLayer &layer, const Plane1 &mask,
-                              const FirstLayerExtras &firstLayer, float minBarWidth,
-                              const LayerWork &work, PolyPoint &head)
+PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,
+                         const Plane1 &mask, const FirstLayerExtras &firstLayer, float minBarWidth,
+                         const LayerWork &work, PolyPoint &head)
 {
     PerfScope perf("orderAndWriteLayer");
     Plane1 own;
@@ -28,5 +27,20 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
     PathList out = layer.index == 0 ? firstLayer.skirt : PathList();
     orderLayer(sp, grid.widthInPixels, a, mask, &travel, work.shells, work.fill, work.other, head, out,
                made ? &work.maskAreas : nullptr, made ? &work.travelAreas : nullptr);
-    return writeLayerGCode(sp, layer.index, layer.printZ, out, grid, volume, firstLayer.raft.height);
+    return out;
+}
+
+QByteArray writeOrderedLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
+                             const SliceLayer &layer, const FirstLayerExtras &firstLayer, const PathList &ordered)
+{
+    return writeLayerGCode(sp, layer.index, layer.printZ, ordered, grid, volume, firstLayer.raft.height);
+}
+
+QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
+                              const SliceLayer &layer, const Plane1 &mask,
+                              const FirstLayerExtras &firstLayer, float minBarWidth,
+                              const LayerWork &work, PolyPoint &head)
+{
+    const PathList out = orderLayerPaths(grid, sp, layer, mask, firstLayer, minBarWidth, work, head);
+    return writeOrderedLayer(grid, sp, volume, layer, firstLayer, out);
 }

@@ -13,6 +13,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 #include <utility>
 
@@ -146,12 +147,11 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     const SlicerParams &sp = *m_params;
     QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer,
                                                       m_minBarWidth, first, last, &m_travelCache);
+    if (sp.LayerStartPos <= 0)
+        orderAndWriteBatch(first, last, work);
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
         LayerWork &w = work[L - first];
-        if (sp.LayerStartPos <= 0)
-            w.gcode = orderAndWriteLayer(m_grid, sp, *m_machineSize, m_layers[L], m_rings->layerMasks.get(L),
-                                         m_firstLayer, m_minBarWidth, w, m_head);
         if (L == 0)
             batch += gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_grid, *m_machineSize));
         batch += w.gcode;
@@ -163,6 +163,46 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     }
     result += batch;
     pending += batch;
+}
+
+void Slicer::orderAndWriteBatch(int first, int last, QVector<LayerWork> &work)
+{
+    // Each layer is ordered from where the one before it ended, in turn; the
+    // writing is each layer's own, so the batch's layers are written at once.
+    // A failure is rethrown as the layers in turn would meet it: the first
+    // layer whose ordering or writing fails, its ordering first.
+    const int n = last - first + 1;
+    QVector<PathList> ordered(n);
+    std::exception_ptr orderError;
+    int count = 0;  // layers first … first + count - 1 are ordered
+    for (; count < n; ++count) {
+        const int L = first + count;
+        try {
+            ordered[count] = orderLayerPaths(m_grid, *m_params, m_layers[L], m_rings->layerMasks.get(L), m_firstLayer,
+                                             m_minBarWidth, work[count], m_head);
+        } catch (...) {
+            orderError = std::current_exception();
+            break;
+        }
+    }
+    // Raw pointers: no container may detach while the threads share it.
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(count));
+    LayerWork *const w = work.data();
+    const PathList *const paths = ordered.constData();
+    const SliceLayer *const rec = m_layers.constData() + first;
+#pragma omp parallel for schedule(static, 1)
+    for (int k = 0; k < count; ++k) {
+        try {
+            w[k].gcode = writeOrderedLayer(m_grid, *m_params, *m_machineSize, rec[k], m_firstLayer, paths[k]);
+        } catch (...) {
+            errors[size_t(k)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr &e : errors)
+        if (e)
+            std::rethrow_exception(e);
+    if (orderError)
+        std::rethrow_exception(orderError);
 }
 
 void Slicer::reportProgress(int i, QByteArray &pending, bool force)

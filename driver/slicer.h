@@ -37,6 +37,8 @@ using SliceProgress = std::function<void(int percent, const QByteArray &chunk)>;
 
 struct TravelCache;
 
+struct LayerWork;
+
 class Slicer {
 public:
     // Nothing is read until slice(); all pointers must outlive the Slicer.
@@ -63,6 +65,9 @@ private:
     // Batch first … last: the parallel stage, then ordering and writing in
     // layer order, each text appended to `result` and `pending`.
     void runBatch(int first, int last, QByteArray &result, QByteArray &pending);
+    // Orders layers first … last in turn from m_head and writes their G-code
+    // into `work` (LayerStartPos 0).
+    void orderAndWriteBatch(int first, int last, QVector<LayerWork> &work);
     void reportProgress(int i, QByteArray &pending, bool force);
 
     Project *m_scene;

@@ -87,6 +87,14 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
                               const SliceLayer &layer, const Plane1 &mask,
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head);
+// Its two halves: the ordering, which hands `head` on from layer to layer,
+// and the writing, which is the layer's own (a driver may write the layers
+// of a batch at once).
+PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,
+                         const Plane1 &mask, const FirstLayerExtras &firstLayer, float minBarWidth,
+                         const LayerWork &work, PolyPoint &head);
+QByteArray writeOrderedLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
+                             const SliceLayer &layer, const FirstLayerExtras &firstLayer, const PathList &ordered);
 
 // "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
 // threads, and with LayerStartPos > 0 also orderAndWriteLayer from each

@@ -158,20 +158,25 @@ public:
         if (inside(x, y)) s = State{x, y, x + 1, y, 0, 1};
         else s = State{x + 1, y, x, y, 0, -1};
 
-        PolyLine pl;
+        // The crossings gather in the tracer's own buffer (reused from line
+        // to line) and become the line's points once it is done.
+        m_pts.clear();
         const PolyPoint start = crossing(s);
-        if (walk(s, true, false, pl)) {
+        if (walk(s, true, false)) {
             // Back at the start edge: the loop is closed. Repeating the start
             // point lets the closing rule below drop the repeat instead of a
             // real crossing.
-            pl.addPoint(start, m_pp);
+            add(start);
         } else {
             // Ended at the plane's border: walk the other way from the start
             // edge, then turn the whole run so the inside is on the left.
-            std::reverse(pl.pts.begin(), pl.pts.end());
-            walk(State{s.bx, s.by, s.ax, s.ay, -s.fx, -s.fy}, false, true, pl);
-            std::reverse(pl.pts.begin(), pl.pts.end());
+            std::reverse(m_pts.begin(), m_pts.end());
+            walk(State{s.bx, s.by, s.ax, s.ay, -s.fx, -s.fy}, false, true);
+            std::reverse(m_pts.begin(), m_pts.end());
         }
+        PolyLine pl;
+        pl.pts.resize(int(m_pts.size()));
+        std::copy(m_pts.begin(), m_pts.end(), pl.pts.begin());
         finish(pl, out);
     }
 
@@ -183,7 +188,15 @@ private:
     // Follows the iso-line edge by edge (marching squares on the squares of
     // four pixel centres). aInside tells which side A stands for. Returns
     // true when it reached an edge marked before, false at the border.
-    bool walk(State s, bool aInside, bool skipFirst, PolyLine &pl)
+    // PolyLine::addPoint for a crossing, which is always finite (the level
+    // lies strictly between the two pixels' values): repeats are dropped.
+    void add(PolyPoint p)
+    {
+        if (m_pts.empty() || !(m_pts.back() == p))
+            m_pts.push_back(p);
+    }
+
+    bool walk(State s, bool aInside, bool skipFirst)
     {
         // Every edge is crossed at most once; the bound only guards the loop.
         const long long maxSteps = 2LL * m_w * m_h + 4;
@@ -191,7 +204,7 @@ private:
             if (!skipFirst) {
                 if (s.ay == s.by && !mark(std::min(s.ax, s.bx), s.ay))
                     return true;
-                pl.addPoint(crossing(s), m_pp);
+                add(crossing(s));
             }
             skipFirst = false;
             // The square ahead: C ahead of A, D ahead of B.
@@ -255,6 +268,7 @@ private:
     const int m_w, m_h;
     Plane1 &m_visited;
     const PathParams &m_pp;
+    std::vector<PolyPoint> m_pts;
 };
 
 // Start edges of one block: every horizontal pair of pixels on different

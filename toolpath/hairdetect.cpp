@@ -77,21 +77,40 @@ void levelBitsArea(const Plane8 &pl, bool columnPass, int x0, int x1, int y0, in
     }
 }
 
-// One 16 x 16 block at (x0, y0) whose pixels must be looked at.
-void levelBitsBlock(const Plane8 &pl, bool columnPass, int x0, int y0, std::vector<quint64> &bits,
-                    int words)
+// The row pass of one 16 x 16 block at (x0, y0) whose pixels must be
+// looked at.
+void levelBitsBlock(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
 {
     for (int y = y0; y < y0 + 16; ++y) {
-        unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
-        if (!columnPass) {
-            // x0 is a multiple of 16: its 16 bits share one word.
-            bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
-            continue;
+        const unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
+        // x0 is a multiple of 16: its 16 bits share one word.
+        bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
+    }
+}
+
+// The column pass of one mixed block: the 16 x 16 bytes are transposed
+// (four rounds of interleaving rows i and i + 8 put byte x of row k at
+// byte k of vector x), so one movemask gives a column's 16 level bits.
+void levelBitsBlockColumns(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
+{
+    __m128i v[16], t[16];
+    for (int k = 0; k < 16; ++k)
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pl.data + size_t(y0 + k) * pl.width + x0));
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            t[2 * i] = _mm_unpacklo_epi8(v[i], v[i + 8]);
+            t[2 * i + 1] = _mm_unpackhi_epi8(v[i], v[i + 8]);
         }
-        while (m) {
-            setLineBit(bits, words, y, x0 + __builtin_ctz(m));
-            m &= m - 1;
-        }
+        for (int k = 0; k < 16; ++k)
+            v[k] = t[k];
+    }
+    // y0 is a multiple of 16: a column's 16 bits share one word.
+    const size_t word = size_t(y0 >> 6);
+    const int shift = y0 & 63;
+    for (int x = 0; x < 16; ++x) {
+        const quint64 m = quint64(unsigned(_mm_movemask_epi8(v[x])));
+        if (m)
+            bits[size_t(x0 + x) * words + word] |= m << shift;
     }
 }
 
@@ -116,8 +135,12 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
         words = ((columnPass ? H : W) + 63) / 64;
         bits.assign(size_t(columnPass ? W : H) * size_t(words), 0);
         for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx)
-                levelBitsBlock(plane, columnPass, bx * 16, by * 16, bits, words);
+            for (int bx = 0; bx < bw; ++bx) {
+                if (columnPass)
+                    levelBitsBlockColumns(plane, bx * 16, by * 16, bits, words);
+                else
+                    levelBitsBlock(plane, bx * 16, by * 16, bits, words);
+            }
     } else {
         words = ((columnPass ? H : W) + 63) / 64;
         const int lines = columnPass ? W : H;
@@ -137,9 +160,12 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
                 std::copy(full.begin(), full.end(), bits.begin() + std::ptrdiff_t(size_t(l) * words));
             for (int a = 0; a < across; ++a) {
                 const uchar st = state(g, a);
-                if (st != 0 && st != 255)
-                    levelBitsBlock(plane, columnPass, columnPass ? g * 16 : a * 16, columnPass ? a * 16 : g * 16,
-                                   bits, words);
+                if (st == 0 || st == 255)
+                    continue;
+                if (columnPass)
+                    levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);
+                else
+                    levelBitsBlock(plane, a * 16, g * 16, bits, words);
             }
         }
         std::fill(bits.begin() + std::ptrdiff_t(size_t(groups) * 16 * words), bits.end(), quint64(0));
@@ -627,6 +653,94 @@ void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor)
             if (!std::isfinite(r) || !std::isfinite(h.pts[i].x) || !std::isfinite(h.pts[j].x))
                 continue;
             disc(h.pts[i], h.pts[j], r);
+        }
+    }
+}
+
+namespace {
+
+// How much wider than the traced gap across it a fitted hair may stay
+// (pixels): the trace of a feature a few pixels across runs up to a tenth of
+// a pixel inside its true edges, and the wall band loses what a hair gives
+// up to it.
+constexpr float kFitSlack = 0.1f;
+
+} // namespace
+
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
+{
+    struct Seg {
+        PolyPoint a, b;
+    };
+    std::vector<Seg> near;
+    // Distance from q along the unit vector n to the first edge crossing,
+    // `far` when none lies closer.
+    auto reach = [&near](PolyPoint q, PolyPoint n, float far) {
+        float best = far;
+        for (const Seg &sg : near) {
+            const PolyPoint e = sg.b - sg.a, d = sg.a - q;
+            const float den = n.x * e.y - n.y * e.x;
+            if (std::fabs(den) < 1e-9f)
+                continue;
+            const float t = (d.x * e.y - d.y * e.x) / den;  // along n
+            const float u = (d.x * n.y - d.y * n.x) / den;  // along the segment
+            if (t >= 0 && u >= 0 && u <= 1)
+                best = std::min(best, t);
+        }
+        return best;
+    };
+    for (PolyLine &h : hairs) {
+        const int n = h.pts.size();
+        if (n < 2 || h.w.size() != n)
+            continue;
+        // The edge's segments within the widest width of the hair's box.
+        float x0 = h.pts[0].x, x1 = x0, y0 = h.pts[0].y, y1 = y0, r = 0;
+        for (int i = 0; i < n; ++i) {
+            x0 = std::min(x0, h.pts[i].x);
+            x1 = std::max(x1, h.pts[i].x);
+            y0 = std::min(y0, h.pts[i].y);
+            y1 = std::max(y1, h.pts[i].y);
+            r = std::max(r, h.w[i]);
+        }
+        near.clear();
+        for (const PolyLine &e : edge) {
+            const int m = e.pts.size();
+            for (int i = 0; i < m && m >= 2; ++i) {
+                const PolyPoint a = e.pts[i], b = e.pts[(i + 1) % m];
+                if (std::max(a.x, b.x) < x0 - r || std::min(a.x, b.x) > x1 + r || std::max(a.y, b.y) < y0 - r ||
+                    std::min(a.y, b.y) > y1 + r)
+                    continue;
+                near.push_back({a, b});
+            }
+        }
+        const QVector<PolyPoint> pts = h.pts;
+        // The ends of a hair of more than two vertices bend off its course
+        // where the feature's end cut its runs short (a wall's end, a
+        // spike's tip): across is not to be told from along there, and they
+        // stay as they are.
+        const int from = n > 2 ? 1 : 0, to = n > 2 ? n - 1 : n;
+        for (int i = from; i < to; ++i) {
+            const PolyPoint q = pts[i];
+            const int px = int(std::floor(q.x)), py = int(std::floor(q.y));
+            if (px < 0 || py < 0 || px >= cov.width || py >= cov.height || cov.row(py)[px] < 128)
+                continue;
+            // Across the hair: the normal of its direction at the vertex.
+            const PolyPoint d = pts[std::min(i + 1, n - 1)] - pts[std::max(i - 1, 0)];
+            const float len = std::sqrt(d.x * d.x + d.y * d.y);
+            if (!(len > 0))
+                continue;
+            const PolyPoint nrm{-d.y / len, d.x / len};
+            const float half = 0.5f * h.w[i];
+            const float a = reach(q, nrm, 2 * half), b = reach(q, PolyPoint{-nrm.x, -nrm.y}, 2 * half);
+            if (std::min(a, b) >= half)
+                continue;
+            // The bead pokes out on one side: it moves across no further
+            // than it must, and where the gap is narrower than the bead, it
+            // is centred there at the gap's width (and kFitSlack).
+            const float w1 = std::min(h.w[i], a + b + kFitSlack), half1 = 0.5f * w1;
+            const float shift = a + b >= w1 ? std::max(0.0f, half1 - std::min(a, b)) : 0.5f * std::fabs(a - b);
+            h.pts[i] = q + nrm * (a > b ? shift : -shift);
+            h.w[i] = w1;
         }
     }
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -231,8 +232,51 @@ void moveSeamOffSharpTip(PolyLine &path, float a)
     }
 }
 
+namespace {
+
+// A route worth a Travel path: one that bends, or a straight one after which
+// the travel counts as far.
+bool keepTravel(const PolyLine &travel)
+{
+    return travel.pts.size() > 2 || (travel.pts.size() == 2 && travel.farTravelAfter);
+}
+
+} // namespace
+
+void routeTravels(const TravelRouter &router, const std::vector<TravelRequest> &later, PathList &output)
+{
+    const int n = int(later.size());
+    if (n == 0)
+        return;
+    std::vector<PolyLine> travels(later.size());
+    std::vector<std::exception_ptr> errors(later.size());
+    PolyLine *const out = travels.data();
+    const TravelRequest *const req = later.data();
+#pragma omp parallel for schedule(dynamic, 1) if (n > 1)
+    for (int i = 0; i < n; ++i) {
+        try {
+            out[i] = router.route(req[i].from, req[i].to);
+        } catch (...) {
+            errors[size_t(i)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr &e : errors)
+        if (e)
+            std::rethrow_exception(e);
+    PathList merged;
+    merged.reserve(output.size() + n);
+    int r = 0;
+    for (int idx = 0; idx < output.size(); ++idx) {
+        for (; r < n && req[r].at == idx; ++r)
+            if (keepTravel(out[r]))
+                merged.append(out[r]);
+        merged.append(output[idx]);
+    }
+    output = merged;
+}
+
 bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, bool allowReverse,
-                PolyPoint &head, bool single, const TravelRouter *router)
+                PolyPoint &head, bool single, const TravelRouter *router, std::vector<TravelRequest> *later)
 {
     int vertex = 0;
     int idx;
@@ -258,9 +302,13 @@ bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, b
             // nudged off the path's end for the search only.
             const PolyPoint nozzle =
                 output.isEmpty() || output.last().pts.isEmpty() ? head : output.last().pts.last();
-            const PolyLine travel = router->route(nozzle, first);
-            if (travel.pts.size() > 2 || (travel.pts.size() == 2 && travel.farTravelAfter))
-                output.append(travel);
+            if (later) {
+                later->push_back({output.size(), nozzle, first});
+            } else {
+                const PolyLine travel = router->route(nozzle, first);
+                if (keepTravel(travel))
+                    output.append(travel);
+            }
         }
         path.spliceInto(output, join);
 
@@ -440,6 +488,9 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
         if (islands[i].isEmpty())
             islands.removeAt(i);
 
+    // The order does not depend on the travels' routes: they are found
+    // afterwards, all at once.
+    std::vector<TravelRequest> later;
     IslandPoints points(islands);
     for (int left = islands.size(); left > 0; --left) {
         const int idx = points.nearest(head);
@@ -458,13 +509,15 @@ void processIslands(const SlicerParams &sp, float p, float a, QVector<Island> is
                 if (isl.shells[k].isEmpty())
                     continue;
                 const int before = isl.shells[k].size();
-                orderPaths(p, 0, gap, isl.shells[k], output, false, head, true, router.get());
+                orderPaths(p, 0, gap, isl.shells[k], output, false, head, true, router.get(), &later);
                 placed = placed || isl.shells[k].size() < before;
             }
         }
         const float k = sp.HShellType == 1 ? 0.5f : 2.5f;
-        orderPaths(p, k, gap, isl.fill, output, true, head, false, router.get());
+        orderPaths(p, k, gap, isl.fill, output, true, head, false, router.get(), &later);
     }
+    if (router)
+        routeTravels(*router, later, output);
     orderPaths(a, 2.5f, gap, remaining, output, true, head, false, nullptr);
 }
 

@@ -17,6 +17,8 @@
 #include "raster/plane1.h"
 #include "geometry/polyline.h"
 
+#include <vector>
+
 class RunLabels;
 
 class TravelRouter;
@@ -42,8 +44,20 @@ void moveSeamOffSharpTip(PolyLine &path, float a);
 // router, a path that is not joined to the previous one is preceded by a
 // Travel path through the router's mask when the route bends. Returns
 // whether `output` is non-empty.
+// With `later`, the travels are not routed here: each is noted (where in
+// `output` it goes, from and to) for routeTravels, which inserts them.
+struct TravelRequest {
+    int at;  // index in output of the path it leads to
+    PolyPoint from, to;
+};
 bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, bool allowReverse,
-                PolyPoint &head, bool single = false, const TravelRouter *router = nullptr);
+                PolyPoint &head, bool single = false, const TravelRouter *router = nullptr,
+                std::vector<TravelRequest> *later = nullptr);
+
+// Routes the noted travels (on the OpenMP threads: a route depends only on
+// its ends and the router) and inserts those orderPaths would have added
+// before the paths they lead to.
+void routeTravels(const TravelRouter &router, const std::vector<TravelRequest> &later, PathList &output);
 
 // Far start target of layer `layer` for LayerStartPos 1..6, in raster units.
 // bedWidth and bedDepth in mm (build-volume entries 0 and 2), widthInPixels

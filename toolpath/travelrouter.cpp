@@ -121,11 +121,6 @@ TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, fal
 
 TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
 
-bool TravelRouter::freeAt(int x, int y) const
-{
-    return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
-}
-
 bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
 {
     const float dx = b.x - a.x, dy = b.y - a.y;
@@ -133,9 +128,24 @@ bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
     if (!std::isfinite(len))
         return false;
     const int n = std::max(1, int(std::ceil(len * 2.0f)));
+    // Within int range (any real point is) a sample is floored by
+    // truncating it, which without SSE4.1 is cheaper than floor().
+    const float far = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(b.x), std::fabs(b.y)});
+    if (!(far < 1e9f)) {
+        for (int i = 0; i <= n; ++i) {
+            const float t = float(i) / float(n);
+            if (!freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+                return false;
+        }
+        return true;
+    }
+    auto ifloor = [](float v) {
+        const int i = int(v);
+        return v < float(i) ? i - 1 : i;
+    };
     for (int i = 0; i <= n; ++i) {
         const float t = float(i) / float(n);
-        if (!freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+        if (!freeAt(ifloor(a.x + t * dx), ifloor(a.y + t * dy)))
             return false;
     }
     return true;
@@ -164,15 +174,19 @@ bool TravelRouter::snap(PolyPoint p, int &x, int &y) const
 
 bool TravelRouter::blockFree(int bx, int by) const
 {
-    return m_blocks[by * m_bw + bx] != 0;
+    return m_blocks.constData()[by * m_bw + bx] != 0;
 }
 
 bool TravelRouter::blockRoute(PolyPoint from, PolyPoint to, QVector<PolyPoint> &way) const
 {
-    if (m_blocks.isEmpty()) {
-        m_bw = m_mask.width / kBlock;
-        m_bh = m_mask.height / kBlock;
-        m_blocks = freeBlocks4(m_mask);
+    if (!m_blocksMade.load(std::memory_order_acquire)) {
+#pragma omp critical(travelRouterBlocks)
+        if (!m_blocksMade.load(std::memory_order_relaxed)) {
+            m_bw = m_mask.width / kBlock;
+            m_bh = m_mask.height / kBlock;
+            m_blocks = freeBlocks4(m_mask);
+            m_blocksMade.store(true, std::memory_order_release);
+        }
     }
     if (m_bw == 0 || m_bh == 0)
         return false;

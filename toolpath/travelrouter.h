@@ -13,10 +13,12 @@
 // then travels straight, with its far-travel retract rules.
 //
 // Deterministic: ties in the search are broken by cell index. A router caches
-// its block grid: use one router per thread.
+// its block grid; route() may be called from several threads at once.
 #include "raster/plane1.h"
 #include "geometry/polyline.h"
 #include "toolpath/runlabels.h"
+
+#include <atomic>
 
 // Per 4 x 4 pixel block of `mask` (width / 4 x height / 4 blocks, row by
 // row): 1 when all 16 pixels are clear. The byte road reads four rows of a
@@ -39,7 +41,10 @@ public:
     // Whether every pixel the segment touches (sampled every half pixel) is
     // free.
     bool segmentFree(PolyPoint a, PolyPoint b) const;
-    bool freeAt(int x, int y) const;
+    bool freeAt(int x, int y) const
+    {
+        return x >= 0 && y >= 0 && x < m_mask.width && y < m_mask.height && !m_mask.pixel(x, y);
+    }
 
 private:
     // The free pixel nearest to p (within 3 pixels), or false.
@@ -53,6 +58,9 @@ private:
 
     const Plane1 &m_mask;
     RunLabels m_areas;
-    mutable QVector<unsigned char> m_blocks; // 1 = all 16 pixels free; built on first use
+    // 1 = all 16 pixels free; built on first use (by one thread: routes may
+    // be found on several at once).
+    mutable QVector<unsigned char> m_blocks;
     mutable int m_bw = 0, m_bh = 0;
+    mutable std::atomic<bool> m_blocksMade{false};
 };

@@ -3,6 +3,7 @@
 #include "toolpath/travelrouter.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <QRect>
 #include <QSize>
@@ -315,6 +316,47 @@ TEST(TravelRouter, StaysInsideUAndLShapes)
     EXPECT_LE(lrt.pts.size(), 4);
 }
 
+// Travels noted while ordering and routed afterwards, all at once on the
+// OpenMP threads, must give the paths routed one by one: short loops in
+// both arms of a U (travels round the base between them, straight ones
+// within an arm), joined lines, the router's blocks made on first use by
+// whichever thread gets there.
+TEST(TravelRouter, RoutesFoundLaterMatchRoutesFoundInTurn)
+{
+    const Plane1 u = uMask();
+    PathList pool;
+    for (int i = 0; i < 6; ++i) {
+        const float x = i % 2 ? 44 : 12, y = 10 + 4 * i;
+        pool.append(squareLoop(Loop, x, y, x + 6, y + 3));
+        pool.append(line(Infill, {{x + 1, y + 4}, {x + 7, y + 4}}));
+    }
+    for (int threads : {1, 3}) {
+        PathList poolA = pool, poolB = pool, inTurn, later;
+        PolyPoint headA(60, 60), headB(60, 60);
+        const TravelRouter a(u), b(u);
+        // One path at a time, so that the arms alternate.
+        std::vector<TravelRequest> notes;
+        for (int i = 0; i < pool.size(); ++i) {
+            PathList oneA = {poolA[i]}, oneB = {poolB[i]};
+            orderPaths(2, 2.5f, 0, oneA, inTurn, true, headA, false, &a);
+            orderPaths(2, 2.5f, 0, oneB, later, true, headB, false, &b, &notes);
+        }
+        const int before = omp_get_max_threads();
+        omp_set_num_threads(threads);
+        routeTravels(b, notes, later);
+        omp_set_num_threads(before);
+        ASSERT_EQ(later.size(), inTurn.size());
+        int bends = 0;
+        for (int i = 0; i < inTurn.size(); ++i) {
+            EXPECT_EQ(later[i].type, inTurn[i].type) << i;
+            EXPECT_EQ(later[i].pts, inTurn[i].pts) << i;
+            bends += inTurn[i].type == Travel;
+        }
+        EXPECT_GE(bends, 3);
+        EXPECT_TRUE(headA == headB);
+    }
+}
+
 TEST(TravelRouter, NarrowPassageNeedsPixelSearch)
 {
     // Two rooms joined by a corridor 3 pixels wide: no 4 x 4 block fits in it.
@@ -361,6 +403,44 @@ TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
             ASSERT_EQ(fast, slow) << size.width() << " x " << size.height() << " trial " << trial;
         }
     }
+}
+
+// Segments sampled every half pixel, floored by truncation where the
+// coordinates allow: the same answers as flooring each sample, also across
+// negative coordinates, on pixel edges and far off the plane.
+TEST(TravelRouter, SegmentFreeFloorsLikeFloor)
+{
+    const Plane1 m = uMask();
+    const TravelRouter router(m);
+    auto reference = [&](PolyPoint a, PolyPoint b) {
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const float len = std::sqrt(dx * dx + dy * dy);
+        if (!std::isfinite(len))
+            return false;
+        const int n = std::max(1, int(std::ceil(len * 2.0f)));
+        for (int i = 0; i <= n; ++i) {
+            const float t = float(i) / float(n);
+            if (!router.freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy))))
+                return false;
+        }
+        return true;
+    };
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> c(-8, 72);
+    std::uniform_int_distribution<int> whole(-4, 68);
+    int free = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        PolyPoint a(c(rng), c(rng)), b(c(rng), c(rng));
+        if (trial % 3 == 0)
+            a = PolyPoint(float(whole(rng)), float(whole(rng)));  // on pixel edges
+        if (trial % 5 == 0)
+            b = a + PolyPoint(0.25f * float(whole(rng) % 5), 0);
+        const bool want = reference(a, b);
+        ASSERT_EQ(router.segmentFree(a, b), want) << a.x << "," << a.y << " " << b.x << "," << b.y;
+        free += want;
+    }
+    EXPECT_GT(free, 100);
+    EXPECT_FALSE(router.segmentFree({-3e9f, 5}, {10, 10}));
 }
 
 TEST(Islands, SplitShellsByDepth)
