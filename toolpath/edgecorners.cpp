@@ -16,11 +16,11 @@ float segDist(const PolyPoint &v, const PolyPoint &a, const PolyPoint &b)
 
 void sharpenCorners(PolyLine &pl)
 {
-    constexpr float kRunTolerance = 0.08f;  // crossings' scatter along a straight side (pixels)
+    constexpr float kRunTolerance = 0.12f;  // crossings' scatter along a straight side (pixels)
     constexpr int kMaxRun = 32;
-    constexpr int kMaxShort = 3;
-    constexpr float kMaxCut = 1.6f;  // the short segments' total length (pixels)
-    constexpr float kReach = 1.2f;   // corner point to every vertex it replaces (pixels)
+    constexpr int kMaxShort = 5;
+    constexpr float kMaxCut = 3.2f;  // the short segments' total length (pixels)
+    constexpr float kReach = 2.1f;   // corner point to every vertex it replaces (pixels)
     constexpr float kMinTurn = 1.75f, kMaxTurn = 2.6f;  // 100 to 150 degrees
     const int n = pl.pts.size();
     if (!pl.closed || n < 5)

@@ -7,13 +7,16 @@
 // tip of a sharp notch (the gap between two spikes) the cut reaches deepest:
 // the perimeter, at its distance from the cut edge, runs too close to the
 // true tip and its bead spills into the notch. Where two straight runs (each
-// at least kCornerSide pixels, crossings within 0.08 pixels of a line) meet
-// in a notch turning 100 to 150 degrees through at most three short segments
-// no longer than 1.6 pixels in all, the short ones give way to the point where
-// the runs' lines meet, if that lies within 1.2 pixels of every vertex it
-// replaces. Milder notches stay as traced (the cut there costs less than it
-// keeps of the wall band's coverage), and so do convex corners (the shell
-// steps restore them) and curves (a bend that sharp has no run that long and
-// straight on either side). Material lies left of the outline.
+// at least kCornerSide pixels, crossings within 0.12 pixels of a line) meet
+// in a notch turning 100 to 150 degrees through at most five short segments
+// no longer than 3.2 pixels in all, the short ones give way to the point where
+// the runs' lines meet, if that lies within 2.1 pixels of every vertex it
+// replaces (in a notch of 50 degrees, a star's valley, the crossings stray
+// from the sides for a pixel and a half either side of the tip, and the row
+// through the tip cuts it by most of a pixel). Milder notches stay as traced
+// (the cut there costs less than it keeps of the wall band's coverage), and
+// so do convex corners (the shell steps restore them) and curves (a bend that
+// sharp has no run that long and straight on either side). Material lies left
+// of the outline.
 constexpr float kCornerSide = 2.5f;
 void sharpenCorners(PolyLine &pl);

@@ -656,3 +656,91 @@ void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor)
         }
     }
 }
+
+namespace {
+
+// How much wider than the traced gap across it a fitted hair may stay
+// (pixels): the trace of a feature a few pixels across runs up to a tenth of
+// a pixel inside its true edges, and the wall band loses what a hair gives
+// up to it.
+constexpr float kFitSlack = 0.1f;
+
+} // namespace
+
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
+{
+    struct Seg {
+        PolyPoint a, b;
+    };
+    std::vector<Seg> near;
+    // Distance from q along the unit vector n to the first edge crossing,
+    // `far` when none lies closer.
+    auto reach = [&near](PolyPoint q, PolyPoint n, float far) {
+        float best = far;
+        for (const Seg &sg : near) {
+            const PolyPoint e = sg.b - sg.a, d = sg.a - q;
+            const float den = n.x * e.y - n.y * e.x;
+            if (std::fabs(den) < 1e-9f)
+                continue;
+            const float t = (d.x * e.y - d.y * e.x) / den;  // along n
+            const float u = (d.x * n.y - d.y * n.x) / den;  // along the segment
+            if (t >= 0 && u >= 0 && u <= 1)
+                best = std::min(best, t);
+        }
+        return best;
+    };
+    for (PolyLine &h : hairs) {
+        const int n = h.pts.size();
+        if (n < 2 || h.w.size() != n)
+            continue;
+        // The edge's segments within the widest width of the hair's box.
+        float x0 = h.pts[0].x, x1 = x0, y0 = h.pts[0].y, y1 = y0, r = 0;
+        for (int i = 0; i < n; ++i) {
+            x0 = std::min(x0, h.pts[i].x);
+            x1 = std::max(x1, h.pts[i].x);
+            y0 = std::min(y0, h.pts[i].y);
+            y1 = std::max(y1, h.pts[i].y);
+            r = std::max(r, h.w[i]);
+        }
+        near.clear();
+        for (const PolyLine &e : edge) {
+            const int m = e.pts.size();
+            for (int i = 0; i < m && m >= 2; ++i) {
+                const PolyPoint a = e.pts[i], b = e.pts[(i + 1) % m];
+                if (std::max(a.x, b.x) < x0 - r || std::min(a.x, b.x) > x1 + r || std::max(a.y, b.y) < y0 - r ||
+                    std::min(a.y, b.y) > y1 + r)
+                    continue;
+                near.push_back({a, b});
+            }
+        }
+        const QVector<PolyPoint> pts = h.pts;
+        // The ends of a hair of more than two vertices bend off its course
+        // where the feature's end cut its runs short (a wall's end, a
+        // spike's tip): across is not to be told from along there, and they
+        // stay as they are.
+        const int from = n > 2 ? 1 : 0, to = n > 2 ? n - 1 : n;
+        for (int i = from; i < to; ++i) {
+            const PolyPoint q = pts[i];
+            const int px = int(std::floor(q.x)), py = int(std::floor(q.y));
+            if (px < 0 || py < 0 || px >= cov.width || py >= cov.height || cov.row(py)[px] < 128)
+                continue;
+            // Across the hair: the normal of its direction at the vertex.
+            const PolyPoint d = pts[std::min(i + 1, n - 1)] - pts[std::max(i - 1, 0)];
+            const float len = std::sqrt(d.x * d.x + d.y * d.y);
+            if (!(len > 0))
+                continue;
+            const PolyPoint nrm{-d.y / len, d.x / len};
+            const float half = 0.5f * h.w[i];
+            const float a = reach(q, nrm, 2 * half), b = reach(q, PolyPoint{-nrm.x, -nrm.y}, 2 * half);
+            if (std::min(a, b) >= half)
+                continue;
+            // The bead pokes out on one side: it moves across no further
+            // than it must, and where the gap is narrower than the bead, it
+            // is centred there at the gap's width (and kFitSlack).
+            const float w1 = std::min(h.w[i], a + b + kFitSlack), half1 = 0.5f * w1;
+            const float shift = a + b >= w1 ? std::max(0.0f, half1 - std::min(a, b)) : 0.5f * std::fabs(a - b);
+            h.pts[i] = q + nrm * (a > b ? shift : -shift);
+            h.w[i] = w1;
+        }
+    }
+}

@@ -115,6 +115,17 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
 // gets a square within its circle, no material outside it).
 void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type);
 
+// Fits every hair vertex whose bead would reach past `edge` (the section's
+// outline, closed loops) into the gap across the hair there: the vertex
+// moves along the normal of the hair's direction until the bead fits, or to
+// the middle of the gap where the bead is wider, narrowing to the gap (and a
+// tenth of a pixel: the trace's own error). A hair's width is measured along
+// a row or column and corrected by its chain's direction, which on a thin
+// tube near 45 degrees or a slanted wall leaves it too wide or off centre
+// by up to 0.04 mm. The ends of a hair of more than two vertices stay, as
+// do vertices in pixels of `cov` below the level.
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov);
+
 // Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair
 // vertex and segment, w the local hair width: with maskFactor = p the next
 // loop's centre line keeps half its width away from the hair's side, so no

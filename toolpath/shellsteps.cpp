@@ -497,6 +497,10 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         perfBegin("hairDetect1");
         thinRunMarkers(s.before, cov, false, maxRun, markers, &s.beforeSummary);
         hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
+        // Outer hairs are fitted to the section's edge the distance step
+        // measured to (an island's dot is inscribed in it already).
+        if (k == 0 && exact)
+            fitHairsToEdge(found, s.edge, s.before);
         if (k == 0)
             islandDots(det, s.before, cov, found, OuterHair);
         perfEnd("hairDetect1");

@@ -56,6 +56,7 @@ TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
         {"notch turning 127 degrees, cut by two vertices", {10, 16}, 2, true},
         {"the same cut by three (one off both sides)", {10, 16}, 3, true},
         {"notch turning 90 degrees (mild: left as traced)", {10, 18}, 3, false},
+        {"the same cut by five, off its sides for 1.8 pixels, 0.7 short", {10, 16}, 5, true},
         {"sharp tip already there", {10, 16}, 0, false},
     };
     for (const Case &c : cases) {
@@ -66,6 +67,10 @@ TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
             cut = {r, l};
         else if (c.cutVertices == 3)
             cut = {r, PolyPoint(c.tip.x, c.tip.y + 0.4f), l};
+        else if (c.cutVertices == 5)
+            cut = {along(c.tip, {12, 20}, 1.8f), along(c.tip, {12, 20}, 0.9f) + PolyPoint(-0.2f, 0),
+                   PolyPoint(c.tip.x, c.tip.y + 0.7f), along(c.tip, {8, 20}, 0.9f) + PolyPoint(0.2f, 0),
+                   along(c.tip, {8, 20}, 1.8f)};
         const PolyLine truth = notched(c.tip, {});
         PolyLine pl = notched(c.tip, cut);
         const PolyLine traced = pl;

@@ -127,3 +127,71 @@ TEST(HairDetect, MaskClearsAroundTheHair)
             }
         }
 }
+
+TEST(HairDetect, FittingKeepsEveryBeadInsideTheEdge)
+{
+    const float kSlack = 0.1f;  // the trace's error a fitted bead may keep
+    Plane8 cov = emptyCoverage(128, 128);
+    cov.fill(255);
+    auto dir = [](float deg) { return PolyPoint(std::cos(deg * 0.0174533f), std::sin(deg * 0.0174533f)); };
+    auto dot = [](PolyPoint a, PolyPoint b) { return a.x * b.x + a.y * b.y; };
+    // A strip 3 pixels wide at 30 degrees (side A through c, side B 3 pixels
+    // along n), and a spike with a 30 degree tip along the x axis.
+    const PolyPoint c(20, 20), u = dir(30), n = dir(120);
+    PolyLine strip;
+    strip.closed = true;
+    strip.pts = {c, c + u * 60, c + u * 60 + n * 3, c + n * 3};
+    const PolyPoint tip(20, 100);
+    PolyLine spike;
+    spike.closed = true;
+    spike.pts = {tip, tip + dir(-15) * 60, tip + dir(15) * 60};
+    const struct {
+        const char *what;
+        const PolyLine &edge;
+        float off;    // across the strip from its middle
+        float scale;  // width over the true gap
+        bool changed;
+    } cases[] = {
+        {"strip: off centre and too wide", strip, 0.6f, 1.15f, true},
+        {"strip: off centre, narrow enough to fit", strip, 0.3f, 0.7f, false},
+        {"strip: centred, just inside the gap", strip, 0, 0.98f, false},
+        {"spike: widths too wide towards the tip", spike, 0, 1.3f, true},
+    };
+    for (const auto &cs : cases) {
+        SCOPED_TRACE(cs.what);
+        const bool isStrip = &cs.edge == &strip;
+        PolyLine h(OuterHair);
+        for (float t = 5; t <= 40; t += 5) {
+            if (isStrip) {
+                h.pts.append(c + u * t + n * (1.5f + cs.off));
+                h.w.append(3 * cs.scale);
+            } else {
+                h.pts.append(tip + PolyPoint(t, 0));
+                h.w.append(2 * t * std::tan(15 * 0.0174533f) * cs.scale);
+            }
+        }
+        PathList hairs = {h};
+        fitHairsToEdge(hairs, {cs.edge}, cov);
+        ASSERT_EQ(hairs.size(), 1);
+        EXPECT_EQ(hairs[0].pts != h.pts || hairs[0].w != h.w, cs.changed);
+        // The ends (a wall's end or a spike's tip bends them) stay.
+        EXPECT_EQ(hairs[0].pts.first(), h.pts.first());
+        EXPECT_EQ(hairs[0].w.last(), h.w.last());
+        for (int i = 1; i + 1 < h.size(); ++i) {
+            const PolyPoint q = hairs[0].pts[i];
+            const float w = hairs[0].w[i];
+            if (isStrip) {
+                // Inside both sides but for the fit's slack, and as wide
+                // as the gap (and the slack) where it was wider.
+                const float a = dot(q - c, n);
+                EXPECT_GE(a, w / 2 - kSlack / 2 - 1e-3f);
+                EXPECT_GE(3 - a, w / 2 - kSlack / 2 - 1e-3f);
+                EXPECT_NEAR(w, std::min(h.w[i], 3 + kSlack), 1e-3f);
+            } else {
+                // Across the axis the spike is 2 x tan(15 degrees) wide.
+                EXPECT_NEAR(q.y, tip.y, 1e-3f);
+                EXPECT_NEAR(w, 2 * (q.x - tip.x) * std::tan(15 * 0.0174533f) + kSlack, 1e-3f);
+            }
+        }
+    }
+}
