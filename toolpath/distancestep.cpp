@@ -269,6 +269,117 @@ PathList areaOutline(const Plane8 &cov, const Plane8 &summary, Plane1 &visited)
     return lines;
 }
 
+std::vector<uchar> bandBlocksScalar(const Plane8 &summary, bool borderIsEdge)
+{
+    const int bw = summary.width, bh = summary.height;
+    // out = the OR of the 3 x 3 blocks around each block (within the plane).
+    auto dilate = [bw, bh](const std::vector<uchar> &in, std::vector<uchar> &out) {
+        std::vector<uchar> row(in.size());
+        for (int by = 0; by < bh; ++by) {
+            const uchar *s = in.data() + size_t(by) * bw;
+            uchar *d = row.data() + size_t(by) * bw;
+            for (int bx = 0; bx < bw; ++bx)
+                d[bx] = uchar(s[bx] | (bx > 0 ? s[bx - 1] : 0) | (bx + 1 < bw ? s[bx + 1] : 0));
+        }
+        out.resize(in.size());
+        for (int by = 0; by < bh; ++by) {
+            const uchar *up = by > 0 ? row.data() + size_t(by - 1) * bw : nullptr;
+            const uchar *mid = row.data() + size_t(by) * bw;
+            const uchar *down = by + 1 < bh ? row.data() + size_t(by + 1) * bw : nullptr;
+            uchar *d = out.data() + size_t(by) * bw;
+            for (int bx = 0; bx < bw; ++bx)
+                d[bx] = uchar(mid[bx] | (up ? up[bx] : 0) | (down ? down[bx] : 0));
+        }
+    };
+    // Edge blocks: mixed, or uniform beside the other uniform value (bit 0:
+    // a block of 0, bit 1: of 255, over the 3 x 3 blocks around, as two
+    // passes of three).
+    const size_t nb = size_t(bw) * bh;
+    std::vector<uchar> kind(nb), around(nb);
+    const uchar *sm = summary.data;
+    for (size_t i = 0; i < nb; ++i)
+        kind[i] = sm[i] == 0 ? 1 : sm[i] == 255 ? 2 : 0;
+    dilate(kind, around);
+    std::vector<uchar> edge(nb);
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            const size_t i = size_t(by) * bw + bx;
+            const uchar v = sm[i];
+            const bool border = bx == 0 || by == 0 || bx == bw - 1 || by == bh - 1;
+            edge[i] = v == 0 ? (around[i] & 2) != 0
+                    : v == 255 ? (around[i] & 1) != 0 || (borderIsEdge && border)
+                               : 1;
+        }
+    // Grown by one block.
+    dilate(edge, around);
+    return around;
+}
+
+namespace {
+
+// out = the OR of the 3 x 3 blocks around each block (within the plane),
+// through rows padded with a block of 0 on every side: plain loops the
+// compiler turns into vector code.
+void dilateBlocks(const uchar *in, uchar *out, int bw, int bh, std::vector<uchar> &pad, std::vector<uchar> &across)
+{
+    const size_t pw = size_t(bw) + 2;
+    pad.assign(pw * size_t(bh + 2), 0);
+    for (int by = 0; by < bh; ++by)
+        std::copy(in + size_t(by) * bw, in + size_t(by + 1) * bw, pad.begin() + std::ptrdiff_t((by + 1) * pw + 1));
+    across.resize(size_t(bw) * size_t(bh + 2));
+    for (int y = 0; y < bh + 2; ++y) {
+        const uchar *p = pad.data() + size_t(y) * pw;
+        uchar *d = across.data() + size_t(y) * bw;
+        for (int x = 0; x < bw; ++x)
+            d[x] = uchar(p[x] | p[x + 1] | p[x + 2]);
+    }
+    for (int by = 0; by < bh; ++by) {
+        const uchar *u = across.data() + size_t(by) * bw;
+        const uchar *m = u + bw, *dn = m + bw;
+        uchar *d = out + size_t(by) * bw;
+        for (int x = 0; x < bw; ++x)
+            d[x] = uchar(u[x] | m[x] | dn[x]);
+    }
+}
+
+} // namespace
+
+std::vector<uchar> bandBlocks(const Plane8 &summary, bool borderIsEdge)
+{
+    const int bw = summary.width, bh = summary.height;
+    const size_t nb = size_t(bw) * bh;
+    std::vector<uchar> kind(nb), around(nb), edge(nb), pad, across;
+    if (nb == 0)
+        return around;
+    const uchar *sm = summary.data;
+    for (size_t i = 0; i < nb; ++i)
+        kind[i] = uchar((sm[i] == 0) | ((sm[i] == 255) << 1));
+    dilateBlocks(kind.data(), around.data(), bw, bh, pad, across);
+    for (size_t i = 0; i < nb; ++i) {
+        const uchar v = sm[i], a = around[i];
+        const uchar mixed = v != 0 && v != 255;
+        edge[i] = uchar(mixed | ((v == 0) & (a >> 1)) | ((v == 255) & a & 1));
+    }
+    if (borderIsEdge) {
+        // Beyond the border counts as outside: uniform inside blocks there
+        // are edge blocks too.
+        auto border = [&](size_t i) {
+            if (sm[i] == 255)
+                edge[i] = 1;
+        };
+        for (int bx = 0; bx < bw; ++bx) {
+            border(size_t(bx));
+            border(size_t(bh - 1) * bw + bx);
+        }
+        for (int by = 0; by < bh; ++by) {
+            border(size_t(by) * bw);
+            border(size_t(by) * bw + bw - 1);
+        }
+    }
+    dilateBlocks(edge.data(), around.data(), bw, bh, pad, across);
+    return around;
+}
+
 namespace {
 
 // The pixels within reach of a region's edges: blocks an edge runs through
@@ -289,51 +400,10 @@ struct Band {
     Band(const Plane8 &summary, int width, int height, bool borderIsEdge)
         : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
     {
-        // Edge blocks: mixed, or uniform beside the other uniform value
-        // (bit 0: a block of 0, bit 1: of 255, over the 3 x 3 blocks
-        // around, as two passes of three).
-        const size_t nb = size_t(bw) * bh;
-        std::vector<uchar> kind(nb), around(nb);
-        const uchar *sm = summary.data;
-        for (size_t i = 0; i < nb; ++i)
-            kind[i] = sm[i] == 0 ? 1 : sm[i] == 255 ? 2 : 0;
-        dilate(kind, around);
-        std::vector<uchar> edge(nb);
-        for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx) {
-                const size_t i = size_t(by) * bw + bx;
-                const uchar v = sm[i];
-                const bool border = bx == 0 || by == 0 || bx == bw - 1 || by == bh - 1;
-                edge[i] = v == 0 ? (around[i] & 2) != 0
-                        : v == 255 ? (around[i] & 1) != 0 || (borderIsEdge && border)
-                                   : 1;
-            }
-        // Grown by one block.
-        dilate(edge, around);
-        for (size_t i = 0; i < nb; ++i)
-            if (around[i])
+        const std::vector<uchar> inBand = bandBlocks(summary, borderIsEdge);
+        for (size_t i = 0; i < inBand.size(); ++i)
+            if (inBand[i])
                 tile[i] = tiles++;
-    }
-
-    // out = the OR of the 3 x 3 blocks around each block (within the plane).
-    void dilate(const std::vector<uchar> &in, std::vector<uchar> &out) const
-    {
-        std::vector<uchar> row(in.size());
-        for (int by = 0; by < bh; ++by) {
-            const uchar *s = in.data() + size_t(by) * bw;
-            uchar *d = row.data() + size_t(by) * bw;
-            for (int bx = 0; bx < bw; ++bx)
-                d[bx] = uchar(s[bx] | (bx > 0 ? s[bx - 1] : 0) | (bx + 1 < bw ? s[bx + 1] : 0));
-        }
-        out.resize(in.size());
-        for (int by = 0; by < bh; ++by) {
-            const uchar *up = by > 0 ? row.data() + size_t(by - 1) * bw : nullptr;
-            const uchar *mid = row.data() + size_t(by) * bw;
-            const uchar *down = by + 1 < bh ? row.data() + size_t(by + 1) * bw : nullptr;
-            uchar *d = out.data() + size_t(by) * bw;
-            for (int bx = 0; bx < bw; ++bx)
-                d[bx] = uchar(mid[bx] | (up ? up[bx] : 0) | (down ? down[bx] : 0));
-        }
     }
 
     // Leaves out the band blocks whose result is their own bytes: a block

@@ -18,6 +18,8 @@
 #include "raster/plane8.h"
 #include "geometry/polyline.h"
 
+#include <vector>
+
 // Parts of the offset region no wider than this anywhere (pixels) are
 // dropped: a wall up to 1.6 widths thick is one hair of its own width rather
 // than a perimeter doubled back on itself (two widths of material in it).
@@ -42,6 +44,14 @@ constexpr float kMaxDistanceStep = 12.0f;
 // already).
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
                     PathList *edge = nullptr, bool areaCoverage = true, const PathList *traced = nullptr);
+
+// The blocks of the distance pass's band: edge blocks of the block summary
+// (mixed, or uniform beside a block of the other uniform value; with
+// `borderIsEdge` also inside blocks on the plane's border) grown by one
+// block; 1 in, 0 out, row by row. The twin keeps the plain per-block tests
+// (exported for tests).
+std::vector<uchar> bandBlocks(const Plane8 &summary, bool borderIsEdge);
+std::vector<uchar> bandBlocksScalar(const Plane8 &summary, bool borderIsEdge);
 
 // Path parameters under which contourDetect3 keeps every crossing of the
 // level (no smoothing).

@@ -14,14 +14,18 @@ float segDist(const PolyPoint &v, const PolyPoint &a, const PolyPoint &b)
 
 } // namespace
 
-void sharpenCorners(PolyLine &pl)
+namespace {
+
+// One pass: runs of at least `minSide` pixels meeting in a notch turning
+// minTurn to maxTurn radians; with `shortSide`, one of the two runs must be
+// shorter than kCornerSide.
+void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool shortSide)
 {
     constexpr float kRunTolerance = 0.12f;  // crossings' scatter along a straight side (pixels)
     constexpr int kMaxRun = 32;
     constexpr int kMaxShort = 5;
     constexpr float kMaxCut = 3.2f;  // the short segments' total length (pixels)
     constexpr float kReach = 2.1f;   // corner point to every vertex it replaces (pixels)
-    constexpr float kMinTurn = 1.75f, kMaxTurn = 2.6f;  // 100 to 150 degrees
     const int n = pl.pts.size();
     if (!pl.closed || n < 5)
         return;
@@ -56,11 +60,11 @@ void sharpenCorners(PolyLine &pl)
     QVector<PolyPoint> cornerAt(n);
     bool changed = false;
     for (int c = 0; c < m; ++c) {
-        if (runLen(c) < kCornerSide)
+        if (runLen(c) < minSide)
             continue;
         int e = c + 1, cnt = 0;
         float cut = 0;
-        while (cnt <= kMaxShort && e < c + m && runLen(e) < kCornerSide) {
+        while (cnt <= kMaxShort && e < c + m && runLen(e) < minSide) {
             cut += runLen(e);
             ++e;
             ++cnt;
@@ -74,7 +78,9 @@ void sharpenCorners(PolyLine &pl)
         const float cross = ux * vy - uy * vx, dot = ux * vx + uy * vy;
         // Material lies left of the outline: a right turn is a notch.
         const float turn = std::fabs(std::atan2(cross, dot));
-        if (cross >= 0 || turn < kMinTurn || turn > kMaxTurn)
+        if (cross >= 0 || turn < minTurn || turn > maxTurn)
+            continue;
+        if (shortSide && std::min(lu, lv) >= kCornerSide)
             continue;
         const float s = ((cc.x - a.x) * vy - (cc.y - a.y) * vx) / cross;
         const PolyPoint q(a.x + s * ux, a.y + s * uy);
@@ -110,4 +116,12 @@ void sharpenCorners(PolyLine &pl)
             kept.append(cornerAt[k]);
     }
     pl.pts = kept;
+}
+
+} // namespace
+
+void sharpenCorners(PolyLine &pl)
+{
+    sharpenPass(pl, kCornerSide, 1.75f, 2.6f, false);  // 100 to 150 degrees
+    sharpenPass(pl, kSlotSide, 1.35f, 1.75f, true);    // 77 to 100 degrees
 }

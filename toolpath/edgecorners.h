@@ -14,9 +14,13 @@
 // replaces (in a notch of 50 degrees, a star's valley, the crossings stray
 // from the sides for a pixel and a half either side of the tip, and the row
 // through the tip cuts it by most of a pixel). Milder notches stay as traced
-// (the cut there costs less than it keeps of the wall band's coverage), and
-// so do convex corners (the shell steps restore them) and curves (a bend that
-// sharp has no run that long and straight on either side). Material lies left
-// of the outline.
+// (the cut there costs less than it keeps of the wall band's coverage), but
+// for the right-angled ones at the end of a slot or hole a few pixels across,
+// where one of the two runs is shorter than kCornerSide (at least kSlotSide):
+// notches turning 77 to 100 degrees are restored there (the perimeter ran
+// 0.06 mm into the ends of a half-millimetre slot). Convex corners stay (the
+// shell steps restore them), and so do curves (a bend that sharp has no run
+// that long and straight on either side). Material lies left of the outline.
 constexpr float kCornerSide = 2.5f;
+constexpr float kSlotSide = 1.8f;
 void sharpenCorners(PolyLine &pl);

@@ -10,6 +10,8 @@
 #include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
+#include <QSize>
+#include <random>
 
 #include <cmath>
 #include <functional>
@@ -168,6 +170,30 @@ TEST(DistanceStep, ChordTestMatchesItsScalarTwin)
     // Both answers were exercised.
     EXPECT_GT(agreeTrue, 500);
     EXPECT_GT(agreeFalse, 500);
+}
+
+// The band's blocks through padded rows must match the per-block tests:
+// summaries of random blocks (runs of one value, lone mixed blocks) on
+// planes of one block, one row, one column and more, with and without the
+// border counting as an edge.
+TEST(DistanceStep, BandBlocksMatchTheirScalarTwin)
+{
+    std::mt19937 rng(31);
+    const uchar values[3] = {0, 128, 255};
+    for (const QSize size : {QSize(1, 1), QSize(7, 1), QSize(1, 9), QSize(5, 4), QSize(33, 17), QSize(64, 40)})
+        for (int trial = 0; trial < 12; ++trial) {
+            Plane8 summary(size.width(), size.height());
+            std::uniform_int_distribution<int> pick(0, 2), keep(0, 9);
+            uchar v = values[pick(rng)];
+            for (int i = 0; i < size.width() * size.height(); ++i) {
+                if (keep(rng) < 2)
+                    v = values[pick(rng)];
+                summary.data[i] = v;
+            }
+            for (bool border : {false, true})
+                ASSERT_EQ(bandBlocks(summary, border), bandBlocksScalar(summary, border))
+                    << size.width() << " x " << size.height() << " trial " << trial << " border " << border;
+        }
 }
 
 TEST(DistanceStep, MergingStraightRunsMatchesItsScalarTwin)

@@ -9,18 +9,23 @@
 
 namespace {
 
-// A 20 x 20 block (material left of the outline) with a V notch cut down
-// from its top to `tip`, the tip cut off by `cut` (vertices that replace it).
-PolyLine notched(PolyPoint tip, const QVector<PolyPoint> &cut)
+// A 20 x 20 block (material left of the outline) with a cut down from its
+// top between x = 10 + hw and 10 - hw through the vertices `bottom`.
+PolyLine block(float hw, const QVector<PolyPoint> &bottom)
 {
     PolyLine pl;
     pl.closed = true;
-    pl.pts = {{0, 0}, {20, 0}, {20, 20}, {12, 20}};
-    if (cut.isEmpty())
-        pl.pts.append(tip);
-    pl.pts += cut;
-    pl.pts += QVector<PolyPoint>{{8, 20}, {0, 20}};
+    pl.pts = {{0, 0}, {20, 0}, {20, 20}, {10 + hw, 20}};
+    pl.pts += bottom;
+    pl.pts += QVector<PolyPoint>{{10 - hw, 20}, {0, 20}};
     return pl;
+}
+
+// The block with a V notch down to `tip`, the tip cut off by `cut`
+// (vertices that replace it).
+PolyLine notched(PolyPoint tip, const QVector<PolyPoint> &cut, float hw = 2)
+{
+    return block(hw, cut.isEmpty() ? QVector<PolyPoint>{tip} : cut);
 }
 
 // The point `d` from the tip towards the notch's side at `side`.
@@ -49,30 +54,32 @@ TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
     struct Case {
         std::string what;
         PolyPoint tip;
+        float hw;         // the notch's half width at the top
         int cutVertices;  // 0: the tip as it is
         bool restored;
     };
     const Case cases[] = {
-        {"notch turning 127 degrees, cut by two vertices", {10, 16}, 2, true},
-        {"the same cut by three (one off both sides)", {10, 16}, 3, true},
-        {"notch turning 90 degrees (mild: left as traced)", {10, 18}, 3, false},
-        {"the same cut by five, off its sides for 1.8 pixels, 0.7 short", {10, 16}, 5, true},
-        {"sharp tip already there", {10, 16}, 0, false},
+        {"notch turning 127 degrees, cut by two vertices", {10, 16}, 2, 2, true},
+        {"the same cut by three (one off both sides)", {10, 16}, 2, 3, true},
+        {"notch turning 90 degrees with long sides (mild: left as traced)", {10, 16}, 4, 3, false},
+        {"the same cut by five, off its sides for 1.8 pixels, 0.7 short", {10, 16}, 2, 5, true},
+        {"sharp tip already there", {10, 16}, 2, 0, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         QVector<PolyPoint> cut;
-        const PolyPoint r = along(c.tip, {12, 20}, 0.6f), l = along(c.tip, {8, 20}, 0.6f);
+        const PolyPoint rs(10 + c.hw, 20), ls(10 - c.hw, 20);
+        const PolyPoint r = along(c.tip, rs, 0.6f), l = along(c.tip, ls, 0.6f);
         if (c.cutVertices == 2)
             cut = {r, l};
         else if (c.cutVertices == 3)
             cut = {r, PolyPoint(c.tip.x, c.tip.y + 0.4f), l};
         else if (c.cutVertices == 5)
-            cut = {along(c.tip, {12, 20}, 1.8f), along(c.tip, {12, 20}, 0.9f) + PolyPoint(-0.2f, 0),
-                   PolyPoint(c.tip.x, c.tip.y + 0.7f), along(c.tip, {8, 20}, 0.9f) + PolyPoint(0.2f, 0),
-                   along(c.tip, {8, 20}, 1.8f)};
-        const PolyLine truth = notched(c.tip, {});
-        PolyLine pl = notched(c.tip, cut);
+            cut = {along(c.tip, rs, 1.8f), along(c.tip, rs, 0.9f) + PolyPoint(-0.2f, 0),
+                   PolyPoint(c.tip.x, c.tip.y + 0.7f), along(c.tip, ls, 0.9f) + PolyPoint(0.2f, 0),
+                   along(c.tip, ls, 1.8f)};
+        const PolyLine truth = notched(c.tip, {}, c.hw);
+        PolyLine pl = notched(c.tip, cut, c.hw);
         const PolyLine traced = pl;
         sharpenCorners(pl);
         if (!c.restored) {
@@ -84,6 +91,18 @@ TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
             return std::hypot(v.x - c.tip.x, v.y - c.tip.y) < 1e-3f;
         });
         EXPECT_TRUE(hasTip);
+        for (const PolyPoint &v : pl.pts)
+            EXPECT_LT(distToLoop(v, truth), 1e-3f) << v.x << "," << v.y;
+    }
+
+    // The end of a slot 3.3 pixels wide, both corners cut: the end between
+    // them is too short a run for a lone corner, and both come back.
+    {
+        const PolyLine truth = block(1.65f, {{11.65f, 10}, {8.35f, 10}});
+        PolyLine pl = block(1.65f, {{11.65f, 10.6f}, {11.05f, 10}, {8.95f, 10}, {8.35f, 10.6f}});
+        sharpenCorners(pl);
+        for (const PolyPoint corner : {PolyPoint(11.65f, 10), PolyPoint(8.35f, 10)})
+            EXPECT_TRUE(pl.pts.contains(corner)) << corner.x;
         for (const PolyPoint &v : pl.pts)
             EXPECT_LT(distToLoop(v, truth), 1e-3f) << v.x << "," << v.y;
     }
