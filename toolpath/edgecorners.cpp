@@ -1,6 +1,7 @@
 #include "toolpath/edgecorners.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -118,10 +119,103 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
     pl.pts = kept;
 }
 
+// The end of a slot narrower than kMaxSlot pixels: two long straight sides
+// running back along each other, joined by crossings that all lie in corner
+// pixels but the deepest. The end is squared off through the deepest one.
+void squareSlotEnds(PolyLine &pl)
+{
+    constexpr float kRunTolerance = 0.12f;
+    constexpr int kMaxRun = 32;
+    constexpr float kMaxSlot = 3.0f;     // the slot's width (pixels)
+    constexpr float kMaxCap = 5.0f;      // the crossings' path round its end (pixels)
+    const int n = pl.pts.size();
+    if (!pl.closed || n < 6)
+        return;
+    const QVector<PolyPoint> &p = pl.pts;
+    std::vector<int> idx{0};
+    for (int i = 0; i < n;) {
+        int j = i + 1;
+        while (j + 1 <= n && j + 1 - i <= kMaxRun) {
+            const PolyPoint a = p[i], b = p[(j + 1) % n];
+            bool ok = true;
+            for (int k = i + 1; k <= j && ok; ++k)
+                ok = segDist(p[k], a, b) <= kRunTolerance;
+            if (!ok)
+                break;
+            ++j;
+        }
+        idx.push_back(j);
+        i = j;
+    }
+    const int m = int(idx.size()) - 1;
+    if (m < 4)
+        return;
+    auto vi = [&](int c) { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); };
+    auto pt = [&](int k) { return p[((k % n) + n) % n]; };
+    auto runLen = [&](int c) {
+        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1));
+        return std::hypot(b.x - a.x, b.y - a.y);
+    };
+    std::vector<char> drop(size_t(n), 0);
+    std::vector<std::pair<PolyPoint, PolyPoint>> capAt(static_cast<size_t>(n));
+    std::vector<char> cap(size_t(n), 0);
+    bool changed = false;
+    for (int c = 0; c < m; ++c) {
+        if (runLen(c) < kCornerSide)
+            continue;
+        int e = c + 1;
+        float around = 0;
+        while (e < c + m && runLen(e) < kCornerSide && around <= kMaxCap)
+            around += runLen(e++);
+        if (e == c + 1 || e >= c + m || around > kMaxCap)
+            continue;
+        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1)), cc = pt(vi(e)), d = pt(vi(e + 1));
+        const float lu = runLen(c), lv = runLen(e);
+        const PolyPoint u = (b - a) * (1 / lu), v = (d - cc) * (1 / lv);
+        // Back along each other, the far side on the right (material on the
+        // left: the gap between them is the slot), no wider than kMaxSlot.
+        if (u.x * v.x + u.y * v.y > -0.99f)
+            continue;
+        const float width = (cc.x - b.x) * u.y - (cc.y - b.y) * u.x;
+        if (!(width > 0.5f && width <= kMaxSlot))
+            continue;
+        const int k0 = vi(c + 1), k1 = vi(e);
+        float depth = -1e30f;
+        for (int k = k0; k <= k1; ++k)
+            depth = std::max(depth, (pt(k).x - a.x) * u.x + (pt(k).y - a.y) * u.y);
+        const PolyPoint q1 = a + u * depth;
+        const float t = (depth - ((cc.x - a.x) * u.x + (cc.y - a.y) * u.y)) / (v.x * u.x + v.y * u.y);
+        const PolyPoint q2 = cc + v * t;
+        // Both corners beyond the sides' ends, no further than a pixel.
+        const float s1 = depth - ((b.x - a.x) * u.x + (b.y - a.y) * u.y);
+        if (!(s1 >= 0 && s1 <= 1.0f && t <= 0 && t >= -1.0f))
+            continue;
+        for (int k = k0 + 1; k < k1; ++k)
+            drop[size_t(k % n)] = 1;
+        cap[size_t(k0 % n)] = 1;
+        capAt[size_t(k0 % n)] = {q1, q2};
+        changed = true;
+    }
+    if (!changed)
+        return;
+    QVector<PolyPoint> kept;
+    kept.reserve(n + 2);
+    for (int k = 0; k < n; ++k) {
+        if (!drop[size_t(k)])
+            kept.append(p[k]);
+        if (cap[size_t(k)]) {
+            kept.append(capAt[size_t(k)].first);
+            kept.append(capAt[size_t(k)].second);
+        }
+    }
+    pl.pts = kept;
+}
+
 } // namespace
 
 void sharpenCorners(PolyLine &pl)
 {
     sharpenPass(pl, kCornerSide, 1.75f, 2.6f, false);  // 100 to 150 degrees
     sharpenPass(pl, kSlotSide, 1.35f, 1.75f, true);    // 77 to 100 degrees
+    squareSlotEnds(pl);
 }

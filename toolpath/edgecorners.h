@@ -18,9 +18,13 @@
 // for the right-angled ones at the end of a slot or hole a few pixels across,
 // where one of the two runs is shorter than kCornerSide (at least kSlotSide):
 // notches turning 77 to 100 degrees are restored there (the perimeter ran
-// 0.06 mm into the ends of a half-millimetre slot). Convex corners stay (the
-// shell steps restore them), and so do curves (a bend that sharp has no run
-// that long and straight on either side). Material lies left of the outline.
+// 0.06 mm into the ends of a half-millimetre slot). A slot under three
+// pixels wide has no run across its end at all: where two long sides run
+// back along each other that close, the crossings round the end give way to
+// a square end through the deepest of them (the one not in a corner pixel).
+// Convex corners stay (the shell steps restore them), and so do curves (a
+// bend that sharp has no run that long and straight on either side).
+// Material lies left of the outline.
 constexpr float kCornerSide = 2.5f;
 constexpr float kSlotSide = 1.8f;
 void sharpenCorners(PolyLine &pl);

@@ -107,6 +107,20 @@ TEST(SharpenCorners, RestoresSharpNotchTipsOnly)
             EXPECT_LT(distToLoop(v, truth), 1e-3f) << v.x << "," << v.y;
     }
 
+    // The end of a slot 2.25 pixels wide: every crossing round it but the
+    // middle one lies in a corner pixel; the end is squared off through it.
+    {
+        const PolyLine truth = block(1.125f, {{11.125f, 10}, {8.875f, 10}});
+        PolyLine pl = block(1.125f, {{11.125f, 10.5f}, {10.9f, 10.25f}, {10, 10}, {9.1f, 10.3f}, {8.875f, 10.5f}});
+        sharpenCorners(pl);
+        for (const PolyPoint corner : {PolyPoint(11.125f, 10), PolyPoint(8.875f, 10)})
+            EXPECT_TRUE(std::any_of(pl.pts.begin(), pl.pts.end(), [&](PolyPoint v) {
+                return std::hypot(v.x - corner.x, v.y - corner.y) < 1e-4f;
+            })) << corner.x;
+        for (const PolyPoint &v : pl.pts)
+            EXPECT_LT(distToLoop(v, truth), 1e-3f) << v.x << "," << v.y;
+    }
+
     // Turned round, the notch is a spike (a convex corner): left alone; so
     // is a round hole traced as short chords.
     PolyLine spike = notched({10, 16}, {along({10, 16}, {12, 20}, 0.6f), PolyPoint(10, 16.4f), along({10, 16}, {8, 20}, 0.6f)});
