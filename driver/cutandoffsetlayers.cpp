@@ -3,6 +3,7 @@
 #include "params/slicerparams.h"
 #include "toolpath/vectoroffset.h"
 
+#include <atomic>
 #include <cstring>
 #include <emmintrin.h>
 #include <utility>
@@ -48,6 +49,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
             out.outlines = std::move(v.outlines);
             out.hairs.clear();
             std::swap(out.inner, v.infill);
+            out.innerId = 0;
             return;
         }
         // The shell steps are a function of the section alone: a section
@@ -57,7 +59,11 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         if (last.valid && sameSection(s.raster, summary, last.raster, last.summary)) {
             out.outlines = last.outlines;
             out.hairs = last.hairs;
-            out.inner = last.inner;
+            // A recycled plane may hold this result already (a prism's
+            // layers come back round the driver's ring).
+            if (out.innerId != last.innerId || out.inner.size() != last.inner.size())
+                out.inner = last.inner;
+            out.innerId = last.innerId;
             return;
         }
         last.valid = false;  // until the result below is complete
@@ -65,12 +71,15 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         out.outlines = std::move(s.shells.outlines);
         out.hairs = std::move(s.shells.hairs);
         std::swap(out.inner, s.shells.infill);
+        static std::atomic<quint64> nextInnerId{1};
+        out.innerId = nextInnerId++;
         s.shells.outlines.clear();
         s.shells.hairs.clear();
         Plane8::copyChangedBlocks(s.raster, summary, last.raster, last.summary);
         last.outlines = out.outlines;
         last.hairs = out.hairs;
         last.inner = out.inner;
+        last.innerId = out.innerId;
         last.valid = true;
     }, std::move(recycled));
 }

@@ -54,8 +54,10 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
         c.repaired = false;
         c.outlines.clear();
         c.hairs.clear();
-        if (!followUp)
+        if (!followUp) {
             c.inner = Plane1();
+            c.innerId = 0;
+        }
     }
     std::vector<QString> errors(count);
     std::vector<char> failed(count, 0);

@@ -29,6 +29,9 @@ struct CutLayer {
     // Filled by the driver's offsetting (cutAndOffsetLayers), empty otherwise.
     PathList outlines, hairs; // perimeters and loops; hairs
     Plane1 inner;             // inner region, set bit = inside
+    // Names inner's content (0: unnamed): two planes with the same nonzero id
+    // hold the same pixels, so a plane that has one already needs no copy.
+    quint64 innerId = 0;
 };
 
 // The last section a thread offset and what came of it: a layer with the
@@ -38,6 +41,7 @@ struct LastSection {
     Plane8 raster, summary;   // the section and its exact block summary
     PathList outlines, hairs;
     Plane1 inner;
+    quint64 innerId = 0;
 };
 
 // Planes one thread reuses from layer to layer.

@@ -9,7 +9,8 @@
 struct LayerRings {
     LayerRings(int B, int H)
         : loopLists(B + H), fillLists(B + H), layerMasks(B + H + 1), innerRegions(H + 1),
-          regionPairs((H + 1) / 2), stackIntersections(H + 2), shellRegions(B), infillRegions(B)
+          regionPairs((H + 1) / 2), stackIntersections(H + 2), shellRegions(B), infillRegions(B),
+          innerIds(H + 1)
     {
     }
 
@@ -21,4 +22,5 @@ struct LayerRings {
     FIFO<Plane1> stackIntersections;
     FIFO<Plane1> shellRegions;       // top/bottom shell region of a layer
     FIFO<Plane1> infillRegions;      // infill region of a layer
+    FIFO<quint64> innerIds;          // CutLayer::innerId of each inner region, slot for slot
 };

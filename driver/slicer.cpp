@@ -118,7 +118,9 @@ void Slicer::sliceLayer(int L)
 {
     Plane1 &mask = m_rings->layerMasks.acquire(L);
     Plane1 &inner = m_rings->innerRegions.acquire(L);
+    quint64 &innerId = m_rings->innerIds.acquire(L);
     if (L < 0 || L >= m_layerCount) {
+        innerId = 0;
         // Beyond the object's bottom or top every pixel is outside, and the
         // shell-region step reads the inner regions there as empty.
         mask = m_outsideMask;
@@ -139,6 +141,7 @@ void Slicer::sliceLayer(int L)
     m_rings->loopLists.acquire(L) = std::move(c.outlines);
     m_rings->fillLists.acquire(L) = std::move(c.hairs);
     std::swap(inner, c.inner);
+    std::swap(innerId, c.innerId);
 }
 
 void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pending)

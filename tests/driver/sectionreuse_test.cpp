@@ -99,6 +99,25 @@ TEST(SectionReuse, ReusedLayersEqualComputedOnes)
         }
         // The prism's layers were offset once per thread, the rest reused.
         EXPECT_FALSE(got[5].outlines.isEmpty());
+
+        // As the driver runs it: each run gets the planes of the run before
+        // back, which hold the inner regions its ring gave up (a plane named
+        // as this layer's result is not copied again).
+        QVector<SliceLayer> work2 = layers;
+        CutState state2;
+        QVector<CutLayer> cuts;
+        QVector<Plane1> ring(4);
+        QVector<quint64> ringIds(4, 0);
+        for (int first = 0; first < work2.size(); first += 3) {
+            cuts = cutAndOffsetLayers(grid, sp, work2, first, std::min(3, work2.size() - first), state2,
+                                      std::move(cuts));
+            for (int k = 0; k < cuts.size(); ++k) {
+                const int L = first + k;
+                std::swap(ring[L % 4], cuts[k].inner);
+                std::swap(ringIds[L % 4], cuts[k].innerId);
+                EXPECT_TRUE(ring[L % 4] == want[L].inner) << threads << " recycled " << L;
+            }
+        }
     }
     omp_set_num_threads(saved);
 }
