@@ -1,4 +1,5 @@
 #include "toolpath/pathorder.h"
+#include "toolpath/nearestends.h"
 
 #include "toolpath/runlabels.h"
 #include "toolpath/travelrouter.h"
@@ -280,7 +281,27 @@ bool orderPaths(float a, float k, float gap, PathList &pool, PathList &output, b
 {
     int vertex = 0;
     int idx;
-    while ((idx = findNearest(pool, a, head, allowReverse, &vertex)) >= 0) {
+    // A long pool (a layer's infill lines) asks a grid of its path ends:
+    // testing every end for every path taken grew with the square of the
+    // count. ids: each remaining path's index in the pool as it came.
+    const bool grid = !single && pool.size() > 32;
+    NearestEnds ends(grid ? pool : PathList(), a, allowReverse);
+    std::vector<int> ids;
+    if (ends.valid())
+        for (int i = 0; i < pool.size(); ++i)
+            ids.push_back(i);
+    auto next = [&]() {
+        if (!ends.valid())
+            return findNearest(pool, a, head, allowReverse, &vertex);
+        const int id = ends.find(head, &vertex);
+        if (id < 0)
+            return -1;
+        ends.remove(id);
+        const int at = int(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+        ids.erase(ids.begin() + at);
+        return at;
+    };
+    while ((idx = next()) >= 0) {
         PolyLine path = pool.takeAt(idx);
         if (path.closed)
             path = path.rotatedFrom(vertex, false);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <omp.h>
 
 namespace {
 
@@ -110,43 +109,4 @@ TEST(ShellRegions, AgreesWithDirectIntersectionForEveryDepth)
             }
         }
     }
-}
-
-TEST(ShellRegions, SameRegionsForAnyThreadCountOnLargePlanes)
-{
-    // Planes large enough for the step's parallel region, with irregular
-    // content: the split must not depend on how the bytes are shared out.
-    const int w = 1024, h = 1056, N = 7;
-    auto region = [&](int k) {
-        Plane1 m(w, h);
-        quint32 seed = 12345u + quint32(k) * 7919u;
-        for (int i = 0; i < m.byteSize; ++i) {
-            seed = seed * 1103515245u + 12345u;
-            m.data[i] = uchar(seed >> 13) | uchar(k % 3 == 0 ? 0x81 : 0);
-        }
-        return m;
-    };
-    const int saved = omp_get_max_threads();
-    QVector<Plane1> want;
-    for (int threads : {1, 2, 3}) {
-        omp_set_num_threads(threads);
-        for (int H : {1, 3, 4}) {
-            FIFO<Plane1> inner(H + 1), pairs(std::max((H + 1) / 2, 1)), stacks(H + 2), shell(2), infill(2);
-            ShellRegionRings rings{inner, pairs, stacks, shell, infill};
-            QVector<Plane1> got;
-            for (int i = -2 * H; i < N; ++i) {
-                const int L = i + H;
-                inner.acquire(L) = (L >= 0 && L < N) ? region(L) : emptyMask(w, h);
-                shellRegionsStep(i, H, N, rings);
-                if (i >= 0)
-                    got << shell.get(i) << infill.get(i);
-            }
-            if (threads == 1)
-                want += got;
-            else
-                for (int n = 0; n < got.size(); ++n)
-                    ASSERT_TRUE(got[n] == want[(H == 1 ? 0 : H == 3 ? 1 : 2) * 2 * N + n]) << threads << " H " << H;
-        }
-    }
-    omp_set_num_threads(saved);
 }

@@ -1,4 +1,5 @@
 #include "toolpath/pathorder.h"
+#include "toolpath/nearestends.h"
 #include "toolpath/runlabels.h"
 #include "toolpath/travelrouter.h"
 
@@ -654,4 +655,71 @@ TEST(Islands, UndeterminableIslandStopsSlicing)
     } catch (const QString &m) {
         EXPECT_EQ(m, QString("FATAL ERROR: processIslands_and_RemainingHairs() islandIdx<0 1"));
     }
+}
+
+// The grid of path ends against findNearest on the shrinking pool, step by
+// step: open and closed paths, ends shared by several paths and on cell
+// borders (ties), heads near the ends, between them and far outside, radii
+// from below a cell to beyond the pool.
+TEST(PathOrder, NearestEndsGiveFindNearestsAnswer)
+{
+    std::mt19937 rng(11);
+    auto coord = [&](float span) { return float(int(rng() % 4000)) / 4000.0f * span; };
+    for (int round = 0; round < 40; ++round) {
+        const float span = round % 3 == 0 ? 10.0f : 400.0f;
+        PathList pool;
+        const int n = 40 + int(rng() % 80);
+        for (int i = 0; i < n; ++i) {
+            PolyLine pl(Infill);
+            const int pts = 1 + int(rng() % 4);
+            for (int k = 0; k < pts; ++k)
+                pl.pts.append(i % 7 == 3 && k == 0 && !pool.isEmpty() ? pool[0].pts[0] // a shared end
+                                                                      : PolyPoint(coord(span), coord(span)));
+            pl.closed = rng() % 4 == 0;
+            pool.append(pl);
+        }
+        const float a = round % 4 == 0 ? 0.01f : round % 4 == 1 ? 2.0f : round % 4 == 2 ? 30.0f : 1e4f;
+        const bool reverse = round % 2 == 0;
+        const NearestEnds grid(pool, a, reverse);
+        NearestEnds ends = grid;
+        ASSERT_TRUE(ends.valid());
+        std::vector<int> ids(size_t(pool.size()));
+        for (int i = 0; i < pool.size(); ++i)
+            ids[size_t(i)] = i;
+        PolyPoint head(coord(span), coord(span));
+        for (int step = 0; !pool.isEmpty(); ++step) {
+            if (step % 5 == 4)
+                head = PolyPoint(coord(3 * span) - span, -coord(span)); // outside the pool
+            int v1 = -1, v2 = -1;
+            const int want = findNearest(pool, a, head, reverse, &v1);
+            const int got = ends.find(head, &v2);
+            ASSERT_GE(want, 0);
+            ASSERT_EQ(got, ids[size_t(want)]) << "round " << round << " step " << step;
+            ASSERT_EQ(v2, v1) << "round " << round << " step " << step;
+            const PolyLine taken = pool.takeAt(want);
+            ids.erase(ids.begin() + want);
+            ends.remove(got);
+            head = taken.pts[v1];
+            if (step % 3 == 1)
+                head = head + PolyPoint(a * 0.5f, -a * 0.7f); // inside or near the radius
+        }
+        EXPECT_EQ(ends.find(head, nullptr), -1);
+    }
+    // An end exactly on the radius stops the search (a = 2: radius 3), though
+    // a later one is nearer.
+    PathList line;
+    for (int i = 0; i < 40; ++i) {
+        PolyLine pl(Infill);
+        pl.pts = {PolyPoint(i == 0 ? 5.0f : i == 1 ? 3.0f : i == 2 ? 1.0f : 50.0f + i, 0), PolyPoint(90, 90)};
+        line.append(pl);
+    }
+    int vertex = -1;
+    ASSERT_EQ(findNearest(line, 2.0f, PolyPoint(0, 0), false, &vertex), 1);
+    EXPECT_EQ(NearestEnds(line, 2.0f, false).find(PolyPoint(0, 0), &vertex), 1);
+    // Ends that are not finite: the grid declines.
+    PathList bad;
+    PolyLine pl(Infill);
+    pl.pts = {PolyPoint(NAN, 0), PolyPoint(1, 1)};
+    bad.append(pl);
+    EXPECT_FALSE(NearestEnds(bad, 1.0f, true).valid());
 }
