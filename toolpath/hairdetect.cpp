@@ -463,10 +463,13 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
             if (piece.pts.size() > 3)
                 piece.simplifyRepeated(kSimplifyTolerance);
             // Widths become the gap the hair has to fill: the run less what
-            // the shells on either side already cover, kept inside the window.
+            // the shells on either side already cover, no wider than the
+            // window. An end below the window (a spike's tip, kept for the
+            // segment's other end) keeps its own width: raised to the
+            // window's bottom, it laid 0.12 mm of bead over a narrower tip.
             float widest = 0;
             for (float &w : piece.w) {
-                w = std::max(std::clamp(w, lo, hi) - det.coveredWidth, 0.0f);
+                w = std::max(std::min(w, hi) - det.coveredWidth, 0.0f);
                 widest = std::max(widest, w);
             }
             // A hair whose gap stays below a quarter of a width, or shorter
