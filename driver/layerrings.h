@@ -5,12 +5,13 @@
 #include "driver/fifo.h"
 #include "geometry/polyline.h"
 #include "raster/plane1.h"
+#include "raster/plane8.h"
 
 struct LayerRings {
     LayerRings(int B, int H)
         : loopLists(B + H), fillLists(B + H), layerMasks(B + H + 1), innerRegions(H + 1),
           regionPairs((H + 1) / 2), stackIntersections(H + 2), shellRegions(B), infillRegions(B),
-          innerIds(H + 1)
+          innerIds(H + 1), shellSummaries(B), infillSummaries(B)
     {
     }
 
@@ -23,4 +24,7 @@ struct LayerRings {
     FIFO<Plane1> shellRegions;       // top/bottom shell region of a layer
     FIFO<Plane1> infillRegions;      // infill region of a layer
     FIFO<quint64> innerIds;          // CutLayer::innerId of each inner region, slot for slot
+    // The exact block summaries of the shell and infill regions, made with
+    // them (a summary of another size: none).
+    FIFO<Plane8> shellSummaries, infillSummaries;
 };

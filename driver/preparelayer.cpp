@@ -13,7 +13,9 @@ LayerWork prepareLayer(const LayerGrid &grid, const SlicerParams &sp, const Laye
     LayerWork w;
     // Hairs (and concentric shells) first, then infill and shell lines.
     w.fill = rings.fillLists.get(L);
-    fillLayer(grid, L, sp, rings.infillRegions.get(L), rings.shellRegions.get(L), PathList(), w.fill);
+    fillLayer(grid, L, sp, rings.infillRegions.get(L), rings.shellRegions.get(L), PathList(), w.fill,
+              rings.infillSummaries.contains(L) ? &rings.infillSummaries.get(L) : nullptr,
+              rings.shellSummaries.contains(L) ? &rings.shellSummaries.get(L) : nullptr);
 
     w.other = supportChains(layer.supportSegs, grid.originX, grid.originY, grid.pitchX, grid.pitchY,
                             minBarWidth);

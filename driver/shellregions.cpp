@@ -1,5 +1,6 @@
 #include "driver/shellregions.h"
 #include "common/perfdata.h"
+#include "raster/plane8.h"
 #include "raster/rasterkernels.h"
 
 void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
@@ -62,6 +63,10 @@ void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
         Plane1 &f = rings.infill.acquire(i);
         f.setSize(r.size());
         f.fill(0);
+        if (rings.shellSummary && rings.infillSummary) {
+            rings.shellSummary->acquire(i) = Plane8();
+            rings.infillSummary->acquire(i) = Plane8();
+        }
         return;
     }
     const Plane1 &below = rings.stacks.get(i - H);
@@ -74,5 +79,20 @@ void shellRegionsStep(int i, int H, int N, ShellRegionRings &rings)
     Plane1 &f = rings.infill.acquire(i);
     s.setSize(r.size());
     f.setSize(r.size());
+    if (rings.shellSummary && rings.infillSummary) {
+        // The fill reads both regions' block summaries: made here from the
+        // bytes as they are written rather than by two more passes.
+        Plane8 &ss = rings.shellSummary->acquire(i);
+        Plane8 &fs = rings.infillSummary->acquire(i);
+        if (r.width % 16 == 0 && r.height % 16 == 0) {
+            ss.setSize(QSize(r.width / 16, r.height / 16));
+            fs.setSize(ss.size());
+            rk::shellSplitSummarySse2(below.data, above.data, r.data, s.data, f.data, r.stride(), r.height, ss.data,
+                                      fs.data);
+            return;
+        }
+        ss = Plane8();
+        fs = Plane8();
+    }
     rk::shellSplitSse2(below.data, above.data, r.data, s.data, f.data, r.byteSize);
 }

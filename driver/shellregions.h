@@ -14,6 +14,10 @@ struct ShellRegionRings {
     FIFO<Plane1> &stacks;     // T(j) = R(j) AND … AND R(j + H - 1); capacity H + 2
     FIFO<Plane1> &shell;      // S(i) output ring (batch size)
     FIFO<Plane1> &infill;     // F(i) output ring (batch size)
+    // Optional, slot for slot with shell and infill: S(i)'s and F(i)'s exact
+    // block summaries (Plane1::blockSummary), made with them where the
+    // planes are whole blocks, else left empty.
+    FIFO<Plane8> *shellSummary = nullptr, *infillSummary = nullptr;
 };
 
 // One step for layer i, called for i = -2H … N - 1 right after R(i + H) has

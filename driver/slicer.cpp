@@ -66,7 +66,7 @@ QByteArray Slicer::slice()
     const int N = m_layerCount, H = m_lookahead, B = m_batchSize;
     LayerRings &r = *m_rings;
     ShellRegionRings regions{r.innerRegions, r.regionPairs, r.stackIntersections, r.shellRegions,
-                             r.infillRegions};
+                             r.infillRegions, &r.shellSummaries, &r.infillSummaries};
     QByteArray result, pending;
     for (int i = -2 * H; i < N; ++i) {
         const int L = i + H;

@@ -144,6 +144,68 @@ void shellSplitSse2(const uchar *below, const uchar *above, const uchar *r, ucha
         shellSplitScalar(below + i, above + i, r + i, shell + i, infill + i, bytes - i);
 }
 
+void shellSplitSummaryScalar(const uchar *below, const uchar *above, const uchar *r, uchar *shell,
+                             uchar *infill, int stride, int rows, uchar *shellSummary, uchar *infillSummary)
+{
+    shellSplitScalar(below, above, r, shell, infill, stride * rows);
+    const int blocks = stride / 2;
+    for (int by = 0; by < rows / 16; by++) {
+        blockSummaryRowScalar(shell + by * 16 * stride, stride, blocks, shellSummary + by * blocks);
+        blockSummaryRowScalar(infill + by * 16 * stride, stride, blocks, infillSummary + by * blocks);
+    }
+}
+
+namespace {
+
+// 0 / 255 / 128 of the eight 2-byte blocks of a 16-byte column, from the OR
+// and AND of its 16 rows.
+inline void blockStates8(__m128i any, __m128i all, uchar *out)
+{
+    const __m128i zero = _mm_cmpeq_epi16(any, _mm_setzero_si128());
+    const __m128i full = _mm_cmpeq_epi16(all, _mm_set1_epi32(-1));
+    // 0x00FF full, 0x0080 mixed, 0 empty per 16-bit lane, packed to bytes.
+    const __m128i v = _mm_or_si128(_mm_and_si128(full, _mm_set1_epi16(255)),
+                                   _mm_andnot_si128(_mm_or_si128(zero, full), _mm_set1_epi16(128)));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(v, v));
+}
+
+} // namespace
+
+void shellSplitSummarySse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                           int stride, int rows, uchar *shellSummary, uchar *infillSummary)
+{
+    auto ld = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    const int blocks = stride / 2;
+    for (int by = 0; by < rows / 16; by++) {
+        const qint64 base = qint64(by) * 16 * stride;
+        int x = 0;
+        for (; x + 16 <= stride; x += 16) {
+            __m128i anyS = _mm_setzero_si128(), allS = _mm_set1_epi32(-1), anyF = anyS, allF = allS;
+            for (int y = 0; y < 16; y++) {
+                const qint64 o = base + qint64(y) * stride + x;
+                const __m128i buried = _mm_and_si128(ld(below + o), ld(above + o)), rr = ld(r + o);
+                const __m128i sv = _mm_andnot_si128(buried, rr), fv = _mm_and_si128(buried, rr);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(shell + o), sv);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(infill + o), fv);
+                anyS = _mm_or_si128(anyS, sv);
+                allS = _mm_and_si128(allS, sv);
+                anyF = _mm_or_si128(anyF, fv);
+                allF = _mm_and_si128(allF, fv);
+            }
+            blockStates8(anyS, allS, shellSummary + by * blocks + x / 2);
+            blockStates8(anyF, allF, infillSummary + by * blocks + x / 2);
+        }
+        if (x < stride) { // the last few blocks of the block row
+            for (int y = 0; y < 16; y++) {
+                const qint64 o = base + qint64(y) * stride + x;
+                shellSplitScalar(below + o, above + o, r + o, shell + o, infill + o, stride - x);
+            }
+            blockSummaryRowScalar(shell + base + x, stride, (stride - x) / 2, shellSummary + by * blocks + x / 2);
+            blockSummaryRowScalar(infill + base + x, stride, (stride - x) / 2, infillSummary + by * blocks + x / 2);
+        }
+    }
+}
+
 // ---- block summary --------------------------------------------------------
 
 void blockSummaryRowScalar(const uchar *rows16, int stride, int blocks, uchar *out)

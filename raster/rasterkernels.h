@@ -23,6 +23,15 @@ void shellSplitScalar(const uchar *below, const uchar *above, const uchar *r, uc
 void shellSplitSse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
                     int bytes);
 
+// The same over a bit plane of `rows` rows of `stride` bytes (rows a
+// multiple of 16, stride even), also giving both outputs' 16 x 16 block
+// summaries (as blockSummaryRow*: (stride / 2) x (rows / 16) bytes) from the
+// bytes as they are made.
+void shellSplitSummaryScalar(const uchar *below, const uchar *above, const uchar *r, uchar *shell,
+                             uchar *infill, int stride, int rows, uchar *shellSummary, uchar *infillSummary);
+void shellSplitSummarySse2(const uchar *below, const uchar *above, const uchar *r, uchar *shell, uchar *infill,
+                           int stride, int rows, uchar *shellSummary, uchar *infillSummary);
+
 // One row of 16 x 16 block summaries: rows16 points at 16 bit-plane rows of
 // `stride` bytes; `blocks` blocks (2 bytes each) give out[0 .. blocks-1].
 void blockSummaryRowScalar(const uchar *rows16, int stride, int blocks, uchar *out);

@@ -440,8 +440,21 @@ int layerAngle(float base, float inc, int layerIndex)
     return int(std::trunc(std::clamp(a, -1e9, 1e9)));
 }
 
+namespace {
+
+// The caller's summary of region when it fits, else one made here (in own).
+const Plane8 &regionBlocks(const Plane1 &region, const Plane8 *given, Plane8 &own)
+{
+    if (given && given->size() == QSize(region.width / 16, region.height / 16))
+        return *given;
+    own = region.blockSummary();
+    return own;
+}
+
+} // namespace
+
 void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
-                 int directions, int thickness, float subSpacing, float minRun)
+                 int directions, int thickness, float subSpacing, float minRun, const Plane8 *regionSummary)
 {
     if (directions <= 0 || !(spacing > 0) || !std::isfinite(spacing) || !std::isfinite(angleDeg)
         || region.width <= 0 || region.height <= 0)
@@ -452,7 +465,8 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     if (!std::isfinite(subSpacing))
         subSpacing = 0;
     const double step = 3.14159265358979323846 / directions;
-    const Plane8 summary = region.blockSummary();
+    Plane8 ownSummary;
+    const Plane8 &summary = regionBlocks(region, regionSummary, ownSummary);
     const OccupiedBlocks occ = occupiedBlocks(region, summary);
     if (!occ.any)
         return;
@@ -497,14 +511,15 @@ qint64 endCell(PolyPoint q, float size)
 } // namespace
 
 void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
-                   float minLen, float twoP)
+                   float minLen, float twoP, const Plane8 *regionSummary)
 {
     if (!(spacing > 0) || !std::isfinite(spacing) || !std::isfinite(angleDeg) || region.width <= 0
         || region.height <= 0)
         return;
     spacing = std::max(spacing, kMinSpacing);
     const Family f = makeFamily(region, angleDeg * kDegToRad, spacing);
-    const Plane8 summary = region.blockSummary();
+    Plane8 ownSummary;
+    const Plane8 &summary = regionBlocks(region, regionSummary, ownSummary);
     double lo, hi;
     if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
@@ -619,17 +634,18 @@ void concentricShells(const LayerGrid &grid, const Plane1 &shellRegion, const Sl
 }
 
 void fillLayer(const LayerGrid &grid, int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
-               const Plane1 &shellRegion, const PathList &outlines, PathList &pool)
+               const Plane1 &shellRegion, const PathList &outlines, PathList &pool, const Plane8 *infillSummary,
+               const Plane8 *shellSummary)
 {
     const float p = grid.widthInPixels;
     const int d = infillDirections(sp.InfillType);
     if (d > 0 && sp.InfillDensity > 0)
         patternFill(pool, infillRegion, Infill, p / sp.InfillDensity,
                     float(layerAngle(sp.InfillAngle, sp.InfillAngleInc, layerIndex)), d,
-                    sp.InfillThickness, p * sp.eFactor(Infill), 2 * p);
+                    sp.InfillThickness, p * sp.eFactor(Infill), 2 * p, infillSummary);
     if (sp.HShellType == 0 && sp.HShellDensity > 0)
         shellLineFill(pool, shellRegion, HShell, p / sp.HShellDensity,
                       float(layerAngle(sp.HShellAngle, sp.HShellAngleInc, layerIndex)),
-                      sp.HShellMinLineLen * p, 2 * p);
+                      sp.HShellMinLineLen * p, 2 * p, shellSummary);
     pool.append(outlines);
 }

@@ -54,15 +54,18 @@ int layerAngle(float base, float inc, int layerIndex);
 // thickness >= 2 each line is a bundle of that many lines subSpacing apart,
 // centred on it. Nothing for directions <= 0 or a spacing that is not a
 // positive number; spacings below a quarter pixel count as a quarter pixel.
+// regionSummary: the region's exact block summary (Plane1::blockSummary)
+// when the caller has it; made here otherwise (or when of another size).
 void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
-                 int directions, int thickness, float subSpacing, float minRun);
+                 int directions, int thickness, float subSpacing, float minRun,
+                 const Plane8 *regionSummary = nullptr);
 
 // Horizontal-shell lines: one direction, successive lines alternating in
 // direction; runs not longer than minLen are dropped; a run whose start lies
 // within twoP (Manhattan) of the end of a path that took a run of the
 // previous line is appended to the nearest such path, else starts a new one.
 void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing, float angleDeg,
-                   float minLen, float twoP);
+                   float minLen, float twoP, const Plane8 *regionSummary = nullptr);
 
 // Concentric horizontal shells (HShellType 1): the shell region shrunk by
 // half a width, then by whole widths until nothing is left (at most 10000
@@ -75,5 +78,7 @@ void concentricShells(const LayerGrid &grid, const Plane1 &shellRegion, const Sl
 // parallel shell lines over shellRegion (HShellType 0; concentric shells come
 // from concentricShells), then `outlines` (perimeter and loops) as they are.
 // Hairs are left to the caller. Safe to run on several layers in parallel.
+// The regions' exact block summaries may come with them.
 void fillLayer(const LayerGrid &grid, int layerIndex, const SlicerParams &sp, const Plane1 &infillRegion,
-               const Plane1 &shellRegion, const PathList &outlines, PathList &pool);
+               const Plane1 &shellRegion, const PathList &outlines, PathList &pool,
+               const Plane8 *infillSummary = nullptr, const Plane8 *shellSummary = nullptr);

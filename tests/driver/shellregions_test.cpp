@@ -19,7 +19,10 @@ struct Split {
 Split runSteps(int H, int N, const std::function<Plane1(int)> &region, int B = 3)
 {
     FIFO<Plane1> inner(H + 1), pairs(std::max((H + 1) / 2, 1)), stacks(H + 2), shell(B), infill(B);
-    ShellRegionRings rings{inner, pairs, stacks, shell, infill};
+    FIFO<Plane8> shellSums(B), infillSums(B);
+    // With the regions' summaries, as the driver runs it: each one must be
+    // its region's (or absent).
+    ShellRegionRings rings{inner, pairs, stacks, shell, infill, &shellSums, &infillSums};
     Split out;
     for (int i = -2 * H; i < N; ++i) {
         const int L = i + H;
@@ -28,6 +31,13 @@ Split runSteps(int H, int N, const std::function<Plane1(int)> &region, int B = 3
         if (i >= 0) {
             out.shell.append(shell.get(i));
             out.infill.append(infill.get(i));
+            for (const Plane8 *sum : {&shellSums.get(i), &infillSums.get(i)})
+                EXPECT_TRUE(sum->width == 0
+                            || *sum == (sum == &shellSums.get(i) ? shell : infill).get(i).blockSummary())
+                    << "H " << H << " layer " << i;
+            if (H > 0) {
+                EXPECT_TRUE(shellSums.get(i) == shell.get(i).blockSummary()) << "H " << H << " layer " << i;
+            }
         }
     }
     return out;

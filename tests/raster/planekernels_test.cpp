@@ -75,6 +75,32 @@ TEST(RasterKernels, ShellSplitMatchesScalarAndTheBitwiseOps)
     }
 }
 
+TEST(RasterKernels, ShellSplitWithSummariesMatchesScalar)
+{
+    std::mt19937 rng(6);
+    for (int stride : {2, 16, 18, 34, 48})
+        for (int rows : {16, 48}) {
+            const int n = stride * rows;
+            // Blocky planes (all three summaries occur) and one of noise.
+            const auto below = randomBytes(rng, n, true), above = randomBytes(rng, n, true);
+            const auto r = randomBytes(rng, n, stride != 34);
+            const size_t bytes = size_t(n), sums = size_t(stride / 2 * rows / 16);
+            std::vector<uchar> s1(bytes), f1(bytes), s2(bytes), f2(bytes), ss1(sums), fs1(sums), ss2(sums), fs2(sums);
+            rk::shellSplitSummaryScalar(below.data(), above.data(), r.data(), s1.data(), f1.data(), stride, rows,
+                                        ss1.data(), fs1.data());
+            rk::shellSplitSummarySse2(below.data(), above.data(), r.data(), s2.data(), f2.data(), stride, rows,
+                                      ss2.data(), fs2.data());
+            EXPECT_EQ(s1, s2) << stride << " " << rows;
+            EXPECT_EQ(f1, f2) << stride << " " << rows;
+            EXPECT_EQ(ss1, ss2) << stride << " " << rows;
+            EXPECT_EQ(fs1, fs2) << stride << " " << rows;
+            std::vector<uchar> s3(bytes), f3(bytes);
+            rk::shellSplitScalar(below.data(), above.data(), r.data(), s3.data(), f3.data(), n);
+            EXPECT_EQ(s1, s3);
+            EXPECT_EQ(f1, f3);
+        }
+}
+
 TEST(RasterKernels, BlockSummaryMatchesScalar)
 {
     std::mt19937 rng(3);
