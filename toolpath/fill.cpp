@@ -79,7 +79,8 @@ double repeatedSum(double s, double c, long long k)
             // u = 2^(be - 1075); c / u and S = s / u, both exact.
             const double invU = fromBits(std::uint64_t(2098 - be) << 52);
             const double q = c * invU;
-            const double fl = std::floor(q), frac = q - fl;
+            // 0 < q < S < 2^53: truncation is the floor, and exact.
+            const double fl = double((long long)q), frac = q - fl;
             if (frac != 0.5) {
                 R = (long long)fl + (frac > 0.5 ? 1 : 0);
                 if (R == 0)
@@ -351,48 +352,46 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
     const int pixelCap = across * mainSize < 1 ? mainSize : int(1 / across) + 2;
     constexpr int kMinPixelRun = 4;
     for (;;) {
-        if (x < sumW && y < sumH) {
-            const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
-            if (state == (inRun ? 255 : 0)) {
-                // Nothing changes until the walk leaves a rectangle of
-                // blocks of this state around this one.
-                const int bxi = x >> 4, byi = y >> 4, bw = summary->width;
-                int x0 = bxi, x1 = bxi + 1, y0 = byi, y1 = byi + 1; // blocks [x0, x1) x [y0, y1)
-                if (blocks) {
-                    // Ahead along the line's main axis as far as the run of
-                    // this state goes, and across it over the rows (columns)
-                    // the line meets on that stretch whose runs go as far:
-                    // inside a large uniform area one step crosses it.
-                    const bool rows = std::fabs(dx) >= std::fabs(dy);
-                    const std::vector<int> &ahead = rows ? (sx > 0 ? blocks->right : blocks->left)
-                                                         : (sy > 0 ? blocks->down : blocks->up);
-                    const int n = ahead[size_t(byi) * bw + bxi];
-                    const int side = rows ? sy : sx;
-                    const double slope = rows ? std::fabs(dy) / std::fabs(dx) : std::fabs(dx) / std::fabs(dy);
-                    const int need = side ? int(std::ceil(n * slope)) + 1 : 0;
-                    int m = 1; // rows (columns) of the rectangle
-                    for (; m <= need; ++m) {
-                        const int u = rows ? bxi : bxi + m * side, v = rows ? byi + m * side : byi;
-                        if (u < 0 || v < 0 || u >= bw || v >= summary->height
-                            || summary->data[size_t(v) * bw + u] != state || ahead[size_t(v) * bw + u] < n)
-                            break;
-                    }
-                    const int &along = rows ? sx : sy;
-                    int &lo = rows ? x0 : y0, &hi = rows ? x1 : y1;
-                    int &clo = rows ? y0 : x0, &chi = rows ? y1 : x1;
-                    if (along > 0)
-                        hi = lo + n;
-                    else
-                        lo = hi - n;
-                    if (side > 0)
-                        chi = clo + m;
-                    else if (side < 0)
-                        clo = chi - m;
+        // The state of the block under (x, y), -1 beyond the summary.
+        const int state = x < sumW && y < sumH ? summary->data[(y >> 4) * summary->width + (x >> 4)] : -1;
+        if (state == (inRun ? 255 : 0)) {
+            // Nothing changes until the walk leaves a rectangle of
+            // blocks of this state around this one.
+            const int bxi = x >> 4, byi = y >> 4, bw = summary->width;
+            int x0 = bxi, x1 = bxi + 1, y0 = byi, y1 = byi + 1; // blocks [x0, x1) x [y0, y1)
+            if (blocks) {
+                // Ahead along the line's main axis as far as the run of
+                // this state goes, and across it over the rows (columns)
+                // the line meets on that stretch whose runs go as far:
+                // inside a large uniform area one step crosses it.
+                const bool rows = rowsMain;
+                const std::vector<int> &ahead = rows ? (sx > 0 ? blocks->right : blocks->left)
+                                                     : (sy > 0 ? blocks->down : blocks->up);
+                const int n = ahead[size_t(byi) * bw + bxi];
+                const int side = rows ? sy : sx;
+                const int need = side ? int(std::ceil(n * across)) + 1 : 0;
+                int m = 1; // rows (columns) of the rectangle
+                for (; m <= need; ++m) {
+                    const int u = rows ? bxi : bxi + m * side, v = rows ? byi + m * side : byi;
+                    if (u < 0 || v < 0 || u >= bw || v >= summary->height
+                        || summary->data[size_t(v) * bw + u] != state || ahead[size_t(v) * bw + u] < n)
+                        break;
                 }
-                if (!crossRect(16 * x0, 16 * x1, 16 * y0, 16 * y1))
-                    break;
-                continue;
+                const int along = rows ? sx : sy;
+                int &lo = rows ? x0 : y0, &hi = rows ? x1 : y1;
+                int &clo = rows ? y0 : x0, &chi = rows ? y1 : x1;
+                if (along > 0)
+                    hi = lo + n;
+                else
+                    lo = hi - n;
+                if (side > 0)
+                    chi = clo + m;
+                else if (side < 0)
+                    clo = chi - m;
             }
+            if (!crossRect(16 * x0, 16 * x1, 16 * y0, 16 * y1))
+                break;
+            continue;
         }
         tExit = std::min({tnx, tny, t1});
         const bool in = region.pixel(x, y);
@@ -403,9 +402,7 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
             inRun = false;
             emit(runStart, tEnter);
         }
-        const bool mixedBlock = x >= sumW || y >= sumH || (summary->data[(y >> 4) * summary->width + (x >> 4)] != 0
-                                                           && summary->data[(y >> 4) * summary->width + (x >> 4)] != 255);
-        if (blocks && pixelCap >= kMinPixelRun && mixedBlock) {
+        if (blocks && pixelCap >= kMinPixelRun && state != 0 && state != 255) {
             const int k = rowsMain ? rowRun(region, summary, x, y, sx, inRun, pixelCap)
                                    : columnRun(region, summary, x, y, sy, inRun, pixelCap);
             if (k >= kMinPixelRun) {
