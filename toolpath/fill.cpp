@@ -107,56 +107,101 @@ double repeatedSumScalar(double s, double c, long long k)
     return s;
 }
 
+BlockRuns blockRuns(const Plane8 &summary)
+{
+    BlockRuns r;
+    const int bw = std::max(summary.width, 0), bh = std::max(summary.height, 0);
+    r.width = bw;
+    r.height = bh;
+    const size_t n = size_t(bw) * bh;
+    r.right.assign(n, 1);
+    r.left.assign(n, 1);
+    r.down.assign(n, 1);
+    r.up.assign(n, 1);
+    const uchar *s = summary.data;
+    for (int y = 0; y < bh; ++y) {
+        const size_t row = size_t(y) * bw;
+        for (int x = 1; x < bw; ++x)
+            if (s[row + x] == s[row + x - 1])
+                r.left[row + x] = r.left[row + x - 1] + 1;
+        for (int x = bw - 2; x >= 0; --x)
+            if (s[row + x] == s[row + x + 1])
+                r.right[row + x] = r.right[row + x + 1] + 1;
+    }
+    for (int y = 1; y < bh; ++y)
+        for (int x = 0; x < bw; ++x) {
+            const size_t i = size_t(y) * bw + x;
+            if (s[i] == s[i - bw])
+                r.up[i] = r.up[i - bw] + 1;
+        }
+    for (int y = bh - 2; y >= 0; --y)
+        for (int x = 0; x < bw; ++x) {
+            const size_t i = size_t(y) * bw + x;
+            if (s[i] == s[i + bw])
+                r.down[i] = r.down[i + bw] + 1;
+        }
+    return r;
+}
+
+namespace {
+
+// How many pixels of state v follow (x, y) along its row towards step (+-1),
+// itself included, at most cap, up to the first block of the summary (if
+// any) that is all v: whole bytes of that state at a time. The walk crosses
+// such blocks by the summary.
+int rowRun(const Plane1 &region, const Plane8 *summary, int x, int y, int step, bool v, int cap)
+{
+    const uchar *row = region.row(y);
+    const uchar full = v ? 0xFF : 0x00;
+    const uchar *blockRow = summary && y < summary->height * 16 ? summary->data + (y >> 4) * summary->width : nullptr;
+    const int sumW = blockRow ? summary->width * 16 : 0;
+    int n = 0;
+    while (n < cap && x >= 0 && x < region.width) {
+        if (n > 0 && (x & 15) == (step > 0 ? 0 : 15) && x < sumW && blockRow[x >> 4] == full)
+            break;
+        const bool byteStart = step > 0 ? (x & 7) == 0 && x + 8 <= region.width : (x & 7) == 7;
+        if (byteStart && n + 8 <= cap && row[x >> 3] == full) {
+            n += 8;
+            x += 8 * step;
+            continue;
+        }
+        if (bool((row[x >> 3] >> (x & 7)) & 1) != v)
+            break;
+        ++n;
+        x += step;
+    }
+    return n;
+}
+
+// The same along the column of (x, y).
+int columnRun(const Plane1 &region, const Plane8 *summary, int x, int y, int step, bool v, int cap)
+{
+    const uchar full = v ? 0xFF : 0x00;
+    const bool inBlocks = summary && x < summary->width * 16;
+    const int sumH = inBlocks ? summary->height * 16 : 0;
+    int n = 0;
+    while (n < cap && y >= 0 && y < region.height) {
+        if (n > 0 && (y & 15) == (step > 0 ? 0 : 15) && y < sumH
+            && summary->data[(y >> 4) * summary->width + (x >> 4)] == full)
+            break;
+        if (region.pixel(x, y) != v)
+            break;
+        ++n;
+        y += step;
+    }
+    return n;
+}
+
+} // namespace
+
 // Walks the pixels the segment a -> b crosses (exact grid traversal) and
 // collects the runs of region pixels, each from where the line enters its
 // first region pixel to where it leaves its last one. With the region's
 // 16 x 16 block summary, stretches through uniform blocks of the run's own
 // state are stepped without reading pixels: the traversal and its
 // crossing times stay exactly those of the pixel-by-pixel walk.
-Plane8 blockReach(const Plane8 &summary)
-{
-    const int bw = summary.width, bh = summary.height;
-    Plane8 out(bw, bh);
-    if (bw <= 0 || bh <= 0)
-        return out;
-    // A frame of one cell around the map, of a state no block has and at
-    // distance 0, makes the map's edge one away without bounds tests. Two
-    // chamfer passes with unit steps give the Chebyshev distance; a
-    // neighbour of another state is one away.
-    const int pw = bw + 2;
-    std::vector<short> st(size_t(pw) * (bh + 2), -1), d(size_t(pw) * (bh + 2), 0);
-    for (int y = 0; y < bh; ++y)
-        for (int x = 0; x < bw; ++x) {
-            st[size_t(y + 1) * pw + x + 1] = summary.data[size_t(y) * bw + x];
-            d[size_t(y + 1) * pw + x + 1] = 255;
-        }
-    auto relax = [&](size_t c, size_t n) {
-        const int v = st[n] != st[c] ? 1 : d[n] + 1;
-        if (v < d[c])
-            d[c] = short(v);
-    };
-    for (int y = 1; y <= bh; ++y)
-        for (int x = 1; x <= bw; ++x) {
-            const size_t c = size_t(y) * pw + x;
-            relax(c, c - 1);
-            relax(c, c - pw - 1);
-            relax(c, c - pw);
-            relax(c, c - pw + 1);
-        }
-    for (int y = bh; y >= 1; --y)
-        for (int x = bw; x >= 1; --x) {
-            const size_t c = size_t(y) * pw + x;
-            relax(c, c + 1);
-            relax(c, c + pw + 1);
-            relax(c, c + pw);
-            relax(c, c + pw - 1);
-            out.data[size_t(y - 1) * bw + x - 1] = uchar(d[c]);
-        }
-    return out;
-}
-
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
-                  float minRun, std::vector<ScanRun> &runs, const Plane8 *reach)
+                  float minRun, std::vector<ScanRun> &runs, const BlockRuns *blocks)
 {
     const int W = region.width, H = region.height;
     double t0, t1;
@@ -168,8 +213,8 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         return;
     if (summary && (summary->width != W / 16 || summary->height != H / 16))
         summary = nullptr;
-    if (reach && (!summary || reach->size() != summary->size()))
-        reach = nullptr;
+    if (blocks && (!summary || blocks->width != summary->width || blocks->height != summary->height))
+        blocks = nullptr;
     // Pixels beyond the summary's whole blocks are always read.
     const int sumW = summary ? summary->width * 16 : 0, sumH = summary ? summary->height * 16 : 0;
     // Start inside the first pixel the clipped line touches.
@@ -192,100 +237,160 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
                             PolyPoint(float(ax + te * dx), float(ay + te * dy))});
     };
     double tExit = t0;
+    // Steps the walk out of the pixel rectangle [xlo, xhi) x [ylo, yhi)
+    // around (x, y), whose pixels all have the run's state: nothing changes
+    // until the walk leaves it. The x and y crossing times are running sums
+    // of their own; the walk takes them in merged order (x first on ties),
+    // so the first crossing out of the rectangle and the sums up to it follow
+    // without stepping pixel by pixel. False when the segment ends inside it
+    // or the walk leaves the plane.
+    auto crossRect = [&](int xlo, int xhi, int ylo, int yhi) -> bool {
+        const int mx = sx > 0 ? xhi - x : sx < 0 ? x - xlo + 1 : 0;
+        const int my = sy > 0 ? yhi - y : sy < 0 ? y - ylo + 1 : 0;
+        double T;
+        if (mx <= 16 && my <= 16) {
+            // At most 16 crossings per axis, added up.
+            double tx[16] = {}, ty[16] = {};
+            double nx = tnx, ny = tny;
+            for (int k = 0; k < mx; ++k) {
+                tx[k] = nx;
+                nx += tdx;
+            }
+            for (int k = 0; k < my; ++k) {
+                ty[k] = ny;
+                ny += tdy;
+            }
+            const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
+            const bool viaX = lastX <= lastY;
+            T = viaX ? lastX : lastY;
+            if (T >= t1) {
+                tExit = t1; // the segment ends inside the rectangle
+                return false;
+            }
+            if (viaX) {
+                int c = 0;
+                while (c < my && ty[c] < T)
+                    ++c;
+                x += mx * sx;
+                tnx = nx;
+                y += c * sy;
+                tny = c < my ? ty[c] : ny;
+            } else {
+                int c = 0;
+                while (c < mx && tx[c] <= T)
+                    ++c;
+                y += my * sy;
+                tny = ny;
+                x += c * sx;
+                tnx = c < mx ? tx[c] : nx;
+            }
+        } else {
+            // Crossing i of an axis (i = 0 the next one) is its
+            // running sum after i steps, taken in closed form.
+            auto tx = [&](long long i) { return repeatedSum(tnx, tdx, i); };
+            auto ty = [&](long long i) { return repeatedSum(tny, tdy, i); };
+            // The last crossing of an axis whose first one comes after the
+            // other axis's last is not needed (a nearly axis-parallel line
+            // adds its huge steps one by one).
+            double lastX = inf, lastY = inf;
+            if (my && tnx >= tny) {
+                lastY = ty(my - 1);
+                if (mx && !(tnx > lastY))
+                    lastX = tx(mx - 1);
+            } else {
+                lastX = mx ? tx(mx - 1) : inf;
+                if (my && !(tny >= lastX))
+                    lastY = ty(my - 1);
+            }
+            const bool viaX = lastX <= lastY;
+            T = viaX ? lastX : lastY;
+            if (T >= t1) {
+                tExit = t1; // the segment ends inside the rectangle
+                return false;
+            }
+            // How many of the first n crossings come before T: a
+            // guess from the step, moved until it is exact (the sums
+            // never decrease).
+            auto before = [T](const auto &t, double t0, double step, int n, auto &&taken) {
+                const double g = std::ceil((T - t0) / step);
+                int c = g > 0 ? int(std::min(g, double(n))) : 0;
+                while (c > 0 && !taken(t(c - 1)))
+                    --c;
+                while (c < n && taken(t(c)))
+                    ++c;
+                return c;
+            };
+            if (viaX) {
+                const int c = before(ty, tny, tdy, my, [T](double v) { return v < T; });
+                x += mx * sx;
+                tnx = lastX + tdx;
+                y += c * sy;
+                tny = ty(c);
+            } else {
+                const int c = before(tx, tnx, tdx, mx, [T](double v) { return v <= T; });
+                y += my * sy;
+                tny = lastY + tdy;
+                x += c * sx;
+                tnx = tx(c);
+            }
+        }
+        tExit = T;
+        if (x < 0 || x >= W || y < 0 || y >= H)
+            return false;
+        tEnter = T;
+        return true;
+    };
+    // Along a nearly axis-parallel line through blocks of mixed pixels (a
+    // line along an edge of the region) the pixels ahead on its row (column)
+    // of the run's state are crossed at once too, up to a uniform block of
+    // that state. Steeper lines leave the row within a few pixels and step
+    // one by one.
+    const bool rowsMain = std::fabs(dx) >= std::fabs(dy);
+    const double across = rowsMain ? std::fabs(dy) / std::fabs(dx) : std::fabs(dx) / std::fabs(dy);
+    const int mainSize = rowsMain ? W : H;
+    const int pixelCap = across * mainSize < 1 ? mainSize : int(1 / across) + 2;
+    constexpr int kMinPixelRun = 4;
     for (;;) {
         if (x < sumW && y < sumH) {
             const uchar state = summary->data[(y >> 4) * summary->width + (x >> 4)];
             if (state == (inRun ? 255 : 0)) {
-                // Nothing changes until the walk leaves the square of blocks
-                // around this one that share its state (reach). The x and y
-                // crossing times are running sums of their own; the walk
-                // takes them in merged order (x first on ties), so the first
-                // crossing out of the square and the sums up to it follow
-                // without stepping pixel by pixel.
-                const int r = reach ? reach->data[(y >> 4) * reach->width + (x >> 4)] - 1 : 0;
-                const int xlo = (x & ~15) - 16 * r, ylo = (y & ~15) - 16 * r;
-                const int xhi = (x & ~15) + 16 * (r + 1), yhi = (y & ~15) + 16 * (r + 1);
-                const int mx = sx > 0 ? xhi - x : sx < 0 ? x - xlo + 1 : 0;
-                const int my = sy > 0 ? yhi - y : sy < 0 ? y - ylo + 1 : 0;
-                double T;
-                if (r == 0) {
-                    // One block: its at most 16 crossings per axis, added up.
-                    double tx[16] = {}, ty[16] = {};
-                    double nx = tnx, ny = tny;
-                    for (int k = 0; k < mx; ++k) {
-                        tx[k] = nx;
-                        nx += tdx;
+                // Nothing changes until the walk leaves a rectangle of
+                // blocks of this state around this one.
+                const int bxi = x >> 4, byi = y >> 4, bw = summary->width;
+                int x0 = bxi, x1 = bxi + 1, y0 = byi, y1 = byi + 1; // blocks [x0, x1) x [y0, y1)
+                if (blocks) {
+                    // Ahead along the line's main axis as far as the run of
+                    // this state goes, and across it over the rows (columns)
+                    // the line meets on that stretch whose runs go as far:
+                    // inside a large uniform area one step crosses it.
+                    const bool rows = std::fabs(dx) >= std::fabs(dy);
+                    const std::vector<int> &ahead = rows ? (sx > 0 ? blocks->right : blocks->left)
+                                                         : (sy > 0 ? blocks->down : blocks->up);
+                    const int n = ahead[size_t(byi) * bw + bxi];
+                    const int side = rows ? sy : sx;
+                    const double slope = rows ? std::fabs(dy) / std::fabs(dx) : std::fabs(dx) / std::fabs(dy);
+                    const int need = side ? int(std::ceil(n * slope)) + 1 : 0;
+                    int m = 1; // rows (columns) of the rectangle
+                    for (; m <= need; ++m) {
+                        const int u = rows ? bxi : bxi + m * side, v = rows ? byi + m * side : byi;
+                        if (u < 0 || v < 0 || u >= bw || v >= summary->height
+                            || summary->data[size_t(v) * bw + u] != state || ahead[size_t(v) * bw + u] < n)
+                            break;
                     }
-                    for (int k = 0; k < my; ++k) {
-                        ty[k] = ny;
-                        ny += tdy;
-                    }
-                    const double lastX = mx ? tx[mx - 1] : inf, lastY = my ? ty[my - 1] : inf;
-                    const bool viaX = lastX <= lastY;
-                    T = viaX ? lastX : lastY;
-                    if (T >= t1) {
-                        tExit = t1; // the segment ends inside the block
-                        break;
-                    }
-                    if (viaX) {
-                        int c = 0;
-                        while (c < my && ty[c] < T)
-                            ++c;
-                        x += mx * sx;
-                        tnx = nx;
-                        y += c * sy;
-                        tny = c < my ? ty[c] : ny;
-                    } else {
-                        int c = 0;
-                        while (c < mx && tx[c] <= T)
-                            ++c;
-                        y += my * sy;
-                        tny = ny;
-                        x += c * sx;
-                        tnx = c < mx ? tx[c] : nx;
-                    }
-                } else {
-                    // Crossing i of an axis (i = 0 the next one) is its
-                    // running sum after i steps, taken in closed form.
-                    auto tx = [&](long long i) { return repeatedSum(tnx, tdx, i); };
-                    auto ty = [&](long long i) { return repeatedSum(tny, tdy, i); };
-                    const double lastX = mx ? tx(mx - 1) : inf, lastY = my ? ty(my - 1) : inf;
-                    const bool viaX = lastX <= lastY;
-                    T = viaX ? lastX : lastY;
-                    if (T >= t1) {
-                        tExit = t1; // the segment ends inside the square
-                        break;
-                    }
-                    // How many of the first n crossings come before T: a
-                    // guess from the step, moved until it is exact (the sums
-                    // never decrease).
-                    auto before = [T](const auto &t, double t0, double step, int n, auto &&taken) {
-                        const double g = std::ceil((T - t0) / step);
-                        int c = g > 0 ? int(std::min(g, double(n))) : 0;
-                        while (c > 0 && !taken(t(c - 1)))
-                            --c;
-                        while (c < n && taken(t(c)))
-                            ++c;
-                        return c;
-                    };
-                    if (viaX) {
-                        const int c = before(ty, tny, tdy, my, [T](double v) { return v < T; });
-                        x += mx * sx;
-                        tnx = tx(mx);
-                        y += c * sy;
-                        tny = ty(c);
-                    } else {
-                        const int c = before(tx, tnx, tdx, mx, [T](double v) { return v <= T; });
-                        y += my * sy;
-                        tny = ty(my);
-                        x += c * sx;
-                        tnx = tx(c);
-                    }
+                    const int &along = rows ? sx : sy;
+                    int &lo = rows ? x0 : y0, &hi = rows ? x1 : y1;
+                    int &clo = rows ? y0 : x0, &chi = rows ? y1 : x1;
+                    if (along > 0)
+                        hi = lo + n;
+                    else
+                        lo = hi - n;
+                    if (side > 0)
+                        chi = clo + m;
+                    else if (side < 0)
+                        clo = chi - m;
                 }
-                tExit = T;
-                if (x < 0 || x >= W || y < 0 || y >= H)
+                if (!crossRect(16 * x0, 16 * x1, 16 * y0, 16 * y1))
                     break;
-                tEnter = T;
                 continue;
             }
         }
@@ -297,6 +402,19 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         } else if (!in && inRun) {
             inRun = false;
             emit(runStart, tEnter);
+        }
+        const bool mixedBlock = x >= sumW || y >= sumH || (summary->data[(y >> 4) * summary->width + (x >> 4)] != 0
+                                                           && summary->data[(y >> 4) * summary->width + (x >> 4)] != 255);
+        if (blocks && pixelCap >= kMinPixelRun && mixedBlock) {
+            const int k = rowsMain ? rowRun(region, summary, x, y, sx, inRun, pixelCap)
+                                   : columnRun(region, summary, x, y, sy, inRun, pixelCap);
+            if (k >= kMinPixelRun) {
+                const bool ok = rowsMain ? crossRect(sx > 0 ? x : x - k + 1, sx > 0 ? x + k : x + 1, y, y + 1)
+                                         : crossRect(x, x + 1, sy > 0 ? y : y - k + 1, sy > 0 ? y + k : y + 1);
+                if (!ok)
+                    break;
+                continue;
+            }
         }
         if (tExit >= t1)
             break;
@@ -338,12 +456,12 @@ Family makeFamily(const Plane1 &region, double theta, float spacing)
     return f;
 }
 
-void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const Plane8 &reach, const Family &f, double off,
+void scanFamilyLine(const Plane1 &region, const Plane8 &summary, const BlockRuns &blocks, const Family &f, double off,
                     float minRun, std::vector<ScanRun> &runs)
 {
     const double cx = f.ox + off * f.vx, cy = f.oy + off * f.vy;
     scanLineRuns(region, &summary, cx - f.R * f.ux, cy - f.R * f.uy, cx + f.R * f.ux, cy + f.R * f.uy, minRun, runs,
-                 &reach);
+                 &blocks);
 }
 
 // The pixel rectangle of the blocks the summary does not call empty (the
@@ -409,20 +527,20 @@ bool lineOffsetRange(const OccupiedBlocks &occ, const Family &f, double &lo, dou
     return true;
 }
 
-// blockReach of a summary, remembered per thread for the next call: the
-// layers of a prism share their regions, and the reach map is the costly
-// part of a large region's fill that does not follow its outline.
-const Plane8 &cachedBlockReach(const Plane8 &summary)
+// blockRuns of a summary, remembered per thread for the next call: the
+// layers of a prism share their regions.
+const BlockRuns &cachedBlockRuns(const Plane8 &summary)
 {
-    thread_local Plane8 lastSummary, lastReach;
+    thread_local Plane8 lastSummary;
+    thread_local BlockRuns lastRuns;
     thread_local bool valid = false;
     if (!valid || !(lastSummary == summary)) {
         valid = false;
-        lastReach = blockReach(summary);
+        lastRuns = blockRuns(summary);
         lastSummary = summary;
         valid = true;
     }
-    return lastReach;
+    return lastRuns;
 }
 
 } // namespace
@@ -471,7 +589,7 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     if (!occ.any)
         return;
     // Only for a region with pixels: most layers have no shell.
-    const Plane8 &reach = cachedBlockReach(summary);
+    const BlockRuns &blocks = cachedBlockRuns(summary);
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
@@ -483,7 +601,7 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
                 if (!(off >= lo && off <= hi))
                     continue;
                 runs.clear();
-                scanFamilyLine(region, summary, reach, f, off, minRun, runs);
+                scanFamilyLine(region, summary, blocks, f, off, minRun, runs);
                 for (const ScanRun &r : runs) {
                     PolyLine pl(type);
                     pl.pts = {r.a, r.b};
@@ -523,7 +641,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     double lo, hi;
     if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
-    const Plane8 &reach = cachedBlockReach(summary);
+    const BlockRuns &blocks = cachedBlockRuns(summary);
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
@@ -538,7 +656,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
             continue;
         }
         runs.clear();
-        scanFamilyLine(region, summary, reach, f, off, minLen, runs);
+        scanFamilyLine(region, summary, blocks, f, off, minLen, runs);
         if (k & 1) {
             std::reverse(runs.begin(), runs.end());
             for (ScanRun &r : runs)

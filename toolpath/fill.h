@@ -19,20 +19,25 @@ struct ScanRun {
     PolyPoint a, b;
 };
 
+// Per block of a block summary, how many blocks of its state follow in a
+// row or column, itself included, towards +x (right), -x (left), +y (down)
+// and -y (up); index y * width + x.
+struct BlockRuns {
+    int width = 0, height = 0;
+    std::vector<int> right, left, down, up;
+};
+BlockRuns blockRuns(const Plane8 &summary);
+
 // The runs longer than minRun along the segment a -> b, clipped to the
 // plane: an exact grid traversal of the pixels the segment crosses. summary
 // is the region's 16 x 16 block summary (Plane1::blockSummary) or null; with
 // it, uniform blocks of the current run state are crossed without reading
-// pixels, with the same traversal and crossing times. reach (blockReach of
-// the summary, or null) lets the walk cross a whole square of such blocks at
-// once. Appends to runs.
+// pixels, with the same traversal and crossing times. blocks (blockRuns of
+// the summary, or null) lets the walk cross a whole rectangle of such blocks
+// at once, so a line through a uniform area costs about the same whatever
+// its length. Appends to runs.
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
-                  float minRun, std::vector<ScanRun> &runs, const Plane8 *reach = nullptr);
-
-// Per block of a block summary, the Chebyshev distance (in blocks, at most
-// 255) to the nearest block of another state or beyond the summary's edge:
-// the blocks less than that far away all share the block's state.
-Plane8 blockReach(const Plane8 &summary);
+                  float minRun, std::vector<ScanRun> &runs, const BlockRuns *blocks = nullptr);
 
 // s after k steps of s += c in doubles, bit for bit, in a few operations per
 // binade crossed instead of k (the line walk's running crossing times); the

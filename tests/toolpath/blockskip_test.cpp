@@ -80,9 +80,20 @@ TEST(BlockSkip, ThinRunMarkersSameWithSummary)
 // times, on steep, shallow, axis-parallel and diagonal lines.
 TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
 {
-    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(160, 160)}) {
+    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(160, 160), QSize(640, 480)}) {
         Plane1 region;
-        if (size.width() == 160) {
+        if (size.width() == 640) {
+            // A large solid with a hole and a notch: long walks through
+            // uniform rectangles that end at block and pixel edges.
+            region = emptyMask(640, 480);
+            maskRect(region, 37, 21, 603, 459);
+            for (int y = 200; y < 261; ++y)
+                for (int x = 300; x < 357; ++x)
+                    region.setPixel(x, y, false);
+            for (int y = 21; y < 140; ++y)
+                for (int x = 96; x < 112; ++x)
+                    region.setPixel(x, y, false);
+        } else if (size.width() == 160) {
             // Full and empty blocks as a chequerboard: a walk through a block
             // corner meets a side neighbour of the other state for one pixel.
             region = Plane1(160, 160);
@@ -92,7 +103,8 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
         } else {
             region.fromPlane8(blobs(size.width(), size.height(), 11), 128, false);
         }
-        const Plane8 summary = region.blockSummary(), reach = blockReach(summary);
+        const Plane8 summary = region.blockSummary();
+        const BlockRuns blocks = blockRuns(summary);
         std::mt19937 rng(5);
         std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
         int lines = 0, runs = 0;
@@ -100,7 +112,7 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
             std::vector<ScanRun> ref, fast, far;
             scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, ref);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, fast);
-            scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, far, &reach);
+            scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, far, &blocks);
             ASSERT_EQ(fast.size(), ref.size());
             ASSERT_EQ(far.size(), ref.size());
             for (size_t i = 0; i < ref.size(); ++i) {
@@ -138,6 +150,15 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
             check(1, k + 240, 121, k);
         }
         check(20.25, 30.75, 20.5, 31); // a short piece inside one block
+        // The fill's nearly axis-parallel families (90 degrees in float
+        // radians is not quite vertical) and shallow slopes.
+        for (const double deg : {0.0, 90.0, 180.0, 270.0, 0.5, 89.5, 45.0, 135.0, 3.0}) {
+            const double t = deg * 0.017453292, ux = std::cos(t), uy = std::sin(t), R = 500;
+            for (double o = -260; o <= 260; o += 13.7) {
+                const double px = cx - uy * o, py = cy + ux * o;
+                check(px - R * ux, py - R * uy, px + R * ux, py + R * uy);
+            }
+        }
         EXPECT_GT(runs, lines / 2);
     }
 }
@@ -221,11 +242,11 @@ TEST(BlockSkip, RepeatedSumMatchesAddingOneByOne)
 
 namespace {
 
-// The reach map against the distance measured block by block.
-TEST(BlockSkip, BlockReachIsTheDistanceToAnotherState)
+// The run maps against runs counted block by block.
+TEST(BlockSkip, BlockRunsCountTheBlocksOfTheSameStateAhead)
 {
     std::mt19937 rng(8);
-    for (const QSize size : {QSize(1, 1), QSize(7, 1), QSize(12, 9), QSize(40, 30)})
+    for (const QSize size : {QSize(1, 1), QSize(7, 1), QSize(1, 6), QSize(12, 9), QSize(40, 30)})
         for (int pattern = 0; pattern < 3; ++pattern) {
             Plane8 sum(size.width(), size.height());
             for (int y = 0; y < sum.height; ++y)
@@ -235,15 +256,24 @@ TEST(BlockSkip, BlockReachIsTheDistanceToAnotherState)
                                        : pattern == 1 ? uchar(rng() % 7 ? 255 : 128)
                                                       : uchar(255));
                 }
-            const Plane8 reach = blockReach(sum);
+            const BlockRuns r = blockRuns(sum);
+            ASSERT_EQ(r.width, sum.width);
+            ASSERT_EQ(r.height, sum.height);
+            auto count = [&](int x, int y, int ux, int uy) {
+                int n = 0;
+                for (int u = x, v = y; u >= 0 && v >= 0 && u < sum.width && v < sum.height
+                                       && sum.pixel(u, v) == sum.pixel(x, y);
+                     u += ux, v += uy)
+                    ++n;
+                return n;
+            };
             for (int y = 0; y < sum.height; ++y)
                 for (int x = 0; x < sum.width; ++x) {
-                    int want = std::min({x + 1, y + 1, sum.width - x, sum.height - y});
-                    for (int v = 0; v < sum.height; ++v)
-                        for (int u = 0; u < sum.width; ++u)
-                            if (sum.pixel(u, v) != sum.pixel(x, y))
-                                want = std::min(want, std::max(std::abs(u - x), std::abs(v - y)));
-                    ASSERT_EQ(reach.pixel(x, y), std::min(want, 255)) << x << "," << y << " pattern " << pattern;
+                    const size_t i = size_t(y) * sum.width + x;
+                    ASSERT_EQ(r.right[i], count(x, y, 1, 0)) << x << "," << y << " pattern " << pattern;
+                    ASSERT_EQ(r.left[i], count(x, y, -1, 0)) << x << "," << y << " pattern " << pattern;
+                    ASSERT_EQ(r.down[i], count(x, y, 0, 1)) << x << "," << y << " pattern " << pattern;
+                    ASSERT_EQ(r.up[i], count(x, y, 0, -1)) << x << "," << y << " pattern " << pattern;
                 }
         }
 }
