@@ -3,9 +3,12 @@
 #include "raster/rasterkernels.h"
 #include "raster/rasterperf.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 int planeByteSize(qint64 bytes, const char *who)
 {
@@ -222,8 +225,176 @@ Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
     return cur;
 }
 
+namespace {
+
+struct PixelRun {
+    int x0, x1; // first and last pixel
+};
+
+// The runs of set pixels of every row: those of row y are
+// runs[first[y]] .. runs[first[y + 1] - 1], left to right. Width a multiple of 32.
+void rowRuns(const Plane1 &src, std::vector<PixelRun> &runs, std::vector<int> &first)
+{
+    const int w = src.width;
+    runs.clear();
+    first.assign(size_t(src.height) + 1, 0);
+    for (int y = 0; y < src.height; y++) {
+        first[size_t(y)] = int(runs.size());
+        const uchar *r = src.row(y);
+        bool in = false;
+        int start = 0;
+        // 64 pixels at a time; a width that is an odd multiple of 32 ends
+        // with a half word whose upper pixels repeat the last one.
+        for (int x0 = 0; x0 < w; x0 += 64) {
+            quint64 v = 0;
+            if (w - x0 >= 64) {
+                std::memcpy(&v, r + x0 / 8, 8);
+            } else {
+                quint32 half;
+                std::memcpy(&half, r + x0 / 8, 4);
+                v = half | ((half >> 31) ? ~quint64(0) << 32 : 0);
+            }
+            if (v == (in ? ~quint64(0) : 0))
+                continue;
+            // Bit i of t: pixel i differs from the one left of it.
+            quint64 t = v ^ ((v << 1) | (in ? 1u : 0u));
+            while (t) {
+                const int x = x0 + __builtin_ctzll(t);
+                if (!in)
+                    start = x;
+                else
+                    runs.push_back({start, x - 1});
+                in = !in;
+                t &= t - 1;
+            }
+        }
+        if (in)
+            runs.push_back({start, w - 1});
+    }
+    first[size_t(src.height)] = int(runs.size());
+}
+
+void setBits(uchar *row, int x0, int x1)
+{
+    const int b0 = x0 >> 3, b1 = x1 >> 3;
+    const uchar m0 = uchar(0xFF << (x0 & 7)), m1 = uchar(0xFF >> (7 - (x1 & 7)));
+    if (b0 == b1) {
+        row[b0] |= uchar(m0 & m1);
+    } else {
+        row[b0] |= m0;
+        std::memset(row + b0 + 1, 0xFF, size_t(b1 - b0 - 1));
+        row[b1] |= m1;
+    }
+}
+
+// n steps of which ceil(n/2) grow by the 3x3 square and floor(n/2) by the
+// 4-neighbour cross add up to the octagon |dx|, |dy| <= n,
+// |dx| + |dy| <= n + ceil(n/2): row y + dy of the source, its runs widened by
+// min(n, n + ceil(n/2) - |dy|), lands on row y. False (out untouched) where
+// the steps would reach the first or last row, which they keep as they are,
+// or, unless forced, where the steps are likely the cheaper way.
+bool growFromRuns(const Plane1 &src, int n, bool forced, Plane1 &out)
+{
+    const int w = src.width, h = src.height;
+    if (n <= 0 || w % 32 != 0 || n >= h)
+        return false;
+    std::vector<PixelRun> runs;
+    std::vector<int> first;
+    rowRuns(src, runs, first);
+    int y0 = 0, y1 = h - 1;
+    while (y0 < h && first[size_t(y0)] == first[size_t(y0) + 1])
+        y0++;
+    if (y0 == h) { // nothing set: nothing grows
+        out = Plane1(w, h);
+        out.fill(0);
+        return true;
+    }
+    while (first[size_t(y1)] == first[size_t(y1) + 1])
+        y1--;
+    if (y0 - n < 1 || y1 + n > h - 2)
+        return false;
+    const int reach = n + (n + 1) / 2;
+    // Consecutive rows with the same runs form a group: its row nearest to an
+    // output row widens them most, so each group is visited once per row.
+    struct Group {
+        int y0, y1, r0, r1;
+    };
+    std::vector<Group> groups;
+    for (int sy = y0; sy <= y1; sy++) {
+        const int r0 = first[size_t(sy)], r1 = first[size_t(sy) + 1];
+        if (r0 == r1)
+            continue;
+        if (!groups.empty()) {
+            Group &g = groups.back();
+            if (g.y1 == sy - 1 && g.r1 - g.r0 == r1 - r0
+                && std::equal(runs.begin() + g.r0, runs.begin() + g.r1, runs.begin() + r0,
+                              [](const PixelRun &a, const PixelRun &b) { return a.x0 == b.x0 && a.x1 == b.x1; })) {
+                g.y1 = sy;
+                continue;
+            }
+        }
+        groups.push_back({sy, sy, r0, r1});
+    }
+    // A group's runs are visited once for each of its rows and n on either
+    // side, against n passes over all words.
+    qint64 visits = 0;
+    for (const Group &g : groups)
+        visits += qint64(g.y1 - g.y0 + 2 * n + 1) * (g.r1 - g.r0);
+    if (!forced && visits * 4 > qint64(n) * h * (w / 32))
+        return false;
+    out = Plane1(w, h);
+    out.fill(0);
+    std::vector<PixelRun> wide;
+    size_t g0 = 0;
+    for (int y = y0 - n; y <= y1 + n; y++) {
+        wide.clear();
+        while (groups[g0].y1 < y - n)
+            g0++;
+        for (size_t gi = g0; gi < groups.size() && groups[gi].y0 <= y + n; gi++) {
+            const Group &g = groups[gi];
+            const int dist = y < g.y0 ? g.y0 - y : y > g.y1 ? y - g.y1 : 0;
+            const int d = std::min(n, reach - dist);
+            for (int i = g.r0; i < g.r1; i++)
+                wide.push_back({runs[size_t(i)].x0 - d, runs[size_t(i)].x1 + d});
+        }
+        if (wide.empty())
+            continue;
+        const auto byStart = [](const PixelRun &a, const PixelRun &b) { return a.x0 < b.x0; };
+        if (!std::is_sorted(wide.begin(), wide.end(), byStart))
+            std::sort(wide.begin(), wide.end(), byStart);
+        uchar *row = out.row(y);
+        PixelRun cur = wide[0];
+        for (size_t i = 1; i <= wide.size(); i++) {
+            if (i < wide.size() && wide[i].x0 <= cur.x1 + 1) {
+                cur.x1 = std::max(cur.x1, wide[i].x1);
+                continue;
+            }
+            // Pixels beyond the left and right edges count as clear.
+            const int a = std::max(cur.x0, 0), b = std::min(cur.x1, w - 1);
+            if (a <= b)
+                setBits(row, a, b);
+            if (i < wide.size())
+                cur = wide[i];
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+Plane1 Plane1::grownByRuns(int n) const
+{
+    Plane1 out;
+    if (growFromRuns(*this, n, true, out))
+        return out;
+    return offsetN(n, 'O', 'o');
+}
+
 Plane1 Plane1::offsetBy(int n) const
 {
+    Plane1 out;
+    if (n >= 4 && growFromRuns(*this, n, false, out))
+        return out;
     if (n > 0)
         return offsetN(n, 'O', 'o');
     // -INT_MIN overflows; one step less shrinks just the same.

@@ -74,6 +74,11 @@ public:
     Plane1 offsetN(int n, char opFirst, char opSecond) const;
     // n > 0 grows by n pixels ('O','o'), n < 0 shrinks by -n pixels ('A','a').
     Plane1 offsetBy(int n) const;
+    // offsetN(n, 'O', 'o') for n > 0 computed from the rows' runs of set
+    // pixels in one pass, at a cost that follows the outline rather than n
+    // times the area. Falls back to the step-by-step growth where that would
+    // reach the first or last row (which the steps leave unchanged).
+    Plane1 grownByRuns(int n) const;
 
     // Grows the plane by 32 pixels on every side, the border filled with the
     // byte `fill`. Throws "Plane1::inflate64() size must be aligned to 32".

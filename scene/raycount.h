@@ -30,9 +30,12 @@ public:
     };
 
 private:
-    friend QVector<int> countCrossings(const QVector<Triangle> &, const QVector<CrossingRay> &);
+    friend QVector<int> countCrossings(const QVector<Triangle> &, const QVector<CrossingRay> &, bool);
     std::vector<Block4> blocks;
 };
 
-// Crossing counts of every ray, rays split over the OpenMP threads.
-QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<CrossingRay> &rays);
+// Crossing counts of every ray, rays split over the OpenMP threads. Eight
+// triangles at a time where the processor has AVX (the same operations, so
+// the same counts); wide = false keeps to four, as the tests compare.
+QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<CrossingRay> &rays,
+                            bool wide = true);

@@ -217,6 +217,52 @@ TEST(Plane1, OffsetByHugeCountStopsOnceSettled)
     EXPECT_EQ(blob.offsetBy(20), stepped);
 }
 
+// The one-pass growth from row runs must give exactly what the one-pixel
+// steps give, for shapes whose growth stays inside the plane, leaves it on
+// the left or right, or meets the first or last row (where it falls back).
+TEST(Plane1, GrowthFromRunsMatchesSteps)
+{
+    std::mt19937 rng(7);
+    auto blank = [] { Plane1 p(96, 80); p.fill(0); return p; };
+    auto rect = [&](int x0, int y0, int x1, int y1) {
+        Plane1 p = blank();
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++)
+                p.setPixel(x, y, true);
+        return p;
+    };
+    // Sparse specks inside rows 30..49: many runs per row, word borders crossed.
+    Plane1 specks = blank();
+    for (int y = 30; y < 50; y++)
+        for (int x = 0; x < 96; x++)
+            specks.setPixel(x, y, rng() % 7 == 0);
+    Plane1 ring = rect(20, 20, 70, 60);
+    for (int y = 28; y <= 52; y++)
+        for (int x = 30; x <= 60; x++)
+            ring.setPixel(x, y, false);
+    Plane1 dot = blank();
+    dot.setPixel(31, 40, true);
+    dot.setPixel(32, 41, true);
+    Plane1 mixed = randomPlane1(96, 80, rng, 30);
+    const struct { const char *name; Plane1 plane; } shapes[] = {
+        {"empty", blank()},
+        {"dot", dot},
+        {"ring", ring},
+        {"specks", specks},
+        {"edges", rect(0, 35, 95, 38)},      // full rows: growth leaves the sides
+        {"left", rect(0, 10, 3, 70)},
+        {"top", rect(40, 1, 50, 5)},          // reaches row 0: steps keep it clear
+        {"bottom", rect(40, 74, 50, 79)},     // already on the last row
+        {"noise", mixed},
+    };
+    for (const auto &s : shapes)
+        for (int n : {1, 2, 3, 4, 5, 8, 13, 24, 40, 79, 200}) {
+            const Plane1 want = s.plane.offsetN(n, 'O', 'o');
+            EXPECT_EQ(s.plane.grownByRuns(n), want) << s.name << " n=" << n;
+            EXPECT_EQ(s.plane.offsetBy(n), want) << s.name << " n=" << n;
+        }
+}
+
 TEST(Plane1, Inflate64AddsBorder)
 {
     Plane1 p(32, 32);

@@ -186,6 +186,13 @@ TEST(FacesOrientation, BatchedCountsEqualThePlainLoop)
     // Rays through vertices and shared edges of a grid, and random rays, must
     // count exactly as the one-triangle-at-a-time loop does.
     Faces f = tessellatedBox(8, 8);
+    // Degenerate and sliver triangles (det at or near zero), and a count
+    // that leaves lanes of the last group empty.
+    f.append(Vec3(1, 1, 1), Vec3(2, 2, 2), Vec3(3, 3, 3));
+    f.append(Vec3(4, 4, 4), Vec3(4, 4, 4), Vec3(5, 4, 4));
+    f.append(Vec3(0, 4, 2), Vec3(8, 4, 2.0001f), Vec3(8, 4.00001f, 2));
+    f.append(Vec3(-1, 3, 3), Vec3(9, 3.5f, 3), Vec3(4, 3.25f, 3.00002f));
+    f.append(Vec3(2, 2, 9), Vec3(6, 2, 9), Vec3(4, 6, 9));
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> d(-2, 10);
     QVector<CrossingRay> rays;
@@ -197,7 +204,15 @@ TEST(FacesOrientation, BatchedCountsEqualThePlainLoop)
             o = Vec3(float(i % 9), 1.0f + (i % 7), -1), dir = Vec3(0, 0, 1); // through vertices
         rays.append(CrossingRay{o, dir, i % 4 == 0 ? i % f.count() : -1});
     }
+    // The orientation check's own rays: from every centroid along the
+    // normal, skipping the triangle itself.
+    for (int j = 0; j < f.count(); j += 7) {
+        const Triangle &t = f.tris[j];
+        const Vec3 m = (t.p + t.q + t.r) * 0.3333333f;
+        rays.append(CrossingRay{m, (m + t.n) - m, j});
+    }
     const QVector<int> fast = countCrossings(f.tris, rays);
+    EXPECT_EQ(countCrossings(f.tris, rays, false), fast);
     const RayMesh rm(f.tris);
     for (int i = 0; i < rays.size(); ++i) {
         const CrossingRay &r = rays[i];
