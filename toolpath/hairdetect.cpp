@@ -668,6 +668,83 @@ namespace {
 // up to it.
 constexpr float kFitSlack = 0.1f;
 
+// Moves the bead at q (width w) across the unit normal nrm into the gap
+// between the edge's sides a and b away along it: no further than it must,
+// and where the gap is narrower than the bead, centred there at the gap's
+// width (and kFitSlack).
+void fitAcross(PolyPoint &q, float &w, PolyPoint nrm, float a, float b)
+{
+    const float w1 = std::min(w, a + b + kFitSlack), half1 = 0.5f * w1;
+    const float shift = a + b >= w1 ? std::max(0.0f, half1 - std::min(a, b)) : 0.5f * std::fabs(a - b);
+    q = q + nrm * (a > b ? shift : -shift);
+    w = w1;
+}
+
+// Fits the ends of a hair of more than two vertices, `reach` giving the
+// distance to the edge along a direction. An end bends off the hair's course
+// (a wall's end, a spike's tip), so across is taken as across its last
+// segment, the way its bead is laid. An end between two sides of the edge is
+// fitted across like any vertex; one beyond the traced edge (a blunt traced
+// tip: a side is missing) is pulled back along its segment until its bead
+// fits, and dropped where even the segment's other vertex does not fit or
+// under a pixel would be left, while more than two vertices remain.
+template <class Reach>
+void fitEnds(PolyLine &h, const Reach &reach)
+{
+    constexpr float far = 1e9f;
+    auto sides = [&reach](PolyPoint q, PolyPoint nrm, float &a, float &b) {
+        a = reach(q, nrm, far);
+        b = reach(q, PolyPoint{-nrm.x, -nrm.y}, far);
+        return a < far && b < far;
+    };
+    auto fits = [&sides](PolyPoint q, PolyPoint nrm, float w) {
+        float a, b;
+        return sides(q, nrm, a, b) && std::min(a, b) + 0.5f * kFitSlack >= 0.5f * w;
+    };
+    for (int side = 0; side < 2; ++side) {
+        for (;;) {
+            const int n = h.pts.size();
+            const int e = side == 0 ? 0 : n - 1, f = side == 0 ? 1 : n - 2;
+            const PolyPoint a = h.pts[f], b = h.pts[e], d = b - a;
+            const float len = std::sqrt(d.x * d.x + d.y * d.y);
+            if (!(len > 0))
+                break;
+            const PolyPoint nrm{-d.y / len, d.x / len};
+            float ra, rb;
+            if (sides(b, nrm, ra, rb)) {
+                if (std::min(ra, rb) + 0.5f * kFitSlack < 0.5f * h.w[e])
+                    fitAcross(h.pts[e], h.w[e], nrm, ra, rb);
+                break;
+            }
+            if (!fits(a, nrm, h.w[f])) {
+                if (n <= 3)
+                    break;
+                h.pts.remove(e);
+                h.w.remove(e);
+                continue;
+            }
+            // The furthest point of the segment whose bead fits (widths
+            // interpolated along it).
+            float lo = 0, hi = 1;
+            for (int it = 0; it < 12; ++it) {
+                const float t = 0.5f * (lo + hi);
+                if (fits(a + d * t, nrm, h.w[f] + (h.w[e] - h.w[f]) * t))
+                    lo = t;
+                else
+                    hi = t;
+            }
+            if (lo * len < 1.0f && n > 3) {
+                h.pts.remove(e);
+                h.w.remove(e);
+                break;
+            }
+            h.w[e] = h.w[f] + (h.w[e] - h.w[f]) * lo;
+            h.pts[e] = a + d * lo;
+            break;
+        }
+    }
+}
+
 } // namespace
 
 void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
@@ -737,13 +814,10 @@ void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
             const float a = reach(q, nrm, 2 * half), b = reach(q, PolyPoint{-nrm.x, -nrm.y}, 2 * half);
             if (std::min(a, b) >= half)
                 continue;
-            // The bead pokes out on one side: it moves across no further
-            // than it must, and where the gap is narrower than the bead, it
-            // is centred there at the gap's width (and kFitSlack).
-            const float w1 = std::min(h.w[i], a + b + kFitSlack), half1 = 0.5f * w1;
-            const float shift = a + b >= w1 ? std::max(0.0f, half1 - std::min(a, b)) : 0.5f * std::fabs(a - b);
-            h.pts[i] = q + nrm * (a > b ? shift : -shift);
-            h.w[i] = w1;
+            // The bead pokes out on one side.
+            fitAcross(h.pts[i], h.w[i], nrm, a, b);
         }
+        if (n > 2)
+            fitEnds(h, reach);
     }
 }

@@ -122,8 +122,11 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
 // tenth of a pixel: the trace's own error). A hair's width is measured along
 // a row or column and corrected by its chain's direction, which on a thin
 // tube near 45 degrees or a slanted wall leaves it too wide or off centre
-// by up to 0.04 mm. The ends of a hair of more than two vertices stay, as
-// do vertices in pixels of `cov` below the level.
+// by up to 0.04 mm. Vertices in pixels of `cov` below the level stay. The
+// ends of a hair of more than two vertices bend off its course: they are
+// fitted across their last segment, and an end beyond the traced edge (a
+// spike's blunt traced tip) is pulled back along that segment until its
+// bead fits, or dropped while three vertices remain.
 void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov);
 
 // Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair

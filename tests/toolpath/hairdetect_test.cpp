@@ -174,24 +174,48 @@ TEST(HairDetect, FittingKeepsEveryBeadInsideTheEdge)
         fitHairsToEdge(hairs, {cs.edge}, cov);
         ASSERT_EQ(hairs.size(), 1);
         EXPECT_EQ(hairs[0].pts != h.pts || hairs[0].w != h.w, cs.changed);
-        // The ends (a wall's end or a spike's tip bends them) stay.
-        EXPECT_EQ(hairs[0].pts.first(), h.pts.first());
-        EXPECT_EQ(hairs[0].w.last(), h.w.last());
-        for (int i = 1; i + 1 < h.size(); ++i) {
+        // The ends too: a straight hair's last segments lie across like the
+        // rest of it. An end is fitted across its last segment, which the
+        // fit of its neighbour turned: the gap is measured a little aslant.
+        ASSERT_EQ(hairs[0].size(), h.size());
+        for (int i = 0; i < h.size(); ++i) {
             const PolyPoint q = hairs[0].pts[i];
             const float w = hairs[0].w[i];
+            const float tol = i == 0 || i + 1 == h.size() ? 0.03f : 1e-3f;
             if (isStrip) {
                 // Inside both sides but for the fit's slack, and as wide
                 // as the gap (and the slack) where it was wider.
                 const float a = dot(q - c, n);
-                EXPECT_GE(a, w / 2 - kSlack / 2 - 1e-3f);
-                EXPECT_GE(3 - a, w / 2 - kSlack / 2 - 1e-3f);
-                EXPECT_NEAR(w, std::min(h.w[i], 3 + kSlack), 1e-3f);
+                EXPECT_GE(a, w / 2 - kSlack / 2 - tol);
+                EXPECT_GE(3 - a, w / 2 - kSlack / 2 - tol);
+                EXPECT_NEAR(w, std::min(h.w[i], 3 + kSlack), tol);
             } else {
                 // Across the axis the spike is 2 x tan(15 degrees) wide.
-                EXPECT_NEAR(q.y, tip.y, 1e-3f);
-                EXPECT_NEAR(w, 2 * (q.x - tip.x) * std::tan(15 * 0.0174533f) + kSlack, 1e-3f);
+                EXPECT_NEAR(q.y, tip.y, tol);
+                EXPECT_NEAR(w, 2 * (q.x - tip.x) * std::tan(15 * 0.0174533f) + kSlack, tol);
             }
         }
     }
+    // A hair along the spike whose end bends off its axis past the tip, out
+    // of the edge (a blunt traced tip): the end is pulled back along its last
+    // segment until its bead, across that segment, lies within the spike.
+    PolyLine bent(OuterHair);
+    for (float t : {30.0f, 15.0f, 8.0f}) {
+        bent.pts.append(tip + PolyPoint(t, 0));
+        bent.w.append(1.6f * t * std::tan(15 * 0.0174533f));
+    }
+    bent.pts.append(tip + PolyPoint(-1, 1));
+    bent.w.append(0.6f);
+    PathList hairs = {bent};
+    fitHairsToEdge(hairs, {spike}, cov);
+    ASSERT_EQ(hairs.size(), 1);
+    ASSERT_EQ(hairs[0].size(), 4);
+    const PolyPoint a = hairs[0].pts[2], e = hairs[0].pts[3], d = e - a;
+    ASSERT_GT(dot(d, d), 1.0f);
+    // On the segment, short of the tip.
+    EXPECT_NEAR(d.x * 1 + d.y * 9, 0, 1e-3f);
+    EXPECT_GT(e.x, tip.x);
+    const PolyPoint across = PolyPoint(-d.y, d.x) * (0.5f * (hairs[0].w[3] - kSlack) / std::sqrt(dot(d, d)));
+    for (const PolyPoint &q : {e + across, e - across})
+        EXPECT_LE(std::fabs(q.y - tip.y), (q.x - tip.x) * std::tan(15 * 0.0174533f) + 1e-3f) << q.x << "," << q.y;
 }
