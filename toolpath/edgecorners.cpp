@@ -17,6 +17,30 @@ float segDist(const PolyPoint &v, const PolyPoint &a, const PolyPoint &b)
 
 namespace {
 
+// Splits a closed outline into straight runs: returns the vertex index where
+// each run starts, then n (which closes the loop). A run's inner points lie
+// within `tolerance` of its chord; a run spans at most `maxRun` vertices.
+std::vector<int> straightRuns(const QVector<PolyPoint> &p, float tolerance, int maxRun)
+{
+    const int n = p.size();
+    std::vector<int> idx{0};
+    for (int i = 0; i < n;) {
+        int j = i + 1;
+        while (j + 1 <= n && j + 1 - i <= maxRun) {
+            const PolyPoint a = p[i], b = p[(j + 1) % n];
+            bool ok = true;
+            for (int m = i + 1; m <= j && ok; ++m)
+                ok = segDist(p[m], a, b) <= tolerance;
+            if (!ok)
+                break;
+            ++j;
+        }
+        idx.push_back(j);
+        i = j;
+    }
+    return idx;
+}
+
 // One pass: runs of at least `minSide` pixels meeting in a notch turning
 // minTurn to maxTurn radians; with `shortSide`, one of the two runs must be
 // shorter than kCornerSide.
@@ -33,21 +57,7 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
     const QVector<PolyPoint> &p = pl.pts;
     // The outline's straight runs: vertex indices, each run's points within
     // the tolerance of its chord.
-    std::vector<int> idx{0};
-    for (int i = 0; i < n;) {
-        int j = i + 1;
-        while (j + 1 <= n && j + 1 - i <= kMaxRun) {
-            const PolyPoint a = p[i], b = p[(j + 1) % n];
-            bool ok = true;
-            for (int m = i + 1; m <= j && ok; ++m)
-                ok = segDist(p[m], a, b) <= kRunTolerance;
-            if (!ok)
-                break;
-            ++j;
-        }
-        idx.push_back(j);  // n closes the loop
-        i = j;
-    }
+    const std::vector<int> idx = straightRuns(p, kRunTolerance, kMaxRun);
     const int m = int(idx.size()) - 1;  // runs
     if (m < 4)
         return;
@@ -132,21 +142,7 @@ void squareSlotEnds(PolyLine &pl)
     if (!pl.closed || n < 6)
         return;
     const QVector<PolyPoint> &p = pl.pts;
-    std::vector<int> idx{0};
-    for (int i = 0; i < n;) {
-        int j = i + 1;
-        while (j + 1 <= n && j + 1 - i <= kMaxRun) {
-            const PolyPoint a = p[i], b = p[(j + 1) % n];
-            bool ok = true;
-            for (int k = i + 1; k <= j && ok; ++k)
-                ok = segDist(p[k], a, b) <= kRunTolerance;
-            if (!ok)
-                break;
-            ++j;
-        }
-        idx.push_back(j);
-        i = j;
-    }
+    const std::vector<int> idx = straightRuns(p, kRunTolerance, kMaxRun);
     const int m = int(idx.size()) - 1;
     if (m < 4)
         return;
