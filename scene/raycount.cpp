@@ -173,34 +173,13 @@ void RayMesh::forEachHit(const Vec3 &origin, const Vec3 &dir, const std::functio
     }
 }
 
-QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<CrossingRay> &rays, bool wide)
+// Triangles are walked in chunks that stay in cache while every ray of this
+// thread is tested against them; each thread takes its own share of the rays.
+template <class Block, class Count>
+void countInChunks(const std::vector<Block> &blocks, size_t chunk, const QVector<CrossingRay> &rays, int *out,
+                   bool parallel, Count count)
 {
-    QVector<int> counts(rays.size(), 0);
-    if (tris.isEmpty() || rays.isEmpty())
-        return counts;
     const int nr = rays.size();
-    int *out = counts.data();
-    const bool parallel = size_t((tris.size() + 3) / 4) * size_t(nr) > 20000;
-    // Triangles are walked in chunks that stay in cache while every ray of
-    // this thread is tested against them.
-    if (wide && __builtin_cpu_supports("avx")) {
-        const std::vector<Block8> blocks = blocks8(tris);
-        const size_t chunk = 1024;
-#pragma omp parallel if (parallel)
-        {
-            const int nt = omp_get_num_threads(), th = omp_get_thread_num();
-            const int r0 = int(qint64(nr) * th / nt), r1 = int(qint64(nr) * (th + 1) / nt);
-            for (size_t c0 = 0; c0 < blocks.size(); c0 += chunk) {
-                const size_t c1 = std::min(blocks.size(), c0 + chunk);
-                for (int r = r0; r < r1; ++r)
-                    out[r] += countRange8(rays[r], blocks.data(), c0, c1);
-            }
-        }
-        return counts;
-    }
-    const RayMesh mesh(tris);
-    const std::vector<RayMesh::Block4> &blocks = mesh.blocks;
-    const size_t chunk = 2048;
 #pragma omp parallel if (parallel)
     {
         const int nt = omp_get_num_threads(), th = omp_get_thread_num();
@@ -208,8 +187,20 @@ QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<Crossin
         for (size_t c0 = 0; c0 < blocks.size(); c0 += chunk) {
             const size_t c1 = std::min(blocks.size(), c0 + chunk);
             for (int r = r0; r < r1; ++r)
-                out[r] += countRange(rays[r], blocks.data(), c0, c1);
+                out[r] += count(rays[r], blocks.data(), c0, c1);
         }
     }
+}
+
+QVector<int> countCrossings(const QVector<Triangle> &tris, const QVector<CrossingRay> &rays, bool wide)
+{
+    QVector<int> counts(rays.size(), 0);
+    if (tris.isEmpty() || rays.isEmpty())
+        return counts;
+    const bool parallel = size_t((tris.size() + 3) / 4) * size_t(rays.size()) > 20000;
+    if (wide && __builtin_cpu_supports("avx"))
+        countInChunks(blocks8(tris), 1024, rays, counts.data(), parallel, countRange8);
+    else
+        countInChunks(RayMesh(tris).blocks, 2048, rays, counts.data(), parallel, countRange);
     return counts;
 }

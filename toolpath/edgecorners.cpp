@@ -41,6 +41,28 @@ std::vector<int> straightRuns(const QVector<PolyPoint> &p, float tolerance, int 
     return idx;
 }
 
+// A closed outline seen as its straight runs: run c (any integer, counted
+// round the loop) starts at vertex(c), which keeps counting past n so that
+// runs stay in order across the loop's start.
+struct StraightRuns {
+    const QVector<PolyPoint> &p;
+    const std::vector<int> idx;
+    const int n, m; // vertices, runs
+
+    StraightRuns(const QVector<PolyPoint> &pts, float tolerance, int maxRun)
+        : p(pts), idx(straightRuns(pts, tolerance, maxRun)), n(pts.size()), m(int(idx.size()) - 1)
+    {
+    }
+    int vertex(int c) const { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); }
+    PolyPoint point(int k) const { return p[((k % n) + n) % n]; }
+    PolyPoint start(int c) const { return point(vertex(c)); }
+    float length(int c) const
+    {
+        const PolyPoint a = start(c), b = start(c + 1);
+        return std::hypot(b.x - a.x, b.y - a.y);
+    }
+};
+
 // One pass: runs of at least `minSide` pixels meeting in a notch turning
 // minTurn to maxTurn radians; with `shortSide`, one of the two runs must be
 // shorter than kCornerSide.
@@ -55,35 +77,29 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
     if (!pl.closed || n < 5)
         return;
     const QVector<PolyPoint> &p = pl.pts;
-    // The outline's straight runs: vertex indices, each run's points within
-    // the tolerance of its chord.
-    const std::vector<int> idx = straightRuns(p, kRunTolerance, kMaxRun);
-    const int m = int(idx.size()) - 1;  // runs
+    // The outline's straight runs, each run's points within the tolerance
+    // of its chord.
+    const StraightRuns runs(p, kRunTolerance, kMaxRun);
+    const int m = runs.m;
     if (m < 4)
         return;
-    auto vi = [&](int c) { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); };
-    auto pt = [&](int k) { return p[((k % n) + n) % n]; };
-    auto runLen = [&](int c) {
-        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1));
-        return std::hypot(b.x - a.x, b.y - a.y);
-    };
     std::vector<char> drop(size_t(n), 0), corner(size_t(n), 0);
     QVector<PolyPoint> cornerAt(n);
     bool changed = false;
     for (int c = 0; c < m; ++c) {
-        if (runLen(c) < minSide)
+        if (runs.length(c) < minSide)
             continue;
         int e = c + 1, cnt = 0;
         float cut = 0;
-        while (cnt <= kMaxShort && e < c + m && runLen(e) < minSide) {
-            cut += runLen(e);
+        while (cnt <= kMaxShort && e < c + m && runs.length(e) < minSide) {
+            cut += runs.length(e);
             ++e;
             ++cnt;
         }
         if (cnt == 0 || cnt > kMaxShort || e >= c + m || cut > kMaxCut)
             continue;
-        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1)), cc = pt(vi(e)), d = pt(vi(e + 1));
-        const float lu = runLen(c), lv = runLen(e);
+        const PolyPoint a = runs.start(c), b = runs.start(c + 1), cc = runs.start(e), d = runs.start(e + 1);
+        const float lu = runs.length(c), lv = runs.length(e);
         const float ux = (b.x - a.x) / lu, uy = (b.y - a.y) / lu;
         const float vx = (d.x - cc.x) / lv, vy = (d.y - cc.y) / lv;
         const float cross = ux * vy - uy * vx, dot = ux * vx + uy * vy;
@@ -99,9 +115,9 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
         if (!(s > 0.5f * lu && t < 0.5f * lv))
             continue;
         // The runs' own ends stay; what lies between them gives way to q.
-        const int k0 = vi(c + 1), k1 = vi(e);
+        const int k0 = runs.vertex(c + 1), k1 = runs.vertex(e);
         auto within = [&](int k, float r) {
-            const PolyPoint v = pt(k);
+            const PolyPoint v = runs.point(k);
             return std::hypot(v.x - q.x, v.y - q.y) <= r;
         };
         bool near = within(k0, kMaxCut) && within(k1, kMaxCut);
@@ -142,31 +158,25 @@ void squareSlotEnds(PolyLine &pl)
     if (!pl.closed || n < 6)
         return;
     const QVector<PolyPoint> &p = pl.pts;
-    const std::vector<int> idx = straightRuns(p, kRunTolerance, kMaxRun);
-    const int m = int(idx.size()) - 1;
+    const StraightRuns runs(p, kRunTolerance, kMaxRun);
+    const int m = runs.m;
     if (m < 4)
         return;
-    auto vi = [&](int c) { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); };
-    auto pt = [&](int k) { return p[((k % n) + n) % n]; };
-    auto runLen = [&](int c) {
-        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1));
-        return std::hypot(b.x - a.x, b.y - a.y);
-    };
     std::vector<char> drop(size_t(n), 0);
     std::vector<std::pair<PolyPoint, PolyPoint>> capAt(static_cast<size_t>(n));
     std::vector<char> cap(size_t(n), 0);
     bool changed = false;
     for (int c = 0; c < m; ++c) {
-        if (runLen(c) < kCornerSide)
+        if (runs.length(c) < kCornerSide)
             continue;
         int e = c + 1;
         float around = 0;
-        while (e < c + m && runLen(e) < kCornerSide && around <= kMaxCap)
-            around += runLen(e++);
+        while (e < c + m && runs.length(e) < kCornerSide && around <= kMaxCap)
+            around += runs.length(e++);
         if (e == c + 1 || e >= c + m || around > kMaxCap)
             continue;
-        const PolyPoint a = pt(vi(c)), b = pt(vi(c + 1)), cc = pt(vi(e)), d = pt(vi(e + 1));
-        const float lu = runLen(c), lv = runLen(e);
+        const PolyPoint a = runs.start(c), b = runs.start(c + 1), cc = runs.start(e), d = runs.start(e + 1);
+        const float lu = runs.length(c), lv = runs.length(e);
         const PolyPoint u = (b - a) * (1 / lu), v = (d - cc) * (1 / lv);
         // Back along each other, the far side on the right (material on the
         // left: the gap between them is the slot), no wider than kMaxSlot.
@@ -175,10 +185,10 @@ void squareSlotEnds(PolyLine &pl)
         const float width = (cc.x - b.x) * u.y - (cc.y - b.y) * u.x;
         if (!(width > 0.5f && width <= kMaxSlot))
             continue;
-        const int k0 = vi(c + 1), k1 = vi(e);
+        const int k0 = runs.vertex(c + 1), k1 = runs.vertex(e);
         float depth = -1e30f;
         for (int k = k0; k <= k1; ++k)
-            depth = std::max(depth, (pt(k).x - a.x) * u.x + (pt(k).y - a.y) * u.y);
+            depth = std::max(depth, (runs.point(k).x - a.x) * u.x + (runs.point(k).y - a.y) * u.y);
         const PolyPoint q1 = a + u * depth;
         const float t = (depth - ((cc.x - a.x) * u.x + (cc.y - a.y) * u.y)) / (v.x * u.x + v.y * u.y);
         const PolyPoint q2 = cc + v * t;
