@@ -1,5 +1,7 @@
 #include "toolpath/edgecorners.h"
 
+#include "geometry/fasthypot.h"
+
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -9,8 +11,14 @@ namespace {
 float segDist(const PolyPoint &v, const PolyPoint &a, const PolyPoint &b)
 {
     const float dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
-    const float t = l2 > 0 ? std::fmin(std::fmax(((v.x - a.x) * dx + (v.y - a.y) * dy) / l2, 0.0f), 1.0f) : 0.0f;
-    return std::hypot(v.x - a.x - t * dx, v.y - a.y - t * dy);
+    // fmax(u, 0) then fmin(…, 1) without the calls: a NaN becomes 0 as
+    // there; a zero's sign may differ, which no square sees.
+    float t = 0.0f;
+    if (l2 > 0) {
+        const float u = ((v.x - a.x) * dx + (v.y - a.y) * dy) / l2;
+        t = u > 0.0f ? (u < 1.0f ? u : 1.0f) : 0.0f;
+    }
+    return fastHypot(v.x - a.x - t * dx, v.y - a.y - t * dy);
 }
 
 } // namespace
@@ -59,7 +67,7 @@ struct StraightRuns {
     float length(int c) const
     {
         const PolyPoint a = start(c), b = start(c + 1);
-        return std::hypot(b.x - a.x, b.y - a.y);
+        return fastHypot(b.x - a.x, b.y - a.y);
     }
 };
 
@@ -118,7 +126,7 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
         const int k0 = runs.vertex(c + 1), k1 = runs.vertex(e);
         auto within = [&](int k, float r) {
             const PolyPoint v = runs.point(k);
-            return std::hypot(v.x - q.x, v.y - q.y) <= r;
+            return fastHypot(v.x - q.x, v.y - q.y) <= r;
         };
         bool near = within(k0, kMaxCut) && within(k1, kMaxCut);
         for (int k = k0 + 1; k < k1 && near; ++k) {
