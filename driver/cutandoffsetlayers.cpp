@@ -36,6 +36,73 @@ bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const
     return true;
 }
 
+namespace {
+
+bool wholeBlocks(const Plane8 &a, const Plane8 &summary)
+{
+    return a.width % 16 == 0 && a.height % 16 == 0 && summary.width == a.width / 16
+           && summary.height == a.height / 16;
+}
+
+bool uniformBlock(uchar v)
+{
+    return v == 0 || v == 255;
+}
+
+} // namespace
+
+bool sameSection(const Plane8 &a, const Plane8 &aSummary, const LastSection &last)
+{
+    if (a.size() != QSize(last.width, last.height) || !wholeBlocks(a, aSummary)
+        || aSummary.size() != last.summary.size())
+        return false;
+    const int bw = aSummary.width, bh = aSummary.height;
+    if (std::memcmp(aSummary.data, last.summary.data, size_t(bw) * bh) != 0)
+        return false;
+    auto ld = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    const uchar *kept = last.mixed.data();
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            if (uniformBlock(aSummary.data[size_t(by) * bw + bx]))
+                continue;
+            const size_t off = size_t(by) * 16 * a.width + size_t(bx) * 16;
+            __m128i same = _mm_set1_epi8(char(0xFF));
+            for (int y = 0; y < 16; ++y, kept += 16)
+                same = _mm_and_si128(same, _mm_cmpeq_epi8(ld(a.data + off + size_t(y) * a.width), ld(kept)));
+            if (_mm_movemask_epi8(same) != 0xFFFF)
+                return false;
+        }
+    return true;
+}
+
+void keepSection(const Plane8 &raster, const Plane8 &summary, LastSection &last)
+{
+    last.mixed.clear();
+    if (!wholeBlocks(raster, summary)) {
+        // Nothing a section can be compared with.
+        last.width = last.height = 0;
+        last.summary = Plane8();
+        return;
+    }
+    last.width = raster.width;
+    last.height = raster.height;
+    last.summary = summary;
+    const int bw = summary.width, bh = summary.height;
+    size_t mixed = 0;
+    for (size_t b = 0; b < size_t(bw) * bh; ++b)
+        mixed += !uniformBlock(summary.data[b]);
+    last.mixed.resize(mixed * 256);
+    uchar *kept = last.mixed.data();
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx) {
+            if (uniformBlock(summary.data[size_t(by) * bw + bx]))
+                continue;
+            const uchar *src = raster.data + size_t(by) * 16 * raster.width + size_t(bx) * 16;
+            for (int y = 0; y < 16; ++y, kept += 16)
+                std::memcpy(kept, src + size_t(y) * raster.width, 16);
+        }
+}
+
 QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &sp,
                                      QVector<SliceLayer> &layers, int first, int count, CutState &state,
                                      QVector<CutLayer> recycled)
@@ -56,7 +123,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         // equal to the last one this thread offset gets the same result.
         LastSection &last = s.last;
         const Plane8 &summary = s.summary;
-        if (last.valid && sameSection(s.raster, summary, last.raster, last.summary)) {
+        if (last.valid && sameSection(s.raster, summary, last)) {
             out.outlines = last.outlines;
             out.hairs = last.hairs;
             // A recycled plane may hold this result already (a prism's
@@ -75,7 +142,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         out.innerId = nextInnerId++;
         s.shells.outlines.clear();
         s.shells.hairs.clear();
-        Plane8::copyChangedBlocks(s.raster, summary, last.raster, last.summary);
+        keepSection(s.raster, summary, last);
         last.outlines = out.outlines;
         last.hairs = out.hairs;
         last.inner = out.inner;

@@ -19,6 +19,7 @@
 
 #include <QVector>
 #include <functional>
+#include <vector>
 
 struct SlicerParams;
 
@@ -38,7 +39,12 @@ struct CutLayer {
 // same raster (a prism's layers) takes the result instead of computing it.
 struct LastSection {
     bool valid = false;
-    Plane8 raster, summary;   // the section and its exact block summary
+    // The section, kept as its exact block summary and the pixels of the
+    // blocks that summary calls mixed, 16 x 16 bytes each in summary order
+    // (a whole copy cost every thread a layer raster).
+    int width = 0, height = 0;
+    Plane8 summary;
+    std::vector<uchar> mixed;
     PathList outlines, hairs;
     Plane1 inner;
     quint64 innerId = 0;

@@ -22,6 +22,34 @@ PolyPoint startTarget(int layerStartPos, int layer, const BuildVolume &bv, float
 
 } // namespace
 
+void prepareLayerWork(const LayerGrid &grid, const SlicerParams &sp, const LayerRings &rings, const SliceLayer &layer,
+                      float minBarWidth, TravelCache *c, LayerWork &work)
+{
+    work = prepareLayer(grid, sp, rings, layer, minBarWidth);
+    // Made here, on the batch's threads, rather than in the driver's
+    // ordering of the layers in turn.
+    const Plane1 &mask = rings.layerMasks.get(layer.index);
+    if (c && c->valid && c->mask == mask) {
+        work.travel = c->travel;
+        work.maskAreas = c->maskAreas;
+        work.travelAreas = c->travelAreas;
+        return;
+    }
+    if (c)
+        c->valid = false;
+    const auto travel = std::make_shared<const Plane1>(travelArea(grid, mask));
+    work.travel = travel;
+    work.maskAreas = RunLabels(mask, false);
+    work.travelAreas = RunLabels(*travel, false);
+    if (c) {
+        c->mask = mask;
+        c->travel = work.travel;
+        c->maskAreas = work.maskAreas;
+        c->travelAreas = work.travelAreas;
+        c->valid = true;
+    }
+}
+
 QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
                                            const BuildVolume &volume, const LayerRings &rings,
                                            const QVector<SliceLayer> &layers,
@@ -44,30 +72,8 @@ QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerPa
 #pragma omp parallel for schedule(static)
     for (int k = 0; k < n; ++k) {
         failed[k] = !catchMessage([&] {
-            work[k] = prepareLayer(grid, sp, rings, rec[k], minBarWidth);
-            // Made here, on the batch's threads, rather than in the driver's
-            // ordering of the layers in turn.
-            const Plane1 &mask = rings.layerMasks.get(rec[k].index);
-            TravelCache *c = caches ? &caches[omp_get_thread_num()] : nullptr;
-            if (c && c->valid && c->mask == mask) {
-                work[k].travel = c->travel;
-                work[k].maskAreas = c->maskAreas;
-                work[k].travelAreas = c->travelAreas;
-            } else {
-                if (c)
-                    c->valid = false;
-                const auto travel = std::make_shared<const Plane1>(travelArea(grid, mask));
-                work[k].travel = travel;
-                work[k].maskAreas = RunLabels(mask, false);
-                work[k].travelAreas = RunLabels(*travel, false);
-                if (c) {
-                    c->mask = mask;
-                    c->travel = work[k].travel;
-                    c->maskAreas = work[k].maskAreas;
-                    c->travelAreas = work[k].travelAreas;
-                    c->valid = true;
-                }
-            }
+            prepareLayerWork(grid, sp, rings, rec[k], minBarWidth, caches ? &caches[omp_get_thread_num()] : nullptr,
+                             work[k]);
             if (sp.LayerStartPos > 0) {
                 const int L = rec[k].index;
                 PolyPoint head = startTarget(sp.LayerStartPos, L, volume, grid.widthInPixels);

@@ -1,5 +1,6 @@
 #include "driver/slicer.h"
 #include "common/perfdata.h"
+#include "driver/catchmessage.h"
 #include "driver/raftgcode.h"
 #include "driver/shellregions.h"
 #include "driver/slicefaces.h"
@@ -104,6 +105,13 @@ void Slicer::initialise()
     m_lookahead = std::min(std::max(sp.HShellCnt, 0), m_layerCount);
 
     m_grid = layerGrid(frame.rect, sp.ExtrusionWidth);
+    // Batches of a few layers per thread let a batch's orderings (in turn)
+    // run beside the other layers' preparation, but every layer of a batch
+    // holds a mask and two region planes in the rings: longer batches only
+    // while those planes stay small (about 2 MB in all).
+    const qint64 planeBytes = qint64(m_grid.width + 7) / 8 * m_grid.height;
+    const qint64 perThread = 3 * planeBytes * m_batchSize;
+    m_batchSize *= int(std::clamp<qint64>(perThread > 0 ? (qint64(2) << 20) / perThread : 4, 1, 4));
 
     m_rings = std::make_unique<LayerRings>(m_batchSize, m_lookahead);
     m_outsideMask.setSize(QSize(m_grid.width, m_grid.height));
@@ -148,10 +156,12 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
 {
     PerfScope perf("LineFill_OptToolPath_MakeGCode");
     const SlicerParams &sp = *m_params;
-    QVector<LayerWork> work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer,
-                                                      m_minBarWidth, first, last, &m_travelCache);
-    if (sp.LayerStartPos <= 0)
-        orderAndWriteBatch(first, last, work);
+    QVector<LayerWork> work;
+    if (sp.LayerStartPos > 0)
+        work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer, m_minBarWidth,
+                                       first, last, &m_travelCache);
+    else
+        prepareOrderAndWriteBatch(first, last, work);
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
         LayerWork &w = work[L - first];
@@ -168,44 +178,77 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     pending += batch;
 }
 
-void Slicer::orderAndWriteBatch(int first, int last, QVector<LayerWork> &work)
+void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work)
 {
-    // Each layer is ordered from where the one before it ended, in turn; the
-    // writing is each layer's own, so the batch's layers are written at once.
-    // A failure is rethrown as the layers in turn would meet it: the first
-    // layer whose ordering or writing fails, its ordering first.
+    // Three tasks per layer: its preparation and its writing are its own,
+    // its ordering starts where the layer before it ended. The orderings
+    // run in turn on whichever thread is free while the others prepare the
+    // layers after them and write the ones before, so no thread waits for
+    // a whole stage of the batch to end.
     const int n = last - first + 1;
+    work.resize(n);
     QVector<PathList> ordered(n);
-    std::exception_ptr orderError;
-    int count = 0;  // layers first … first + count - 1 are ordered
-    for (; count < n; ++count) {
-        const int L = first + count;
-        try {
-            ordered[count] = orderLayerPaths(m_grid, *m_params, m_layers[L], m_rings->layerMasks.get(L), m_firstLayer,
-                                             m_minBarWidth, work[count], m_head);
-        } catch (...) {
-            orderError = std::current_exception();
-            break;
-        }
-    }
+    std::vector<QString> prepareErrors(static_cast<size_t>(n));
+    std::vector<char> prepared(static_cast<size_t>(n), 0), orderedOk(static_cast<size_t>(n), 0);
+    std::vector<std::exception_ptr> orderErrors(static_cast<size_t>(n)), writeErrors(static_cast<size_t>(n));
+    const int threads = std::max(1, omp_get_max_threads());
+    if (int(m_travelCache.size()) < threads)
+        m_travelCache.resize(size_t(threads));
     // Raw pointers: no container may detach while the threads share it.
-    std::vector<std::exception_ptr> errors(static_cast<size_t>(count));
     LayerWork *const w = work.data();
-    const PathList *const paths = ordered.constData();
+    PathList *const paths = ordered.data();
     const SliceLayer *const rec = m_layers.constData() + first;
-#pragma omp parallel for schedule(static, 1)
-    for (int k = 0; k < count; ++k) {
-        try {
-            w[k].gcode = writeOrderedLayer(m_grid, *m_params, *m_machineSize, rec[k], m_firstLayer, paths[k]);
-        } catch (...) {
-            errors[size_t(k)] = std::current_exception();
+    TravelCache *const caches = m_travelCache.data();
+    PolyPoint *const head = &m_head;
+    const LayerGrid &grid = m_grid;
+    const SlicerParams &sp = *m_params;
+    const LayerRings &rings = *m_rings;
+    // Set by the first ordering that fails or meets a layer that could not
+    // be prepared: the layers after it are neither ordered nor written (the
+    // orderings run one after the other, so only they touch it).
+    bool stopped = false;
+#pragma omp parallel
+#pragma omp single
+    for (int k = 0; k < n; ++k) {
+#pragma omp task firstprivate(k) depend(out : w[k])
+        prepared[size_t(k)] = catchMessage(
+            [&] {
+                prepareLayerWork(grid, sp, rings, rec[k], m_minBarWidth, &caches[omp_get_thread_num()], w[k]);
+            },
+            prepareErrors[size_t(k)]);
+#pragma omp task firstprivate(k) depend(in : w[k]) depend(inout : head[0]) depend(out : paths[k])
+        if (!stopped && prepared[size_t(k)]) {
+            try {
+                paths[k] = orderLayerPaths(grid, sp, rec[k], rings.layerMasks.get(rec[k].index), m_firstLayer,
+                                           m_minBarWidth, w[k], *head);
+                orderedOk[size_t(k)] = 1;
+            } catch (...) {
+                orderErrors[size_t(k)] = std::current_exception();
+                stopped = true;
+            }
+        } else {
+            stopped = true;
+        }
+#pragma omp task firstprivate(k) depend(in : paths[k])
+        if (orderedOk[size_t(k)]) {
+            try {
+                w[k].gcode = writeOrderedLayer(grid, sp, *m_machineSize, rec[k], m_firstLayer, paths[k]);
+            } catch (...) {
+                writeErrors[size_t(k)] = std::current_exception();
+            }
+            paths[k] = PathList();
         }
     }
-    for (const std::exception_ptr &e : errors)
-        if (e)
-            std::rethrow_exception(e);
-    if (orderError)
-        std::rethrow_exception(orderError);
+    // The failure the layers in turn would meet first: the lowest failing
+    // layer's, its preparation before its ordering before its writing.
+    for (int k = 0; k < n; ++k) {
+        if (!prepared[size_t(k)])
+            throw prepareErrors[size_t(k)];
+        if (orderErrors[size_t(k)])
+            std::rethrow_exception(orderErrors[size_t(k)]);
+        if (writeErrors[size_t(k)])
+            std::rethrow_exception(writeErrors[size_t(k)]);
+    }
 }
 
 void Slicer::reportProgress(int i, QByteArray &pending, bool force)

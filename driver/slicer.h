@@ -65,9 +65,9 @@ private:
     // Batch first … last: the parallel stage, then ordering and writing in
     // layer order, each text appended to `result` and `pending`.
     void runBatch(int first, int last, QByteArray &result, QByteArray &pending);
-    // Orders layers first … last in turn from m_head and writes their G-code
-    // into `work` (LayerStartPos 0).
-    void orderAndWriteBatch(int first, int last, QVector<LayerWork> &work);
+    // Prepares layers first … last, orders them in turn from m_head and
+    // writes their G-code into `work` (LayerStartPos 0).
+    void prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work);
     void reportProgress(int i, QByteArray &pending, bool force);
 
     Project *m_scene;

@@ -25,6 +25,10 @@ struct SlicerParams;
 // Whether two planes hold the same pixels, given their exact block summaries
 // (sizes whole blocks): equal summaries, then the mixed blocks' bytes.
 bool sameSection(const Plane8 &a, const Plane8 &aSummary, const Plane8 &b, const Plane8 &bSummary);
+// The same against a kept section (whole blocks; none kept: false), and
+// keeping one: `last` takes raster's size, summary and mixed blocks.
+bool sameSection(const Plane8 &a, const Plane8 &aSummary, const LastSection &last);
+void keepSection(const Plane8 &raster, const Plane8 &summary, LastSection &last);
 
 // "cutAndOffset": cuts layers first … first + count - 1 (cutLayers) and,
 // while each layer's raster is at hand, makes its perimeters, loops, hairs
@@ -95,6 +99,12 @@ PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const Sl
                          const LayerWork &work, PolyPoint &head);
 QByteArray writeOrderedLayer(const LayerGrid &grid, const SlicerParams &sp, const BuildVolume &volume,
                              const SliceLayer &layer, const FirstLayerExtras &firstLayer, const PathList &ordered);
+
+// prepareLayer into `work`, with the travel area of the layer's mask and
+// its area labels (from `cache`, a thread's own, when the mask is the one
+// it holds; the cache then holds this layer's).
+void prepareLayerWork(const LayerGrid &grid, const SlicerParams &sp, const LayerRings &rings, const SliceLayer &layer,
+                      float minBarWidth, TravelCache *cache, LayerWork &work);
 
 // "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
 // threads, and with LayerStartPos > 0 also orderAndWriteLayer from each

@@ -260,7 +260,15 @@ private:
         }
         if (pl.pts.size() <= 3)
             return;
-        pl.simplify(m_pp);
+        if (m_pp.smoothingArea > 0) {
+            pl.simplify(m_pp);
+        } else {
+            // What simplify does without smoothing: drop repeated points.
+            // add() let no point repeat the one before it, so only the
+            // closing segment can join two equal points.
+            while (pl.closed && pl.pts.size() > 1 && pl.pts.last() == pl.pts.first())
+                pl.pts.removeLast();
+        }
         out.append(pl);
     }
 

@@ -1,6 +1,7 @@
 #include "toolpath/distancestep.h"
 
 #include "common/perfdata.h"
+#include "geometry/fasthypot.h"
 #include "toolpath/edgecorners.h"
 #include "raster/contourdetect3.h"
 
@@ -97,10 +98,10 @@ void unbendBandMeans(PolyLine &pl, const QVector<char> &how)
         PolyPoint o;
         if (!circleCentre(a, b, c, o))
             continue;
-        const float r = std::hypot(o.x - b.x, o.y - b.y);
+        const float r = fastHypot(o.x - b.x, o.y - b.y);
         if (r < 1.5f)
             continue;  // a corner, not a bend
-        const PolyPoint t = (c - a) * (1 / std::max(1e-6f, std::hypot(c.x - a.x, c.y - a.y)));
+        const PolyPoint t = (c - a) * (1 / std::max(1e-6f, fastHypot(c.x - a.x, c.y - a.y)));
         const PolyPoint nrm = (o - b) * (1 / r);  // towards the centre of the bend
         const float kappa = 1 / r;
         if (how[i] == 1 && std::fabs(t.y) > 0.3f) {
@@ -131,11 +132,7 @@ bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, 
     const float l2 = dx * dx + dy * dy;
     const __m128 vax = _mm_set1_ps(a.x), vay = _mm_set1_ps(a.y), vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy);
     const __m128 vl2 = _mm_set1_ps(l2), zero = _mm_setzero_ps(), one = _mm_set1_ps(1), vtol = _mm_set1_ps(tol2);
-    int j = 0;
-    for (; j + 4 <= count; j += 4) {
-        const __m128 lo = _mm_loadu_ps(&pts[j].x), hi = _mm_loadu_ps(&pts[j + 2].x);
-        const __m128 px = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-        const __m128 py = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    auto near4 = [&](__m128 px, __m128 py) {
         const __m128 rx = _mm_sub_ps(px, vax), ry = _mm_sub_ps(py, vay);
         __m128 t = zero;
         if (l2 > 0) {
@@ -145,10 +142,26 @@ bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, 
         }
         const __m128 ex = _mm_sub_ps(rx, _mm_mul_ps(t, vdx)), ey = _mm_sub_ps(ry, _mm_mul_ps(t, vdy));
         const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
-        if (_mm_movemask_ps(_mm_cmple_ps(e2, vtol)) != 0xF)
-            return false;
+        return _mm_movemask_ps(_mm_cmple_ps(e2, vtol)) == 0xF;
+    };
+    auto load4 = [&](const PolyPoint *q) {
+        const __m128 lo = _mm_loadu_ps(&q[0].x), hi = _mm_loadu_ps(&q[2].x);
+        return near4(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+    };
+    if (count <= 0)
+        return true;
+    if (count < 4) {
+        // Short runs (most of them on a slanted edge) repeat their last
+        // point in the spare lanes: testing a point twice answers the same.
+        const PolyPoint p0 = pts[0], p1 = pts[count > 1 ? 1 : 0], p2 = pts[count - 1];
+        return near4(_mm_set_ps(p2.x, p2.x, p1.x, p0.x), _mm_set_ps(p2.y, p2.y, p1.y, p0.y));
     }
-    return pointsNearChordScalar(pts + j, count - j, a, b, tol2);
+    int j = 0;
+    for (; j + 4 <= count; j += 4)
+        if (!load4(pts + j))
+            return false;
+    // The last four again, overlapping points already found near.
+    return j == count || load4(pts + count - 4);
 }
 
 void mergeStraightRunsScalar(PolyLine &pl, float tolerance, int maxRun)

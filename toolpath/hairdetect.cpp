@@ -69,6 +69,8 @@ inline void setLineBit(std::vector<quint64> &bits, int words, int along, int lin
 void levelBitsArea(const Plane8 &pl, bool columnPass, int x0, int x1, int y0, int y1,
                    std::vector<quint64> &bits, int words)
 {
+    if (x0 >= x1)
+        return;  // (an empty strip beside whole blocks: no row to walk)
     for (int y = y0; y < y1; ++y) {
         const uchar *r = pl.data + size_t(y) * pl.width;
         for (int x = x0; x < x1; ++x)
@@ -194,32 +196,70 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     const float maxPos = 8191.0f;
     // One bit per pixel at or above the level, 64 pixels a word along each
     // line, so that runs are found a word at a time rather than a pixel.
+    // (Reused from call to call: levelLineBits writes every word, and
+    // zeroing a plane's worth of words first cost as much as the scan.)
     int words = 0;
-    std::vector<quint64> bits;
+    static thread_local std::vector<quint64> bits;
     levelLineBits(before, beforeSummary, columnPass, bits, words);
+    // With the summary, the words of a group of 16 lines that can hold set
+    // bits: those from its first block not all 0 to its last (levelLineBits
+    // sets no bit elsewhere). Without it, or with pixels beyond whole
+    // blocks, every word.
+    const int bw = W / 16, bh = H / 16;
+    const bool ranged = beforeSummary && beforeSummary->width == bw && beforeSummary->height == bh
+                        && W % 16 == 0 && H % 16 == 0;
+    const int groups = columnPass ? bw : bh, across = columnPass ? bh : bw;
+    std::vector<int> wordFrom, wordTo;  // per group; wordFrom >= wordTo: no bit
+    if (ranged) {
+        wordFrom.assign(size_t(groups), 0);
+        wordTo.assign(size_t(groups), 0);
+        for (int g = 0; g < groups; ++g) {
+            int first = -1, last = -1;
+            for (int a = 0; a < across; ++a) {
+                const uchar st = columnPass ? beforeSummary->data[size_t(a) * bw + g] : beforeSummary->data[size_t(g) * bw + a];
+                if (st != 0) {
+                    if (first < 0)
+                        first = a;
+                    last = a;
+                }
+            }
+            if (first >= 0) {
+                wordFrom[size_t(g)] = first >> 2;
+                wordTo[size_t(g)] = std::min(words, (last >> 2) + 1);
+            }
+        }
+    }
     // First pixel at or after i on the line that is (set) or is not (!set)
-    // at the level; len when there is none.
-    auto findFrom = [&](int line, int i, bool set) -> int {
+    // at the level; len when there is none. Set bits are looked for up to
+    // word `end` only (none lie beyond it).
+    auto findFrom = [&](int line, int i, bool set, int end) -> int {
         const quint64 *b = bits.data() + size_t(line) * words;
         int w = i >> 6;
-        if (w >= words)
+        if (w >= end)
             return len;
         quint64 x = (set ? b[w] : ~b[w]) & (~quint64(0) << (i & 63));
         while (!x) {
-            if (++w >= words)
+            if (++w >= end)
                 return len;
             x = set ? b[w] : ~b[w];
         }
         return std::min(len, w * 64 + __builtin_ctzll(x));
     };
     for (int line = 0; line < lines; ++line) {
-        int i = 0;
+        int i = 0, end = words;
+        if (ranged) {
+            const size_t g = size_t(line >> 4);
+            if (wordFrom[g] >= wordTo[g])
+                continue;
+            i = wordFrom[g] * 64;
+            end = wordTo[g];
+        }
         while (i < len) {
-            i = findFrom(line, i, true);
+            i = findFrom(line, i, true, end);
             if (i >= len)
                 break;
             const int i0 = i;
-            i = findFrom(line, i, false);
+            i = findFrom(line, i, false, words);
             const int i1 = i;  // run [i0, i1)
             if (i1 - i0 > maxRun + 2)
                 continue;

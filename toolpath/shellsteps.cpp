@@ -1,6 +1,7 @@
 #include "toolpath/shellsteps.h"
 
 #include "common/perfdata.h"
+#include "geometry/fasthypot.h"
 #include "params/slicerparams.h"
 #include "raster/contourdetect3.h"
 #include "toolpath/distancestep.h"
@@ -187,7 +188,7 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
     const QVector<PolyPoint> p = outline.pts;
     auto segLen = [&](int i) {
         const PolyPoint d = p[(i + 1) % n] - p[i];
-        return std::hypot(d.x, d.y);
+        return fastHypot(d.x, d.y);
     };
     QVector<int> longSegs;
     for (int i = 0; i < n; ++i)
@@ -209,7 +210,7 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
         if (count >= 2) {
             const PolyPoint a0 = p[i], a1 = p[first], b0 = p[j], b1 = p[(j + 1) % n];
             const PolyPoint da = a1 - a0, db = b1 - b0;
-            const float la = std::hypot(da.x, da.y), lb = std::hypot(db.x, db.y);
+            const float la = fastHypot(da.x, da.y), lb = fastHypot(db.x, db.y);
             const float cross = da.x * db.y - da.y * db.x;
             if (la > 0 && lb > 0 && std::fabs(cross) / (la * lb) >= minSine && (!convexOnly || cross > 0)) {
                 const PolyPoint w = b0 - a0;
@@ -219,8 +220,8 @@ void repairCorners(PolyLine &outline, float minSide, float maxReach, float minSi
                 const bool ahead = t >= 1 && u <= 0;
                 const bool gentle = da.x * db.x + da.y * db.y > 0.5f * la * lb;  // under 60 degrees
                 const float reach = gentle && gentleReach >= 0 ? gentleReach : maxReach;
-                if (ahead && std::hypot(x.x - a1.x, x.y - a1.y) <= reach
-                    && std::hypot(x.x - b0.x, x.y - b0.y) <= reach && (!accept || accept(x))) {
+                if (ahead && fastHypot(x.x - a1.x, x.y - a1.y) <= reach
+                    && fastHypot(x.x - b0.x, x.y - b0.y) <= reach && (!accept || accept(x))) {
                     out.append(x);
                     repaired = changed = true;
                 }
@@ -259,7 +260,7 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
     // A pixel of anti-aliasing and the box window, across the edge.
     const float variance = (float(win) * win + 1) / 12;
     const QVector<PolyPoint> p = outline.pts;
-    auto len = [](PolyPoint d) { return std::hypot(d.x, d.y); };
+    auto len = [](PolyPoint d) { return fastHypot(d.x, d.y); };
     // The point `reach` along the outline from vertex i, backwards or forwards.
     auto along = [&](int i, int dir, float span) {
         float left = span;
@@ -429,7 +430,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
                             const float t = l2 > 0 ? std::clamp(((q.x - a.x) * ab.x + (q.y - a.y) * ab.y) / l2, 0.0f, 1.0f) : 0;
                             const PolyPoint e = q - (a + ab * t);
                             const float w = h.w.size() == h.size() ? std::max(h.w[i], h.w[i + 1]) : 0;
-                            if (std::hypot(e.x, e.y) < (w + p) / 2)
+                            if (fastHypot(e.x, e.y) < (w + p) / 2)
                                 return false;
                         }
                     return true;

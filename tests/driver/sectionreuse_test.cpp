@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <random>
+
 namespace {
 
 Plane8 plane(int w, int h, uchar v)
@@ -56,9 +58,51 @@ TEST(SectionReuse, SameSectionMeansSamePixels)
             b.data[c.y * 64 + c.x] = uchar(c.value);
         EXPECT_EQ(sameSection(a, as, b, b.blockSummary()), c.same) << c.name;
         EXPECT_EQ(sameSection(b, b.blockSummary(), a, as), c.same) << c.name;
+        // The kept (compact) section answers as the whole plane does.
+        LastSection kept;
+        keepSection(b, b.blockSummary(), kept);
+        EXPECT_EQ(sameSection(a, as, kept), c.same) << c.name;
+        keepSection(a, as, kept);
+        EXPECT_EQ(sameSection(b, b.blockSummary(), kept), c.same) << c.name;
     }
     const Plane8 wider = plane(80, 48, 0);
     EXPECT_FALSE(sameSection(a, as, wider, wider.blockSummary()));
+    LastSection kept;
+    keepSection(wider, wider.blockSummary(), kept);
+    EXPECT_FALSE(sameSection(a, as, kept));
+    EXPECT_FALSE(sameSection(a, as, LastSection()));
+}
+
+TEST(SectionReuse, KeptSectionMatchesWholePlaneOnRandomPlanes)
+{
+    // Random sections of a few levels (uniform and mixed blocks), each
+    // against a changed copy: the compact comparison agrees with the
+    // whole-plane one, and a kept section's memory follows its mixed blocks.
+    std::mt19937 rng(19);
+    for (int round = 0; round < 200; ++round) {
+        Plane8 a = plane(96, 64, 0);
+        for (int by = 0; by < 4; ++by)
+            for (int bx = 0; bx < 6; ++bx) {
+                const int kind = int(rng() % 3);
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 16; ++x)
+                        a.data[(by * 16 + y) * 96 + bx * 16 + x] =
+                            kind == 0 ? 0 : kind == 1 ? 255 : uchar(rng() % 3 == 0 ? rng() % 256 : 255);
+            }
+        Plane8 b = a;
+        if (round % 4) {
+            const int x = int(rng() % 96), y = int(rng() % 64);
+            b.data[y * 96 + x] = uchar(rng() % 256);
+        }
+        const Plane8 as = a.blockSummary(), bs = b.blockSummary();
+        LastSection kept;
+        keepSection(b, bs, kept);
+        EXPECT_EQ(sameSection(a, as, kept), sameSection(a, as, b, bs)) << round;
+        size_t mixed = 0;
+        for (int i = 0; i < bs.width * bs.height; ++i)
+            mixed += bs.data[i] != 0 && bs.data[i] != 255;
+        EXPECT_EQ(kept.mixed.size(), mixed * 256) << round;
+    }
 }
 
 TEST(SectionReuse, ReusedLayersEqualComputedOnes)

@@ -1,9 +1,13 @@
+#include "geometry/fasthypot.h"
 #include "geometry/polyline.h"
 
 #include <gtest/gtest.h>
 #include <random>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -428,4 +432,46 @@ TEST(PolyLineSimplify, HairPassRepeatsWhileItShrinks)
                 const float f = (y - t.pts[i].y) / (t.pts[i + 1].y - t.pts[i].y);
                 EXPECT_NEAR(t.w[i] + f * (t.w[i + 1] - t.w[i]), 3.0f, 0.3f) << y;
             }
+}
+
+// fastHypot stands in for std::hypot wherever a length is measured: it must
+// give the same float, including the last bit, on every kind of argument
+// (pixel-sized differences, huge and tiny magnitudes, subnormals, zeros of
+// both signs, infinities and NaNs).
+TEST(FastHypot, SameFloatAsTheLibrary)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-150, 127);
+    std::uniform_int_distribution<std::uint32_t> anyBits;
+    auto same = [](float a, float b) {
+        std::uint32_t ua, ub;
+        std::memcpy(&ua, &a, 4);
+        std::memcpy(&ub, &b, 4);
+        return ua == ub || (std::isnan(a) && std::isnan(b));
+    };
+    for (int i = 0; i < 3000000; ++i) {
+        float x, y;
+        switch (i % 3) {
+        case 0:  // the outline's scale: differences of pixel coordinates
+            x = unit(rng) * 8.0f;
+            y = unit(rng) * 8.0f;
+            break;
+        case 1:  // any magnitude, both arguments near or far apart
+            x = std::ldexp(unit(rng), exponent(rng));
+            y = std::ldexp(unit(rng), i % 2 ? exponent(rng) : std::ilogb(x) + 1);
+            break;
+        default: {  // any bit pattern
+            const std::uint32_t bx = anyBits(rng), by = anyBits(rng);
+            std::memcpy(&x, &bx, 4);
+            std::memcpy(&y, &by, 4);
+        }
+        }
+        ASSERT_TRUE(same(fastHypot(x, y), std::hypot(x, y))) << x << " " << y;
+    }
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const float special[] = {0.0f, -0.0f, 1.0f, -3.0f, 1e-45f, 1.17549e-38f, 3.40282e38f, -3.40282e38f, inf, -inf, nan};
+    for (float x : special)
+        for (float y : special)
+            EXPECT_TRUE(same(fastHypot(x, y), std::hypot(x, y))) << x << " " << y;
 }

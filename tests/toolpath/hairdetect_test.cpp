@@ -219,3 +219,32 @@ TEST(HairDetect, FittingKeepsEveryBeadInsideTheEdge)
     for (const PolyPoint &q : {e + across, e - across})
         EXPECT_LE(std::fabs(q.y - tip.y), (q.x - tip.x) * std::tan(15 * 0.0174533f) + 1e-3f) << q.x << "," << q.y;
 }
+
+// Thin walls in the middle of a large empty plane: with the summary the run
+// scan passes over the groups of lines with no block inside and starts each
+// line at its first block inside; the markers must be the ones the full scan
+// finds, in both passes, whatever the gap before the first block.
+TEST(HairDetect, RunScanSkipsEmptyLinesAndWords)
+{
+    for (const float x0 : {70.0f, 133.0f, 201.5f}) {
+        Plane8 before = emptyCoverage(320, 256);
+        paintRect(before, x0, 96, x0 + 2.2f, 170);             // a wall along y
+        paintRect(before, x0 + 20, 120.3f, x0 + 90, 122.1f);   // one along x
+        paintCircle(before, x0 + 45, 150, 14);                 // and a round part
+        Plane8 summary, after = before, afterSummary;
+        blockSummary8(before, summary);
+        afterSummary = summary;
+        OffsetScratch s;
+        offsetCoverage(after, afterSummary, 1.5f, 1.0f, s);
+        for (bool columns : {false, true}) {
+            HairMarkers plain, fast;
+            thinRunMarkers(before, after, columns, 12.0f, plain);
+            thinRunMarkers(before, after, columns, 12.0f, fast, &summary);
+            EXPECT_EQ(fast, plain) << x0 << (columns ? " columns" : " rows");
+            int n = 0;
+            for (const auto &l : plain)
+                n += l.size();
+            EXPECT_GT(n, 0) << "each pass crosses one of the walls squarely";
+        }
+    }
+}
