@@ -407,11 +407,14 @@ struct Band {
     std::vector<std::uint64_t> touched;
     float far = 0;
     bool farIsPlain = false;
+    // The kernels' first forms, kept as the twin the tests compare with.
+    bool firstForms = false;
 
     // borderIsEdge: the region reaches the plane's border, beyond which
     // counts as outside.
-    Band(const Plane8 &summary, int width, int height, bool borderIsEdge)
-        : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1)
+    Band(const Plane8 &summary, int width, int height, bool borderIsEdge, bool firstForms)
+        : W(width), H(height), bw(summary.width), bh(summary.height), tile(size_t(bw) * bh, -1),
+          firstForms(firstForms)
     {
         const std::vector<uchar> inBand = bandBlocks(summary, borderIsEdge);
         for (size_t i = 0; i < inBand.size(); ++i)
@@ -465,12 +468,22 @@ struct Band {
             }
     }
 
+    // Whether every pixel of block (bx, by) is 255.
+    static bool allFull(const Plane8 &cov, int bx, int by)
+    {
+        __m128i all = _mm_set1_epi8(char(0xFF));
+        for (int y = 0; y < 16; ++y)
+            all = _mm_and_si128(all, _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16)));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(all, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
+    }
+
     // Distance of every band pixel inside the section (cov >= 128) to the
     // outline, capped at `reach`, less `offset`; pixels outside get -reach
     // less `offset` (only their side matters: the level lies inside).
-    // `depth` is dropThinParts' depth.
-    std::vector<float> insideDistance(const Plane8 &cov, const PathList &outline, float reach, float offset,
-                                      float depth)
+    // `depth` is dropThinParts' depth. Blocks all 255 that no stamp reached
+    // leave the band (their summary says so).
+    std::vector<float> insideDistance(const Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
+                                      float offset, float depth)
     {
         const float cap = reach * reach;
         std::vector<float> d(size_t(tiles) * 256, cap);  // 16-byte aligned (malloc)
@@ -499,6 +512,13 @@ struct Band {
                 if (t < 0)
                     continue;
                 const std::uint64_t hit = touched[size_t(t)];
+                if (!hit && farIsPlain && !firstForms && allFull(cov, bx, by)) {
+                    // No stamp reached it: it stays as it is, like the
+                    // blocks trim() left out (its pixels keep the cap).
+                    tile[size_t(by) * bw + bx] = -1;
+                    summary.data[size_t(by) * bw + bx] = 255;
+                    continue;
+                }
                 for (int y = 0; y < 16; ++y) {
                     // Bit x set where the pixel is at or above 128.
                     const int in = _mm_movemask_epi8(
@@ -539,7 +559,7 @@ struct Band {
         const float invDy = dy != 0 ? 1 / dy : 0;
         const __m128 vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy), vinv = _mm_set1_ps(inv);
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f);
-        const __m128 step = _mm_set_ps(3, 2, 1, 0), ax = _mm_set1_ps(a.x);
+        const __m128 step = _mm_set_ps(3, 2, 1, 0), ax = _mm_set1_ps(a.x), four = _mm_set1_ps(4.0f);
         const float *const base = d.data();
         // Row-invariant terms, computed as the rows would compute them.
         const float yMin = std::min(a.y, b.y) - a.y, yMax = std::max(a.y, b.y) - a.y;
@@ -593,6 +613,32 @@ struct Band {
             const int *tileRow = tile.data() + size_t(y >> 4) * bw;
             const size_t rowOff = size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
+            if (!firstForms) {
+                // Tile by tile: the groups a row crosses in one tile are a
+                // run of its touched bits, and the pixel centres step by
+                // exactly 4 (small whole numbers and halves), as the
+                // scalar formula rounds them.
+                for (int x = xs; x <= xe;) {
+                    const int end = std::min(xe, x | 15);
+                    const int t = tileRow[x >> 4];
+                    if (t >= 0) {
+                        const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
+                        touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                        float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
+                        __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
+                        for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
+                            const __m128 px = _mm_sub_ps(cx, ax);
+                            __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
+                            u = _mm_min_ps(_mm_max_ps(u, zero), one);
+                            const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
+                            const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
+                            _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
+                        }
+                    }
+                    x = end + 1;
+                }
+                continue;
+            }
             int lastT = -1;
             std::uint64_t bits = 0;
             for (int x = xs; x <= xe; x += 4) {
@@ -631,23 +677,108 @@ struct Band {
     // stays, since its loop fills it better than a hair across it.
     void dropThinParts(const Plane8 &cov, std::vector<float> &s, float depth) const
     {
-        constexpr float kJoin = -1.0f;
         // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
         // the first sign of depth, and a later walk that meets its pixels
         // is in that same part.
         std::vector<char> seen(s.size(), 0);
-        std::vector<int> part, stack;
+        Walk walk{*this, cov, s, depth, seen, {}, {}, std::vector<int>(static_cast<size_t>(tiles))};
         // Pixels are walked by their index into the tile arrays
         // (tile * 256 + y * 16 + x); a step across a tile's side looks the
         // neighbouring block up.
-        std::vector<int> blockOf(static_cast<size_t>(tiles));
         for (size_t b = 0; b < tile.size(); ++b)
             if (tile[b] >= 0)
-                blockOf[size_t(tile[b])] = int(b);
-        // Only the shallow pixels are walked (kJoin <= s < depth, a strip a
-        // few pixels wide along the level); a deep one next to a part
-        // decides it. Parts are disjoint, so the order they are found in
-        // does not matter.
+                walk.blockOf[size_t(tile[b])] = int(b);
+        if (firstForms)
+            walkEveryStart(walk);
+        else
+            walkUndecidedStarts(walk);
+    }
+
+    // One walk over a part: the shallow pixels (kJoin <= s < depth, a strip
+    // a few pixels wide along the level) joined to a start, stopping at the
+    // first deep one beside them. Parts are disjoint, so the order they are
+    // found in does not matter.
+    struct Walk {
+        static constexpr float kJoin = -1.0f;
+        const Band &band;
+        const Plane8 &cov;
+        std::vector<float> &s;
+        const float depth;
+        std::vector<char> &seen;
+        std::vector<int> part, stack;
+        std::vector<int> blockOf;
+
+        void from(int i0)
+        {
+            const int bw = band.bw, bh = band.bh;
+            part.clear();
+            stack.assign(1, i0);
+            seen[size_t(i0)] = 1;
+            bool deep = false;
+            float top = 0;
+            while (!stack.empty() && !deep) {
+                const int i = stack.back();
+                stack.pop_back();
+                part.push_back(i);
+                top = std::max(top, s[size_t(i)]);
+                const int lx = i & 15, ly = (i >> 4) & 15;
+                const bool interior = lx > 0 && lx < 15 && ly > 0 && ly < 15;
+                const int b = interior ? 0 : blockOf[size_t(i >> 8)];
+                for (int dy = -1; dy <= 1 && !deep; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        if (!dx && !dy)
+                            continue;
+                        int j;
+                        if (interior) {
+                            j = i + dy * 16 + dx;
+                        } else {
+                            const int nx = lx + dx, ny = ly + dy;
+                            const int bx = b % bw + (nx < 0 ? -1 : nx > 15 ? 1 : 0);
+                            const int by = b / bw + (ny < 0 ? -1 : ny > 15 ? 1 : 0);
+                            if (bx < 0 || by < 0 || bx >= bw || by >= bh)
+                                continue;  // beyond the plane
+                            const int nt = band.tile[size_t(by) * bw + bx];
+                            if (nt < 0) {
+                                if (cov.row(by * 16 + (ny & 15))[bx * 16 + (nx & 15)] >= 128) {
+                                    deep = true;
+                                    break;
+                                }
+                                continue;
+                            }
+                            j = nt * 256 + (ny & 15) * 16 + (nx & 15);
+                        }
+                        if (s[size_t(j)] >= depth || seen[size_t(j)] == 2) {
+                            deep = true;
+                            break;
+                        }
+                        if (!seen[size_t(j)] && s[size_t(j)] >= kJoin) {
+                            seen[size_t(j)] = 1;
+                            stack.push_back(j);
+                        }
+                    }
+            }
+            if (deep) {
+                for (int i : part)
+                    seen[size_t(i)] = 2;
+                for (int i : stack)
+                    seen[size_t(i)] = 2;
+                return;
+            }
+            // A disc of radius top grown by the joining pixel (and the
+            // ridge the grid may miss) has about pi (top + 1.7)^2 pixels.
+            const float round = 2 * 3.1416f * (top + 1.7f) * (top + 1.7f);
+            if (float(part.size()) > round)
+                for (int i : part)
+                    s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
+        }
+    };
+
+    // A walk from every pixel that can start a part (0 <= s < depth), in
+    // index order.
+    void walkEveryStart(Walk &walk) const
+    {
+        const std::vector<float> &s = walk.s;
+        const float depth = walk.depth;
         const size_t count = s.size();
         const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth);
         // The first pixel of the first group at or after pixel i (a group's
@@ -674,67 +805,153 @@ struct Band {
                     continue;
                 }
             }
-            if (seen[i0] || s[i0] < 0 || s[i0] >= depth)
+            if (walk.seen[i0] || s[i0] < 0 || s[i0] >= depth)
                 continue;
-            part.clear();
-            stack.assign(1, int(i0));
-            seen[i0] = 1;
-            bool deep = false;
-            float top = 0;
-            while (!stack.empty() && !deep) {
-                const int i = stack.back();
-                stack.pop_back();
-                part.push_back(i);
-                top = std::max(top, s[size_t(i)]);
-                const int lx = i & 15, ly = (i >> 4) & 15;
-                const bool interior = lx > 0 && lx < 15 && ly > 0 && ly < 15;
-                const int b = interior ? 0 : blockOf[size_t(i >> 8)];
-                for (int dy = -1; dy <= 1 && !deep; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        if (!dx && !dy)
-                            continue;
-                        int j;
-                        if (interior) {
-                            j = i + dy * 16 + dx;
-                        } else {
-                            const int nx = lx + dx, ny = ly + dy;
-                            const int bx = b % bw + (nx < 0 ? -1 : nx > 15 ? 1 : 0);
-                            const int by = b / bw + (ny < 0 ? -1 : ny > 15 ? 1 : 0);
-                            if (bx < 0 || by < 0 || bx >= bw || by >= bh)
-                                continue;  // beyond the plane
-                            const int nt = tile[size_t(by) * bw + bx];
-                            if (nt < 0) {
-                                if (cov.row(by * 16 + (ny & 15))[bx * 16 + (nx & 15)] >= 128) {
-                                    deep = true;
-                                    break;
-                                }
-                                continue;
-                            }
-                            j = nt * 256 + (ny & 15) * 16 + (nx & 15);
-                        }
-                        if (s[size_t(j)] >= depth || seen[size_t(j)] == 2) {
-                            deep = true;
-                            break;
-                        }
-                        if (!seen[size_t(j)] && s[size_t(j)] >= kJoin) {
-                            seen[size_t(j)] = 1;
-                            stack.push_back(j);
-                        }
-                    }
-            }
-            if (deep) {
-                for (int i : part)
-                    seen[size_t(i)] = 2;
-                for (int i : stack)
-                    seen[size_t(i)] = 2;
+            walk.from(int(i0));
+        }
+    }
+
+    // The same walks, but only from the starts a tile's own bits leave
+    // open. Per tile row, as 16-bit masks: D deep (s >= depth), J shallow
+    // enough to join (kJoin <= s < depth), S a start (0 <= s < depth).
+    // Shallow pixels joined within the tile to a deep one (its own, or one
+    // in the rows and columns of the blocks around it; a block beyond the
+    // band by its coverage) are in a deep part and start no walk. The other
+    // starts walk as before, so the parts and what is dropped stay the same.
+    void walkUndecidedStarts(Walk &walk) const
+    {
+        const std::vector<float> &s = walk.s;
+        const Plane8 &cov = walk.cov;
+        const float depth = walk.depth;
+        const size_t nb = size_t(bw) * bh;
+        // Per tile: D, J and S of its 16 rows, then D's first and last
+        // columns (bit y: row y).
+        constexpr int kD = 0, kJ = 16, kS = 32, kFirst = 48, kLast = 49, kStride = 50;
+        std::vector<std::uint16_t> bits(size_t(tiles) * kStride);
+        std::vector<char> open(size_t(tiles), 0);
+        const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth), joinV = _mm_set1_ps(Walk::kJoin);
+        auto coverageRow = [&cov](int bx, int by, int y) {
+            return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16)));
+        };
+        for (size_t b = 0; b < nb; ++b) {
+            const int t = tile[b];
+            if (t < 0)
                 continue;
+            const int bx = int(b % size_t(bw)), by = int(b / size_t(bw));
+            std::uint16_t *m = bits.data() + size_t(t) * kStride;
+            const std::uint64_t hit = farIsPlain ? touched[size_t(t)] : ~std::uint64_t(0);
+            int anyStart = 0;
+            for (int y = 0; y < 16; ++y) {
+                int dm = 0, jm = 0, sm = 0;
+                if (!((hit >> (4 * y)) & 15)) {
+                    // No stamp here: far inside (deep), outside below kJoin.
+                    dm = coverageRow(bx, by, y);
+                } else {
+                    // The row's 16 comparisons with a level as one mask.
+                    const float *sr = s.data() + size_t(t) * 256 + y * 16;
+                    const __m128 v0 = _mm_loadu_ps(sr), v1 = _mm_loadu_ps(sr + 4), v2 = _mm_loadu_ps(sr + 8),
+                                 v3 = _mm_loadu_ps(sr + 12);
+                    auto atLeast = [&](__m128 level) {
+                        const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v0, level)),
+                                                           _mm_castps_si128(_mm_cmpge_ps(v1, level)));
+                        const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v2, level)),
+                                                           _mm_castps_si128(_mm_cmpge_ps(v3, level)));
+                        return _mm_movemask_epi8(_mm_packs_epi16(lo, hi));
+                    };
+                    dm = atLeast(deepV);
+                    jm = atLeast(joinV) & ~dm;
+                    sm = atLeast(zero) & ~dm;
+                }
+                m[kD + y] = std::uint16_t(dm);
+                m[kJ + y] = std::uint16_t(jm);
+                m[kS + y] = std::uint16_t(sm);
+                anyStart |= sm;
             }
-            // A disc of radius top grown by the joining pixel (and the
-            // ridge the grid may miss) has about pi (top + 1.7)^2 pixels.
-            const float round = 2 * 3.1416f * (top + 1.7f) * (top + 1.7f);
-            if (float(part.size()) > round)
-                for (int i : part)
-                    s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
+            // D's first and last columns: bit 0 and bit 15 of every row
+            // (sign bits of 16-bit lanes, kept by the saturating pack).
+            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
+                          d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
+            m[kFirst] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_slli_epi16(d0, 15), _mm_slli_epi16(d1, 15))));
+            m[kLast] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(d0, d1)));
+            open[size_t(t)] = anyStart != 0;
+        }
+        // D of block (bx, by): row y (kD + y), or a column (kFirst, kLast);
+        // a block beyond the band by its coverage, beyond the plane none.
+        auto deepBits = [&](int bx, int by, int which) -> std::uint32_t {
+            if (bx < 0 || by < 0 || bx >= bw || by >= bh)
+                return 0;
+            const int t = tile[size_t(by) * bw + bx];
+            if (t >= 0)
+                return bits[size_t(t) * kStride + which];
+            if (which < kFirst)
+                return std::uint32_t(coverageRow(bx, by, which - kD));
+            std::uint32_t col = 0;
+            for (int y = 0; y < 16; ++y)
+                col |= std::uint32_t(cov.row(by * 16 + y)[bx * 16 + (which == kFirst ? 0 : 15)] >= 128) << y;
+            return col;
+        };
+        for (size_t b = 0; b < nb; ++b) {
+            const int t = tile[b];
+            if (t < 0 || !open[size_t(t)])
+                continue;
+            const int bx = int(b % size_t(bw)), by = int(b / size_t(bw));
+            const std::uint16_t *m = bits.data() + size_t(t) * kStride;
+            // Rows of 18 bits: bit x + 1 is pixel x, bits 0 and 17 the
+            // columns either side. Rows 0-15 four to a vector.
+            const std::uint32_t left = deepBits(bx - 1, by, kLast), right = deepBits(bx + 1, by, kFirst);
+            auto rowAround = [&](int dy, int y) {
+                return deepBits(bx, by + dy, kD + y) << 1 | (deepBits(bx - 1, by + dy, kLast) >> y & 1) |
+                       (deepBits(bx + 1, by + dy, kFirst) >> y & 1) << 17;
+            };
+            const std::uint32_t above = rowAround(-1, 15), below = rowAround(1, 0);
+            auto spread = [](__m128i v) { return _mm_or_si128(v, _mm_or_si128(_mm_slli_epi32(v, 1), _mm_srli_epi32(v, 1))); };
+            const __m128i aboveV = _mm_cvtsi32_si128(int(above | above << 1 | above >> 1));
+            const __m128i belowV = _mm_slli_si128(_mm_cvtsi32_si128(int(below | below << 1 | below >> 1)), 12);
+            __m128i deepV4[4], joinV4[4], joined[4];
+            {
+                const __m128i z = _mm_setzero_si128(), one = _mm_set1_epi32(1), lane = _mm_set_epi32(8, 4, 2, 1);
+                const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
+                              d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
+                const __m128i j0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kJ)),
+                              j1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kJ + 8));
+                const __m128i d[4] = {_mm_unpacklo_epi16(d0, z), _mm_unpackhi_epi16(d0, z), _mm_unpacklo_epi16(d1, z),
+                                      _mm_unpackhi_epi16(d1, z)};
+                const __m128i j[4] = {_mm_unpacklo_epi16(j0, z), _mm_unpackhi_epi16(j0, z), _mm_unpacklo_epi16(j1, z),
+                                      _mm_unpackhi_epi16(j1, z)};
+                for (int k = 0; k < 4; ++k) {
+                    // Lane y of rows 4 k … 4 k + 3: bit 4 k + y of a column.
+                    const __m128i l = _mm_and_si128(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(int(left >> (4 * k))), lane), lane), one);
+                    const __m128i r = _mm_and_si128(_mm_cmpeq_epi32(_mm_and_si128(_mm_set1_epi32(int(right >> (4 * k))), lane), lane), one);
+                    deepV4[k] = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(d[k], 1), l), _mm_slli_epi32(r, 17));
+                    joinV4[k] = _mm_slli_epi32(j[k], 1);
+                    joined[k] = z;
+                }
+            }
+            // Joined to depth: shallow pixels beside a deep or joined one,
+            // grown until nothing changes.
+            for (bool grew = true; grew;) {
+                __m128i a[4];
+                for (int k = 0; k < 4; ++k)
+                    a[k] = spread(_mm_or_si128(deepV4[k], joined[k]));
+                int same = 0xFFFF;
+                for (int k = 0; k < 4; ++k) {
+                    const __m128i fromAbove = _mm_or_si128(_mm_slli_si128(a[k], 4), k ? _mm_srli_si128(a[k - 1], 12) : aboveV);
+                    const __m128i fromBelow = _mm_or_si128(_mm_srli_si128(a[k], 4), k < 3 ? _mm_slli_si128(a[k + 1], 12) : belowV);
+                    const __m128i next = _mm_and_si128(_mm_or_si128(a[k], _mm_or_si128(fromAbove, fromBelow)), joinV4[k]);
+                    same &= _mm_movemask_epi8(_mm_cmpeq_epi32(next, joined[k]));
+                    joined[k] = next;
+                }
+                grew = same != 0xFFFF;
+            }
+            alignas(16) std::uint32_t joinedRows[16];
+            for (int k = 0; k < 4; ++k)
+                _mm_store_si128(reinterpret_cast<__m128i *>(joinedRows + 4 * k), joined[k]);
+            for (int y = 0; y < 16; ++y)
+                for (std::uint32_t r = m[kS + y] & ~(joinedRows[y] >> 1); r; r &= r - 1) {
+                    const size_t i = size_t(t) * 256 + y * 16 + size_t(__builtin_ctz(r));
+                    if (!walk.seen[i])
+                        walk.from(int(i));
+                }
         }
     }
 
@@ -820,8 +1037,10 @@ struct Band {
 
 } // namespace
 
-void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
-                    bool areaCoverage, const PathList *traced)
+namespace {
+
+void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
+                      bool areaCoverage, const PathList *traced, bool firstForms)
 {
     if (edgeOut)
         edgeOut->clear();
@@ -842,7 +1061,7 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
         const uchar *sr = summary.data + size_t(y >> 4) * sbw;
         atBorder = (sr[0] != 0 && cov.row(y)[0] >= 128) || (sr[sbw - 1] != 0 && cov.row(y)[W - 1] >= 128);
     }
-    Band band(summary, W, H, atBorder);
+    Band band(summary, W, H, atBorder, firstForms);
     if (band.tiles == 0)
         return;
     // Distance to the section's edge: the offset region is where it exceeds
@@ -870,11 +1089,25 @@ void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visite
     // beyond `distance`); anything further counts as that far.
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
     band.trim(cov, edge, reach);
-    std::vector<float> s = band.insideDistance(cov, edge, reach, distance, kThinInset / 2);
+    std::vector<float> s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;
     band.encode(cov, summary, s);
+}
+
+} // namespace
+
+void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
+                    bool areaCoverage, const PathList *traced)
+{
+    offsetByDistance(cov, summary, distance, visited, edgeOut, areaCoverage, traced, false);
+}
+
+void distanceOffsetReference(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited, PathList *edgeOut,
+                             bool areaCoverage, const PathList *traced)
+{
+    offsetByDistance(cov, summary, distance, visited, edgeOut, areaCoverage, traced, true);
 }
 
 
@@ -901,15 +1134,33 @@ void snapToDistance(PathList &outlines, const PathList &edge, float distance)
     if (segs.empty() || !std::isfinite(distance))
         return;
     const int cw = int((maxX - minX) / kCell) + 1, ch = int((maxY - minY) / kCell) + 1;
-    std::vector<std::vector<int>> cells(size_t(cw) * ch);
     auto cellX = [&](float x) { return std::clamp(int((x - minX) / kCell), 0, cw - 1); };
     auto cellY = [&](float y) { return std::clamp(int((y - minY) / kCell), 0, ch - 1); };
-    for (int i = 0; i < int(segs.size()); ++i) {
-        const Seg &g = segs[size_t(i)];
-        for (int cy = cellY(std::min(g.a.y, g.b.y)); cy <= cellY(std::max(g.a.y, g.b.y)); ++cy)
-            for (int cx = cellX(std::min(g.a.x, g.b.x)); cx <= cellX(std::max(g.a.x, g.b.x)); ++cx)
-                cells[size_t(cy) * cw + cx].push_back(i);
+    // Cell c's segments are cellSegs[cellStart[c] … cellStart[c + 1]), in
+    // index order (the order ties are settled in): counted, then placed.
+    std::vector<int> cellStart(size_t(cw) * ch + 1, 0), cellSegs;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) {
+            for (size_t c = 1; c < cellStart.size(); ++c)
+                cellStart[c] += cellStart[c - 1];
+            cellSegs.resize(size_t(cellStart.back()));
+        }
+        for (int i = 0; i < int(segs.size()); ++i) {
+            const Seg &g = segs[size_t(i)];
+            for (int cy = cellY(std::min(g.a.y, g.b.y)); cy <= cellY(std::max(g.a.y, g.b.y)); ++cy)
+                for (int cx = cellX(std::min(g.a.x, g.b.x)); cx <= cellX(std::max(g.a.x, g.b.x)); ++cx) {
+                    const size_t c = size_t(cy) * cw + cx;
+                    if (pass == 0)
+                        ++cellStart[c + 1];
+                    else
+                        cellSegs[size_t(cellStart[c]++)] = i;
+                }
+        }
     }
+    // Placing moved every start to the next cell's: shift them back.
+    for (size_t c = cellStart.size() - 1; c > 0; --c)
+        cellStart[c] = cellStart[c - 1];
+    cellStart[0] = 0;
     const float reach = std::fabs(distance) + 1;
     for (PolyLine &pl : outlines)
         for (PolyPoint &v : pl.pts) {
@@ -918,8 +1169,8 @@ void snapToDistance(PathList &outlines, const PathList &edge, float distance)
             bool found = false;
             for (int cy = cellY(v.y - reach); cy <= cellY(v.y + reach); ++cy)
                 for (int cx = cellX(v.x - reach); cx <= cellX(v.x + reach); ++cx)
-                    for (int i : cells[size_t(cy) * cw + cx]) {
-                        const Seg &g = segs[size_t(i)];
+                    for (int k = cellStart[size_t(cy) * cw + cx], e = cellStart[size_t(cy) * cw + cx + 1]; k < e; ++k) {
+                        const Seg &g = segs[size_t(cellSegs[size_t(k)])];
                         const float dx = g.b.x - g.a.x, dy = g.b.y - g.a.y;
                         const float l2 = dx * dx + dy * dy;
                         const float t = l2 > 0 ? std::clamp(((v.x - g.a.x) * dx + (v.y - g.a.y) * dy) / l2, 0.0f, 1.0f) : 0.0f;

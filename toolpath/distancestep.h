@@ -44,6 +44,10 @@ constexpr float kMaxDistanceStep = 12.0f;
 // already).
 void distanceOffset(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
                     PathList *edge = nullptr, bool areaCoverage = true, const PathList *traced = nullptr);
+// The same step through the band kernels' first, plainer forms: the twin the
+// faster kernels must match byte for byte (exported for tests).
+void distanceOffsetReference(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visited,
+                             PathList *edge = nullptr, bool areaCoverage = true, const PathList *traced = nullptr);
 
 // The blocks of the distance pass's band: edge blocks of the block summary
 // (mixed, or uniform beside a block of the other uniform value; with

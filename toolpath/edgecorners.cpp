@@ -54,11 +54,11 @@ std::vector<int> straightRuns(const QVector<PolyPoint> &p, float tolerance, int 
 // runs stay in order across the loop's start.
 struct StraightRuns {
     const QVector<PolyPoint> &p;
-    const std::vector<int> idx;
+    const std::vector<int> &idx;
     const int n, m; // vertices, runs
 
-    StraightRuns(const QVector<PolyPoint> &pts, float tolerance, int maxRun)
-        : p(pts), idx(straightRuns(pts, tolerance, maxRun)), n(pts.size()), m(int(idx.size()) - 1)
+    StraightRuns(const QVector<PolyPoint> &pts, const std::vector<int> &split)
+        : p(pts), idx(split), n(pts.size()), m(int(idx.size()) - 1)
     {
     }
     int vertex(int c) const { return idx[size_t(((c % m) + m) % m)] + (c >= m ? n : 0) * (c / m); }
@@ -71,13 +71,32 @@ struct StraightRuns {
     }
 };
 
+constexpr float kRunTolerance = 0.12f;  // crossings' scatter along a straight side (pixels)
+constexpr int kMaxRun = 32;
+
+// The outline's split into straight runs, made when a pass first asks for
+// it and again only after a pass changed the points: the passes share it.
+struct RunSplit {
+    const PolyLine &pl;
+    std::vector<int> idx;
+    bool valid = false;
+
+    explicit RunSplit(const PolyLine &outline) : pl(outline) {}
+    const std::vector<int> &get()
+    {
+        if (!valid) {
+            idx = straightRuns(pl.pts, kRunTolerance, kMaxRun);
+            valid = true;
+        }
+        return idx;
+    }
+};
+
 // One pass: runs of at least `minSide` pixels meeting in a notch turning
 // minTurn to maxTurn radians; with `shortSide`, one of the two runs must be
 // shorter than kCornerSide.
-void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool shortSide)
+void sharpenPass(PolyLine &pl, RunSplit &split, float minSide, float minTurn, float maxTurn, bool shortSide)
 {
-    constexpr float kRunTolerance = 0.12f;  // crossings' scatter along a straight side (pixels)
-    constexpr int kMaxRun = 32;
     constexpr int kMaxShort = 5;
     constexpr float kMaxCut = 3.2f;  // the short segments' total length (pixels)
     constexpr float kReach = 2.1f;   // corner point to every vertex it replaces (pixels)
@@ -87,7 +106,7 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
     const QVector<PolyPoint> &p = pl.pts;
     // The outline's straight runs, each run's points within the tolerance
     // of its chord.
-    const StraightRuns runs(p, kRunTolerance, kMaxRun);
+    const StraightRuns runs(p, split.get());
     const int m = runs.m;
     if (m < 4)
         return;
@@ -151,22 +170,21 @@ void sharpenPass(PolyLine &pl, float minSide, float minTurn, float maxTurn, bool
             kept.append(cornerAt[k]);
     }
     pl.pts = kept;
+    split.valid = false;
 }
 
 // The end of a slot narrower than kMaxSlot pixels: two long straight sides
 // running back along each other, joined by crossings that all lie in corner
 // pixels but the deepest. The end is squared off through the deepest one.
-void squareSlotEnds(PolyLine &pl)
+void squareSlotEnds(PolyLine &pl, RunSplit &split)
 {
-    constexpr float kRunTolerance = 0.12f;
-    constexpr int kMaxRun = 32;
     constexpr float kMaxSlot = 3.0f;     // the slot's width (pixels)
     constexpr float kMaxCap = 5.0f;      // the crossings' path round its end (pixels)
     const int n = pl.pts.size();
     if (!pl.closed || n < 6)
         return;
     const QVector<PolyPoint> &p = pl.pts;
-    const StraightRuns runs(p, kRunTolerance, kMaxRun);
+    const StraightRuns runs(p, split.get());
     const int m = runs.m;
     if (m < 4)
         return;
@@ -223,13 +241,15 @@ void squareSlotEnds(PolyLine &pl)
         }
     }
     pl.pts = kept;
+    split.valid = false;
 }
 
 } // namespace
 
 void sharpenCorners(PolyLine &pl)
 {
-    sharpenPass(pl, kCornerSide, 1.75f, 2.6f, false);  // 100 to 150 degrees
-    sharpenPass(pl, kSlotSide, 1.35f, 1.75f, true);    // 77 to 100 degrees
-    squareSlotEnds(pl);
+    RunSplit split(pl);
+    sharpenPass(pl, split, kCornerSide, 1.75f, 2.6f, false);  // 100 to 150 degrees
+    sharpenPass(pl, split, kSlotSide, 1.35f, 1.75f, true);    // 77 to 100 degrees
+    squareSlotEnds(pl, split);
 }

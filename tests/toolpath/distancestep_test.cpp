@@ -7,6 +7,7 @@
 
 #include "raster/plane1.h"
 #include "raster/plane8.h"
+#include "raster/contourdetect3.h"
 #include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <random>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <limits>
@@ -244,4 +246,109 @@ TEST(DistanceStep, MergingStraightRunsMatchesItsScalarTwin)
         }
     }
     EXPECT_GT(merged, 10000);
+}
+
+// The band's faster kernels against their first forms, byte for byte: random
+// scenes of discs, rings, slanted bars, wedges and strips too thin to keep
+// (some reaching the plane's border), stepped as the shell steps do: the
+// first step from area coverage, the next ones from the level before, with
+// and without the trace handed in.
+TEST(DistanceStep, MatchesItsReferenceTwin)
+{
+    std::mt19937 rng(2026);
+    std::uniform_real_distribution<float> u(0, 1);
+    int compared = 0;
+    for (int scene = 0; scene < 40; ++scene) {
+        const int w = 16 * (4 + scene % 7), h = 16 * (3 + scene % 5);
+        Plane8 cov = emptyCoverage(w, h);
+        const int shapes = 1 + scene % 4;
+        for (int k = 0; k < shapes; ++k) {
+            const float cx = u(rng) * w, cy = u(rng) * h, r = 3 + u(rng) * 0.4f * std::min(w, h);
+            const float ang = u(rng) * 3.1416f, c = std::cos(ang), sn = std::sin(ang);
+            switch ((scene + k) % 5) {
+            case 0:
+                paintCircle(cov, cx, cy, r);
+                break;
+            case 1:
+                paint(cov, [=](float x, float y) {
+                    const float q = std::hypot(x - cx, y - cy);
+                    return q < r + 6 && q > r - 1.5f - (scene % 3);
+                });
+                break;
+            case 2: {  // a slanted bar, now and then thinner than any step keeps
+                const float half = scene % 2 ? 1.2f + 0.3f * k : 4 + r / 4;
+                paint(cov, [=](float x, float y) {
+                    const float along = c * (x - cx) + sn * (y - cy), across = -sn * (x - cx) + c * (y - cy);
+                    return std::fabs(along) < r && std::fabs(across) < half;
+                });
+                break;
+            }
+            case 3: {
+                const float vx[3] = {cx, cx + r * c, cx - r * sn}, vy[3] = {cy, cy + r * sn, cy + r * c};
+                paintTriangle(cov, vx, vy);
+                break;
+            }
+            default:
+                paintRect(cov, scene % 2 ? 0 : cx - r, cy - r / 2, cx + r, scene % 3 ? cy + r / 2 : float(h));
+            }
+        }
+        Plane8 covA = cov, covB = cov, sumA, sumB;
+        blockSummary8(covA, sumA);
+        blockSummary8(covB, sumB);
+        Plane1 visA, visB;
+        for (int step = 0; step < 3; ++step) {
+            const float d = kMinDistanceStep + u(rng) * (kMaxDistanceStep - kMinDistanceStep) * (step ? 0.5f : 1);
+            const bool area = step == 0;
+            PathList edgeA, edgeB, traced;
+            const PathList *given = nullptr;
+            if (!area && step == 2) {
+                traced = contourDetect3(covA, sumA, visA, keepEveryCrossing());
+                given = &traced;
+            }
+            distanceOffset(covA, sumA, d, visA, &edgeA, area, given);
+            distanceOffsetReference(covB, sumB, d, visB, &edgeB, area, given);
+            const std::string where = "scene " + std::to_string(scene) + " step " + std::to_string(step);
+            ASSERT_EQ(0, std::memcmp(covA.data, covB.data, size_t(w) * h)) << where;
+            ASSERT_EQ(0, std::memcmp(sumA.data, sumB.data, size_t(sumA.width) * sumA.height)) << where;
+            ASSERT_EQ(edgeA.size(), edgeB.size()) << where;
+            for (int i = 0; i < edgeA.size(); ++i)
+                ASSERT_TRUE(edgeA[i].pts == edgeB[i].pts) << where << " edge " << i;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 120);
+}
+
+// Thin bars that fill a block end to end: their start pixels lie along the
+// block's sides, where the faster thin-part test reads the blocks around it.
+// Each is dropped whole (the twin says so), and the fast road must agree.
+TEST(DistanceStep, ThinBarsAlongBlockSidesMatchTheReferenceTwin)
+{
+    for (int vertical = 0; vertical < 2; ++vertical)
+        for (float shift : {0.3f, 0.0f, -0.4f})
+            for (int block = 1; block < 3; ++block) {
+                Plane8 cov = emptyCoverage(80, 64);
+                const float lo = 16.0f * block + shift, hi = lo + 15.4f, mid = 24 + 16 * (block - 1) + 0.5f;
+                if (vertical)
+                    paintRect(cov, mid - 2.3f, lo, mid + 2.3f, hi);
+                else
+                    paintRect(cov, lo, mid - 2.3f, hi, mid + 2.3f);
+                // A wide part elsewhere keeps the plane from emptying.
+                paintRect(cov, 60, 40, 78, 62);
+                Plane8 covB = cov, sumA, sumB;
+                blockSummary8(cov, sumA);
+                blockSummary8(covB, sumB);
+                Plane1 visA, visB;
+                distanceOffset(cov, sumA, kMinDistanceStep, visA, nullptr, true);
+                distanceOffsetReference(covB, sumB, kMinDistanceStep, visB, nullptr, true);
+                const std::string where = std::string(vertical ? "vertical" : "horizontal") + " bar at " +
+                                          std::to_string(lo);
+                int kept = 0;
+                for (int y = 0; y < 40; ++y)
+                    for (int x = 0; x < 56; ++x)
+                        kept += covB.data[y * 80 + x] >= 128;
+                EXPECT_EQ(kept, 0) << where;
+                ASSERT_EQ(0, std::memcmp(cov.data, covB.data, 80 * 64)) << where;
+                ASSERT_EQ(0, std::memcmp(sumA.data, sumB.data, size_t(sumA.width) * sumA.height)) << where;
+            }
 }
