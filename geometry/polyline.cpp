@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <functional>
 #include <queue>
 #include <vector>
@@ -81,6 +82,47 @@ float segDist2(const PolyPoint &p, const PolyPoint &a, const PolyPoint &b)
     const PolyPoint q(a.x + t * dx, a.y + t * dy);
     const float ex = p.x - q.x, ey = p.y - q.y;
     return ex * ex + ey * ey;
+}
+
+// The largest segDist2(p[j], a, b) over j in [from, to), four points at a
+// time with segDist2's arithmetic in its order (std::clamp's NaN stays NaN,
+// and a NaN distance is passed over as `d2 > e2` passes it). Stops early once
+// its root exceeds `limit`: the caller only asks whether it does.
+float maxSegDist2(const PolyPoint *p, int from, int to, PolyPoint a, PolyPoint b, float limit)
+{
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len2 = dx * dx + dy * dy;
+    const __m128 vax = _mm_set1_ps(a.x), vay = _mm_set1_ps(a.y), vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy);
+    const __m128 vl2 = _mm_set1_ps(len2), zero = _mm_setzero_ps(), one = _mm_set1_ps(1);
+    __m128 best = zero;
+    auto four = [&](__m128 px, __m128 py) {
+        __m128 t = zero;
+        if (len2 > 0) {
+            t = _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, vax), vdx), _mm_mul_ps(_mm_sub_ps(py, vay), vdy)), vl2);
+            t = _mm_min_ps(one, _mm_max_ps(zero, t));
+        }
+        const __m128 ex = _mm_sub_ps(px, _mm_add_ps(vax, _mm_mul_ps(t, vdx)));
+        const __m128 ey = _mm_sub_ps(py, _mm_add_ps(vay, _mm_mul_ps(t, vdy)));
+        // max(d2, best) keeps best where d2 is NaN.
+        best = _mm_max_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey)), best);
+    };
+    auto largest = [&]() {
+        const __m128 m = _mm_max_ps(best, _mm_shuffle_ps(best, best, _MM_SHUFFLE(1, 0, 3, 2)));
+        return _mm_cvtss_f32(_mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 3, 0, 1))));
+    };
+    int j = from;
+    for (; j + 4 <= to; j += 4) {
+        const __m128 lo = _mm_loadu_ps(&p[j].x), hi = _mm_loadu_ps(&p[j + 2].x);
+        four(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)), _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1)));
+        if (((j - from) & 31) == 28 && std::sqrt(largest()) > limit)
+            return largest();
+    }
+    if (j < to) {
+        // The rest, its last point repeated in the spare lanes.
+        const PolyPoint p0 = p[j], p1 = p[std::min(j + 1, to - 1)], p2 = p[to - 1];
+        four(_mm_set_ps(p2.x, p2.x, p1.x, p0.x), _mm_set_ps(p2.y, p2.y, p1.y, p0.y));
+    }
+    return largest();
 }
 
 // Copy of the metadata only (no vertices, widths or hairs).
@@ -385,6 +427,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     }
     const PolyPoint *p = pts.constData();
     constexpr int kMaxExactSpan = 256;
+    // The twin measures the traced points one by one.
+    const bool vectorScan = zeroQueue;
     auto removable = [&](int i, float *areaOut, float *errOut) __attribute__((always_inline)) {
         if (!closed && (i == 0 || i == n - 1))
             return false;
@@ -400,14 +444,31 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             const int span = (b - a + n) % n;
             if (span > kMaxExactSpan)
                 return false;
-            // Track the largest square and take its root only when it grows.
-            e = 0;
-            float e2 = 0;
-            for (int j = (a + 1) % n; j != b && e <= params.maxDeviation; j = (j + 1) % n) {
-                const float d2 = segDist2(p[j], p[a], p[b]);
-                if (d2 > e2) {
-                    e2 = d2;
-                    e = std::sqrt(d2);
+            if (vectorScan) {
+                // The root of the largest square: the same as the loop below
+                // takes (roots grow with squares), and over the limit as soon
+                // as any one is. The traced points run a + 1 … b - 1, round
+                // the end of the array on a closed line.
+                const int from = (a + 1) % n;
+                float m;
+                if (from <= b) {
+                    m = maxSegDist2(p, from, b, p[a], p[b], params.maxDeviation);
+                } else {
+                    m = maxSegDist2(p, from, n, p[a], p[b], params.maxDeviation);
+                    if (!(std::sqrt(m) > params.maxDeviation))
+                        m = std::max(maxSegDist2(p, 0, b, p[a], p[b], params.maxDeviation), m);
+                }
+                e = std::sqrt(m);
+            } else {
+                // Track the largest square and take its root only when it grows.
+                e = 0;
+                float e2 = 0;
+                for (int j = (a + 1) % n; j != b && e <= params.maxDeviation; j = (j + 1) % n) {
+                    const float d2 = segDist2(p[j], p[a], p[b]);
+                    if (d2 > e2) {
+                        e2 = d2;
+                        e = std::sqrt(d2);
+                    }
                 }
             }
             if (e > params.maxDeviation)

@@ -1238,15 +1238,33 @@ void snapToDistance(PathList &outlines, const PathList &edge, float distance)
     if (segs.empty() || !std::isfinite(distance))
         return;
     const int cw = int((maxX - minX) / kCell) + 1, ch = int((maxY - minY) / kCell) + 1;
-    std::vector<std::vector<int>> cells(size_t(cw) * ch);
     auto cellX = [&](float x) { return std::clamp(int((x - minX) / kCell), 0, cw - 1); };
     auto cellY = [&](float y) { return std::clamp(int((y - minY) / kCell), 0, ch - 1); };
-    for (int i = 0; i < int(segs.size()); ++i) {
-        const Seg &g = segs[size_t(i)];
-        for (int cy = cellY(std::min(g.a.y, g.b.y)); cy <= cellY(std::max(g.a.y, g.b.y)); ++cy)
-            for (int cx = cellX(std::min(g.a.x, g.b.x)); cx <= cellX(std::max(g.a.x, g.b.x)); ++cx)
-                cells[size_t(cy) * cw + cx].push_back(i);
+    // Cell c's segments are cellSegs[cellStart[c] … cellStart[c + 1]), in
+    // index order (the order ties are settled in): counted, then placed.
+    std::vector<int> cellStart(size_t(cw) * ch + 1, 0), cellSegs;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) {
+            for (size_t c = 1; c < cellStart.size(); ++c)
+                cellStart[c] += cellStart[c - 1];
+            cellSegs.resize(size_t(cellStart.back()));
+        }
+        for (int i = 0; i < int(segs.size()); ++i) {
+            const Seg &g = segs[size_t(i)];
+            for (int cy = cellY(std::min(g.a.y, g.b.y)); cy <= cellY(std::max(g.a.y, g.b.y)); ++cy)
+                for (int cx = cellX(std::min(g.a.x, g.b.x)); cx <= cellX(std::max(g.a.x, g.b.x)); ++cx) {
+                    const size_t c = size_t(cy) * cw + cx;
+                    if (pass == 0)
+                        ++cellStart[c + 1];
+                    else
+                        cellSegs[size_t(cellStart[c]++)] = i;
+                }
+        }
     }
+    // Placing moved every start to the next cell's: shift them back.
+    for (size_t c = cellStart.size() - 1; c > 0; --c)
+        cellStart[c] = cellStart[c - 1];
+    cellStart[0] = 0;
     const float reach = std::fabs(distance) + 1;
     for (PolyLine &pl : outlines)
         for (PolyPoint &v : pl.pts) {
@@ -1255,8 +1273,8 @@ void snapToDistance(PathList &outlines, const PathList &edge, float distance)
             bool found = false;
             for (int cy = cellY(v.y - reach); cy <= cellY(v.y + reach); ++cy)
                 for (int cx = cellX(v.x - reach); cx <= cellX(v.x + reach); ++cx)
-                    for (int i : cells[size_t(cy) * cw + cx]) {
-                        const Seg &g = segs[size_t(i)];
+                    for (int k = cellStart[size_t(cy) * cw + cx], e = cellStart[size_t(cy) * cw + cx + 1]; k < e; ++k) {
+                        const Seg &g = segs[size_t(cellSegs[size_t(k)])];
                         const float dx = g.b.x - g.a.x, dy = g.b.y - g.a.y;
                         const float l2 = dx * dx + dy * dy;
                         const float t = l2 > 0 ? std::clamp(((v.x - g.a.x) * dx + (v.y - g.a.y) * dy) / l2, 0.0f, 1.0f) : 0.0f;

@@ -101,6 +101,79 @@ double repeatedSum(double s, double c, long long k)
     return s;
 }
 
+RunningSum::RunningSum(double start, double step)
+    : c(step), endV(start)
+{
+}
+
+// repeatedSum's loop from the end of the last piece until it covers i (or the
+// pieces run out): each binade the sums cross becomes a piece, and a step
+// repeatedSum adds alone (at a binade's end, or on a tie) a piece of one
+// sum. Anything not finite or positive stops it; sums past the pieces are
+// added from where they end.
+void RunningSum::extend(long long upTo)
+{
+    while (endI < upTo && count < kPieces && !stopped) {
+        const double v = endV;
+        const std::uint64_t sb = bitsOf(v);
+        const int be = int(sb >> 52);
+        if (!(v > 0 && c > 0 && be > 64 && be < 2047 && std::isfinite(c))) {
+            stopped = true;
+            return;
+        }
+        Piece &p = pieces[count++];
+        p.i0 = endI;
+        p.S = (long long)((sb & ((std::uint64_t(1) << 52) - 1)) | (std::uint64_t(1) << 52));
+        p.unit = fromBits(std::uint64_t(be - 52) << 52);
+        if (!(c < v)) { // a first crossing closer than a step: added alone
+            p.R = 0;
+            p.last = endI;
+            endV = v + c;
+            ++endI;
+            continue;
+        }
+        const double invU = fromBits(std::uint64_t(2098 - be) << 52);
+        const double q = c * invU;
+        const double fl = double((long long)q), frac = q - fl;
+        p.R = (long long)fl + (frac > 0.5 ? 1 : 0);
+        if (frac != 0.5 && p.R == 0) {
+            p.last = std::numeric_limits<long long>::max(); // v never moves
+            stopped = true;
+            return;
+        }
+        const long long A = (1LL << 53) - p.S - (long long)fl;
+        if (frac == 0.5 || A <= 0) {
+            p.R = 0;
+            p.last = endI; // this sum alone
+            endV = v + c;
+            ++endI;
+            continue;
+        }
+        // The whole binade at once, however far upTo is: the next call
+        // asks for more.
+        const long long steps = (A - 1) / p.R + 1;
+        p.last = endI + steps;
+        endV = double(p.S + steps * p.R) * p.unit;
+        endI += steps;
+    }
+}
+
+double RunningSum::atSlow(long long i)
+{
+    if (i >= endI)
+        extend(i);
+    if (count == 0 || i > pieces[count - 1].last)
+        return repeatedSum(endV, c, i - endI);
+    // From the last piece used: the walk asks near where it asked before.
+    int k = std::min(cur, count - 1);
+    while (k > 0 && i < pieces[k].i0)
+        --k;
+    while (i > pieces[k].last)
+        ++k;
+    cur = k;
+    return double(pieces[k].S + (i - pieces[k].i0) * pieces[k].R) * pieces[k].unit;
+}
+
 double repeatedSumScalar(double s, double c, long long k)
 {
     for (long long i = 0; i < k; ++i)
@@ -232,6 +305,11 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
     double tEnter = t0;
     bool inRun = false;
     double runStart = 0;
+    // Crossing k of an axis is the running sum after k steps from the first
+    // one: its binades are worked out once per line, for every long stretch
+    // the walk crosses at once.
+    const int xStart = x, yStart = y;
+    RunningSum sumX(tnx, tdx), sumY(tny, tdy);
     auto emit = [&](double ts, double te) {
         if ((te - ts) * len > minRun)
             runs.push_back({PolyPoint(float(ax + ts * dx), float(ay + ts * dy)),
@@ -245,7 +323,7 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
     // so the first crossing out of the rectangle and the sums up to it follow
     // without stepping pixel by pixel. False when the segment ends inside it
     // or the walk leaves the plane.
-    auto crossRect = [&](int xlo, int xhi, int ylo, int yhi) -> bool {
+    auto crossRect = [&](int xlo, int xhi, int ylo, int yhi) __attribute__((always_inline)) -> bool {
         const int mx = sx > 0 ? xhi - x : sx < 0 ? x - xlo + 1 : 0;
         const int my = sy > 0 ? yhi - y : sy < 0 ? y - ylo + 1 : 0;
         double T;
@@ -288,8 +366,9 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
         } else {
             // Crossing i of an axis (i = 0 the next one) is its
             // running sum after i steps, taken in closed form.
-            auto tx = [&](long long i) { return repeatedSum(tnx, tdx, i); };
-            auto ty = [&](long long i) { return repeatedSum(tny, tdy, i); };
+            const long long jx = (x - xStart) * sx, jy = (y - yStart) * sy;
+            auto tx = [&sumX, jx](long long i) { return sumX.at(jx + i); };
+            auto ty = [&sumY, jy](long long i) { return sumY.at(jy + i); };
             // The last crossing of an axis whose first one comes after the
             // other axis's last is not needed (a nearly axis-parallel line
             // adds its huge steps one by one).
@@ -393,6 +472,77 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
                 break;
             continue;
         }
+        if (state != 0 && state != 255 && !(blocks && pixelCap >= kMinPixelRun)) {
+            // A mixed block, or pixels beyond the summary: nothing but the
+            // pixels changes until the walk leaves it, so it steps pixel by
+            // pixel in a loop of its own, counting the steps left to the
+            // block's sides instead of testing the block at every pixel.
+            int xlo = 0, xhi = W, ylo = 0, yhi = H;
+            if (state >= 0) {
+                xlo = x & ~15;
+                xhi = xlo + 16;
+                ylo = y & ~15;
+                yhi = ylo + 16;
+            } else if (x < sumW) {
+                ylo = sumH; // below the summary's rows
+            } else {
+                xlo = sumW; // right of the summary's columns
+            }
+            int kx = sx > 0 ? xhi - x : sx < 0 ? x - xlo + 1 : INT_MAX;
+            int ky = sy > 0 ? yhi - y : sy < 0 ? y - ylo + 1 : INT_MAX;
+            const std::ptrdiff_t rowStep = std::ptrdiff_t(sy) * region.stride();
+            const uchar *rowp = region.row(y);
+            int cx = x, cy = y;
+            double nx = tnx, ny = tny, te = tEnter, rs = runStart;
+            bool cur = inRun, ended = false;
+            for (;;) {
+                const bool in = (rowp[cx >> 3] >> (cx & 7)) & 1;
+                if (in != cur) {
+                    cur = in;
+                    if (in)
+                        rs = te;
+                    else
+                        emit(rs, te);
+                }
+                if (nx <= ny) {
+                    if (nx >= t1) {
+                        ended = true;
+                        break;
+                    }
+                    te = nx;
+                    cx += sx;
+                    nx += tdx;
+                    if (--kx == 0)
+                        break;
+                } else {
+                    if (ny >= t1) {
+                        ended = true;
+                        break;
+                    }
+                    te = ny;
+                    cy += sy;
+                    ny += tdy;
+                    if (--ky == 0)
+                        break;
+                    rowp += rowStep;
+                }
+            }
+            inRun = cur;
+            runStart = rs;
+            if (ended) {
+                tExit = t1;
+                break;
+            }
+            x = cx;
+            y = cy;
+            tnx = nx;
+            tny = ny;
+            tExit = te;
+            if (x < 0 || x >= W || y < 0 || y >= H)
+                break;
+            tEnter = te;
+            continue;
+        }
         tExit = std::min({tnx, tny, t1});
         const bool in = region.pixel(x, y);
         if (in && !inRun) {
@@ -412,6 +562,61 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
                     break;
                 continue;
             }
+        }
+        if (tExit >= t1)
+            break;
+        if (tnx <= tny) {
+            x += sx;
+            tnx += tdx;
+        } else {
+            y += sy;
+            tny += tdy;
+        }
+        if (x < 0 || x >= W || y < 0 || y >= H)
+            break;
+        tEnter = tExit;
+    }
+    if (inRun)
+        emit(runStart, tExit);
+}
+
+void scanLineRunsScalar(const Plane1 &region, double ax, double ay, double bx, double by, float minRun,
+                        std::vector<ScanRun> &runs)
+{
+    const int W = region.width, H = region.height;
+    double t0, t1;
+    if (W <= 0 || H <= 0 || !clipToRect(ax, ay, bx, by, W, H, t0, t1))
+        return;
+    const double dx = bx - ax, dy = by - ay;
+    const double len = std::hypot(dx, dy);
+    if (!(len > 0))
+        return;
+    const double tm = t0 + std::min(1e-9, (t1 - t0) * 0.5);
+    int x = std::clamp(int(std::floor(ax + tm * dx)), 0, W - 1);
+    int y = std::clamp(int(std::floor(ay + tm * dy)), 0, H - 1);
+    const int sx = dx > 0 ? 1 : dx < 0 ? -1 : 0;
+    const int sy = dy > 0 ? 1 : dy < 0 ? -1 : 0;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double tdx = sx ? 1.0 / std::fabs(dx) : inf;
+    const double tdy = sy ? 1.0 / std::fabs(dy) : inf;
+    double tnx = sx > 0 ? (x + 1 - ax) / dx : sx < 0 ? (x - ax) / dx : inf;
+    double tny = sy > 0 ? (y + 1 - ay) / dy : sy < 0 ? (y - ay) / dy : inf;
+    double tEnter = t0, tExit = t0, runStart = 0;
+    bool inRun = false;
+    auto emit = [&](double ts, double te) {
+        if ((te - ts) * len > minRun)
+            runs.push_back({PolyPoint(float(ax + ts * dx), float(ay + ts * dy)),
+                            PolyPoint(float(ax + te * dx), float(ay + te * dy))});
+    };
+    for (;;) {
+        tExit = std::min({tnx, tny, t1});
+        const bool in = region.pixel(x, y);
+        if (in && !inRun) {
+            inRun = true;
+            runStart = tEnter;
+        } else if (!in && inRun) {
+            inRun = false;
+            emit(runStart, tEnter);
         }
         if (tExit >= t1)
             break;

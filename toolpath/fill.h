@@ -39,11 +39,45 @@ BlockRuns blockRuns(const Plane8 &summary);
 void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double ay, double bx, double by,
                   float minRun, std::vector<ScanRun> &runs, const BlockRuns *blocks = nullptr);
 
+// The pixel-by-pixel walk of scanLineRuns, without any block skipping: the
+// reference the fast walk is tested against.
+void scanLineRunsScalar(const Plane1 &region, double ax, double ay, double bx, double by, float minRun,
+                        std::vector<ScanRun> &runs);
+
 // s after k steps of s += c in doubles, bit for bit, in a few operations per
 // binade crossed instead of k (the line walk's running crossing times); the
 // scalar twin adds one by one.
 double repeatedSum(double s, double c, long long k);
 double repeatedSumScalar(double s, double c, long long k);
+
+// repeatedSum(start, step, i) for many i from one start: each binade the
+// sums cross is worked out once, when first reached, and an i within the
+// binades reached costs a multiplication.
+class RunningSum {
+public:
+    RunningSum(double start, double step);
+    double at(long long i)
+    {
+        const Piece &p = pieces[cur];
+        if (cur < count && i >= p.i0 && i <= p.last)
+            return double(p.S + (i - p.i0) * p.R) * p.unit;
+        return atSlow(i);
+    }
+
+private:
+    double atSlow(long long i);
+    void extend(long long upTo);
+    static constexpr int kPieces = 64;
+    struct Piece {
+        long long i0, last, S, R; // sum after i steps, i in [i0, last]: (S + (i - i0) R) unit
+        double unit;
+    };
+    Piece pieces[kPieces];
+    int count = 0, cur = 0;
+    bool stopped = false;
+    double c, endV;
+    long long endI = 0; // the sum after endI steps is endV; later ones add from there
+};
 
 // Line directions of an InfillType: 0 Disabled, 1 lines, 2 square grid,
 // 3 triangle grid; anything else draws nothing.

@@ -109,17 +109,17 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
         std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
         int lines = 0, runs = 0;
         auto check = [&](double ax, double ay, double bx, double by) {
-            std::vector<ScanRun> ref, fast, far;
-            scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, ref);
+            std::vector<ScanRun> ref, plain, fast, far;
+            scanLineRunsScalar(region, ax, ay, bx, by, 0.0f, ref);
+            scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, plain);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, fast);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, far, &blocks);
-            ASSERT_EQ(fast.size(), ref.size());
-            ASSERT_EQ(far.size(), ref.size());
-            for (size_t i = 0; i < ref.size(); ++i) {
-                EXPECT_EQ(fast[i].a, ref[i].a);
-                EXPECT_EQ(fast[i].b, ref[i].b);
-                EXPECT_EQ(far[i].a, ref[i].a);
-                EXPECT_EQ(far[i].b, ref[i].b);
+            for (const std::vector<ScanRun> *got : {&plain, &fast, &far}) {
+                ASSERT_EQ(got->size(), ref.size());
+                for (size_t i = 0; i < ref.size(); ++i) {
+                    EXPECT_EQ((*got)[i].a, ref[i].a);
+                    EXPECT_EQ((*got)[i].b, ref[i].b);
+                }
             }
             ++lines;
             runs += int(ref.size());
@@ -230,12 +230,20 @@ TEST(BlockSkip, RepeatedSumMatchesAddingOneByOne)
     std::uniform_real_distribution<double> start(1e-9, 1.5), step(1e-7, 0.05);
     for (int i = 0; i < 200; ++i)
         cases.push_back({start(rng), step(rng)});
-    for (const Case &c : cases)
-        for (long long k : {0LL, 1LL, 2LL, 15LL, 16LL, 17LL, 300LL, 2900LL}) {
-            const double fast = repeatedSum(c.s, c.c, k), ref = repeatedSumScalar(c.s, c.c, k);
-            EXPECT_TRUE(fast == ref || (std::isnan(fast) && std::isnan(ref)))
-                << std::hexfloat << c.s << " + " << c.c << " x " << k << ": " << fast << " vs " << ref;
+    // Sums that cross into the next binade within the counts below.
+    cases.push_back({0.49, 1e-4});
+    cases.push_back({1.0 - 1e-6, 1.0 / 3000});
+    for (const Case &c : cases) {
+        // One asked in order, one backwards from far ahead.
+        RunningSum sum(c.s, c.c), back(c.s, c.c);
+        back.at(2900);
+        for (long long k : {0LL, 1LL, 2LL, 15LL, 16LL, 17LL, 99LL, 100LL, 101LL, 300LL, 2900LL}) {
+            const double ref = repeatedSumScalar(c.s, c.c, k);
+            for (const double fast : {repeatedSum(c.s, c.c, k), sum.at(k), back.at(k)})
+                EXPECT_TRUE(fast == ref || (std::isnan(fast) && std::isnan(ref)))
+                    << std::hexfloat << c.s << " + " << c.c << " x " << k << ": " << fast << " vs " << ref;
         }
+    }
 }
 
 } // namespace

@@ -690,3 +690,45 @@ TEST(ShellSteps, OutlinesFromAKeptTraceMatchTheSmoothingTrace)
             }
         }
 }
+
+// The simplifier's fast road (zero-area queue, four-lane deviation scan)
+// against its twin on what the shell steps really feed it: every crossing of
+// the level after a distance step, on a section with slanted sides at many
+// angles, a round part and a hole, for the perimeter's and the loops'
+// deviation bounds.
+TEST(ShellSteps, SimplifyMatchesItsTwinOnTracedOffsets)
+{
+    Plane8 cov = emptyCoverage(320, 288);
+    // A triangle with a hole, and a disc beside it.
+    const float vx[3] = {20.3f, 290.0f, 130.7f}, vy[3] = {25.1f, 60.4f, 270.2f};
+    paint(cov, [&](float x, float y) {
+        bool inTriangle = true;
+        for (int i = 0; i < 3; ++i) {
+            const int j = (i + 1) % 3;
+            inTriangle &= (vx[j] - vx[i]) * (y - vy[i]) - (vy[j] - vy[i]) * (x - vx[i]) >= 0;
+        }
+        return (inTriangle && std::hypot(x - 140, y - 110) >= 18) || std::hypot(x - 250, y - 230) < 40.3f;
+    });
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    Plane1 visited;
+    int traced = 0, collapsed = 0;
+    for (const float d : {0.5f * P, 1.5f * P}) {
+        Plane8 step = cov, stepSummary = summary;
+        distanceOffset(step, stepSummary, d, visited);
+        const PathList lines = contourDetect3(step, stepSummary, visited, keepEveryCrossing());
+        PathParams perimeter = PathParams::fromSmoothing(P, SlicerParams().PathSmoothing);
+        perimeter.maxDeviation = 0.03f;
+        for (const PathParams &pp : {PathParams::fromSmoothing(P, SlicerParams().PathSmoothing), perimeter})
+            for (const PolyLine &line : lines) {
+                PolyLine fast = line, ref = line;
+                fast.simplify(pp);
+                ref.simplifyOneHeap(pp);
+                EXPECT_EQ(fast.pts, ref.pts) << line.size() << " crossings";
+                traced += line.size();
+                collapsed += fast.size() < line.size() / 8;
+            }
+    }
+    EXPECT_GT(traced, 2000);
+    EXPECT_GT(collapsed, 0) << "long straight runs must collapse";
+}
