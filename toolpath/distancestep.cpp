@@ -541,25 +541,28 @@ struct Band {
     std::vector<std::uint16_t> bits;
     std::vector<char> open;  // per tile: some pixel starts a walk
 
-    // The levels of four distances s as encode() finds them, as 32-bit
-    // lanes in [0, 256]: packing them to bytes (saturating) clamps 256 to
-    // 255 as encode's last clamp does.
-    static __m128i levels(__m128 sv)
-    {
-        const __m128 vk = _mm_set1_ps(255.0f / kDistanceRamp), v128 = _mm_set1_ps(128), lo = _mm_set1_ps(-1),
-                     hi = _mm_set1_ps(256), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps(),
-                     v127 = _mm_set1_ps(127);
-        const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
-        const __m128 r = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(c, half)));
-        const __m128 in = _mm_cmpge_ps(sv, zero);
-        const __m128 q = _mm_or_ps(_mm_and_ps(in, _mm_max_ps(r, v128)), _mm_andnot_ps(in, _mm_min_ps(r, v127)));
-        return _mm_cvttps_epi32(q);
-    }
-
-    // Sixteen such levels as bytes.
+    // The levels of sixteen distances s as encode() finds them, as bytes:
+    // each rounded to a whole level in 32-bit lanes ([0, 256]), then kept
+    // on its side of 128 in 16-bit lanes, and packed (saturating: 256
+    // becomes 255 as encode's last clamp makes it).
     static __m128i levelBytes(__m128 s0, __m128 s1, __m128 s2, __m128 s3)
     {
-        return _mm_packus_epi16(_mm_packs_epi32(levels(s0), levels(s1)), _mm_packs_epi32(levels(s2), levels(s3)));
+        const __m128 vk = _mm_set1_ps(255.0f / kDistanceRamp), v128 = _mm_set1_ps(128), lo = _mm_set1_ps(-1),
+                     hi = _mm_set1_ps(256), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        auto rounded = [&](__m128 sv) {
+            const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
+            return _mm_cvttps_epi32(_mm_add_ps(c, half));
+        };
+        auto inside = [&](__m128 a, __m128 b) {
+            return _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(a, zero)), _mm_castps_si128(_mm_cmpge_ps(b, zero)));
+        };
+        const __m128i l128 = _mm_set1_epi16(128), l127 = _mm_set1_epi16(127);
+        auto side = [&](__m128i r, __m128i in) {
+            return _mm_or_si128(_mm_and_si128(in, _mm_max_epi16(r, l128)), _mm_andnot_si128(in, _mm_min_epi16(r, l127)));
+        };
+        const __m128i q01 = side(_mm_packs_epi32(rounded(s0), rounded(s1)), inside(s0, s1));
+        const __m128i q23 = side(_mm_packs_epi32(rounded(s2), rounded(s3)), inside(s2, s3));
+        return _mm_packus_epi16(q01, q23);
     }
 
     // The rest of insideDistance, encode and the walks' masks in one pass
