@@ -108,7 +108,12 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
                                      QVector<CutLayer> recycled)
 {
     PerfScope perf("cutAndOffset");
-    return cutLayers(grid, sp, layers, first, count, state, [&](const SliceLayer &layer, CutScratch &s, CutLayer &out) {
+    return cutLayers(grid, sp, layers, first, count, state, offsetFollowUp(grid, sp), std::move(recycled));
+}
+
+CutFollowUp offsetFollowUp(const LayerGrid &grid, const SlicerParams &sp)
+{
+    return [&grid, &sp](const SliceLayer &layer, CutScratch &s, CutLayer &out) {
         if (sp.UseVectorOffseter) {
             // Outlines from the cross-section's polygons; no hairs on this path.
             VectorOffsetResult v;
@@ -148,5 +153,5 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
         last.inner = out.inner;
         last.innerId = out.innerId;
         last.valid = true;
-    }, std::move(recycled));
+    };
 }

@@ -34,9 +34,8 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
 
 } // namespace
 
-QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
-                            int first, int count, CutState &state, const CutFollowUp &followUp,
-                            QVector<CutLayer> recycled)
+void beginCutRun(const LayerGrid &grid, QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                 const CutFollowUp &followUp, QVector<CutLayer> recycled, CutRun &run)
 {
     const int threads = std::max(1, omp_get_max_threads());
     if (state.scratch.size() < threads)
@@ -48,9 +47,10 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
     }
     // The recycled entries keep their planes' storage; everything else a
     // cut sets, or clears here.
-    QVector<CutLayer> cuts = std::move(recycled);
-    cuts.resize(count);
-    for (CutLayer &c : cuts) {
+    run.first = first;
+    run.cuts = std::move(recycled);
+    run.cuts.resize(count);
+    for (CutLayer &c : run.cuts) {
         c.repaired = false;
         c.outlines.clear();
         c.hairs.clear();
@@ -59,33 +59,57 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
             c.innerId = 0;
         }
     }
-    std::vector<QString> errors(count);
-    std::vector<char> failed(count, 0);
+    run.errors.assign(size_t(count), QString());
+    run.failed.assign(size_t(count), 0);
     // Raw pointers, taken here: no container may detach (copy itself) from
-    // inside the parallel region.
-    SliceLayer *const rec = layers.data() + first;
-    CutLayer *const out = cuts.data();
-    CutScratch *const scratch = state.scratch.data();
-    const int alg = sp.PolyFillerAlg;
-    auto cut = [&](int k, bool repairFirst, CutScratch &s) {
-        cutLayer(grid, alg, rec[k].segs, repairFirst, s, out[k]);
-        if (followUp)
-            followUp(rec[k], s, out[k]);
-    };
+    // inside a parallel region.
+    run.layers = layers.data() + first;
+    run.out = run.cuts.data();
+    run.scratch = state.scratch.data();
+}
 
+void cutRunLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, CutRun &run, int k)
+{
+    run.failed[size_t(k)] = !catchMessage(
+        [&] {
+            CutScratch &s = run.scratch[omp_get_thread_num()];
+            cutLayer(grid, sp.PolyFillerAlg, run.layers[k].segs, false, s, run.out[k]);
+            if (followUp)
+                followUp(run.layers[k], s, run.out[k]);
+        },
+        run.errors[size_t(k)]);
+}
+
+QVector<CutLayer> finishCutRun(const LayerGrid &grid, const SlicerParams &sp, CutState &state,
+                               const CutFollowUp &followUp, CutRun &run)
+{
+    for (int k = 0; k < run.cuts.size(); ++k) {
+        if (run.failed[size_t(k)])
+            throw run.errors[size_t(k)];
+        if (state.repairCount > 20 && !run.out[k].repaired) {
+            cutLayer(grid, sp.PolyFillerAlg, run.layers[k].segs, true, state.scratch[0], run.out[k]);
+            if (followUp)
+                followUp(run.layers[k], state.scratch[0], run.out[k]);
+        }
+        if (run.out[k].repaired)
+            ++state.repairCount;
+    }
+    run.layers = nullptr;
+    run.out = nullptr;
+    run.scratch = nullptr;
+    return std::move(run.cuts);
+}
+
+QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
+                            int first, int count, CutState &state, const CutFollowUp &followUp,
+                            QVector<CutLayer> recycled)
+{
+    CutRun run;
+    beginCutRun(grid, layers, first, count, state, followUp, std::move(recycled), run);
     // Dynamic hand-out: layers differ in cost, and each layer's result
     // depends on its own segments only.
 #pragma omp parallel for schedule(dynamic, 1)
     for (int k = 0; k < count; ++k)
-        failed[k] = !catchMessage([&] { cut(k, false, scratch[omp_get_thread_num()]); }, errors[k]);
-
-    for (int k = 0; k < count; ++k) {
-        if (failed[k])
-            throw errors[k];
-        if (state.repairCount > 20 && !out[k].repaired)
-            cut(k, true, scratch[0]);
-        if (out[k].repaired)
-            ++state.repairCount;
-    }
-    return cuts;
+        cutRunLayer(grid, sp, followUp, run, k);
+    return finishCutRun(grid, sp, state, followUp, run);
 }

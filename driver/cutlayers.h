@@ -18,6 +18,7 @@
 #include "toolpath/shellsteps.h"
 
 #include <QVector>
+#include <QString>
 #include <functional>
 #include <vector>
 
@@ -78,3 +79,24 @@ using CutFollowUp = std::function<void(const SliceLayer &layer, CutScratch &s, C
 QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
                             int first, int count, CutState &state, const CutFollowUp &followUp = {},
                             QVector<CutLayer> recycled = {});
+
+// The same in steps, for a driver that cuts a run beside other work: begin
+// (serial), cutRunLayer for each k = 0 … count - 1 once, on any threads of
+// one parallel region (each uses its own thread's scratch), then finish
+// (serial: the repair rule in layer order; throws the lowest failing
+// layer's message) returns the cuts. `layers` must not change size
+// between begin and finish.
+struct CutRun {
+    int first = 0;
+    QVector<CutLayer> cuts;
+    std::vector<QString> errors;
+    std::vector<char> failed;
+    SliceLayer *layers = nullptr; // the run's first layer
+    CutLayer *out = nullptr;
+    CutScratch *scratch = nullptr;
+};
+void beginCutRun(const LayerGrid &grid, QVector<SliceLayer> &layers, int first, int count, CutState &state,
+                 const CutFollowUp &followUp, QVector<CutLayer> recycled, CutRun &run);
+void cutRunLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, CutRun &run, int k);
+QVector<CutLayer> finishCutRun(const LayerGrid &grid, const SlicerParams &sp, CutState &state,
+                               const CutFollowUp &followUp, CutRun &run);

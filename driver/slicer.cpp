@@ -14,6 +14,8 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <exception>
 #include <cmath>
 #include <utility>
@@ -105,19 +107,28 @@ void Slicer::initialise()
     m_lookahead = std::min(std::max(sp.HShellCnt, 0), m_layerCount);
 
     m_grid = layerGrid(frame.rect, sp.ExtrusionWidth);
-    // Batches of a few layers per thread let a batch's orderings (in turn)
-    // run beside the other layers' preparation, but every layer of a batch
-    // holds a mask and two region planes in the rings: longer batches only
-    // while those planes stay small (about 2 MB in all).
+    // Two layers per thread let a batch's orderings (in turn) run beside
+    // the other layers' preparation, but every layer of a batch holds a
+    // mask and two region planes in the rings: so only while those planes
+    // stay small (about 2 MB in all).
     const qint64 planeBytes = qint64(m_grid.width + 7) / 8 * m_grid.height;
     const qint64 perThread = 3 * planeBytes * m_batchSize;
-    m_batchSize *= int(std::clamp<qint64>(perThread > 0 ? (qint64(2) << 20) / perThread : 4, 1, 4));
+    m_batchSize *= int(std::clamp<qint64>(perThread > 0 ? (qint64(2) << 20) / perThread : 2, 1, 2));
+    // With threads to share, each batch's threads also cut the run of
+    // layers after the current one (runs as long as batches): the cut fills
+    // the time they would wait for an ordering, and two short runs hold
+    // fewer planes than one run of several layers per thread.
+    m_cutAhead = omp_get_max_threads() > 1 && sp.LayerStartPos <= 0;
 
     m_rings = std::make_unique<LayerRings>(m_batchSize, m_lookahead);
     m_outsideMask.setSize(QSize(m_grid.width, m_grid.height));
     m_outsideMask.fill(0xFF);
     m_cut.clear();
     m_cutFirst = 0;
+    m_aheadCut.clear();
+    m_spareCut.clear();
+    m_aheadValid = false;
+    m_offsetFollowUp = offsetFollowUp(m_grid, sp);
     m_cutState = CutState();
     m_travelCache.clear();
 }
@@ -137,11 +148,15 @@ void Slicer::sliceLayer(int L)
         return;
     }
     if (L < m_cutFirst || L >= m_cutFirst + m_cut.size()) {
-        // Several layers per thread: with only a batch's few layers per run
-        // one thread often waited for the other.
-        const int threads = std::max(1, omp_get_max_threads());
-        const int count = std::min(std::max(m_batchSize, 4 * threads), m_layerCount - L);
-        m_cut = cutAndOffsetLayers(m_grid, *m_params, m_layers, L, count, m_cutState, std::move(m_cut));
+        if (m_aheadValid && m_aheadFirst == L) {
+            // Cut beside the last batch; the run before it gives its planes
+            // to the next run cut ahead.
+            m_spareCut = std::move(m_cut);
+            m_cut = std::move(m_aheadCut);
+            m_aheadValid = false;
+        } else {
+            m_cut = cutAndOffsetLayers(m_grid, *m_params, m_layers, L, cutRunLength(L), m_cutState, std::move(m_cut));
+        }
         m_cutFirst = L;
     }
     CutLayer &c = m_cut[L - m_cutFirst];
@@ -152,16 +167,37 @@ void Slicer::sliceLayer(int L)
     std::swap(innerId, c.innerId);
 }
 
+int Slicer::cutRunLength(int L) const
+{
+    // Cut on its own, several layers per thread: with only a batch's few
+    // layers per run one thread often waited for the other.
+    const int threads = std::max(1, omp_get_max_threads());
+    return std::min(m_cutAhead ? m_batchSize : std::max(m_batchSize, 4 * threads), m_layerCount - L);
+}
+
 void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pending)
 {
     PerfScope perf("LineFill_OptToolPath_MakeGCode");
     const SlicerParams &sp = *m_params;
     QVector<LayerWork> work;
-    if (sp.LayerStartPos > 0)
+    if (sp.LayerStartPos > 0) {
         work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer, m_minBarWidth,
                                        first, last, &m_travelCache);
-    else
-        prepareOrderAndWriteBatch(first, last, work);
+    } else {
+        // The run of layers the cut gets to next, cut beside this batch.
+        const int next = m_cutFirst + m_cut.size();
+        const bool ahead = m_cutAhead && !m_aheadValid && next < m_layerCount && m_cut.size() > 0;
+        CutRun run;
+        if (ahead)
+            beginCutRun(m_grid, m_layers, next, cutRunLength(next), m_cutState, m_offsetFollowUp,
+                        std::move(m_spareCut), run);
+        prepareOrderAndWriteBatch(first, last, work, ahead ? &run : nullptr);
+        if (ahead) {
+            m_aheadCut = finishCutRun(m_grid, sp, m_cutState, m_offsetFollowUp, run);
+            m_aheadFirst = next;
+            m_aheadValid = true;
+        }
+    }
     QByteArray batch;
     for (int L = first; L <= last; ++L) {
         LayerWork &w = work[L - first];
@@ -178,13 +214,81 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     pending += batch;
 }
 
-void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work)
+namespace {
+
+// Hands out a batch's work to the threads of one parallel region: each
+// layer's preparation, its ordering (in layer order, one at a time: each
+// starts where the last ended), its writing, and the layers of a cut run
+// beside the batch. An ordering that can run goes first (the batch cannot
+// end before the last one), then the preparations in layer order (they
+// feed the orderings), then the writing, then the cut: so no thread waits
+// for a whole stage of the batch to end, and the cut fills the time a
+// thread would wait for an ordering.
+class BatchSchedule {
+public:
+    enum Kind { None, Prepare, Order, Write, Cut };
+    struct Item {
+        Kind kind;
+        int k;
+    };
+
+    BatchSchedule(int layers, int cutLayers) : m_n(layers), m_cuts(cutLayers), m_prepared(size_t(layers), 0) {}
+
+    // The next item for the calling thread; None once everything is done.
+    Item take()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            if (!m_ordering && m_ordered < m_n && m_prepared[size_t(m_ordered)]) {
+                m_ordering = true;
+                return begin(Order, m_ordered);
+            }
+            if (m_nextPrepare < m_n)
+                return begin(Prepare, m_nextPrepare++);
+            if (m_nextWrite < m_ordered)
+                return begin(Write, m_nextWrite++);
+            if (m_nextCut < m_cuts)
+                return begin(Cut, m_nextCut++);
+            if (m_running == 0 && m_ordered == m_n)
+                return {None, 0};
+            m_wake.wait(lock);
+        }
+    }
+
+    void done(Item item)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_running;
+            if (item.kind == Prepare) {
+                m_prepared[size_t(item.k)] = 1;
+            } else if (item.kind == Order) {
+                m_ordering = false;
+                ++m_ordered;
+            }
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    Item begin(Kind kind, int k)
+    {
+        ++m_running;
+        return {kind, k};
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    const int m_n, m_cuts;
+    std::vector<char> m_prepared;
+    int m_nextPrepare = 0, m_ordered = 0, m_nextWrite = 0, m_nextCut = 0, m_running = 0;
+    bool m_ordering = false;
+};
+
+} // namespace
+
+void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work, CutRun *cut)
 {
-    // Three tasks per layer: its preparation and its writing are its own,
-    // its ordering starts where the layer before it ended. The orderings
-    // run in turn on whichever thread is free while the others prepare the
-    // layers after them and write the ones before, so no thread waits for
-    // a whole stage of the batch to end.
     const int n = last - first + 1;
     work.resize(n);
     QVector<PathList> ordered(n);
@@ -199,7 +303,6 @@ void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &
     PathList *const paths = ordered.data();
     const SliceLayer *const rec = m_layers.constData() + first;
     TravelCache *const caches = m_travelCache.data();
-    PolyPoint *const head = &m_head;
     const LayerGrid &grid = m_grid;
     const SlicerParams &sp = *m_params;
     const LayerRings &rings = *m_rings;
@@ -207,37 +310,52 @@ void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &
     // be prepared: the layers after it are neither ordered nor written (the
     // orderings run one after the other, so only they touch it).
     bool stopped = false;
+    BatchSchedule schedule(n, cut ? cut->cuts.size() : 0);
 #pragma omp parallel
-#pragma omp single
-    for (int k = 0; k < n; ++k) {
-#pragma omp task firstprivate(k) depend(out : w[k])
-        prepared[size_t(k)] = catchMessage(
-            [&] {
-                prepareLayerWork(grid, sp, rings, rec[k], m_minBarWidth, &caches[omp_get_thread_num()], w[k]);
-            },
-            prepareErrors[size_t(k)]);
-#pragma omp task firstprivate(k) depend(in : w[k]) depend(inout : head[0]) depend(out : paths[k])
-        if (!stopped && prepared[size_t(k)]) {
-            try {
-                paths[k] = orderLayerPaths(grid, sp, rec[k], rings.layerMasks.get(rec[k].index), m_firstLayer,
-                                           m_minBarWidth, w[k], *head);
-                orderedOk[size_t(k)] = 1;
-            } catch (...) {
-                orderErrors[size_t(k)] = std::current_exception();
+    for (;;) {
+        const BatchSchedule::Item item = schedule.take();
+        const int k = item.k;
+        switch (item.kind) {
+        case BatchSchedule::None:
+            break;
+        case BatchSchedule::Prepare:
+            prepared[size_t(k)] = catchMessage(
+                [&] {
+                    prepareLayerWork(grid, sp, rings, rec[k], m_minBarWidth, &caches[omp_get_thread_num()], w[k]);
+                },
+                prepareErrors[size_t(k)]);
+            break;
+        case BatchSchedule::Order:
+            if (!stopped && prepared[size_t(k)]) {
+                try {
+                    paths[k] = orderLayerPaths(grid, sp, rec[k], rings.layerMasks.get(rec[k].index), m_firstLayer,
+                                               m_minBarWidth, w[k], m_head);
+                    orderedOk[size_t(k)] = 1;
+                } catch (...) {
+                    orderErrors[size_t(k)] = std::current_exception();
+                    stopped = true;
+                }
+            } else {
                 stopped = true;
             }
-        } else {
-            stopped = true;
-        }
-#pragma omp task firstprivate(k) depend(in : paths[k])
-        if (orderedOk[size_t(k)]) {
-            try {
-                w[k].gcode = writeOrderedLayer(grid, sp, *m_machineSize, rec[k], m_firstLayer, paths[k]);
-            } catch (...) {
-                writeErrors[size_t(k)] = std::current_exception();
+            break;
+        case BatchSchedule::Write:
+            if (orderedOk[size_t(k)]) {
+                try {
+                    w[k].gcode = writeOrderedLayer(grid, sp, *m_machineSize, rec[k], m_firstLayer, paths[k]);
+                } catch (...) {
+                    writeErrors[size_t(k)] = std::current_exception();
+                }
+                paths[k] = PathList();
             }
-            paths[k] = PathList();
+            break;
+        case BatchSchedule::Cut:
+            cutRunLayer(grid, sp, m_offsetFollowUp, *cut, k);
+            break;
         }
+        if (item.kind == BatchSchedule::None)
+            break;
+        schedule.done(item);
     }
     // The failure the layers in turn would meet first: the lowest failing
     // layer's, its preparation before its ordering before its writing.

@@ -67,7 +67,10 @@ private:
     void runBatch(int first, int last, QByteArray &result, QByteArray &pending);
     // Prepares layers first … last, orders them in turn from m_head and
     // writes their G-code into `work` (LayerStartPos 0).
-    void prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work);
+    // With `cut`, its layers are cut by the same threads (cutRunLayer).
+    void prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &work, CutRun *cut = nullptr);
+    // How many layers the cut run starting at L holds.
+    int cutRunLength(int L) const;
     void reportProgress(int i, QByteArray &pending, bool force);
 
     Project *m_scene;
@@ -92,6 +95,13 @@ private:
     QVector<CutLayer> m_cut;  // layers m_cutFirst … m_cutFirst + size - 1
     int m_cutFirst = 0;
     CutState m_cutState;
+    CutFollowUp m_offsetFollowUp;   // the offsetting after each layer's cut
+    // The run cut beside the last batch (layers m_aheadFirst …), and the
+    // planes of the run before the current one, for the next such run.
+    QVector<CutLayer> m_aheadCut, m_spareCut;
+    int m_aheadFirst = 0;
+    bool m_aheadValid = false;
+    bool m_cutAhead = false;        // see initialise()
     std::vector<TravelCache> m_travelCache; // per thread, see paralellLayerProcessing
     Plane1 m_outsideMask;     // the mask of a layer beyond the object
     OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread

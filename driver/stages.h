@@ -39,6 +39,10 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
                                      QVector<SliceLayer> &layers, int first, int count, CutState &state,
                                      QVector<CutLayer> recycled = {});
 
+// The offsetting cutAndOffsetLayers runs after each layer's cut (grid and
+// sp must outlive it), for a driver that cuts in steps (beginCutRun).
+CutFollowUp offsetFollowUp(const LayerGrid &grid, const SlicerParams &sp);
+
 // "firstLayerExtras": the skirt, brim or raft, made once from layer 0's
 // footprint (its mask, set bit = outside, and its support-bar segments).
 // Moves `head` to where the skirt or brim ends.
