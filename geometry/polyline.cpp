@@ -706,6 +706,70 @@ void PolyLine::simplifyPass(float tolerance, float widthTolerance)
     if (n < 3)
         return;
     const bool hasW = w.size() == n;
+    const PolyPoint *p = pts.constData();
+    const float *wp = w.constData();
+    QVector<PolyPoint> np;
+    QVector<float> nw;
+    np.reserve(n);
+    np.append(p[0]);
+    if (hasW)
+        nw.append(wp[0]);
+    const __m128 vtol = _mm_set1_ps(tolerance), vwtol = _mm_set1_ps(widthTolerance);
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), sign = _mm_set1_ps(-0.0f);
+    int kept = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        // simplifyPassScalar's tests of vertices kept + 1 … i, four at a
+        // time in their arithmetic and order (segDist, then the width
+        // interpolated along the chord); a group past i repeats i.
+        const PolyPoint a = p[kept], b = p[i + 1];
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const float len2 = dx * dx + dy * dy;
+        const __m128 vax = _mm_set1_ps(a.x), vay = _mm_set1_ps(a.y), vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy);
+        const __m128 vl2 = _mm_set1_ps(len2);
+        const float wk = hasW ? wp[kept] : 0, wdiff = hasW ? wp[i + 1] - wp[kept] : 0;
+        const __m128 vwk = _mm_set1_ps(wk), vwd = _mm_set1_ps(wdiff), vspan = _mm_set1_ps(float(i + 1 - kept));
+        bool ok = true;
+        for (int j = kept + 1; j <= i && ok; j += 4) {
+            const int j1 = std::min(j + 1, i), j2 = std::min(j + 2, i), j3 = std::min(j + 3, i);
+            const __m128 px = _mm_set_ps(p[j3].x, p[j2].x, p[j1].x, p[j].x);
+            const __m128 py = _mm_set_ps(p[j3].y, p[j2].y, p[j1].y, p[j].y);
+            __m128 t = zero;
+            if (len2 > 0) {
+                t = _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, vax), vdx), _mm_mul_ps(_mm_sub_ps(py, vay), vdy)), vl2);
+                t = _mm_min_ps(one, _mm_max_ps(zero, t));  // std::clamp's order: a NaN stays NaN
+            }
+            const __m128 ex = _mm_sub_ps(px, _mm_add_ps(vax, _mm_mul_ps(t, vdx)));
+            const __m128 ey = _mm_sub_ps(py, _mm_add_ps(vay, _mm_mul_ps(t, vdy)));
+            __m128 pass = _mm_cmple_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), vtol);
+            if (hasW) {
+                const __m128 wj = _mm_set_ps(wp[j3], wp[j2], wp[j1], wp[j]);
+                const __m128 along = _mm_div_ps(_mm_set_ps(float(j3 - kept), float(j2 - kept), float(j1 - kept), float(j - kept)), vspan);
+                const __m128 off = _mm_sub_ps(wj, _mm_add_ps(vwk, _mm_mul_ps(along, vwd)));
+                pass = _mm_and_ps(pass, _mm_cmple_ps(_mm_andnot_ps(sign, off), vwtol));
+            }
+            ok = _mm_movemask_ps(pass) == 0xF;
+        }
+        if (ok)
+            continue;
+        np.append(p[i]);
+        if (hasW)
+            nw.append(wp[i]);
+        kept = i;
+    }
+    np.append(p[n - 1]);
+    if (hasW)
+        nw.append(wp[n - 1]);
+    pts = np;
+    if (hasW)
+        w = nw;
+}
+
+void PolyLine::simplifyPassScalar(float tolerance, float widthTolerance)
+{
+    const int n = pts.size();
+    if (n < 3)
+        return;
+    const bool hasW = w.size() == n;
     QVector<PolyPoint> np;
     QVector<float> nw;
     np.reserve(n);
