@@ -552,25 +552,28 @@ struct Band {
     std::vector<std::uint16_t> bits;
     std::vector<char> open;  // per tile: some pixel starts a walk
 
-    // The levels of four distances s as encode() finds them, as 32-bit
-    // lanes in [0, 256]: packing them to bytes (saturating) clamps 256 to
-    // 255 as encode's last clamp does.
-    static __m128i levels(__m128 sv)
-    {
-        const __m128 vk = _mm_set1_ps(255.0f / kDistanceRamp), v128 = _mm_set1_ps(128), lo = _mm_set1_ps(-1),
-                     hi = _mm_set1_ps(256), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps(),
-                     v127 = _mm_set1_ps(127);
-        const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
-        const __m128 r = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(c, half)));
-        const __m128 in = _mm_cmpge_ps(sv, zero);
-        const __m128 q = _mm_or_ps(_mm_and_ps(in, _mm_max_ps(r, v128)), _mm_andnot_ps(in, _mm_min_ps(r, v127)));
-        return _mm_cvttps_epi32(q);
-    }
-
-    // Sixteen such levels as bytes.
+    // The levels of sixteen distances s as encode() finds them, as bytes:
+    // each rounded to a whole level in 32-bit lanes ([0, 256]), then kept
+    // on its side of 128 in 16-bit lanes, and packed (saturating: 256
+    // becomes 255 as encode's last clamp makes it).
     static __m128i levelBytes(__m128 s0, __m128 s1, __m128 s2, __m128 s3)
     {
-        return _mm_packus_epi16(_mm_packs_epi32(levels(s0), levels(s1)), _mm_packs_epi32(levels(s2), levels(s3)));
+        const __m128 vk = _mm_set1_ps(255.0f / kDistanceRamp), v128 = _mm_set1_ps(128), lo = _mm_set1_ps(-1),
+                     hi = _mm_set1_ps(256), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        auto rounded = [&](__m128 sv) {
+            const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
+            return _mm_cvttps_epi32(_mm_add_ps(c, half));
+        };
+        auto inside = [&](__m128 a, __m128 b) {
+            return _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(a, zero)), _mm_castps_si128(_mm_cmpge_ps(b, zero)));
+        };
+        const __m128i l128 = _mm_set1_epi16(128), l127 = _mm_set1_epi16(127);
+        auto side = [&](__m128i r, __m128i in) {
+            return _mm_or_si128(_mm_and_si128(in, _mm_max_epi16(r, l128)), _mm_andnot_si128(in, _mm_min_epi16(r, l127)));
+        };
+        const __m128i q01 = side(_mm_packs_epi32(rounded(s0), rounded(s1)), inside(s0, s1));
+        const __m128i q23 = side(_mm_packs_epi32(rounded(s2), rounded(s3)), inside(s2, s3));
+        return _mm_packus_epi16(q01, q23);
     }
 
     // The rest of insideDistance, encode and the walks' masks in one pass
@@ -725,6 +728,96 @@ struct Band {
         const float r2 = reach * reach;
         const float acrossFull = std::sqrt(std::max(0.0f, r2 - 0.0f * 0.0f));
         const float sideMargin = kSideMargin * std::sqrt(l2);
+        // One row's groups from xs to xe (whole groups within the plane):
+        // tile by tile, the groups a row crosses in one tile are a run of
+        // its touched bits, and the pixel centres step by exactly 4 (small
+        // whole numbers and halves), as the scalar formula rounds them.
+        auto stampRow = [&](int y, float py, int xs, int xe) {
+            const __m128 vpy = _mm_set1_ps(py);
+            const __m128 pyTerm = _mm_mul_ps(vpy, vdy);
+            const int *tileRow = tile.data() + size_t(y >> 4) * bw;
+            const size_t rowOff = size_t(y & 15) * 16;
+            const int rowBit = (y & 15) * 4;
+            for (int x = xs; x <= xe;) {
+                const int end = std::min(xe, x | 15);
+                const int t = tileRow[x >> 4];
+                if (t >= 0) {
+                    const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
+                    touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                    float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
+                    __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
+                    for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
+                        const __m128 px = _mm_sub_ps(cx, ax);
+                        __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
+                        u = _mm_min_ps(_mm_max_ps(u, zero), one);
+                        const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
+                        const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
+                        _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
+                    }
+                }
+                x = end + 1;
+            }
+        };
+        if (!firstForms) {
+            // The rows' spans below, four rows at a time: the same
+            // operations in the same order, each choice of the scalar
+            // formula a select (so NaN and signed zeros go the same way).
+            auto sel = [](__m128 m, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); };
+            const __m128 vreach = _mm_set1_ps(reach), vinvDy = _mm_set1_ps(invDy), vay = _mm_set1_ps(a.y);
+            const __m128 lo0 = _mm_set1_ps(std::min(a.x, b.x)), hi0 = _mm_set1_ps(std::max(a.x, b.x));
+            const __m128 hundredth = _mm_set1_ps(0.01f), vyMin = _mm_set1_ps(yMin), vyMax = _mm_set1_ps(yMax);
+            const __m128 vr2 = _mm_set1_ps(r2), vacross = _mm_set1_ps(acrossFull), vmargin = _mm_set1_ps(sideMargin);
+            const __m128i rowStep = _mm_set_epi32(3, 2, 1, 0);
+            alignas(16) float pys[4], xsF[4], xeF[4];
+            alignas(16) int skip[4];
+            for (int y = y0; y <= y1; y += 4) {
+                const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
+                __m128 out = _mm_setzero_ps();  // rows to skip
+                __m128 lo = lo0, hi = hi0;
+                if (dy != 0) {
+                    __m128 t0 = _mm_mul_ps(_mm_sub_ps(py, vreach), vinvDy), t1 = _mm_mul_ps(_mm_add_ps(py, vreach), vinvDy);
+                    const __m128 swap = _mm_cmpgt_ps(t0, t1);
+                    const __m128 s0 = sel(swap, t1, t0), s1 = sel(swap, t0, t1);
+                    t0 = sel(_mm_cmplt_ps(s0, zero), zero, s0);
+                    t1 = sel(_mm_cmplt_ps(one, s1), one, s1);
+                    out = _mm_cmpgt_ps(t0, _mm_add_ps(t1, hundredth));
+                    const __m128 u0 = _mm_add_ps(ax, _mm_mul_ps(t0, vdx)), u1 = _mm_add_ps(ax, _mm_mul_ps(t1, vdx));
+                    lo = sel(_mm_cmplt_ps(u1, u0), u1, u0);
+                    hi = sel(_mm_cmplt_ps(u0, u1), u1, u0);
+                }
+                const __m128 gap = sel(_mm_cmplt_ps(py, vyMin), _mm_sub_ps(vyMin, py),
+                                       sel(_mm_cmpgt_ps(py, vyMax), _mm_sub_ps(py, vyMax), zero));
+                const __m128 left = _mm_sub_ps(vr2, _mm_mul_ps(gap, gap));
+                const __m128 across = sel(_mm_cmpeq_ps(gap, zero), vacross,
+                                          _mm_sqrt_ps(sel(_mm_cmplt_ps(zero, left), left, zero)));
+                __m128 from = _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(lo, across), ax), hundredth);
+                __m128 to = _mm_add_ps(_mm_sub_ps(_mm_add_ps(hi, across), ax), hundredth);
+                if (closed) {
+                    const __m128 slack = _mm_add_ps(_mm_mul_ps(vdx, py), vmargin);
+                    const __m128 c = _mm_mul_ps(slack, vinvDy);
+                    if (dy > 0)
+                        to = sel(_mm_cmplt_ps(c, to), c, to);
+                    else if (dy < 0)
+                        from = sel(_mm_cmplt_ps(from, c), c, from);
+                    else
+                        out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
+                    out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
+                }
+                _mm_store_ps(pys, py);
+                _mm_store_ps(xsF, _mm_sub_ps(_mm_add_ps(from, ax), half));
+                _mm_store_ps(xeF, _mm_sub_ps(_mm_add_ps(to, ax), half));
+                _mm_store_si128(reinterpret_cast<__m128i *>(skip), _mm_castps_si128(out));
+                for (int k = 0; k < 4 && y + k <= y1; ++k) {
+                    if (skip[k])
+                        continue;
+                    const int xs = std::max(0, ifloor(xsF[k])) & ~3;
+                    const int xe = std::min(W - 1, ifloor(xeF[k]) + 1) | 3;
+                    if (xs <= xe)
+                        stampRow(y + k, pys[k], xs, xe);
+                }
+            }
+            return;
+        }
         for (int y = y0; y <= y1; ++y) {
             const float py = y + 0.5f - a.y;
             // The stretch of the segment within reach of the row's centre
@@ -772,32 +865,6 @@ struct Band {
             const int *tileRow = tile.data() + size_t(y >> 4) * bw;
             const size_t rowOff = size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
-            if (!firstForms) {
-                // Tile by tile: the groups a row crosses in one tile are a
-                // run of its touched bits, and the pixel centres step by
-                // exactly 4 (small whole numbers and halves), as the
-                // scalar formula rounds them.
-                for (int x = xs; x <= xe;) {
-                    const int end = std::min(xe, x | 15);
-                    const int t = tileRow[x >> 4];
-                    if (t >= 0) {
-                        const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
-                        touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
-                        float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
-                        __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
-                        for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
-                            const __m128 px = _mm_sub_ps(cx, ax);
-                            __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
-                            u = _mm_min_ps(_mm_max_ps(u, zero), one);
-                            const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
-                            const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
-                            _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
-                        }
-                    }
-                    x = end + 1;
-                }
-                continue;
-            }
             int lastT = -1;
             std::uint64_t bits = 0;
             for (int x = xs; x <= xe; x += 4) {
