@@ -2,13 +2,14 @@
 #include "driver/stages.h"
 #include "gcode/gcodewriter.h"
 #include "toolpath/pathorder.h"
+#include "toolpath/travelrouter.h"
 
 #include <cmath>
 
 Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask)
 {
     // The mask's set bits are outside, so shrinking them grows the free area.
-    return mask.offsetN(int(std::lround(grid.widthInPixels * 1.333f)), 'a', 'a');
+    return shrinkManhattan(mask, int(std::lround(grid.widthInPixels * 1.333f)));
 }
 
 PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,

@@ -422,8 +422,12 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
     std::vector<char> alive(n, 1);
     for (int i = 0; i < n; ++i) {
-        prev[i] = closed ? (i + n - 1) % n : i - 1;
-        next[i] = closed ? (i + 1) % n : i + 1;
+        prev[i] = i - 1;
+        next[i] = i + 1;
+    }
+    if (closed) {
+        prev[0] = n - 1;
+        next[n - 1] = 0;
     }
     const PolyPoint *p = pts.constData();
     constexpr int kMaxExactSpan = 256;
@@ -584,10 +588,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             if (i < heap.size())
                 settle(i, last);
         };
-        for (int i = 0; i < n; ++i) {
-            float a, e;
-            if (!removable(i, &a, &e))
-                continue;
+        auto file = [&](int i, float a, float e) {
             curKey[i] = makeKey(a, i);
             candErr[i] = e;
             if ((curKey[i] >> 32) == 0) {
@@ -596,7 +597,56 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 pos[size_t(i)] = int(heap.size());
                 heap.push_back(curKey[i]);
             }
+        };
+        auto fileIfRemovable = [&](int i) {
+            float a, e;
+            if (removable(i, &a, &e))
+                file(i, a, e);
+        };
+        // The first tests of the inner vertices four at a time: removable()'s
+        // arithmetic in its order, its neighbours i - 1 and i + 1 and every
+        // bound still 0 (0 + d is d). Its exact measure, over the one traced
+        // point i, would find d again, so d over the limit is the answer.
+        fileIfRemovable(0);
+        int i = 1;
+        {
+            const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), half = _mm_set1_ps(0.5f);
+            const __m128 sign = _mm_set1_ps(-0.0f), vsa = _mm_set1_ps(params.smoothingArea);
+            const __m128 vdev = _mm_set1_ps(params.maxDeviation);
+            auto xs = [&](int k) {
+                const __m128 lo = _mm_loadu_ps(&p[k].x), hi = _mm_loadu_ps(&p[k + 2].x);
+                return _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+            };
+            auto ys = [&](int k) {
+                const __m128 lo = _mm_loadu_ps(&p[k].x), hi = _mm_loadu_ps(&p[k + 2].x);
+                return _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+            };
+            for (; i + 3 <= n - 2; i += 4) {
+                const __m128 ax = xs(i - 1), ay = ys(i - 1), px = xs(i), py = ys(i), bx = xs(i + 1), by = ys(i + 1);
+                const __m128 cross = _mm_sub_ps(_mm_mul_ps(_mm_sub_ps(px, ax), _mm_sub_ps(by, ay)),
+                                                _mm_mul_ps(_mm_sub_ps(py, ay), _mm_sub_ps(bx, ax)));
+                const __m128 area = _mm_mul_ps(_mm_andnot_ps(sign, cross), half);
+                const __m128 dx = _mm_sub_ps(bx, ax), dy = _mm_sub_ps(by, ay);
+                const __m128 len2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+                __m128 t = _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, ax), dx), _mm_mul_ps(_mm_sub_ps(py, ay), dy)), len2);
+                t = _mm_and_ps(_mm_cmpgt_ps(len2, zero), _mm_min_ps(one, _mm_max_ps(zero, t)));
+                const __m128 ex = _mm_sub_ps(px, _mm_add_ps(ax, _mm_mul_ps(t, dx)));
+                const __m128 ey = _mm_sub_ps(py, _mm_add_ps(ay, _mm_mul_ps(t, dy)));
+                const __m128 e = _mm_add_ps(zero, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))));
+                int ok = _mm_movemask_ps(_mm_and_ps(_mm_cmplt_ps(area, vsa), _mm_cmpngt_ps(e, vdev)));
+                if (!ok)
+                    continue;
+                alignas(16) float av[4], ev[4];
+                _mm_store_ps(av, area);
+                _mm_store_ps(ev, e);
+                for (; ok; ok &= ok - 1) {
+                    const int k = __builtin_ctz(unsigned(ok));
+                    file(i + k, av[k], ev[k]);
+                }
+            }
         }
+        for (; i < n; ++i)
+            fileIfRemovable(i);
         if (heap.size() > 1)
             for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
                 siftDown(i, heap[i]);
@@ -701,6 +751,70 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
 }
 
 void PolyLine::simplifyPass(float tolerance, float widthTolerance)
+{
+    const int n = pts.size();
+    if (n < 3)
+        return;
+    const bool hasW = w.size() == n;
+    const PolyPoint *p = pts.constData();
+    const float *wp = w.constData();
+    QVector<PolyPoint> np;
+    QVector<float> nw;
+    np.reserve(n);
+    np.append(p[0]);
+    if (hasW)
+        nw.append(wp[0]);
+    const __m128 vtol = _mm_set1_ps(tolerance), vwtol = _mm_set1_ps(widthTolerance);
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1), sign = _mm_set1_ps(-0.0f);
+    int kept = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        // simplifyPassScalar's tests of vertices kept + 1 … i, four at a
+        // time in their arithmetic and order (segDist, then the width
+        // interpolated along the chord); a group past i repeats i.
+        const PolyPoint a = p[kept], b = p[i + 1];
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const float len2 = dx * dx + dy * dy;
+        const __m128 vax = _mm_set1_ps(a.x), vay = _mm_set1_ps(a.y), vdx = _mm_set1_ps(dx), vdy = _mm_set1_ps(dy);
+        const __m128 vl2 = _mm_set1_ps(len2);
+        const float wk = hasW ? wp[kept] : 0, wdiff = hasW ? wp[i + 1] - wp[kept] : 0;
+        const __m128 vwk = _mm_set1_ps(wk), vwd = _mm_set1_ps(wdiff), vspan = _mm_set1_ps(float(i + 1 - kept));
+        bool ok = true;
+        for (int j = kept + 1; j <= i && ok; j += 4) {
+            const int j1 = std::min(j + 1, i), j2 = std::min(j + 2, i), j3 = std::min(j + 3, i);
+            const __m128 px = _mm_set_ps(p[j3].x, p[j2].x, p[j1].x, p[j].x);
+            const __m128 py = _mm_set_ps(p[j3].y, p[j2].y, p[j1].y, p[j].y);
+            __m128 t = zero;
+            if (len2 > 0) {
+                t = _mm_div_ps(_mm_add_ps(_mm_mul_ps(_mm_sub_ps(px, vax), vdx), _mm_mul_ps(_mm_sub_ps(py, vay), vdy)), vl2);
+                t = _mm_min_ps(one, _mm_max_ps(zero, t));  // std::clamp's order: a NaN stays NaN
+            }
+            const __m128 ex = _mm_sub_ps(px, _mm_add_ps(vax, _mm_mul_ps(t, vdx)));
+            const __m128 ey = _mm_sub_ps(py, _mm_add_ps(vay, _mm_mul_ps(t, vdy)));
+            __m128 pass = _mm_cmple_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), vtol);
+            if (hasW) {
+                const __m128 wj = _mm_set_ps(wp[j3], wp[j2], wp[j1], wp[j]);
+                const __m128 along = _mm_div_ps(_mm_set_ps(float(j3 - kept), float(j2 - kept), float(j1 - kept), float(j - kept)), vspan);
+                const __m128 off = _mm_sub_ps(wj, _mm_add_ps(vwk, _mm_mul_ps(along, vwd)));
+                pass = _mm_and_ps(pass, _mm_cmple_ps(_mm_andnot_ps(sign, off), vwtol));
+            }
+            ok = _mm_movemask_ps(pass) == 0xF;
+        }
+        if (ok)
+            continue;
+        np.append(p[i]);
+        if (hasW)
+            nw.append(wp[i]);
+        kept = i;
+    }
+    np.append(p[n - 1]);
+    if (hasW)
+        nw.append(wp[n - 1]);
+    pts = np;
+    if (hasW)
+        w = nw;
+}
+
+void PolyLine::simplifyPassScalar(float tolerance, float widthTolerance)
 {
     const int n = pts.size();
     if (n < 3)

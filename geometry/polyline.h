@@ -133,6 +133,8 @@ public:
     // kept vertex to the next one, with widths (when present) within
     // `widthTolerance` of the width interpolated along that chord.
     void simplifyPass(float tolerance, float widthTolerance = 0.3f);
+    // The same pass testing the dropped vertices one by one: its twin.
+    void simplifyPassScalar(float tolerance, float widthTolerance = 0.3f);
     // Repeats simplifyPass while a pass leaves at most 95 % of the vertices.
     void simplifyRepeated(float tolerance, float widthTolerance = 0.3f);
 

@@ -124,7 +124,11 @@ bool pointsNearChordScalar(const PolyPoint *pts, int count, PolyPoint a, PolyPoi
     return true;
 }
 
-bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+namespace {
+
+// pointsNearChord's body, inlined into mergeStraightRuns' loop.
+inline __attribute__((always_inline)) bool nearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b,
+                                                     float tol2)
 {
     // dist2's arithmetic four lanes at a time, in its order: the same
     // rounding, so the same answer (a NaN fails as it does there).
@@ -162,6 +166,13 @@ bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, 
             return false;
     // The last four again, overlapping points already found near.
     return j == count || load4(pts + count - 4);
+}
+
+} // namespace
+
+bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+{
+    return nearChord(pts, count, a, b, tol2);
 }
 
 void mergeStraightRunsScalar(PolyLine &pl, float tolerance, int maxRun)
@@ -227,7 +238,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
         if (i - kept < maxRun
             && ((axisShortcut
                  && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
-                || pointsNearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
+                || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
             continue;
         out.append(p[i]);
         kept = i;
@@ -409,6 +420,7 @@ struct Band {
     bool farIsPlain = false;
     // The kernels' first forms, kept as the twin the tests compare with.
     bool firstForms = false;
+    struct Walk;
 
     // borderIsEdge: the region reaches the plane's border, beyond which
     // counts as outside.
@@ -480,9 +492,9 @@ struct Band {
     // Distance of every band pixel inside the section (cov >= 128) to the
     // outline, capped at `reach`, less `offset`; pixels outside get -reach
     // less `offset` (only their side matters: the level lies inside).
-    // `depth` is dropThinParts' depth. Blocks all 255 that no stamp reached
-    // leave the band (their summary says so).
-    std::vector<float> insideDistance(const Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
+    // `depth` is dropThinParts' depth. Past the first forms this also
+    // encodes the band (see finish()).
+    std::vector<float> insideDistance(Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
                                       float offset, float depth)
     {
         const float cap = reach * reach;
@@ -502,6 +514,10 @@ struct Band {
         // Deep and at least a level past 255 (see encode); outside below
         // the walk's reach.
         farIsPlain = far >= depth && far >= 1.0f && -reach - offset < -1.0f;
+        if (!firstForms) {
+            finish(cov, summary, d, offset, -reach - offset, depth);
+            return d;
+        }
         // Lane k all ones where bit k of the index is set.
         __m128 laneMask[16];
         for (int m = 0; m < 16; ++m)
@@ -512,13 +528,6 @@ struct Band {
                 if (t < 0)
                     continue;
                 const std::uint64_t hit = touched[size_t(t)];
-                if (!hit && farIsPlain && !firstForms && allFull(cov, bx, by)) {
-                    // No stamp reached it: it stays as it is, like the
-                    // blocks trim() left out (its pixels keep the cap).
-                    tile[size_t(by) * bw + bx] = -1;
-                    summary.data[size_t(by) * bw + bx] = 255;
-                    continue;
-                }
                 for (int y = 0; y < 16; ++y) {
                     // Bit x set where the pixel is at or above 128.
                     const int in = _mm_movemask_epi8(
@@ -533,6 +542,159 @@ struct Band {
                 }
             }
         return d;
+    }
+
+    // Per tile row, as 16-bit masks for the thin-part walks: D deep
+    // (s >= depth), J shallow enough to join (kJoin <= s < depth), S a
+    // start (0 <= s < depth); then D's first and last columns (bit y: row
+    // y). Made by finish(), past the first forms.
+    static constexpr int kD = 0, kJ = 16, kS = 32, kFirst = 48, kLast = 49, kStride = 50;
+    std::vector<std::uint16_t> bits;
+    std::vector<char> open;  // per tile: some pixel starts a walk
+
+    // The levels of sixteen distances s as encode() finds them, as bytes:
+    // each rounded to a whole level in 32-bit lanes ([0, 256]), then kept
+    // on its side of 128 in 16-bit lanes, and packed (saturating: 256
+    // becomes 255 as encode's last clamp makes it).
+    static __m128i levelBytes(__m128 s0, __m128 s1, __m128 s2, __m128 s3)
+    {
+        const __m128 vk = _mm_set1_ps(255.0f / kDistanceRamp), v128 = _mm_set1_ps(128), lo = _mm_set1_ps(-1),
+                     hi = _mm_set1_ps(256), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        auto rounded = [&](__m128 sv) {
+            const __m128 c = _mm_min_ps(_mm_max_ps(_mm_add_ps(v128, _mm_mul_ps(sv, vk)), lo), hi);
+            return _mm_cvttps_epi32(_mm_add_ps(c, half));
+        };
+        auto inside = [&](__m128 a, __m128 b) {
+            return _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(a, zero)), _mm_castps_si128(_mm_cmpge_ps(b, zero)));
+        };
+        const __m128i l128 = _mm_set1_epi16(128), l127 = _mm_set1_epi16(127);
+        auto side = [&](__m128i r, __m128i in) {
+            return _mm_or_si128(_mm_and_si128(in, _mm_max_epi16(r, l128)), _mm_andnot_si128(in, _mm_min_epi16(r, l127)));
+        };
+        const __m128i q01 = side(_mm_packs_epi32(rounded(s0), rounded(s1)), inside(s0, s1));
+        const __m128i q23 = side(_mm_packs_epi32(rounded(s2), rounded(s3)), inside(s2, s3));
+        return _mm_packus_epi16(q01, q23);
+    }
+
+    // The rest of insideDistance, encode and the walks' masks in one pass
+    // over the band: each row's distances become s, its levels and its
+    // masks while they are at hand. The thin-part walks then lower s of the
+    // parts they drop and mend those pixels' levels (mendDropped()). Blocks
+    // all 255 that no stamp reached leave the band (their summary says so),
+    // as those trim() left out: their pixels keep the cap and their bytes.
+    void finish(Plane8 &cov, Plane8 &summary, std::vector<float> &d, float offset, float outsideValue, float depth)
+    {
+        const __m128 off = _mm_set1_ps(offset), outside = _mm_set1_ps(outsideValue), farV = _mm_set1_ps(far);
+        const __m128 deepV = _mm_set1_ps(depth);
+        const __m128i zeroI = _mm_setzero_si128();
+        bits.assign(size_t(tiles) * kStride, 0);
+        open.assign(size_t(tiles), 0);
+        for (int by = 0; by < bh; ++by)
+            for (int bx = 0; bx < bw; ++bx) {
+                const int t = tile[size_t(by) * bw + bx];
+                if (t < 0)
+                    continue;
+                const std::uint64_t hit = touched[size_t(t)];
+                if (!hit && farIsPlain && allFull(cov, bx, by)) {
+                    tile[size_t(by) * bw + bx] = -1;
+                    summary.data[size_t(by) * bw + bx] = 255;
+                    continue;
+                }
+                std::uint16_t *m = bits.data() + size_t(t) * kStride;
+                // Without farIsPlain every row goes the float road.
+                const std::uint64_t floatRows = farIsPlain ? hit : ~std::uint64_t(0);
+                __m128i any = _mm_setzero_si128(), all = _mm_set1_epi8(char(0xFF));
+                int anyStart = 0;
+                for (int y = 0; y < 16; ++y) {
+                    uchar *out = cov.row(by * 16 + y) + bx * 16;
+                    const __m128i bytesIn = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out));
+                    // 0xFF where the pixel is at or above 128 (inside),
+                    // and that widened to the four groups' lanes.
+                    const __m128i plain = _mm_cmplt_epi8(bytesIn, zeroI);
+                    const __m128i in16lo = _mm_unpacklo_epi8(plain, plain), in16hi = _mm_unpackhi_epi8(plain, plain);
+                    const __m128 mask[4] = {_mm_castsi128_ps(_mm_unpacklo_epi16(in16lo, in16lo)),
+                                            _mm_castsi128_ps(_mm_unpackhi_epi16(in16lo, in16lo)),
+                                            _mm_castsi128_ps(_mm_unpacklo_epi16(in16hi, in16hi)),
+                                            _mm_castsi128_ps(_mm_unpackhi_epi16(in16hi, in16hi))};
+                    float *dr = d.data() + size_t(t) * 256 + y * 16;
+                    if (!((floatRows >> (4 * y)) & 15)) {
+                        // No stamp here: far inside (deep, 255), outside
+                        // below the walk's reach (0).
+                        for (int g = 0; g < 4; ++g)
+                            _mm_storeu_ps(dr + 4 * g, _mm_or_ps(_mm_and_ps(mask[g], farV), _mm_andnot_ps(mask[g], outside)));
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), plain);
+                        any = _mm_or_si128(any, plain);
+                        all = _mm_and_si128(all, plain);
+                        m[kD + y] = std::uint16_t(_mm_movemask_epi8(plain));
+                        continue;
+                    }
+                    // A group no stamp reached still holds the cap, whose
+                    // root less the offset is `far` exactly.
+                    __m128 v[4];
+                    for (int g = 0; g < 4; ++g) {
+                        const __m128 dist = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(dr + 4 * g)), off);
+                        v[g] = _mm_or_ps(_mm_and_ps(mask[g], dist), _mm_andnot_ps(mask[g], outside));
+                        _mm_storeu_ps(dr + 4 * g, v[g]);
+                    }
+                    const __m128i bytes = levelBytes(v[0], v[1], v[2], v[3]);
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
+                    any = _mm_or_si128(any, bytes);
+                    all = _mm_and_si128(all, bytes);
+                    // D by comparison; the level tells the rest: it is at
+                    // least 128 exactly where s >= 0 and, with the ramp of
+                    // 2, at least 1 exactly where s >= -1 (kJoin).
+                    static_assert(Walk::kJoin == -1.0f && kDistanceRamp == 2.0f, "levels tell J");
+                    const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[0], deepV)),
+                                                       _mm_castps_si128(_mm_cmpge_ps(v[1], deepV)));
+                    const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[2], deepV)),
+                                                       _mm_castps_si128(_mm_cmpge_ps(v[3], deepV)));
+                    const int dm = _mm_movemask_epi8(_mm_packs_epi16(lo, hi));
+                    const int sm = _mm_movemask_epi8(bytes) & ~dm;
+                    m[kD + y] = std::uint16_t(dm);
+                    m[kJ + y] = std::uint16_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zeroI)) & ~dm & 0xFFFF);
+                    m[kS + y] = std::uint16_t(sm);
+                    anyStart |= sm;
+                }
+                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
+                summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
+                // D's first and last columns: bit 0 and bit 15 of every row
+                // (sign bits of 16-bit lanes, kept by the saturating pack).
+                const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
+                              d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
+                m[kFirst] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_slli_epi16(d0, 15), _mm_slli_epi16(d1, 15))));
+                m[kLast] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(d0, d1)));
+                open[size_t(t)] = anyStart != 0;
+            }
+    }
+
+    // After the walks: the levels of the pixels whose s they lowered, and
+    // the summaries of those pixels' blocks.
+    void mendDropped(Plane8 &cov, Plane8 &summary, const std::vector<float> &s, const Walk &walk) const
+    {
+        std::vector<int> blocks;
+        for (int i : walk.dropped) {
+            const int b = walk.blockOf[size_t(i >> 8)];
+            const int x = b % bw * 16 + (i & 15), y = b / bw * 16 + (i >> 4 & 15);
+            const __m128 v = _mm_set1_ps(s[size_t(i)]);
+            cov.row(y)[x] = uchar(_mm_cvtsi128_si32(levelBytes(v, v, v, v)));
+            if (blocks.empty() || blocks.back() != b)
+                blocks.push_back(b);
+        }
+        std::sort(blocks.begin(), blocks.end());
+        blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+        for (int b : blocks) {
+            const int bx = b % bw, by = b / bw;
+            __m128i any = _mm_setzero_si128(), all = _mm_set1_epi8(char(0xFF));
+            for (int y = 0; y < 16; ++y) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
+                any = _mm_or_si128(any, v);
+                all = _mm_and_si128(all, v);
+            }
+            const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+            const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
+            summary.data[size_t(b)] = all0 ? 0 : all255 ? 255 : 128;
+        }
     }
 
     // Lowers d (squared distances) of the band pixels within `reach` of the
@@ -566,6 +728,96 @@ struct Band {
         const float r2 = reach * reach;
         const float acrossFull = std::sqrt(std::max(0.0f, r2 - 0.0f * 0.0f));
         const float sideMargin = kSideMargin * std::sqrt(l2);
+        // One row's groups from xs to xe (whole groups within the plane):
+        // tile by tile, the groups a row crosses in one tile are a run of
+        // its touched bits, and the pixel centres step by exactly 4 (small
+        // whole numbers and halves), as the scalar formula rounds them.
+        auto stampRow = [&](int y, float py, int xs, int xe) {
+            const __m128 vpy = _mm_set1_ps(py);
+            const __m128 pyTerm = _mm_mul_ps(vpy, vdy);
+            const int *tileRow = tile.data() + size_t(y >> 4) * bw;
+            const size_t rowOff = size_t(y & 15) * 16;
+            const int rowBit = (y & 15) * 4;
+            for (int x = xs; x <= xe;) {
+                const int end = std::min(xe, x | 15);
+                const int t = tileRow[x >> 4];
+                if (t >= 0) {
+                    const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
+                    touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                    float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
+                    __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
+                    for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
+                        const __m128 px = _mm_sub_ps(cx, ax);
+                        __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
+                        u = _mm_min_ps(_mm_max_ps(u, zero), one);
+                        const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
+                        const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
+                        _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
+                    }
+                }
+                x = end + 1;
+            }
+        };
+        if (!firstForms) {
+            // The rows' spans below, four rows at a time: the same
+            // operations in the same order, each choice of the scalar
+            // formula a select (so NaN and signed zeros go the same way).
+            auto sel = [](__m128 m, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); };
+            const __m128 vreach = _mm_set1_ps(reach), vinvDy = _mm_set1_ps(invDy), vay = _mm_set1_ps(a.y);
+            const __m128 lo0 = _mm_set1_ps(std::min(a.x, b.x)), hi0 = _mm_set1_ps(std::max(a.x, b.x));
+            const __m128 hundredth = _mm_set1_ps(0.01f), vyMin = _mm_set1_ps(yMin), vyMax = _mm_set1_ps(yMax);
+            const __m128 vr2 = _mm_set1_ps(r2), vacross = _mm_set1_ps(acrossFull), vmargin = _mm_set1_ps(sideMargin);
+            const __m128i rowStep = _mm_set_epi32(3, 2, 1, 0);
+            alignas(16) float pys[4], xsF[4], xeF[4];
+            alignas(16) int skip[4];
+            for (int y = y0; y <= y1; y += 4) {
+                const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
+                __m128 out = _mm_setzero_ps();  // rows to skip
+                __m128 lo = lo0, hi = hi0;
+                if (dy != 0) {
+                    __m128 t0 = _mm_mul_ps(_mm_sub_ps(py, vreach), vinvDy), t1 = _mm_mul_ps(_mm_add_ps(py, vreach), vinvDy);
+                    const __m128 swap = _mm_cmpgt_ps(t0, t1);
+                    const __m128 s0 = sel(swap, t1, t0), s1 = sel(swap, t0, t1);
+                    t0 = sel(_mm_cmplt_ps(s0, zero), zero, s0);
+                    t1 = sel(_mm_cmplt_ps(one, s1), one, s1);
+                    out = _mm_cmpgt_ps(t0, _mm_add_ps(t1, hundredth));
+                    const __m128 u0 = _mm_add_ps(ax, _mm_mul_ps(t0, vdx)), u1 = _mm_add_ps(ax, _mm_mul_ps(t1, vdx));
+                    lo = sel(_mm_cmplt_ps(u1, u0), u1, u0);
+                    hi = sel(_mm_cmplt_ps(u0, u1), u1, u0);
+                }
+                const __m128 gap = sel(_mm_cmplt_ps(py, vyMin), _mm_sub_ps(vyMin, py),
+                                       sel(_mm_cmpgt_ps(py, vyMax), _mm_sub_ps(py, vyMax), zero));
+                const __m128 left = _mm_sub_ps(vr2, _mm_mul_ps(gap, gap));
+                const __m128 across = sel(_mm_cmpeq_ps(gap, zero), vacross,
+                                          _mm_sqrt_ps(sel(_mm_cmplt_ps(zero, left), left, zero)));
+                __m128 from = _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(lo, across), ax), hundredth);
+                __m128 to = _mm_add_ps(_mm_sub_ps(_mm_add_ps(hi, across), ax), hundredth);
+                if (closed) {
+                    const __m128 slack = _mm_add_ps(_mm_mul_ps(vdx, py), vmargin);
+                    const __m128 c = _mm_mul_ps(slack, vinvDy);
+                    if (dy > 0)
+                        to = sel(_mm_cmplt_ps(c, to), c, to);
+                    else if (dy < 0)
+                        from = sel(_mm_cmplt_ps(from, c), c, from);
+                    else
+                        out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
+                    out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
+                }
+                _mm_store_ps(pys, py);
+                _mm_store_ps(xsF, _mm_sub_ps(_mm_add_ps(from, ax), half));
+                _mm_store_ps(xeF, _mm_sub_ps(_mm_add_ps(to, ax), half));
+                _mm_store_si128(reinterpret_cast<__m128i *>(skip), _mm_castps_si128(out));
+                for (int k = 0; k < 4 && y + k <= y1; ++k) {
+                    if (skip[k])
+                        continue;
+                    const int xs = std::max(0, ifloor(xsF[k])) & ~3;
+                    const int xe = std::min(W - 1, ifloor(xeF[k]) + 1) | 3;
+                    if (xs <= xe)
+                        stampRow(y + k, pys[k], xs, xe);
+                }
+            }
+            return;
+        }
         for (int y = y0; y <= y1; ++y) {
             const float py = y + 0.5f - a.y;
             // The stretch of the segment within reach of the row's centre
@@ -613,32 +865,6 @@ struct Band {
             const int *tileRow = tile.data() + size_t(y >> 4) * bw;
             const size_t rowOff = size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
-            if (!firstForms) {
-                // Tile by tile: the groups a row crosses in one tile are a
-                // run of its touched bits, and the pixel centres step by
-                // exactly 4 (small whole numbers and halves), as the
-                // scalar formula rounds them.
-                for (int x = xs; x <= xe;) {
-                    const int end = std::min(xe, x | 15);
-                    const int t = tileRow[x >> 4];
-                    if (t >= 0) {
-                        const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
-                        touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
-                        float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
-                        __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
-                        for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
-                            const __m128 px = _mm_sub_ps(cx, ax);
-                            __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
-                            u = _mm_min_ps(_mm_max_ps(u, zero), one);
-                            const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
-                            const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
-                            _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
-                        }
-                    }
-                    x = end + 1;
-                }
-                continue;
-            }
             int lastT = -1;
             std::uint64_t bits = 0;
             for (int x = xs; x <= xe; x += 4) {
@@ -675,23 +901,27 @@ struct Band {
     // dots. A part that reaches a uniform inside block beyond the band is
     // deep enough; a part about as long as it is wide (the inset of a pin)
     // stays, since its loop fills it better than a hair across it.
-    void dropThinParts(const Plane8 &cov, std::vector<float> &s, float depth) const
+    // Past the first forms the levels are written already: the walks mend
+    // those of the pixels they drop.
+    void dropThinParts(Plane8 &cov, Plane8 &summary, std::vector<float> &s, float depth) const
     {
         // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
         // the first sign of depth, and a later walk that meets its pixels
         // is in that same part.
         std::vector<char> seen(s.size(), 0);
-        Walk walk{*this, cov, s, depth, seen, {}, {}, std::vector<int>(static_cast<size_t>(tiles))};
+        Walk walk{*this, cov, s, depth, seen, {}, {}, std::vector<int>(static_cast<size_t>(tiles)), {}};
         // Pixels are walked by their index into the tile arrays
         // (tile * 256 + y * 16 + x); a step across a tile's side looks the
         // neighbouring block up.
         for (size_t b = 0; b < tile.size(); ++b)
             if (tile[b] >= 0)
                 walk.blockOf[size_t(tile[b])] = int(b);
-        if (firstForms)
+        if (firstForms) {
             walkEveryStart(walk);
-        else
+        } else {
             walkUndecidedStarts(walk);
+            mendDropped(cov, summary, s, walk);
+        }
     }
 
     // One walk over a part: the shallow pixels (kJoin <= s < depth, a strip
@@ -707,6 +937,7 @@ struct Band {
         std::vector<char> &seen;
         std::vector<int> part, stack;
         std::vector<int> blockOf;
+        std::vector<int> dropped;  // pixels whose s a walk lowered
 
         void from(int i0)
         {
@@ -767,9 +998,11 @@ struct Band {
             // A disc of radius top grown by the joining pixel (and the
             // ridge the grid may miss) has about pi (top + 1.7)^2 pixels.
             const float round = 2 * 3.1416f * (top + 1.7f) * (top + 1.7f);
-            if (float(part.size()) > round)
+            if (float(part.size()) > round) {
                 for (int i : part)
                     s[size_t(i)] = std::min(s[size_t(i)], -1.0f / 255);
+                dropped.insert(dropped.end(), part.begin(), part.end());
+            }
         }
     };
 
@@ -811,70 +1044,18 @@ struct Band {
         }
     }
 
-    // The same walks, but only from the starts a tile's own bits leave
-    // open. Per tile row, as 16-bit masks: D deep (s >= depth), J shallow
-    // enough to join (kJoin <= s < depth), S a start (0 <= s < depth).
-    // Shallow pixels joined within the tile to a deep one (its own, or one
+    // The same walks, but only from the starts a tile's own bits (see
+    // finish()) leave open. Shallow pixels joined within the tile to a deep one (its own, or one
     // in the rows and columns of the blocks around it; a block beyond the
     // band by its coverage) are in a deep part and start no walk. The other
     // starts walk as before, so the parts and what is dropped stay the same.
     void walkUndecidedStarts(Walk &walk) const
     {
-        const std::vector<float> &s = walk.s;
         const Plane8 &cov = walk.cov;
-        const float depth = walk.depth;
         const size_t nb = size_t(bw) * bh;
-        // Per tile: D, J and S of its 16 rows, then D's first and last
-        // columns (bit y: row y).
-        constexpr int kD = 0, kJ = 16, kS = 32, kFirst = 48, kLast = 49, kStride = 50;
-        std::vector<std::uint16_t> bits(size_t(tiles) * kStride);
-        std::vector<char> open(size_t(tiles), 0);
-        const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth), joinV = _mm_set1_ps(Walk::kJoin);
         auto coverageRow = [&cov](int bx, int by, int y) {
             return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16)));
         };
-        for (size_t b = 0; b < nb; ++b) {
-            const int t = tile[b];
-            if (t < 0)
-                continue;
-            const int bx = int(b % size_t(bw)), by = int(b / size_t(bw));
-            std::uint16_t *m = bits.data() + size_t(t) * kStride;
-            const std::uint64_t hit = farIsPlain ? touched[size_t(t)] : ~std::uint64_t(0);
-            int anyStart = 0;
-            for (int y = 0; y < 16; ++y) {
-                int dm = 0, jm = 0, sm = 0;
-                if (!((hit >> (4 * y)) & 15)) {
-                    // No stamp here: far inside (deep), outside below kJoin.
-                    dm = coverageRow(bx, by, y);
-                } else {
-                    // The row's 16 comparisons with a level as one mask.
-                    const float *sr = s.data() + size_t(t) * 256 + y * 16;
-                    const __m128 v0 = _mm_loadu_ps(sr), v1 = _mm_loadu_ps(sr + 4), v2 = _mm_loadu_ps(sr + 8),
-                                 v3 = _mm_loadu_ps(sr + 12);
-                    auto atLeast = [&](__m128 level) {
-                        const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v0, level)),
-                                                           _mm_castps_si128(_mm_cmpge_ps(v1, level)));
-                        const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v2, level)),
-                                                           _mm_castps_si128(_mm_cmpge_ps(v3, level)));
-                        return _mm_movemask_epi8(_mm_packs_epi16(lo, hi));
-                    };
-                    dm = atLeast(deepV);
-                    jm = atLeast(joinV) & ~dm;
-                    sm = atLeast(zero) & ~dm;
-                }
-                m[kD + y] = std::uint16_t(dm);
-                m[kJ + y] = std::uint16_t(jm);
-                m[kS + y] = std::uint16_t(sm);
-                anyStart |= sm;
-            }
-            // D's first and last columns: bit 0 and bit 15 of every row
-            // (sign bits of 16-bit lanes, kept by the saturating pack).
-            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
-                          d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
-            m[kFirst] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_slli_epi16(d0, 15), _mm_slli_epi16(d1, 15))));
-            m[kLast] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(d0, d1)));
-            open[size_t(t)] = anyStart != 0;
-        }
         // D of block (bx, by): row y (kD + y), or a column (kFirst, kLast);
         // a block beyond the band by its coverage, beyond the plane none.
         auto deepBits = [&](int bx, int by, int which) -> std::uint32_t {
@@ -1090,10 +1271,11 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
     band.trim(cov, edge, reach);
     std::vector<float> s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
-    band.dropThinParts(cov, s, kThinInset / 2);
+    band.dropThinParts(cov, summary, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;
-    band.encode(cov, summary, s);
+    if (firstForms)
+        band.encode(cov, summary, s);
 }
 
 } // namespace

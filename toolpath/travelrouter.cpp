@@ -2,8 +2,119 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <queue>
 #include <vector>
+
+namespace {
+
+// shrinkManhattan's rows: Fixed > 0 is n known when compiling (the window's
+// ANDs unrolled per word), 0 any n.
+template <int Fixed>
+void shrinkRows(const Plane1 &src, int n, Plane1 &out)
+{
+    if (Fixed > 0)
+        n = Fixed;
+    const int w = src.width, h = src.height;
+    const int words = (w + 63) / 64, stride = src.stride();
+    const int window = 2 * n + 1, levels = n + 1;
+    // Per row of the window (row y in slot y % window), its shrinks by
+    // r = 0 .. n pixels along the row: pixel x set when x - r .. x + r are.
+    // Each is words + 2 long, a clear word on either side (the plane's
+    // edges), so the loops below carry no state from word to word.
+    const int span = words + 2;
+    std::vector<quint64> ring(size_t(window) * levels * span, 0);
+    auto level = [&](int slot, int r) { return ring.data() + (size_t(slot) * levels + r) * span + 1; };
+    auto load = [&](int y, int slot) {
+        quint64 *e = level(slot, 0);
+        e[words - 1] = 0; // a width of 32 more than whole words: the rest is clear
+        std::memcpy(e, src.row(y), size_t(stride));
+        if (Fixed > 0) {
+            // All shrinks of a word at once from it and its neighbours;
+            // words clear, or set with both neighbours, stay so.
+            quint64 *lv[Fixed + 1];
+            for (int r = 0; r <= Fixed; ++r)
+                lv[r] = level(slot, r);
+            for (int i = 0; i < words; ++i) {
+                const quint64 a = e[i - 1], b = e[i], c = e[i + 1];
+                if (b == 0 || (a & b & c) == ~quint64(0)) {
+                    for (int r = 1; r <= Fixed; ++r)
+                        lv[r][i] = b;
+                    continue;
+                }
+                quint64 v = b;
+                for (int r = 1; r <= Fixed; ++r) {
+                    v &= (b << r | a >> (64 - r)) & (b >> r | c << (64 - r));
+                    lv[r][i] = v;
+                }
+            }
+            return;
+        }
+        for (int r = 1; r <= n; ++r) {
+            const quint64 *a = level(slot, r - 1);
+            quint64 *b = level(slot, r);
+            for (int i = 0; i < words; ++i)
+                b[i] = a[i] & (a[i] << 1 | a[i - 1] >> 63) & (a[i] >> 1 | a[i + 1] << 63);
+        }
+    };
+    std::vector<quint64> accBuf(static_cast<size_t>(words));
+    quint64 *const acc = accBuf.data();
+    // The window's rows at their shrinks, n - |d| for row y + d; rows
+    // outside the plane are the all-set row (they take no part).
+    std::vector<quint64> allSet(static_cast<size_t>(words), ~quint64(0));
+    std::vector<const quint64 *> partBuf(static_cast<size_t>(window));
+    const quint64 **const part = partBuf.data();
+    int loaded = 0, loadSlot = 0, slot = 1 % window; // slot of row y
+    for (int y = 1; y < h - 1; ++y) {
+        while (loaded <= std::min(h - 1, y + n)) {
+            load(loaded++, loadSlot);
+            loadSlot = loadSlot + 1 == window ? 0 : loadSlot + 1;
+        }
+        for (int d = -n; d <= n; ++d) {
+            int sl = slot + d;
+            sl = sl < 0 ? sl + window : sl >= window ? sl - window : sl;
+            part[d + n] = y + d >= 0 && y + d < h ? level(sl, n - std::abs(d)) : allSet.data();
+        }
+        if (Fixed > 0) {
+            for (int i = 0; i < words; ++i) {
+                quint64 v = part[Fixed][i]; // the row itself: clear words stay clear
+                if (v)
+                    for (int k = 0; k < 2 * Fixed + 1; ++k)
+                        v &= part[k][i];
+                acc[i] = v;
+            }
+        } else {
+            std::memcpy(acc, part[0], size_t(words) * 8);
+            for (int k = 1; k < window; ++k) {
+                const quint64 *e = part[k];
+                for (int i = 0; i < words; ++i)
+                    acc[i] &= e[i];
+            }
+        }
+        std::memcpy(out.row(y), acc, size_t(stride));
+        slot = slot + 1 == window ? 0 : slot + 1;
+    }
+}
+
+} // namespace
+
+Plane1 shrinkManhattan(const Plane1 &src, int n)
+{
+    const int w = src.width, h = src.height;
+    if (n <= 0 || n > 64 || w % 32 != 0 || h < 3 || w <= 0)
+        return src.offsetN(n, 'a', 'a');
+    Plane1 out(w, h);
+    const int stride = src.stride();
+    std::memcpy(out.row(0), src.row(0), size_t(stride));
+    std::memcpy(out.row(h - 1), src.row(h - 1), size_t(stride));
+    switch (n) { // the travel area's shrink is 4 pixels at the usual scale
+    case 3: shrinkRows<3>(src, n, out); break;
+    case 4: shrinkRows<4>(src, n, out); break;
+    case 5: shrinkRows<5>(src, n, out); break;
+    default: shrinkRows<0>(src, n, out); break;
+    }
+    return out;
+}
 
 namespace {
 

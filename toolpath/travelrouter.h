@@ -26,6 +26,15 @@
 QVector<unsigned char> freeBlocks4(const Plane1 &mask);
 QVector<unsigned char> freeBlocks4Scalar(const Plane1 &mask);
 
+// plane.offsetN(n, 'a', 'a'): n one-pixel shrinks of the set pixels over
+// their 4-neighbourhood, the first and last rows kept and pixels beyond the
+// left and right edges clear. A pixel of another row stays set when every
+// pixel within n steps of it (Manhattan, rows outside the plane left out) is
+// set, so one pass over the rows does it: each row's horizontal shrinks by
+// 0 .. n pixels are made once, 64 pixels a word, and ANDed down the window.
+// Other widths than multiples of 32, and n over 64, take offsetN itself.
+Plane1 shrinkManhattan(const Plane1 &plane, int n);
+
 class TravelRouter {
 public:
     // Keeps a reference to `mask`: it must outlive the router.

@@ -475,3 +475,53 @@ TEST(FastHypot, SameFloatAsTheLibrary)
         for (float y : special)
             EXPECT_TRUE(same(fastHypot(x, y), std::hypot(x, y))) << x << " " << y;
 }
+
+// The hair simplifier's four-lane pass against its one-by-one twin: wavy and
+// straight hairs at any slant, widths that ramp, step and jitter (and none),
+// a zero-length chord (repeated points), tolerances from tight to loose.
+TEST(PolyLineSimplify, HairPassMatchesItsTwin)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    int dropped = 0;
+    for (int s = 0; s < 300; ++s) {
+        PolyLine h(s % 2 ? OuterHair : InnerHair);
+        const int n = 3 + s % 90;
+        const float ang = u(rng) * 6.2832f, wave = s % 3 == 0 ? 0.0f : u(rng) * 1.5f;
+        PolyPoint at(u(rng) * 400, u(rng) * 400);
+        for (int i = 0; i < n; ++i) {
+            const float along = 0.8f + u(rng) * 0.6f, side = wave * std::sin(i * 0.3f) + (u(rng) - 0.5f) * 0.2f;
+            at = at + PolyPoint(std::cos(ang), std::sin(ang)) * along;
+            h.pts.append(at + PolyPoint(-std::sin(ang), std::cos(ang)) * side);
+            if (s % 11 == 4 && i % 9 == 2)
+                h.pts.append(h.pts.last());  // a repeat: the chord from it has no length
+        }
+        if (s % 4 != 0)
+            for (int i = 0; i < h.size(); ++i)
+                h.w.append(s % 4 == 1 ? 2.5f + 0.02f * i : s % 4 == 2 ? (i < h.size() / 2 ? 2.0f : 3.0f) : 2.0f + u(rng) * 0.7f);
+        for (const float tol : {0.05f, 0.4f, 1.2f}) {
+            PolyLine fast = h, ref = h;
+            fast.simplifyPass(tol);
+            ref.simplifyPassScalar(tol);
+            ASSERT_EQ(fast.pts, ref.pts) << "hair " << s << " tolerance " << tol;
+            ASSERT_EQ(fast.w, ref.w);
+            dropped += h.size() - fast.size();
+        }
+    }
+    // Distances and width offsets landing exactly on the tolerances (all
+    // exact in binary): on them a vertex still goes.
+    PolyLine edge(InnerHair);
+    for (int i = 0; i < 40; ++i) {
+        edge.pts.append(PolyPoint(float(i), i % 4 == 1 ? 0.5f : 0.0f));
+        edge.w.append(i % 3 == 1 ? 2.25f : 2.0f);
+    }
+    for (const float wtol : {0.25f, 0.125f}) {
+        PolyLine fast = edge, ref = edge;
+        fast.simplifyPass(0.5f, wtol);
+        ref.simplifyPassScalar(0.5f, wtol);
+        EXPECT_EQ(fast.pts, ref.pts) << wtol;
+        EXPECT_EQ(fast.w, ref.w);
+        dropped += edge.size() - fast.size();
+    }
+    EXPECT_GT(dropped, 5000);
+}

@@ -1,3 +1,4 @@
+#include "fixtures/rasterfixtures.h"
 #include "toolpath/pathorder.h"
 #include "toolpath/nearestends.h"
 #include "toolpath/runlabels.h"
@@ -402,6 +403,45 @@ TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
                 m.setPixel(x(rng), y(rng), true);
             const QVector<unsigned char> fast = freeBlocks4(m), slow = freeBlocks4Scalar(m);
             ASSERT_EQ(fast, slow) << size.width() << " x " << size.height() << " trial " << trial;
+        }
+    }
+}
+
+// The one-pass shrink against offsetN's one-pixel steps, on layer-like masks
+// (set = outside: a part with holes and a thin slot, at times touching the
+// plane's edges and first and last rows) and on noise, at widths of whole
+// and half 64-pixel words and plane heights down to three rows.
+TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
+{
+    std::mt19937 rng(9);
+    for (const QSize size : {QSize(544, 480), QSize(96, 40), QSize(64, 3), QSize(32, 70), QSize(160, 5)}) {
+        const int w = size.width(), h = size.height();
+        std::uniform_int_distribution<int> ux(-8, w + 8), uy(-8, h + 8), ur(1, std::max(2, std::min(w, h) / 3));
+        for (int trial = 0; trial < 8; ++trial) {
+            Plane1 m(w, h);
+            if (trial == 7) {
+                std::bernoulli_distribution bit(0.85);
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        m.setPixel(x, y, bit(rng));
+            } else {
+                m.fill(0xFF);
+                for (int k = 0; k < 4; ++k) { // clear discs: the part
+                    const int cx = ux(rng), cy = uy(rng), r = ur(rng);
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            if ((x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r)
+                                m.setPixel(x, y, false);
+                }
+                for (int k = 0; k < 3; ++k) { // set holes and a slot
+                    const int cx = ux(rng), cy = uy(rng), r = ur(rng) / 3;
+                    maskRect(m, cx - r, cy - r, cx + r + 1, cy + r + 1);
+                }
+                maskRect(m, w / 2, 0, w / 2 + 2, h);
+            }
+            for (const int n : {0, 1, 2, 3, 4, 5, 8, 13, 64})
+                ASSERT_TRUE(shrinkManhattan(m, n) == m.offsetN(n, 'a', 'a'))
+                    << w << " x " << h << " trial " << trial << " n " << n;
         }
     }
 }
