@@ -121,8 +121,6 @@ void Slicer::initialise()
     m_cutAhead = omp_get_max_threads() > 1 && sp.LayerStartPos <= 0;
 
     m_rings = std::make_unique<LayerRings>(m_batchSize, m_lookahead);
-    m_outsideMask.setSize(QSize(m_grid.width, m_grid.height));
-    m_outsideMask.fill(0xFF);
     m_cut.clear();
     m_cutFirst = 0;
     m_aheadCut.clear();
@@ -142,7 +140,8 @@ void Slicer::sliceLayer(int L)
         innerId = 0;
         // Beyond the object's bottom or top every pixel is outside, and the
         // shell-region step reads the inner regions there as empty.
-        mask = m_outsideMask;
+        mask.setSize(QSize(m_grid.width, m_grid.height));
+        mask.fill(0xFF);
         inner.setSize(QSize(m_grid.width, m_grid.height));
         inner.fill(0);
         return;

@@ -103,7 +103,6 @@ private:
     bool m_aheadValid = false;
     bool m_cutAhead = false;        // see initialise()
     std::vector<TravelCache> m_travelCache; // per thread, see paralellLayerProcessing
-    Plane1 m_outsideMask;     // the mask of a layer beyond the object
     OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread
 };
 

@@ -124,7 +124,11 @@ bool pointsNearChordScalar(const PolyPoint *pts, int count, PolyPoint a, PolyPoi
     return true;
 }
 
-bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+namespace {
+
+// pointsNearChord's body, inlined into mergeStraightRuns' loop.
+inline __attribute__((always_inline)) bool nearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b,
+                                                     float tol2)
 {
     // dist2's arithmetic four lanes at a time, in its order: the same
     // rounding, so the same answer (a NaN fails as it does there).
@@ -162,6 +166,13 @@ bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, 
             return false;
     // The last four again, overlapping points already found near.
     return j == count || load4(pts + count - 4);
+}
+
+} // namespace
+
+bool pointsNearChord(const PolyPoint *pts, int count, PolyPoint a, PolyPoint b, float tol2)
+{
+    return nearChord(pts, count, a, b, tol2);
 }
 
 void mergeStraightRunsScalar(PolyLine &pl, float tolerance, int maxRun)
@@ -227,7 +238,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
         if (i - kept < maxRun
             && ((axisShortcut
                  && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
-                || pointsNearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
+                || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
             continue;
         out.append(p[i]);
         kept = i;
