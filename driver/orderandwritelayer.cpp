@@ -6,10 +6,15 @@
 
 #include <cmath>
 
+int travelShrink(const LayerGrid &grid)
+{
+    return int(std::lround(grid.widthInPixels * 1.333f));
+}
+
 Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask)
 {
     // The mask's set bits are outside, so shrinking them grows the free area.
-    return shrinkManhattan(mask, int(std::lround(grid.widthInPixels * 1.333f)));
+    return shrinkManhattan(mask, travelShrink(grid));
 }
 
 PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,

@@ -3,6 +3,7 @@
 #include "driver/stages.h"
 #include "params/slicerparams.h"
 #include "toolpath/pathorder.h"
+#include "toolpath/travelrouter.h"
 
 #include <omp.h>
 
@@ -37,10 +38,11 @@ void prepareLayerWork(const LayerGrid &grid, const SlicerParams &sp, const Layer
     }
     if (c)
         c->valid = false;
-    const auto travel = std::make_shared<const Plane1>(travelArea(grid, mask));
-    work.travel = travel;
+    // The travel area and its labels come from the mask's clear runs.
     work.maskAreas = RunLabels(mask, false);
-    work.travelAreas = RunLabels(*travel, false);
+    auto travel = std::make_shared<Plane1>();
+    shrinkManhattanRuns(mask, work.maskAreas, travelShrink(grid), *travel, work.travelAreas);
+    work.travel = std::move(travel);
     if (c) {
         c->mask = mask;
         c->travel = work.travel;

@@ -71,6 +71,8 @@ struct LayerWork {
 // The area travel may use: the layer's solid area grown by about 1.333
 // widths (set bits outside it, as in the mask).
 Plane1 travelArea(const LayerGrid &grid, const Plane1 &mask);
+// The pixels travelArea shrinks the mask's outside by.
+int travelShrink(const LayerGrid &grid);
 
 // A thread's last layer mask with its travel area and area labels: the
 // next layer with the same mask (a prism's) takes them (they are functions

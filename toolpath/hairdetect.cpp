@@ -116,6 +116,32 @@ void levelBitsBlockColumns(const Plane8 &pl, int x0, int y0, std::vector<quint64
     }
 }
 
+// The block states along each group of 16 lines (a summary row for the row
+// pass, a column for the column pass), each group padded with 0 to whole
+// vectors of 16.
+struct GroupStates {
+    int groups = 0, across = 0, stride = 0;
+    std::vector<uchar> s;
+
+    GroupStates(const Plane8 &summary, bool columnPass)
+        : groups(columnPass ? summary.width : summary.height), across(columnPass ? summary.height : summary.width),
+          stride((across + 15) & ~15), s(size_t(groups) * size_t(stride), 0)
+    {
+        const int bw = summary.width;
+        for (int g = 0; g < groups; ++g)
+            for (int a = 0; a < across; ++a)
+                s[size_t(g) * stride + a] = columnPass ? summary.data[size_t(a) * bw + g] : summary.data[size_t(g) * bw + a];
+    }
+    // Bits k of the masks: whether block a0 + k is all 0, all 255.
+    void masks(int g, int a0, unsigned &all0, unsigned &all255) const
+    {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s.data() + size_t(g) * stride + a0));
+        const unsigned valid = a0 + 16 <= across ? 0xFFFFu : (1u << (across - a0)) - 1;
+        all0 = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & valid;
+        all255 = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(char(0xFF))))) & valid;
+    }
+};
+
 } // namespace
 
 void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint64> &bits, int &words)
@@ -150,20 +176,35 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
         // Lines come in groups of 16 that cross the same blocks: the full
         // blocks' bits are laid out once per group and copied to its lines,
         // then the mixed blocks are looked at.
-        const int groups = columnPass ? bw : bh, across = columnPass ? bh : bw;
+        // Sixteen blocks' states at a time: four blocks fill a word, so a
+        // nibble of the all-255 mask picks the word from a table.
+        const GroupStates st(*summary, columnPass);
+        const int groups = st.groups, across = st.across;
+        quint64 nibbleWord[16];
+        for (int m = 0; m < 16; ++m) {
+            nibbleWord[m] = 0;
+            for (int k = 0; k < 4; ++k)
+                if (m >> k & 1)
+                    nibbleWord[m] |= quint64(0xFFFF) << (k * 16);
+        }
         std::vector<quint64> full(static_cast<size_t>(words));
-        auto state = [&](int g, int a) { return columnPass ? summary->data[size_t(a) * bw + g] : summary->data[size_t(g) * bw + a]; };
+        std::vector<int> mixed;
         for (int g = 0; g < groups; ++g) {
             std::fill(full.begin(), full.end(), quint64(0));
-            for (int a = 0; a < across; ++a)
-                if (state(g, a) == 255)
-                    full[size_t(a >> 2)] |= quint64(0xFFFF) << ((a & 3) * 16);
+            mixed.clear();
+            for (int a0 = 0; a0 < across; a0 += 16) {
+                unsigned all0, all255;
+                st.masks(g, a0, all0, all255);
+                for (int q = 0; q < 4; ++q)
+                    if (const unsigned nib = (all255 >> (4 * q)) & 15u)
+                        full[size_t(a0 / 4 + q)] = nibbleWord[nib];
+                const unsigned valid = a0 + 16 <= across ? 0xFFFFu : (1u << (across - a0)) - 1;
+                for (unsigned m = valid & ~(all0 | all255); m; m &= m - 1)
+                    mixed.push_back(a0 + __builtin_ctz(m));
+            }
             for (int l = g * 16; l < g * 16 + 16; ++l)
                 std::copy(full.begin(), full.end(), bits.begin() + std::ptrdiff_t(size_t(l) * words));
-            for (int a = 0; a < across; ++a) {
-                const uchar st = state(g, a);
-                if (st == 0 || st == 255)
-                    continue;
+            for (const int a : mixed) {
                 if (columnPass)
                     levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);
                 else
@@ -213,14 +254,17 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     if (ranged) {
         wordFrom.assign(size_t(groups), 0);
         wordTo.assign(size_t(groups), 0);
+        const GroupStates st(*beforeSummary, columnPass);
         for (int g = 0; g < groups; ++g) {
             int first = -1, last = -1;
-            for (int a = 0; a < across; ++a) {
-                const uchar st = columnPass ? beforeSummary->data[size_t(a) * bw + g] : beforeSummary->data[size_t(g) * bw + a];
-                if (st != 0) {
+            for (int a0 = 0; a0 < across; a0 += 16) {
+                unsigned all0, all255;
+                st.masks(g, a0, all0, all255);
+                const unsigned valid = a0 + 16 <= across ? 0xFFFFu : (1u << (across - a0)) - 1;
+                if (const unsigned some = valid & ~all0) {
                     if (first < 0)
-                        first = a;
-                    last = a;
+                        first = a0 + __builtin_ctz(some);
+                    last = a0 + 31 - __builtin_clz(some);
                 }
             }
             if (first >= 0) {

@@ -25,16 +25,12 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
     // Plain vectors while labelling: a QVector's every write checks for
     // sharing first.
     std::vector<Run> runs;
-    std::vector<int> parent;
     int *const rowStart = m_rowStart.data();
     const int stride = plane.stride();
     const int words = (m_width + 63) / 64;
     std::vector<quint64> bits(size_t(words) + 1, 0);
     for (int y = 0; y < m_height; ++y) {
         rowStart[y] = int(runs.size());
-        const int prevBegin = y > 0 ? rowStart[y - 1] : 0;
-        const int prevEnd = int(runs.size());
-        int scan = prevBegin;
         // The row as 64-pixel words of "pixel has the value" bits; runs are
         // found a word at a time.
         std::memcpy(bits.data(), plane.row(y), size_t(stride));
@@ -62,20 +58,42 @@ RunLabels::RunLabels(const Plane1 &plane, bool value)
                 break;
             const int x0 = x;
             x = findFrom(x, false);
-            const int id = int(runs.size());
-            runs.push_back({x0, x, id});
-            parent.push_back(id);
-            // Runs of the row above touching [x0 - 1, x] (8-connected).
+            runs.push_back({x0, x, 0});
+        }
+    }
+    rowStart[m_height] = int(runs.size());
+    labelRuns(runs);
+}
+
+RunLabels::RunLabels(int width, int height, std::vector<Run> runs, const std::vector<int> &rowStart)
+    : m_width(std::max(width, 0)), m_height(std::max(height, 0))
+{
+    m_rowStart.resize(m_height + 1);
+    std::copy(rowStart.begin(), rowStart.begin() + (m_height + 1), m_rowStart.begin());
+    labelRuns(runs);
+}
+
+void RunLabels::labelRuns(std::vector<Run> &runs)
+{
+    const int *const rowStart = m_rowStart.constData();
+    std::vector<int> parent(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i)
+        parent[i] = int(i);
+    for (int y = 1; y < m_height; ++y) {
+        int scan = rowStart[y - 1];
+        const int prevEnd = rowStart[y];
+        for (int id = rowStart[y]; id < rowStart[y + 1]; ++id) {
+            const int x0 = runs[size_t(id)].x0, x1 = runs[size_t(id)].x1;
+            // Runs of the row above touching [x0 - 1, x1] (8-connected).
             while (scan < prevEnd && runs[size_t(scan)].x1 < x0)
                 ++scan;
-            for (int j = scan; j < prevEnd && runs[size_t(j)].x0 <= x; ++j) {
+            for (int j = scan; j < prevEnd && runs[size_t(j)].x0 <= x1; ++j) {
                 const int a = findRoot(parent, id), b = findRoot(parent, j);
                 if (a != b)
                     parent[std::max(a, b)] = std::min(a, b);
             }
         }
     }
-    rowStart[m_height] = int(runs.size());
     // Roots are the lowest run index of their area, so numbering roots in run
     // order numbers areas by their first run in scan order.
     std::vector<int> rootLabel(runs.size(), -1);

@@ -116,6 +116,98 @@ Plane1 shrinkManhattan(const Plane1 &src, int n)
     return out;
 }
 
+void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, Plane1 &out, RunLabels &outAreas)
+{
+    const int w = mask.width, h = mask.height;
+    if (n <= 0 || n > 64 || w % 32 != 0 || h < 3 || w <= 0 || maskAreas.width() != w || maskAreas.height() != h) {
+        out = shrinkManhattan(mask, n);
+        outAreas = RunLabels(out, false);
+        return;
+    }
+    out.setSize(QSize(w, h));
+    const int stride = mask.stride(), words = (w + 63) / 64;
+    std::vector<RunLabels::Run> runs;
+    std::vector<int> rowStart(size_t(h) + 1);
+    // The row's words, with one word more so that a clear run's end is
+    // found without a bounds test.
+    std::vector<quint64> row(static_cast<size_t>(words) + 1);
+    quint64 *const bits = row.data();
+    auto clearSpan = [bits](int a, int b) {
+        if (a >= b)
+            return;
+        const int wa = a >> 6, wb = (b - 1) >> 6;
+        const quint64 ma = ~quint64(0) << (a & 63), mb = ~quint64(0) >> (63 - ((b - 1) & 63));
+        if (wa == wb) {
+            bits[wa] &= ~(ma & mb);
+            return;
+        }
+        bits[wa] &= ~ma;
+        for (int i = wa + 1; i < wb; ++i)
+            bits[i] = 0;
+        bits[wb] &= ~mb;
+    };
+    // changed[y]: how many of the mask's rows 1 .. y differ from the row
+    // above. A row whose window holds one row over again (outside the part,
+    // along a straight edge) is the row above it over again too.
+    std::vector<int> changed(static_cast<size_t>(h), 0);
+    for (int y = 1; y < h; ++y) {
+        const int b0 = maskAreas.rowBegin(y - 1), b1 = maskAreas.rowBegin(y), b2 = maskAreas.rowBegin(y + 1);
+        bool same = b2 - b1 == b1 - b0;
+        for (int i = 0; same && i < b1 - b0; ++i)
+            same = maskAreas.run(b0 + i).x0 == maskAreas.run(b1 + i).x0
+                && maskAreas.run(b0 + i).x1 == maskAreas.run(b1 + i).x1;
+        changed[size_t(y)] = changed[size_t(y - 1)] + (same ? 0 : 1);
+    }
+    for (int y = 0; y < h; ++y) {
+        rowStart[size_t(y)] = int(runs.size());
+        if (y >= 2 && y < h - 1
+            && changed[size_t(std::min(h - 1, y + n))] == changed[size_t(std::max(0, y - n - 1))]) {
+            std::memcpy(out.row(y), out.row(y - 1), size_t(stride));
+            for (int i = rowStart[size_t(y - 1)]; i < rowStart[size_t(y)]; ++i)
+                runs.push_back(runs[size_t(i)]);
+            continue;
+        }
+        if (y == 0 || y == h - 1) { // kept as they are
+            std::memcpy(out.row(y), mask.row(y), size_t(stride));
+            for (int i = maskAreas.rowBegin(y); i < maskAreas.rowBegin(y + 1); ++i)
+                runs.push_back({maskAreas.run(i).x0, maskAreas.run(i).x1, 0});
+            continue;
+        }
+        std::fill(row.begin(), row.end(), ~quint64(0));
+        clearSpan(0, std::min(n, w));
+        clearSpan(std::max(0, w - n), w);
+        for (int d = -n; d <= n; ++d) {
+            const int yy = y + d;
+            if (yy < 0 || yy >= h)
+                continue;
+            const int r = n - std::abs(d);
+            for (int i = maskAreas.rowBegin(yy); i < maskAreas.rowBegin(yy + 1); ++i)
+                clearSpan(std::max(0, maskAreas.run(i).x0 - r), std::min(w, maskAreas.run(i).x1 + r));
+        }
+        std::memcpy(out.row(y), bits, size_t(stride));
+        // The clear runs, a word at a time (bits past the width are set).
+        int x = 0;
+        for (;;) {
+            int i = x >> 6;
+            quint64 c = ~bits[i] & (~quint64(0) << (x & 63));
+            while (!c && ++i < words)
+                c = ~bits[i];
+            if (!c || i >= words)
+                break;
+            const int x0 = i * 64 + __builtin_ctzll(c);
+            quint64 sset = bits[i] & (~quint64(0) << (x0 & 63));
+            while (!sset)
+                sset = bits[++i];
+            x = i * 64 + __builtin_ctzll(sset);
+            runs.push_back({x0, std::min(x, w), 0});
+            if (x >= w)
+                break;
+        }
+    }
+    rowStart[size_t(h)] = int(runs.size());
+    outAreas = RunLabels(w, h, std::move(runs), rowStart);
+}
+
 namespace {
 
 constexpr int kBlock = 4;

@@ -34,6 +34,11 @@ QVector<unsigned char> freeBlocks4Scalar(const Plane1 &mask);
 // 0 .. n pixels are made once, 64 pixels a word, and ANDed down the window.
 // Other widths than multiples of 32, and n over 64, take offsetN itself.
 Plane1 shrinkManhattan(const Plane1 &plane, int n);
+// shrinkManhattan(mask, n) into `out` and RunLabels(out, false) into
+// `outAreas`, made from the clear runs of the mask (maskAreas, its
+// RunLabels(mask, false)): a row's clear pixels are those of the window's
+// rows widened by n - |d| on either side, and the n pixels at each side.
+void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, Plane1 &out, RunLabels &outAreas);
 
 class TravelRouter {
 public:

@@ -439,9 +439,25 @@ TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
                 }
                 maskRect(m, w / 2, 0, w / 2 + 2, h);
             }
-            for (const int n : {0, 1, 2, 3, 4, 5, 8, 13, 64})
-                ASSERT_TRUE(shrinkManhattan(m, n) == m.offsetN(n, 'a', 'a'))
-                    << w << " x " << h << " trial " << trial << " n " << n;
+            const RunLabels maskAreas(m, false);
+            for (const int n : {0, 1, 2, 3, 4, 5, 8, 13, 64}) {
+                const Plane1 ref = m.offsetN(n, 'a', 'a');
+                ASSERT_TRUE(shrinkManhattan(m, n) == ref) << w << " x " << h << " trial " << trial << " n " << n;
+                // From the mask's runs, with the labels of its clear areas.
+                Plane1 fromRuns;
+                RunLabels areas;
+                shrinkManhattanRuns(m, maskAreas, n, fromRuns, areas);
+                ASSERT_TRUE(fromRuns == ref) << w << " x " << h << " trial " << trial << " n " << n;
+                const RunLabels refAreas(ref, false);
+                ASSERT_EQ(areas.count(), refAreas.count());
+                for (int y = 0; y <= h; ++y)
+                    ASSERT_EQ(areas.rowBegin(y), refAreas.rowBegin(y)) << "row " << y << " n " << n;
+                for (int i = 0; i < refAreas.rowBegin(h); ++i) {
+                    ASSERT_EQ(areas.run(i).x0, refAreas.run(i).x0);
+                    ASSERT_EQ(areas.run(i).x1, refAreas.run(i).x1);
+                    ASSERT_EQ(areas.run(i).label, refAreas.run(i).label);
+                }
+            }
         }
     }
 }
