@@ -411,6 +411,7 @@ namespace {
 struct Band {
     int W = 0, H = 0, bw = 0, bh = 0, tiles = 0;
     std::vector<int> tile; // per block: its tile or -1
+    std::vector<int> blockOfTile;  // per tile after trim(): its block
     // Per tile, bit 4 y + g: the stamps reached group g (pixels 4 g … 4 g + 3)
     // of row y. A group no stamp reached holds `far` inside and `outside`
     // outside; when `far` is deep and saturates the encoding, such groups
@@ -477,6 +478,8 @@ struct Band {
                 const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
                 const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 t = all0 || (all255 && !near[size_t(by) * bw + bx]) ? -1 : tiles++;
+                if (t >= 0)
+                    blockOfTile.push_back(by * bw + bx);
             }
     }
 
@@ -589,83 +592,80 @@ struct Band {
         const __m128i zeroI = _mm_setzero_si128();
         bits.assign(size_t(tiles) * kStride, 0);
         open.assign(size_t(tiles), 0);
-        for (int by = 0; by < bh; ++by)
-            for (int bx = 0; bx < bw; ++bx) {
-                const int t = tile[size_t(by) * bw + bx];
-                if (t < 0)
-                    continue;
-                const std::uint64_t hit = touched[size_t(t)];
-                if (!hit && farIsPlain && allFull(cov, bx, by)) {
-                    tile[size_t(by) * bw + bx] = -1;
-                    summary.data[size_t(by) * bw + bx] = 255;
-                    continue;
-                }
-                std::uint16_t *m = bits.data() + size_t(t) * kStride;
-                // Without farIsPlain every row goes the float road.
-                const std::uint64_t floatRows = farIsPlain ? hit : ~std::uint64_t(0);
-                __m128i any = _mm_setzero_si128(), all = _mm_set1_epi8(char(0xFF));
-                int anyStart = 0;
-                for (int y = 0; y < 16; ++y) {
-                    uchar *out = cov.row(by * 16 + y) + bx * 16;
-                    const __m128i bytesIn = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out));
-                    // 0xFF where the pixel is at or above 128 (inside),
-                    // and that widened to the four groups' lanes.
-                    const __m128i plain = _mm_cmplt_epi8(bytesIn, zeroI);
-                    const __m128i in16lo = _mm_unpacklo_epi8(plain, plain), in16hi = _mm_unpackhi_epi8(plain, plain);
-                    const __m128 mask[4] = {_mm_castsi128_ps(_mm_unpacklo_epi16(in16lo, in16lo)),
-                                            _mm_castsi128_ps(_mm_unpackhi_epi16(in16lo, in16lo)),
-                                            _mm_castsi128_ps(_mm_unpacklo_epi16(in16hi, in16hi)),
-                                            _mm_castsi128_ps(_mm_unpackhi_epi16(in16hi, in16hi))};
-                    float *dr = d.data() + size_t(t) * 256 + y * 16;
-                    if (!((floatRows >> (4 * y)) & 15)) {
-                        // No stamp here: far inside (deep, 255), outside
-                        // below the walk's reach (0).
-                        for (int g = 0; g < 4; ++g)
-                            _mm_storeu_ps(dr + 4 * g, _mm_or_ps(_mm_and_ps(mask[g], farV), _mm_andnot_ps(mask[g], outside)));
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), plain);
-                        any = _mm_or_si128(any, plain);
-                        all = _mm_and_si128(all, plain);
-                        m[kD + y] = std::uint16_t(_mm_movemask_epi8(plain));
-                        continue;
-                    }
-                    // A group no stamp reached still holds the cap, whose
-                    // root less the offset is `far` exactly.
-                    __m128 v[4];
-                    for (int g = 0; g < 4; ++g) {
-                        const __m128 dist = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(dr + 4 * g)), off);
-                        v[g] = _mm_or_ps(_mm_and_ps(mask[g], dist), _mm_andnot_ps(mask[g], outside));
-                        _mm_storeu_ps(dr + 4 * g, v[g]);
-                    }
-                    const __m128i bytes = levelBytes(v[0], v[1], v[2], v[3]);
-                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
-                    any = _mm_or_si128(any, bytes);
-                    all = _mm_and_si128(all, bytes);
-                    // D by comparison; the level tells the rest: it is at
-                    // least 128 exactly where s >= 0 and, with the ramp of
-                    // 2, at least 1 exactly where s >= -1 (kJoin).
-                    static_assert(Walk::kJoin == -1.0f && kDistanceRamp == 2.0f, "levels tell J");
-                    const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[0], deepV)),
-                                                       _mm_castps_si128(_mm_cmpge_ps(v[1], deepV)));
-                    const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[2], deepV)),
-                                                       _mm_castps_si128(_mm_cmpge_ps(v[3], deepV)));
-                    const int dm = _mm_movemask_epi8(_mm_packs_epi16(lo, hi));
-                    const int sm = _mm_movemask_epi8(bytes) & ~dm;
-                    m[kD + y] = std::uint16_t(dm);
-                    m[kJ + y] = std::uint16_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zeroI)) & ~dm & 0xFFFF);
-                    m[kS + y] = std::uint16_t(sm);
-                    anyStart |= sm;
-                }
-                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
-                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
-                summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
-                // D's first and last columns: bit 0 and bit 15 of every row
-                // (sign bits of 16-bit lanes, kept by the saturating pack).
-                const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
-                              d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
-                m[kFirst] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_slli_epi16(d0, 15), _mm_slli_epi16(d1, 15))));
-                m[kLast] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(d0, d1)));
-                open[size_t(t)] = anyStart != 0;
+        for (int t = 0; t < tiles; ++t) {
+            const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
+            const std::uint64_t hit = touched[size_t(t)];
+            if (!hit && farIsPlain && allFull(cov, bx, by)) {
+                tile[size_t(by) * bw + bx] = -1;
+                summary.data[size_t(by) * bw + bx] = 255;
+                continue;
             }
+            std::uint16_t *m = bits.data() + size_t(t) * kStride;
+            // Without farIsPlain every row goes the float road.
+            const std::uint64_t floatRows = farIsPlain ? hit : ~std::uint64_t(0);
+            __m128i any = _mm_setzero_si128(), all = _mm_set1_epi8(char(0xFF));
+            int anyStart = 0;
+            for (int y = 0; y < 16; ++y) {
+                uchar *out = cov.row(by * 16 + y) + bx * 16;
+                const __m128i bytesIn = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out));
+                // 0xFF where the pixel is at or above 128 (inside),
+                // and that widened to the four groups' lanes.
+                const __m128i plain = _mm_cmplt_epi8(bytesIn, zeroI);
+                const __m128i in16lo = _mm_unpacklo_epi8(plain, plain), in16hi = _mm_unpackhi_epi8(plain, plain);
+                const __m128 mask[4] = {_mm_castsi128_ps(_mm_unpacklo_epi16(in16lo, in16lo)),
+                                        _mm_castsi128_ps(_mm_unpackhi_epi16(in16lo, in16lo)),
+                                        _mm_castsi128_ps(_mm_unpacklo_epi16(in16hi, in16hi)),
+                                        _mm_castsi128_ps(_mm_unpackhi_epi16(in16hi, in16hi))};
+                float *dr = d.data() + size_t(t) * 256 + y * 16;
+                if (!((floatRows >> (4 * y)) & 15)) {
+                    // No stamp here: far inside (deep, 255), outside
+                    // below the walk's reach (0).
+                    for (int g = 0; g < 4; ++g)
+                        _mm_storeu_ps(dr + 4 * g, _mm_or_ps(_mm_and_ps(mask[g], farV), _mm_andnot_ps(mask[g], outside)));
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), plain);
+                    any = _mm_or_si128(any, plain);
+                    all = _mm_and_si128(all, plain);
+                    m[kD + y] = std::uint16_t(_mm_movemask_epi8(plain));
+                    continue;
+                }
+                // A group no stamp reached still holds the cap, whose
+                // root less the offset is `far` exactly.
+                __m128 v[4];
+                for (int g = 0; g < 4; ++g) {
+                    const __m128 dist = _mm_sub_ps(_mm_sqrt_ps(_mm_loadu_ps(dr + 4 * g)), off);
+                    v[g] = _mm_or_ps(_mm_and_ps(mask[g], dist), _mm_andnot_ps(mask[g], outside));
+                    _mm_storeu_ps(dr + 4 * g, v[g]);
+                }
+                const __m128i bytes = levelBytes(v[0], v[1], v[2], v[3]);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
+                any = _mm_or_si128(any, bytes);
+                all = _mm_and_si128(all, bytes);
+                // D by comparison; the level tells the rest: it is at
+                // least 128 exactly where s >= 0 and, with the ramp of
+                // 2, at least 1 exactly where s >= -1 (kJoin).
+                static_assert(Walk::kJoin == -1.0f && kDistanceRamp == 2.0f, "levels tell J");
+                const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[0], deepV)),
+                                                   _mm_castps_si128(_mm_cmpge_ps(v[1], deepV)));
+                const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm_cmpge_ps(v[2], deepV)),
+                                                   _mm_castps_si128(_mm_cmpge_ps(v[3], deepV)));
+                const int dm = _mm_movemask_epi8(_mm_packs_epi16(lo, hi));
+                const int sm = _mm_movemask_epi8(bytes) & ~dm;
+                m[kD + y] = std::uint16_t(dm);
+                m[kJ + y] = std::uint16_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zeroI)) & ~dm & 0xFFFF);
+                m[kS + y] = std::uint16_t(sm);
+                anyStart |= sm;
+            }
+            const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+            const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, _mm_set1_epi8(char(0xFF)))) == 0xFFFF;
+            summary.data[by * bw + bx] = all0 ? 0 : all255 ? 255 : 128;
+            // D's first and last columns: bit 0 and bit 15 of every row
+            // (sign bits of 16-bit lanes, kept by the saturating pack).
+            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD)),
+                          d1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + kD + 8));
+            m[kFirst] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_slli_epi16(d0, 15), _mm_slli_epi16(d1, 15))));
+            m[kLast] = std::uint16_t(_mm_movemask_epi8(_mm_packs_epi16(d0, d1)));
+            open[size_t(t)] = anyStart != 0;
+        }
     }
 
     // After the walks: the levels of the pixels whose s they lowered, and
@@ -732,19 +732,22 @@ struct Band {
         // tile by tile, the groups a row crosses in one tile are a run of
         // its touched bits, and the pixel centres step by exactly 4 (small
         // whole numbers and halves), as the scalar formula rounds them.
-        auto stampRow = [&](int y, float py, int xs, int xe) {
+        std::uint64_t *const touchedBits = touched.data();
+        const int *const tileOfBlock = tile.data();
+        const int stride = bw;
+        auto stampRow = [=](int y, float py, int xs, int xe) {
             const __m128 vpy = _mm_set1_ps(py);
             const __m128 pyTerm = _mm_mul_ps(vpy, vdy);
-            const int *tileRow = tile.data() + size_t(y >> 4) * bw;
-            const size_t rowOff = size_t(y & 15) * 16;
+            const int *tileRow = tileOfBlock + size_t(y >> 4) * stride;
+            float *const rowBase = const_cast<float *>(base) + size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
             for (int x = xs; x <= xe;) {
                 const int end = std::min(xe, x | 15);
                 const int t = tileRow[x >> 4];
                 if (t >= 0) {
                     const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
-                    touched[size_t(t)] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
-                    float *p = const_cast<float *>(base) + size_t(t) * 256 + rowOff + (x & 15);
+                    touchedBits[t] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                    float *p = rowBase + size_t(t) * 256 + (x & 15);
                     __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
                     for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
                         const __m128 px = _mm_sub_ps(cx, ax);
@@ -909,13 +912,11 @@ struct Band {
         // the first sign of depth, and a later walk that meets its pixels
         // is in that same part.
         std::vector<char> seen(s.size(), 0);
-        Walk walk{*this, cov, s, depth, seen, {}, {}, std::vector<int>(static_cast<size_t>(tiles)), {}};
+        Walk walk{*this, cov, s, depth, seen, {}, {}, {}, {}};
         // Pixels are walked by their index into the tile arrays
         // (tile * 256 + y * 16 + x); a step across a tile's side looks the
         // neighbouring block up.
-        for (size_t b = 0; b < tile.size(); ++b)
-            if (tile[b] >= 0)
-                walk.blockOf[size_t(tile[b])] = int(b);
+        walk.blockOf = blockOfTile;
         if (firstForms) {
             walkEveryStart(walk);
         } else {
@@ -1052,7 +1053,6 @@ struct Band {
     void walkUndecidedStarts(Walk &walk) const
     {
         const Plane8 &cov = walk.cov;
-        const size_t nb = size_t(bw) * bh;
         auto coverageRow = [&cov](int bx, int by, int y) {
             return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16)));
         };
@@ -1071,11 +1071,10 @@ struct Band {
                 col |= std::uint32_t(cov.row(by * 16 + y)[bx * 16 + (which == kFirst ? 0 : 15)] >= 128) << y;
             return col;
         };
-        for (size_t b = 0; b < nb; ++b) {
-            const int t = tile[b];
-            if (t < 0 || !open[size_t(t)])
-                continue;
-            const int bx = int(b % size_t(bw)), by = int(b / size_t(bw));
+        for (int t = 0; t < tiles; ++t) {
+            if (!open[size_t(t)])
+                continue;  // no start, or left the band
+            const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
             const std::uint16_t *m = bits.data() + size_t(t) * kStride;
             // Rows of 18 bits: bit x + 1 is pixel x, bits 0 and 17 the
             // columns either side. Rows 0-15 four to a vector.
