@@ -1232,8 +1232,11 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     // (contours end there): the border itself is its edge, as it is for the
     // blur, or a region filling the plane would never shrink.
     bool atBorder = false;
-    for (int x = 0; x < W && !atBorder; ++x)
-        atBorder = cov.row(0)[x] >= 128 || cov.row(H - 1)[x] >= 128;
+    // The top and bottom rows sixteen pixels at a time (the width is a
+    // multiple of 16): a sign bit is a pixel at or above 128.
+    for (int x = 0; x < W && !atBorder; x += 16)
+        atBorder = _mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(0) + x)),
+                                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(H - 1) + x)))) != 0;
     // Down the sides only through blocks that are not all 0 (a column is a
     // cache line per pixel).
     const int sbw = summary.width;
