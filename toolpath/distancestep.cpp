@@ -771,8 +771,8 @@ struct Band {
             const __m128 hundredth = _mm_set1_ps(0.01f), vyMin = _mm_set1_ps(yMin), vyMax = _mm_set1_ps(yMax);
             const __m128 vr2 = _mm_set1_ps(r2), vacross = _mm_set1_ps(acrossFull), vmargin = _mm_set1_ps(sideMargin);
             const __m128i rowStep = _mm_set_epi32(3, 2, 1, 0);
-            alignas(16) float pys[4], xsF[4], xeF[4];
-            alignas(16) int skip[4];
+            alignas(16) float pys[4];
+            alignas(16) int xsI[4], xeI[4], skip[4];
             for (int y = y0; y <= y1; y += 4) {
                 const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
                 __m128 out = _mm_setzero_ps();  // rows to skip
@@ -806,15 +806,21 @@ struct Band {
                         out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
                     out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
                 }
+                // ifloor four at a time: truncated, less one where that
+                // went up.
+                auto floor4 = [](__m128 v) {
+                    const __m128i i = _mm_cvttps_epi32(v);
+                    return _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(i))));
+                };
                 _mm_store_ps(pys, py);
-                _mm_store_ps(xsF, _mm_sub_ps(_mm_add_ps(from, ax), half));
-                _mm_store_ps(xeF, _mm_sub_ps(_mm_add_ps(to, ax), half));
+                _mm_store_si128(reinterpret_cast<__m128i *>(xsI), floor4(_mm_sub_ps(_mm_add_ps(from, ax), half)));
+                _mm_store_si128(reinterpret_cast<__m128i *>(xeI), floor4(_mm_sub_ps(_mm_add_ps(to, ax), half)));
                 _mm_store_si128(reinterpret_cast<__m128i *>(skip), _mm_castps_si128(out));
                 for (int k = 0; k < 4 && y + k <= y1; ++k) {
                     if (skip[k])
                         continue;
-                    const int xs = std::max(0, ifloor(xsF[k])) & ~3;
-                    const int xe = std::min(W - 1, ifloor(xeF[k]) + 1) | 3;
+                    const int xs = std::max(0, xsI[k]) & ~3;
+                    const int xe = std::min(W - 1, xeI[k] + 1) | 3;
                     if (xs <= xe)
                         stampRow(y + k, pys[k], xs, xe);
                 }
