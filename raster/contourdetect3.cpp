@@ -200,22 +200,30 @@ private:
     {
         // Every edge is crossed at most once; the bound only guards the loop.
         const long long maxSteps = 2LL * m_w * m_h + 4;
+        const uchar *src = m_src.data;
+        // The pixels by offset (A and B always lie in the plane).
+        int oa = s.ay * m_w + s.ax, ob = s.by * m_w + s.bx;
         for (long long step = 0; step < maxSteps; ++step) {
             if (!skipFirst) {
                 if (s.ay == s.by && !mark(std::min(s.ax, s.bx), s.ay))
                     return true;
-                add(crossing(s));
+                add(crossing(s, src[oa], src[ob]));
             }
             skipFirst = false;
-            // The square ahead: C ahead of A, D ahead of B.
+            // The square ahead: C ahead of A, D ahead of B. F runs along
+            // one axis and A-B across it, so C and D leave the plane
+            // together, along F's axis.
             const int cx = s.ax + s.fx, cy = s.ay + s.fy, dx = s.bx + s.fx, dy = s.by + s.fy;
-            if (cx < 0 || cy < 0 || dx < 0 || dy < 0 || cx >= m_w || dx >= m_w || cy >= m_h || dy >= m_h)
+            if (s.fy == 0 ? unsigned(cx) >= unsigned(m_w) : unsigned(cy) >= unsigned(m_h))
                 return false;
-            const bool c = inside(cx, cy) == aInside, d = inside(dx, dy) == aInside;
+            const int fo = s.fy * m_w + s.fx, oc = oa + fo, od = ob + fo;
+            const bool c = (src[oc] >= 128) == aInside, d = (src[od] >= 128) == aInside;
             const int lx = s.ax - s.bx, ly = s.ay - s.by; // the left
             bool left; // leave through A-C (turn left) or through B-D (turn right)
             if (c && !d) {
                 s.ax = cx; s.ay = cy; s.bx = dx; s.by = dy;
+                oa = oc;
+                ob = od;
                 continue;
             } else if (!c && !d) {
                 left = true;
@@ -224,14 +232,16 @@ private:
             } else {
                 // Saddle, A and D on one side: they are joined when the
                 // square's centre (mean of its corners) is on their side too.
-                const int sum = val(s.ax, s.ay) + val(s.bx, s.by) + val(cx, cy) + val(dx, dy);
+                const int sum = src[oa] + src[ob] + src[oc] + src[od];
                 left = (sum >= 4 * 128) != aInside;
             }
             if (left) {
                 s.bx = cx; s.by = cy;
+                ob = oc;
                 s.fx = lx; s.fy = ly;
             } else {
                 s.ax = dx; s.ay = dy;
+                oa = od;
                 s.fx = -lx; s.fy = -ly;
             }
         }
@@ -241,9 +251,10 @@ private:
     int val(int x, int y) const { return m_src.data[y * m_w + x]; }
 
     // The 128 level between the centres of A and B, linearly interpolated.
-    PolyPoint crossing(const State &s) const
+    PolyPoint crossing(const State &s) const { return crossing(s, val(s.ax, s.ay), val(s.bx, s.by)); }
+    PolyPoint crossing(const State &s, int va, int vb) const
     {
-        const float a = float(val(s.ax, s.ay)), b = float(val(s.bx, s.by));
+        const float a = float(va), b = float(vb);
         const float t = (a - 128.0f) / (a - b);
         return PolyPoint(s.ax + 0.5f + t * float(s.bx - s.ax), s.ay + 0.5f + t * float(s.by - s.ay));
     }

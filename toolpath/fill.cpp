@@ -181,39 +181,60 @@ double repeatedSumScalar(double s, double c, long long k)
     return s;
 }
 
-BlockRuns blockRuns(const Plane8 &summary)
+namespace {
+
+// The arrays of `which` that r does not have yet.
+void addBlockRuns(const Plane8 &summary, BlockRuns &r, unsigned which)
+{
+    const int bw = r.width, bh = r.height;
+    const size_t n = size_t(bw) * bh;
+    const uchar *s = summary.data;
+    if ((which & kRunsLeft) && r.left.size() != n) {
+        r.left.assign(n, 1);
+        for (int y = 0; y < bh; ++y) {
+            const size_t row = size_t(y) * bw;
+            for (int x = 1; x < bw; ++x)
+                if (s[row + x] == s[row + x - 1])
+                    r.left[row + x] = r.left[row + x - 1] + 1;
+        }
+    }
+    if ((which & kRunsRight) && r.right.size() != n) {
+        r.right.assign(n, 1);
+        for (int y = 0; y < bh; ++y) {
+            const size_t row = size_t(y) * bw;
+            for (int x = bw - 2; x >= 0; --x)
+                if (s[row + x] == s[row + x + 1])
+                    r.right[row + x] = r.right[row + x + 1] + 1;
+        }
+    }
+    if ((which & kRunsUp) && r.up.size() != n) {
+        r.up.assign(n, 1);
+        for (int y = 1; y < bh; ++y)
+            for (int x = 0; x < bw; ++x) {
+                const size_t i = size_t(y) * bw + x;
+                if (s[i] == s[i - bw])
+                    r.up[i] = r.up[i - bw] + 1;
+            }
+    }
+    if ((which & kRunsDown) && r.down.size() != n) {
+        r.down.assign(n, 1);
+        for (int y = bh - 2; y >= 0; --y)
+            for (int x = 0; x < bw; ++x) {
+                const size_t i = size_t(y) * bw + x;
+                if (s[i] == s[i + bw])
+                    r.down[i] = r.down[i + bw] + 1;
+            }
+    }
+}
+
+} // namespace
+
+BlockRuns blockRuns(const Plane8 &summary, unsigned which)
 {
     BlockRuns r;
-    const int bw = std::max(summary.width, 0), bh = std::max(summary.height, 0);
-    r.width = bw;
-    r.height = bh;
-    const size_t n = size_t(bw) * bh;
-    r.right.assign(n, 1);
-    r.left.assign(n, 1);
-    r.down.assign(n, 1);
-    r.up.assign(n, 1);
-    const uchar *s = summary.data;
-    for (int y = 0; y < bh; ++y) {
-        const size_t row = size_t(y) * bw;
-        for (int x = 1; x < bw; ++x)
-            if (s[row + x] == s[row + x - 1])
-                r.left[row + x] = r.left[row + x - 1] + 1;
-        for (int x = bw - 2; x >= 0; --x)
-            if (s[row + x] == s[row + x + 1])
-                r.right[row + x] = r.right[row + x + 1] + 1;
-    }
-    for (int y = 1; y < bh; ++y)
-        for (int x = 0; x < bw; ++x) {
-            const size_t i = size_t(y) * bw + x;
-            if (s[i] == s[i - bw])
-                r.up[i] = r.up[i - bw] + 1;
-        }
-    for (int y = bh - 2; y >= 0; --y)
-        for (int x = 0; x < bw; ++x) {
-            const size_t i = size_t(y) * bw + x;
-            if (s[i] == s[i + bw])
-                r.down[i] = r.down[i + bw] + 1;
-        }
+    r.width = std::max(summary.width, 0);
+    r.height = std::max(summary.height, 0);
+    addBlockRuns(summary, r, which);
     return r;
 }
 
@@ -426,6 +447,12 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
     // that state. Steeper lines leave the row within a few pixels and step
     // one by one.
     const bool rowsMain = std::fabs(dx) >= std::fabs(dy);
+    if (blocks) {
+        const std::vector<int> &ahead = rowsMain ? (sx > 0 ? blocks->right : blocks->left)
+                                                 : (sy > 0 ? blocks->down : blocks->up);
+        if (ahead.size() != size_t(blocks->width) * size_t(blocks->height))
+            blocks = nullptr; // not made: the walk takes one block at a time
+    }
     const double across = rowsMain ? std::fabs(dy) / std::fabs(dx) : std::fabs(dx) / std::fabs(dy);
     const int mainSize = rowsMain ? W : H;
     const int pixelCap = across * mainSize < 1 ? mainSize : int(1 / across) + 2;
@@ -729,20 +756,41 @@ bool lineOffsetRange(const OccupiedBlocks &occ, const Family &f, double &lo, dou
     return true;
 }
 
-// blockRuns of a summary, remembered per thread for the next call: the
-// layers of a prism share their regions.
-const BlockRuns &cachedBlockRuns(const Plane8 &summary)
+// blockRuns of a summary, remembered per thread and kind of region
+// (infill, shell) for the next call: the layers of a prism share their
+// regions. Arrays are added as the line directions ask for them.
+const BlockRuns &cachedBlockRuns(const Plane8 &summary, int kind, unsigned which)
 {
-    thread_local Plane8 lastSummary;
-    thread_local BlockRuns lastRuns;
-    thread_local bool valid = false;
-    if (!valid || !(lastSummary == summary)) {
-        valid = false;
-        lastRuns = blockRuns(summary);
-        lastSummary = summary;
-        valid = true;
+    struct Slot {
+        Plane8 summary;
+        BlockRuns runs;
+        bool valid = false;
+    };
+    thread_local Slot slots[2];
+    Slot &c = slots[kind];
+    if (!c.valid || !(c.summary == summary)) {
+        c.valid = false;
+        c.runs = blockRuns(summary, which);
+        c.summary = summary;
+        c.valid = true;
+    } else {
+        addBlockRuns(summary, c.runs, which);
     }
-    return lastRuns;
+    return c.runs;
+}
+
+// The run arrays the walk of a family's lines reads: along the main axis
+// in the lines' direction; both axes' when the direction is so near a
+// diagonal that a line's own rounding may choose either.
+unsigned familyRuns(const Family &f)
+{
+    const double ax = std::fabs(f.ux), ay = std::fabs(f.uy);
+    unsigned which = 0;
+    if (ax >= ay * (1 - 1e-6) && f.ux != 0)
+        which |= f.ux > 0 ? kRunsRight : kRunsLeft;
+    if (ay >= ax * (1 - 1e-6) && f.uy != 0)
+        which |= f.uy > 0 ? kRunsDown : kRunsUp;
+    return which;
 }
 
 } // namespace
@@ -790,11 +838,11 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     const OccupiedBlocks occ = occupiedBlocks(region, summary);
     if (!occ.any)
         return;
-    // Only for a region with pixels: most layers have no shell.
-    const BlockRuns &blocks = cachedBlockRuns(summary);
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
+        // Only for a region with pixels: most layers have no shell.
+        const BlockRuns &blocks = cachedBlockRuns(summary, 0, familyRuns(f));
         double lo, hi;
         lineOffsetRange(occ, f, lo, hi);
         for (int k = -f.n; k <= f.n; ++k) {
@@ -843,7 +891,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     double lo, hi;
     if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
-    const BlockRuns &blocks = cachedBlockRuns(summary);
+    const BlockRuns &blocks = cachedBlockRuns(summary, 1, familyRuns(f));
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.

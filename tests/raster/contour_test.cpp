@@ -142,6 +142,22 @@ TEST(ContourDetect3, RegionsAtTheBorderAndTinyRegions)
     EXPECT_LT(half[0].pts.first().y, half[0].pts.last().y);
     EXPECT_NEAR(half[0].pts.first().x, 20.0f, 0.01f);
 
+    // A band along the bottom rising to the right: the contour leaves the
+    // plane sideways, at both ends (walking west, the inside on its left).
+    const PathList band = trace(plane(64, 32, [](int x, int y) { return 8 * y < 80 + x ? 255 : 0; }));
+    ASSERT_EQ(band.size(), 1);
+    EXPECT_FALSE(band[0].closed);
+    EXPECT_NEAR(band[0].pts.first().x, 63.5f, 0.01f);
+    EXPECT_NEAR(band[0].pts.last().x, 0.5f, 0.01f);
+    EXPECT_NEAR(band[0].pts.first().y, 18.0f, 0.01f);
+    EXPECT_NEAR(band[0].pts.last().y, 10.0f, 0.01f);
+    // A quarter plane: in along one axis, out along the other.
+    const PathList corner = trace(plane(48, 48, [](int x, int y) { return x < 21 && y < 30 ? 255 : 0; }));
+    ASSERT_EQ(corner.size(), 1);
+    EXPECT_FALSE(corner[0].closed);
+    EXPECT_NEAR(corner[0].pts.first().y, 0.5f, 0.01f);
+    EXPECT_NEAR(corner[0].pts.last().x, 0.5f, 0.01f);
+
     // A corner pixel gives two crossings and is dropped; an inner pixel four.
     EXPECT_TRUE(trace(plane(32, 32, [](int x, int y) { return x == 0 && y == 0 ? 255 : 0; })).isEmpty());
     const PathList dot = trace(plane(32, 32, [](int x, int y) { return x == 7 && y == 9 ? 255 : 0; }));
