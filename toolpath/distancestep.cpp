@@ -771,8 +771,8 @@ struct Band {
             const __m128 hundredth = _mm_set1_ps(0.01f), vyMin = _mm_set1_ps(yMin), vyMax = _mm_set1_ps(yMax);
             const __m128 vr2 = _mm_set1_ps(r2), vacross = _mm_set1_ps(acrossFull), vmargin = _mm_set1_ps(sideMargin);
             const __m128i rowStep = _mm_set_epi32(3, 2, 1, 0);
-            alignas(16) float pys[4], xsF[4], xeF[4];
-            alignas(16) int skip[4];
+            alignas(16) float pys[4];
+            alignas(16) int xsI[4], xeI[4], skip[4];
             for (int y = y0; y <= y1; y += 4) {
                 const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
                 __m128 out = _mm_setzero_ps();  // rows to skip
@@ -806,15 +806,21 @@ struct Band {
                         out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
                     out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
                 }
+                // ifloor four at a time: truncated, less one where that
+                // went up.
+                auto floor4 = [](__m128 v) {
+                    const __m128i i = _mm_cvttps_epi32(v);
+                    return _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(i))));
+                };
                 _mm_store_ps(pys, py);
-                _mm_store_ps(xsF, _mm_sub_ps(_mm_add_ps(from, ax), half));
-                _mm_store_ps(xeF, _mm_sub_ps(_mm_add_ps(to, ax), half));
+                _mm_store_si128(reinterpret_cast<__m128i *>(xsI), floor4(_mm_sub_ps(_mm_add_ps(from, ax), half)));
+                _mm_store_si128(reinterpret_cast<__m128i *>(xeI), floor4(_mm_sub_ps(_mm_add_ps(to, ax), half)));
                 _mm_store_si128(reinterpret_cast<__m128i *>(skip), _mm_castps_si128(out));
                 for (int k = 0; k < 4 && y + k <= y1; ++k) {
                     if (skip[k])
                         continue;
-                    const int xs = std::max(0, ifloor(xsF[k])) & ~3;
-                    const int xe = std::min(W - 1, ifloor(xeF[k]) + 1) | 3;
+                    const int xs = std::max(0, xsI[k]) & ~3;
+                    const int xe = std::min(W - 1, xeI[k] + 1) | 3;
                     if (xs <= xe)
                         stampRow(y + k, pys[k], xs, xe);
                 }
@@ -1232,8 +1238,11 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     // (contours end there): the border itself is its edge, as it is for the
     // blur, or a region filling the plane would never shrink.
     bool atBorder = false;
-    for (int x = 0; x < W && !atBorder; ++x)
-        atBorder = cov.row(0)[x] >= 128 || cov.row(H - 1)[x] >= 128;
+    // The top and bottom rows sixteen pixels at a time (the width is a
+    // multiple of 16): a sign bit is a pixel at or above 128.
+    for (int x = 0; x < W && !atBorder; x += 16)
+        atBorder = _mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(0) + x)),
+                                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(H - 1) + x)))) != 0;
     // Down the sides only through blocks that are not all 0 (a column is a
     // cache line per pixel).
     const int sbw = summary.width;
