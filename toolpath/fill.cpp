@@ -152,9 +152,23 @@ void RunningSum::extend(long long upTo)
         // The whole binade at once, however far upTo is: the next call
         // asks for more.
         const long long steps = (A - 1) / p.R + 1;
+        const long long end = p.S + steps * p.R;
         p.last = endI + steps;
-        endV = double(p.S + steps * p.R) * p.unit;
+        endV = double(end) * p.unit;
         endI += steps;
+        if (end < (1LL << 53) && count < kPieces) {
+            // Still in the binade, one step from its end (A <= 0 from
+            // here): that step is added alone, as the loop's next turn
+            // would find.
+            Piece &q1 = pieces[count++];
+            q1.i0 = endI;
+            q1.last = endI;
+            q1.S = end;
+            q1.R = 0;
+            q1.unit = p.unit;
+            endV += c;
+            ++endI;
+        }
     }
 }
 
