@@ -165,6 +165,7 @@ int run(const QStringList &argsIn)
     {
         Join join{writer};
         GCodeSim sim;
+        sim.setKeepRecords(false); // only the totals are shown
         sim.append(gcode);
         sim.finish();
         stats = sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices));
