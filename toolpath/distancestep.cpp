@@ -1080,8 +1080,27 @@ struct Band {
         for (int t = 0; t < tiles; ++t) {
             if (!open[size_t(t)])
                 continue;  // no start, or left the band
-            const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
             const std::uint16_t *m = bits.data() + size_t(t) * kStride;
+            {
+                // Most tiles settle on their own bits: every start is
+                // beside a deep pixel of the tile, or beside a shallow one
+                // that is (two steps, no blocks around).
+                auto grown = [](const std::uint32_t *r, int y) {
+                    const std::uint32_t v = (y > 0 ? r[y - 1] : 0) | r[y] | (y < 15 ? r[y + 1] : 0);
+                    return (v | v << 1 | v >> 1) & 0xFFFF;
+                };
+                std::uint32_t deep[16], step1[16];
+                for (int y = 0; y < 16; ++y)
+                    deep[y] = m[kD + y];
+                for (int y = 0; y < 16; ++y)
+                    step1[y] = grown(deep, y) & m[kJ + y];
+                std::uint32_t open2 = 0;
+                for (int y = 0; y < 16; ++y)
+                    open2 |= m[kS + y] & ~(step1[y] | (grown(step1, y) & m[kJ + y]));
+                if (!open2)
+                    continue;
+            }
+            const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
             // Rows of 18 bits: bit x + 1 is pixel x, bits 0 and 17 the
             // columns either side. Rows 0-15 four to a vector.
             const std::uint32_t left = deepBits(bx - 1, by, kLast), right = deepBits(bx + 1, by, kFirst);
