@@ -115,7 +115,7 @@ int run(const QStringList &argsIn)
 
     Project project;
     loadInputs(project, args);
-    if (project.gatherTriangles().isEmpty() && project.bars.isEmpty())
+    if (project.triangleCount() == 0 && project.bars.isEmpty())
         throw QString("nothing to slice: the scene has no triangles");
     if (!support.isEmpty()) {
         const QVector<float> v = parseNumbers(support, 2, "--support");

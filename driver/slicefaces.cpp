@@ -157,6 +157,11 @@ void growBox(float *box, const float *v, bool &any)
     any = true;
 }
 
+struct ChunkBox {
+    float box[6] = {0, 0, 0, 0, 0, 0};
+    bool any = false;
+};
+
 } // namespace
 
 SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &bars,
@@ -170,12 +175,28 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
 
     SliceFrame fr;
     bool any = false;
-    for (int i = 0; i < triCount; ++i) {
-        const float *t = tris + 12 * i;
-        if (!finite9(t))
-            continue;
-        for (int k = 0; k < 3; ++k)
-            growBox(fr.box, t + 3 * k, any);
+    // The box of contiguous chunks, joined in chunk order: growBox keeps the
+    // earlier of equal values (-0 against +0), so this is the box of one pass.
+    {
+        const int parts = std::max(1, std::min(omp_get_max_threads(), triCount / 20000));
+        std::vector<ChunkBox> boxes(static_cast<size_t>(parts));
+#pragma omp parallel for schedule(static) num_threads(parts)
+        for (int c = 0; c < parts; ++c) {
+            ChunkBox &b = boxes[size_t(c)];
+            const int end = int((long long)triCount * (c + 1) / parts);
+            for (int i = int((long long)triCount * c / parts); i < end; ++i) {
+                const float *t = tris + 12 * i;
+                if (!finite9(t))
+                    continue;
+                for (int k = 0; k < 3; ++k)
+                    growBox(b.box, t + 3 * k, b.any);
+            }
+        }
+        for (const ChunkBox &b : boxes)
+            if (b.any) {
+                growBox(fr.box, b.box, any);
+                growBox(fr.box, b.box + 3, any);
+            }
     }
     for (const SliceBar &bar : bars)
         for (int i = 0; i < bar.triCount; ++i) {
@@ -273,7 +294,7 @@ SliceFrame SliceFaces(Project &scene, float lowerLimit, float upperLimit, float 
                       float firstLayerHeight, float barWidthLimit, float barSizeLimit,
                       QVector<SliceLayer> &layers)
 {
-    const QVector<Triangle> tris = scene.gatherTriangles();
+    const QVector<Triangle> tris = scene.gatherTriangles(false); // the cut reads only corners
     QVector<SliceBar> bars;
     bars.reserve(scene.bars.size());
     for (const SupportBar &b : scene.bars)

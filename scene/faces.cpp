@@ -71,26 +71,57 @@ void Faces::moveToAnchor(const Vec3 &anchor)
     translate(-Vec3(c.x + anchor.x * h.x, c.y + anchor.y * h.y, c.z + anchor.z * h.z));
 }
 
+namespace {
+
+// Box3::add on four lanes: minps(p, lo) is "p < lo ? p : lo", so a tie
+// (-0 against +0) keeps the earlier value and a NaN is skipped, exactly as
+// the scalar comparisons do.
+struct BoxLanes {
+    __m128 lo = _mm_set1_ps(FLT_MAX), hi = _mm_set1_ps(-FLT_MAX);
+    void add(__m128 p)
+    {
+        lo = _mm_min_ps(p, lo);
+        hi = _mm_max_ps(p, hi);
+    }
+    Box3 box() const
+    {
+        alignas(16) float l[4], h[4];
+        _mm_store_ps(l, lo);
+        _mm_store_ps(h, hi);
+        Box3 b;
+        b.min = Vec3(l[0], l[1], l[2]);
+        b.max = Vec3(h[0], h[1], h[2]);
+        return b;
+    }
+};
+
+// The four floats from v.x on: v and the first coordinate after it, which
+// inside a Triangle is always another of its floats.
+inline __m128 lanes(const Vec3 &v) { return _mm_loadu_ps(&v.x); }
+
+} // namespace
+
 Box3 Faces::boundingBox() const
 {
-    Box3 b;
+    BoxLanes b;
     for (const Triangle &t : tris) {
-        b.add(t.p);
-        b.add(t.q);
-        b.add(t.r);
+        b.add(lanes(t.p));
+        b.add(lanes(t.q));
+        b.add(lanes(t.r));
     }
-    return b;
+    return b.box();
 }
 
 Box3 Faces::boundingBox(const Mat4 &m) const
 {
-    Box3 b;
+    const Mat4Lanes ml(m);
+    BoxLanes b;
     for (const Triangle &t : tris) {
-        b.add(m.map(t.p));
-        b.add(m.map(t.q));
-        b.add(m.map(t.r));
+        b.add(ml.map(t.p));
+        b.add(ml.map(t.q));
+        b.add(ml.map(t.r));
     }
-    return b;
+    return b.box();
 }
 
 quint32 Faces::contentHash() const

@@ -312,23 +312,36 @@ const RayMesh *Project::preparedFor(const Obj &o) const
     return it == m_rayMeshes.end() ? nullptr : it->second.get();
 }
 
-QVector<Triangle> Project::gatherTriangles() const
+int Project::triangleCount() const
 {
     int total = 0;
     for (const auto &o : objs)
         total += o->mesh->count();
-    QVector<Triangle> out;
-    out.reserve(total);
+    return total;
+}
+
+QVector<Triangle> Project::gatherTriangles(bool normals) const
+{
+    QVector<Triangle> out(triangleCount());
+    Triangle *dst = out.data();
     for (const auto &o : objs) {
-        const Mat4 &m = o->transform;
-        const bool reverse = (m.det3() < 0) != o->facesReversed;
-        for (const Triangle &t : o->mesh->tris) {
-            const Vec3 p = m.map(t.p), q = m.map(t.q), r = m.map(t.r);
-            if (reverse)
-                out.append(Triangle{p, r, q, faceNormal(p, r, q)});
-            else
-                out.append(Triangle{p, q, r, faceNormal(p, q, r)});
+        const Mat4Lanes ml(o->transform);
+        const bool reverse = (o->transform.det3() < 0) != o->facesReversed;
+        const Triangle *src = o->mesh->tris.constData();
+        const int n = o->mesh->count();
+        // Each triangle is written by itself: the same result for any
+        // thread count. Four-float stores run one float into the next
+        // field, which the following store (or the normal) overwrites.
+#pragma omp parallel for schedule(static) if (n > 20000)
+        for (int i = 0; i < n; ++i) {
+            const Triangle &t = src[i];
+            Triangle &d = dst[i];
+            _mm_storeu_ps(&d.p.x, ml.map(t.p));
+            _mm_storeu_ps(&d.q.x, ml.map(reverse ? t.r : t.q));
+            _mm_storeu_ps(&d.r.x, ml.map(reverse ? t.q : t.r));
+            d.n = normals ? faceNormal(d.p, d.q, d.r) : Vec3();
         }
+        dst += n;
     }
     return out;
 }

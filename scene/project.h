@@ -62,8 +62,11 @@ public:
     // All objects' triangles placed in the scene (twelve floats each). The
     // vertex order is reversed when the transform mirrors or the object's
     // facesReversed flag is set, but not when both hold. Hidden objects are
-    // included: hiding only affects drawing.
-    QVector<Triangle> gatherTriangles() const;
+    // included: hiding only affects drawing. normals = false leaves every n
+    // zero, for callers that read only the corners.
+    QVector<Triangle> gatherTriangles(bool normals = true) const;
+    // The number of triangles gatherTriangles() returns.
+    int triangleCount() const;
 
     // --- support bars ---
     // Placement rule for a click at `point` on a surface with `normal`.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -327,6 +328,49 @@ TEST(SliceFaces, SameSegmentsForAnyThreadCount)
         }
     }
     omp_set_num_threads(saved);
+}
+
+// The box is also taken in chunks on several threads; it must be the box of
+// one pass in triangle order (the first of equal values wins, so which zero
+// is kept shows), non-finite triangles left out.
+TEST(SliceFaces, BoxIsOnePassForAnyThreadCount)
+{
+    std::mt19937 rng(5);
+    for (float sign : {1.0f, -1.0f}) {
+        const float values[] = {0.0f, -0.0f, sign, 2 * sign, 0.5f * sign};
+        Mesh m;
+        for (int i = 0; i < 60000; ++i) {
+            float c[9];
+            for (float &v : c)
+                v = values[rng() % 5];
+            if (i % 1000 == 999)
+                c[rng() % 9] = (i & 1000) ? NAN : -INFINITY;
+            m.tri(c, c + 3, c + 6);
+        }
+        float want[6];
+        bool any = false;
+        for (int i = 0; i < m.count(); ++i) {
+            const float *t = m.f.data() + 12 * i;
+            if (!std::all_of(t, t + 9, [](float v) { return std::isfinite(v); }))
+                continue;
+            for (int k = 0; k < 3; ++k) {
+                for (int c = 0; c < 3; ++c) {
+                    const float v = t[3 * k + c];
+                    if (!any || v < want[c]) want[c] = v;
+                    if (!any || v > want[c + 3]) want[c + 3] = v;
+                }
+                any = true;
+            }
+        }
+        const int saved = omp_get_max_threads();
+        for (int threads : {1, 2, 3}) {
+            omp_set_num_threads(threads);
+            QVector<SliceLayer> layers;
+            const SliceFrame fr = cut(m, layers);
+            EXPECT_EQ(std::memcmp(fr.box, want, sizeof want), 0) << sign << " " << threads;
+        }
+        omp_set_num_threads(saved);
+    }
 }
 
 TEST(SupportBarMesh, CutterSeesTheSquareSection)

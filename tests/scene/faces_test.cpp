@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <random>
 
@@ -54,6 +55,58 @@ TEST(Faces, AnchorAndBoxes)
     const Box3 m = f.boundingBox(Mat4::translation({10, 0, 0}) * Mat4::scaling({2, 1, 1}));
     EXPECT_EQ(m.min.x, 8); EXPECT_EQ(m.max.x, 12);
     EXPECT_TRUE(Faces().boundingBox().isEmpty());
+}
+
+// The boxes are taken four lanes at a time; they must equal Box3::add over
+// every corner (mapped by Mat4::map) to the bit: which zero (-0 or +0) wins
+// a tie, NaN skipped, infinities kept.
+static Box3 plainBox(const Faces &f, const Mat4 *m)
+{
+    Box3 b;
+    for (const Triangle &t : f.tris)
+        for (const Vec3 &v : {t.p, t.q, t.r})
+            b.add(m ? m->map(v) : v);
+    return b;
+}
+
+TEST(Faces, BoxesEqualThePlainLoopToTheBit)
+{
+    std::vector<Faces> meshes;
+    for (const char *file : {"cube.stl", "tetrahedron.stl", "self_overlapping_cubes.stl", "random_bits.stl"}) {
+        Faces f;
+        f.importFile(QString(TESSAVO_TEST_DATA "/scene/") + file);
+        meshes.push_back(f);
+    }
+    std::mt19937 rng(19);
+    const float odd[] = {0.0f, -0.0f, 1.0f, -1.0f, 3.5f, NAN, INFINITY, -INFINITY, 1e-40f, -2.5f};
+    for (int k = 0; k < 40; ++k) {
+        Faces f;
+        const int n = int(rng() % 50);
+        auto pick = [&] {
+            return (rng() & 1) ? odd[rng() % 10] : std::uniform_real_distribution<float>(-50, 50)(rng);
+        };
+        for (int i = 0; i < n; ++i) {
+            f.append({pick(), pick(), pick()}, {pick(), pick(), pick()}, {pick(), pick(), pick()});
+            f.tris.back().n = Vec3(pick(), pick(), pick()); // the lane after r.z: must not count
+        }
+        meshes.push_back(f);
+    }
+    std::vector<Mat4> ms = {Mat4(), Mat4::scaling({-1, 1, 1}), Mat4::translation({0, -0.0f, 3}),
+                            Mat4::translation({1, 2, 3}) * Mat4::rotation(1, 33) * Mat4::scaling({0.1f, 25.4f, -2})};
+    for (int k = 0; k < 6; ++k) {
+        Mat4 m;
+        for (float &v : m.m)
+            v = std::uniform_real_distribution<float>(-3, 3)(rng);
+        ms.push_back(m);
+    }
+    for (size_t i = 0; i < meshes.size(); ++i) {
+        const Box3 a = meshes[i].boundingBox(), b = plainBox(meshes[i], nullptr);
+        EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << i;
+        for (size_t j = 0; j < ms.size(); ++j) {
+            const Box3 c = meshes[i].boundingBox(ms[j]), d = plainBox(meshes[i], &ms[j]);
+            EXPECT_EQ(std::memcmp(&c, &d, sizeof c), 0) << i << " " << j;
+        }
+    }
 }
 
 TEST(FacesStl, BinaryFormAxisConversionAndCount)

@@ -2,6 +2,7 @@
 #include "scene/project.h"
 #include "scene/raycount.h"
 
+#include <cstring>
 #include <random>
 
 #include <QFile>
@@ -222,6 +223,48 @@ TEST(ProjectObjects, GatherPlacesAndKeepsFacing)
     EXPECT_EQ(t[0].p.x, 5.5f); // corner (-0.5, 0, 0.5) mirrored and moved
     o->facesReversed = true;
     EXPECT_LT(p.gatherTriangles()[0].n.y, -0.99f);
+}
+
+// gatherTriangles maps four lanes at a time, large objects on several
+// threads; every float must equal Mat4::map and faceNormal of the corners in
+// the order the facing asks for.
+TEST(ProjectObjects, GatherEqualsThePlainMapToTheBit)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(-40, 40);
+    Project p;
+    const Mat4 transforms[] = {Mat4::scaling({25.4f, 25.4f, 25.4f}),
+                               Mat4::translation({3, -0.0f, 1}) * Mat4::scaling({-1, 1, 1}),
+                               Mat4::translation({-7, 2, 9}) * Mat4::rotation(2, 17) * Mat4::scaling({0.1f, 2, 3})};
+    const int sizes[] = {3, 25000, 100};
+    for (int k = 0; k < 3; ++k) {
+        Faces f;
+        for (int i = 0; i < sizes[k]; ++i)
+            f.append({u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)}, {u(rng), -0.0f, 0.0f});
+        Obj *o = p.addObject(f, QString("o%1").arg(k), false);
+        o->transform = transforms[k];
+        o->facesReversed = k == 2;
+    }
+    QVector<Triangle> want;
+    for (const auto &o : p.objs) {
+        const bool reverse = (o->transform.det3() < 0) != o->facesReversed;
+        for (const Triangle &t : o->mesh->tris) {
+            const Vec3 a = o->transform.map(t.p), b = o->transform.map(reverse ? t.r : t.q),
+                       c = o->transform.map(reverse ? t.q : t.r);
+            want.append(Triangle{a, b, c, faceNormal(a, b, c)});
+        }
+    }
+    ASSERT_EQ(p.triangleCount(), want.size());
+    for (bool normals : {true, false}) {
+        const QVector<Triangle> got = p.gatherTriangles(normals);
+        ASSERT_EQ(got.size(), want.size());
+        for (int i = 0; i < got.size(); ++i) {
+            Triangle w = want[i];
+            if (!normals)
+                w.n = Vec3();
+            ASSERT_EQ(std::memcmp(&got[i], &w, sizeof w), 0) << normals << " " << i;
+        }
+    }
 }
 
 TEST(Mat4, RotationInverseAndPlacementHelpers)
