@@ -152,9 +152,23 @@ void RunningSum::extend(long long upTo)
         // The whole binade at once, however far upTo is: the next call
         // asks for more.
         const long long steps = (A - 1) / p.R + 1;
+        const long long end = p.S + steps * p.R;
         p.last = endI + steps;
-        endV = double(p.S + steps * p.R) * p.unit;
+        endV = double(end) * p.unit;
         endI += steps;
+        if (end < (1LL << 53) && count < kPieces) {
+            // Still in the binade, one step from its end (A <= 0 from
+            // here): that step is added alone, as the loop's next turn
+            // would find.
+            Piece &q1 = pieces[count++];
+            q1.i0 = endI;
+            q1.last = endI;
+            q1.S = end;
+            q1.R = 0;
+            q1.unit = p.unit;
+            endV += c;
+            ++endI;
+        }
     }
 }
 
@@ -476,11 +490,16 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
                 const int n = ahead[size_t(byi) * bw + bxi];
                 const int side = rows ? sy : sx;
                 const int need = side ? int(std::ceil(n * across)) + 1 : 0;
+                // As many of them as the summary has on that side.
+                const int room = side > 0 ? (rows ? summary->height - 1 - byi : bw - 1 - bxi)
+                                          : side < 0 ? (rows ? byi : bxi) : 0;
+                const int lastM = std::min(need, room);
+                const std::ptrdiff_t stepIdx = rows ? std::ptrdiff_t(side) * bw : side;
+                std::ptrdiff_t idx = std::ptrdiff_t(byi) * bw + bxi;
                 int m = 1; // rows (columns) of the rectangle
-                for (; m <= need; ++m) {
-                    const int u = rows ? bxi : bxi + m * side, v = rows ? byi + m * side : byi;
-                    if (u < 0 || v < 0 || u >= bw || v >= summary->height
-                        || summary->data[size_t(v) * bw + u] != state || ahead[size_t(v) * bw + u] < n)
+                for (; m <= lastM; ++m) {
+                    idx += stepIdx;
+                    if (summary->data[idx] != state || ahead[size_t(idx)] < n)
                         break;
                 }
                 const int along = rows ? sx : sy;
