@@ -730,8 +730,9 @@ struct Band {
         const float sideMargin = kSideMargin * std::sqrt(l2);
         // One row's groups from xs to xe (whole groups within the plane):
         // tile by tile, the groups a row crosses in one tile are a run of
-        // its touched bits, and the pixel centres step by exactly 4 (small
-        // whole numbers and halves), as the scalar formula rounds them.
+        // its touched bits, and the pixel centres step by exactly 4 along
+        // the row (small whole numbers and halves), as the scalar formula
+        // rounds them.
         std::uint64_t *const touchedBits = touched.data();
         const int *const tileOfBlock = tile.data();
         const int stride = bw;
@@ -741,15 +742,17 @@ struct Band {
             const int *tileRow = tileOfBlock + size_t(y >> 4) * stride;
             float *const rowBase = const_cast<float *>(base) + size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
+            __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(xs)), step), half);
             for (int x = xs; x <= xe;) {
                 const int end = std::min(xe, x | 15);
                 const int t = tileRow[x >> 4];
-                if (t >= 0) {
-                    const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
-                    touchedBits[t] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                const int n = ((end - x) >> 2) + 1;  // groups in this tile
+                if (t < 0) {
+                    cx = _mm_add_ps(cx, _mm_set1_ps(4.0f * float(n)));
+                } else {
+                    touchedBits[t] |= ((std::uint64_t(1) << n) - 1) << (rowBit + ((x & 15) >> 2));
                     float *p = rowBase + size_t(t) * 256 + (x & 15);
-                    __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
-                    for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
+                    for (int g = 0; g < n; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
                         const __m128 px = _mm_sub_ps(cx, ax);
                         __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
                         u = _mm_min_ps(_mm_max_ps(u, zero), one);
