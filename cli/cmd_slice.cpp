@@ -15,6 +15,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -144,12 +146,32 @@ int run(const QStringList &argsIn)
     if (tty)
         std::fprintf(stderr, "\n");
 
-    writeFile(out, gcode); // a failed write keeps the old file; pipes are written to
-
-    GCodeSim sim;
-    sim.append(gcode);
-    sim.finish();
-    QString stats = sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices));
+    // The file is written (and an old one replaced, which for a large file
+    // keeps the kernel busy for milliseconds) while the statistics are read
+    // from the text; they are shown only once the file is safe.
+    std::exception_ptr writeError;
+    std::thread writer([&] {
+        try {
+            writeFile(out, gcode); // a failed write keeps the old file; pipes are written to
+        } catch (...) {
+            writeError = std::current_exception();
+        }
+    });
+    struct Join {
+        std::thread &t;
+        ~Join() { t.join(); }
+    };
+    QString stats;
+    {
+        Join join{writer};
+        GCodeSim sim;
+        sim.setKeepRecords(false); // only the totals are shown
+        sim.append(gcode);
+        sim.finish();
+        stats = sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices));
+    }
+    if (writeError)
+        std::rethrow_exception(writeError);
     stats.replace("\r\n", " ").replace('\n', ' ');
     std::fprintf(stderr, "%s\n", qPrintable(stats.trimmed()));
     return 0;

@@ -29,10 +29,42 @@ char *putInt(char *p, long long n)
     return putUnsigned(p, std::uint64_t(n));
 }
 
+// "00" .. "99".
+constexpr char kTwoDigits[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                              "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                              "8081828384858687888990919293949596979899";
+
 // At most 26 characters.
 char *putFixed3(char *p, float v)
 {
     float r = std::floor(v * 1000.0f + 0.5f);
+    if (r > -2.0e9f && r < 2.0e9f) {
+        // Every coordinate: 32-bit arithmetic and two digits at a time.
+        const int n = int(r);
+        if (n < 0)
+            *p++ = '-';
+        const unsigned u = n < 0 ? 0u - unsigned(n) : unsigned(n);
+        const unsigned whole = u / 1000, frac = u % 1000;
+        if (whole < 10) {
+            *p++ = char('0' + whole);
+        } else if (whole < 100) {
+            p[0] = kTwoDigits[2 * whole];
+            p[1] = kTwoDigits[2 * whole + 1];
+            p += 2;
+        } else if (whole < 1000) {
+            *p++ = char('0' + whole / 100);
+            p[0] = kTwoDigits[2 * (whole % 100)];
+            p[1] = kTwoDigits[2 * (whole % 100) + 1];
+            p += 2;
+        } else {
+            p = putUnsigned(p, whole);
+        }
+        p[0] = '.';
+        p[1] = char('0' + frac / 100);
+        p[2] = kTwoDigits[2 * (frac % 100)];
+        p[3] = kTwoDigits[2 * (frac % 100) + 1];
+        return p + 4;
+    }
     // Validated parameters never get here with such values; the clamp only
     // keeps the integer conversion defined.
     if (!(r == r))

@@ -152,9 +152,23 @@ void RunningSum::extend(long long upTo)
         // The whole binade at once, however far upTo is: the next call
         // asks for more.
         const long long steps = (A - 1) / p.R + 1;
+        const long long end = p.S + steps * p.R;
         p.last = endI + steps;
-        endV = double(p.S + steps * p.R) * p.unit;
+        endV = double(end) * p.unit;
         endI += steps;
+        if (end < (1LL << 53) && count < kPieces) {
+            // Still in the binade, one step from its end (A <= 0 from
+            // here): that step is added alone, as the loop's next turn
+            // would find.
+            Piece &q1 = pieces[count++];
+            q1.i0 = endI;
+            q1.last = endI;
+            q1.S = end;
+            q1.R = 0;
+            q1.unit = p.unit;
+            endV += c;
+            ++endI;
+        }
     }
 }
 
@@ -181,39 +195,60 @@ double repeatedSumScalar(double s, double c, long long k)
     return s;
 }
 
-BlockRuns blockRuns(const Plane8 &summary)
+namespace {
+
+// The arrays of `which` that r does not have yet.
+void addBlockRuns(const Plane8 &summary, BlockRuns &r, unsigned which)
+{
+    const int bw = r.width, bh = r.height;
+    const size_t n = size_t(bw) * bh;
+    const uchar *s = summary.data;
+    if ((which & kRunsLeft) && r.left.size() != n) {
+        r.left.assign(n, 1);
+        for (int y = 0; y < bh; ++y) {
+            const size_t row = size_t(y) * bw;
+            for (int x = 1; x < bw; ++x)
+                if (s[row + x] == s[row + x - 1])
+                    r.left[row + x] = r.left[row + x - 1] + 1;
+        }
+    }
+    if ((which & kRunsRight) && r.right.size() != n) {
+        r.right.assign(n, 1);
+        for (int y = 0; y < bh; ++y) {
+            const size_t row = size_t(y) * bw;
+            for (int x = bw - 2; x >= 0; --x)
+                if (s[row + x] == s[row + x + 1])
+                    r.right[row + x] = r.right[row + x + 1] + 1;
+        }
+    }
+    if ((which & kRunsUp) && r.up.size() != n) {
+        r.up.assign(n, 1);
+        for (int y = 1; y < bh; ++y)
+            for (int x = 0; x < bw; ++x) {
+                const size_t i = size_t(y) * bw + x;
+                if (s[i] == s[i - bw])
+                    r.up[i] = r.up[i - bw] + 1;
+            }
+    }
+    if ((which & kRunsDown) && r.down.size() != n) {
+        r.down.assign(n, 1);
+        for (int y = bh - 2; y >= 0; --y)
+            for (int x = 0; x < bw; ++x) {
+                const size_t i = size_t(y) * bw + x;
+                if (s[i] == s[i + bw])
+                    r.down[i] = r.down[i + bw] + 1;
+            }
+    }
+}
+
+} // namespace
+
+BlockRuns blockRuns(const Plane8 &summary, unsigned which)
 {
     BlockRuns r;
-    const int bw = std::max(summary.width, 0), bh = std::max(summary.height, 0);
-    r.width = bw;
-    r.height = bh;
-    const size_t n = size_t(bw) * bh;
-    r.right.assign(n, 1);
-    r.left.assign(n, 1);
-    r.down.assign(n, 1);
-    r.up.assign(n, 1);
-    const uchar *s = summary.data;
-    for (int y = 0; y < bh; ++y) {
-        const size_t row = size_t(y) * bw;
-        for (int x = 1; x < bw; ++x)
-            if (s[row + x] == s[row + x - 1])
-                r.left[row + x] = r.left[row + x - 1] + 1;
-        for (int x = bw - 2; x >= 0; --x)
-            if (s[row + x] == s[row + x + 1])
-                r.right[row + x] = r.right[row + x + 1] + 1;
-    }
-    for (int y = 1; y < bh; ++y)
-        for (int x = 0; x < bw; ++x) {
-            const size_t i = size_t(y) * bw + x;
-            if (s[i] == s[i - bw])
-                r.up[i] = r.up[i - bw] + 1;
-        }
-    for (int y = bh - 2; y >= 0; --y)
-        for (int x = 0; x < bw; ++x) {
-            const size_t i = size_t(y) * bw + x;
-            if (s[i] == s[i + bw])
-                r.down[i] = r.down[i + bw] + 1;
-        }
+    r.width = std::max(summary.width, 0);
+    r.height = std::max(summary.height, 0);
+    addBlockRuns(summary, r, which);
     return r;
 }
 
@@ -426,6 +461,12 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
     // that state. Steeper lines leave the row within a few pixels and step
     // one by one.
     const bool rowsMain = std::fabs(dx) >= std::fabs(dy);
+    if (blocks) {
+        const std::vector<int> &ahead = rowsMain ? (sx > 0 ? blocks->right : blocks->left)
+                                                 : (sy > 0 ? blocks->down : blocks->up);
+        if (ahead.size() != size_t(blocks->width) * size_t(blocks->height))
+            blocks = nullptr; // not made: the walk takes one block at a time
+    }
     const double across = rowsMain ? std::fabs(dy) / std::fabs(dx) : std::fabs(dx) / std::fabs(dy);
     const int mainSize = rowsMain ? W : H;
     const int pixelCap = across * mainSize < 1 ? mainSize : int(1 / across) + 2;
@@ -449,11 +490,16 @@ void scanLineRuns(const Plane1 &region, const Plane8 *summary, double ax, double
                 const int n = ahead[size_t(byi) * bw + bxi];
                 const int side = rows ? sy : sx;
                 const int need = side ? int(std::ceil(n * across)) + 1 : 0;
+                // As many of them as the summary has on that side.
+                const int room = side > 0 ? (rows ? summary->height - 1 - byi : bw - 1 - bxi)
+                                          : side < 0 ? (rows ? byi : bxi) : 0;
+                const int lastM = std::min(need, room);
+                const std::ptrdiff_t stepIdx = rows ? std::ptrdiff_t(side) * bw : side;
+                std::ptrdiff_t idx = std::ptrdiff_t(byi) * bw + bxi;
                 int m = 1; // rows (columns) of the rectangle
-                for (; m <= need; ++m) {
-                    const int u = rows ? bxi : bxi + m * side, v = rows ? byi + m * side : byi;
-                    if (u < 0 || v < 0 || u >= bw || v >= summary->height
-                        || summary->data[size_t(v) * bw + u] != state || ahead[size_t(v) * bw + u] < n)
+                for (; m <= lastM; ++m) {
+                    idx += stepIdx;
+                    if (summary->data[idx] != state || ahead[size_t(idx)] < n)
                         break;
                 }
                 const int along = rows ? sx : sy;
@@ -729,20 +775,41 @@ bool lineOffsetRange(const OccupiedBlocks &occ, const Family &f, double &lo, dou
     return true;
 }
 
-// blockRuns of a summary, remembered per thread for the next call: the
-// layers of a prism share their regions.
-const BlockRuns &cachedBlockRuns(const Plane8 &summary)
+// blockRuns of a summary, remembered per thread and kind of region
+// (infill, shell) for the next call: the layers of a prism share their
+// regions. Arrays are added as the line directions ask for them.
+const BlockRuns &cachedBlockRuns(const Plane8 &summary, int kind, unsigned which)
 {
-    thread_local Plane8 lastSummary;
-    thread_local BlockRuns lastRuns;
-    thread_local bool valid = false;
-    if (!valid || !(lastSummary == summary)) {
-        valid = false;
-        lastRuns = blockRuns(summary);
-        lastSummary = summary;
-        valid = true;
+    struct Slot {
+        Plane8 summary;
+        BlockRuns runs;
+        bool valid = false;
+    };
+    thread_local Slot slots[2];
+    Slot &c = slots[kind];
+    if (!c.valid || !(c.summary == summary)) {
+        c.valid = false;
+        c.runs = blockRuns(summary, which);
+        c.summary = summary;
+        c.valid = true;
+    } else {
+        addBlockRuns(summary, c.runs, which);
     }
-    return lastRuns;
+    return c.runs;
+}
+
+// The run arrays the walk of a family's lines reads: along the main axis
+// in the lines' direction; both axes' when the direction is so near a
+// diagonal that a line's own rounding may choose either.
+unsigned familyRuns(const Family &f)
+{
+    const double ax = std::fabs(f.ux), ay = std::fabs(f.uy);
+    unsigned which = 0;
+    if (ax >= ay * (1 - 1e-6) && f.ux != 0)
+        which |= f.ux > 0 ? kRunsRight : kRunsLeft;
+    if (ay >= ax * (1 - 1e-6) && f.uy != 0)
+        which |= f.uy > 0 ? kRunsDown : kRunsUp;
+    return which;
 }
 
 } // namespace
@@ -790,11 +857,11 @@ void patternFill(PathList &pool, const Plane1 &region, int type, float spacing, 
     const OccupiedBlocks occ = occupiedBlocks(region, summary);
     if (!occ.any)
         return;
-    // Only for a region with pixels: most layers have no shell.
-    const BlockRuns &blocks = cachedBlockRuns(summary);
     std::vector<ScanRun> runs;
     for (int j = 0; j < directions; ++j) {
         const Family f = makeFamily(region, angleDeg * kDegToRad + j * step, spacing);
+        // Only for a region with pixels: most layers have no shell.
+        const BlockRuns &blocks = cachedBlockRuns(summary, 0, familyRuns(f));
         double lo, hi;
         lineOffsetRange(occ, f, lo, hi);
         for (int k = -f.n; k <= f.n; ++k) {
@@ -843,7 +910,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     double lo, hi;
     if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
-    const BlockRuns &blocks = cachedBlockRuns(summary);
+    const BlockRuns &blocks = cachedBlockRuns(summary, 1, familyRuns(f));
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.

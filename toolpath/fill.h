@@ -26,7 +26,9 @@ struct BlockRuns {
     int width = 0, height = 0;
     std::vector<int> right, left, down, up;
 };
-BlockRuns blockRuns(const Plane8 &summary);
+// The arrays to make (others stay empty).
+enum : unsigned { kRunsRight = 1, kRunsLeft = 2, kRunsDown = 4, kRunsUp = 8, kRunsAll = 15 };
+BlockRuns blockRuns(const Plane8 &summary, unsigned which = kRunsAll);
 
 // The runs longer than minRun along the segment a -> b, clipped to the
 // plane: an exact grid traversal of the pixels the segment crosses. summary

@@ -5,19 +5,6 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-int findRoot(std::vector<int> &parent, int i)
-{
-    while (parent[i] != i) {
-        parent[i] = parent[parent[i]];
-        i = parent[i];
-    }
-    return i;
-}
-
-} // namespace
-
 RunLabels::RunLabels(const Plane1 &plane, bool value)
     : m_width(plane.width), m_height(plane.height)
 {
@@ -75,35 +62,43 @@ RunLabels::RunLabels(int width, int height, std::vector<Run> runs, const std::ve
 
 void RunLabels::labelRuns(std::vector<Run> &runs)
 {
+    // Union-find in the runs' label fields: a run's parent is never after
+    // it (unions hang the later root under the earlier one), so the root of
+    // an area is its first run in scan order.
     const int *const rowStart = m_rowStart.constData();
-    std::vector<int> parent(runs.size());
-    for (size_t i = 0; i < runs.size(); ++i)
-        parent[i] = int(i);
+    Run *const r = runs.data();
+    const int n = int(runs.size());
+    for (int i = 0; i < n; ++i)
+        r[i].label = i;
+    auto root = [r](int i) {
+        while (r[i].label != i) {
+            r[i].label = r[r[i].label].label;
+            i = r[i].label;
+        }
+        return i;
+    };
     for (int y = 1; y < m_height; ++y) {
         int scan = rowStart[y - 1];
         const int prevEnd = rowStart[y];
         for (int id = rowStart[y]; id < rowStart[y + 1]; ++id) {
-            const int x0 = runs[size_t(id)].x0, x1 = runs[size_t(id)].x1;
+            const int x0 = r[id].x0, x1 = r[id].x1;
             // Runs of the row above touching [x0 - 1, x1] (8-connected).
-            while (scan < prevEnd && runs[size_t(scan)].x1 < x0)
+            while (scan < prevEnd && r[scan].x1 < x0)
                 ++scan;
-            for (int j = scan; j < prevEnd && runs[size_t(j)].x0 <= x1; ++j) {
-                const int a = findRoot(parent, id), b = findRoot(parent, j);
+            for (int j = scan; j < prevEnd && r[j].x0 <= x1; ++j) {
+                const int a = root(id), b = root(j);
                 if (a != b)
-                    parent[std::max(a, b)] = std::min(a, b);
+                    r[std::max(a, b)].label = std::min(a, b);
             }
         }
     }
-    // Roots are the lowest run index of their area, so numbering roots in run
-    // order numbers areas by their first run in scan order.
-    std::vector<int> rootLabel(runs.size(), -1);
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const int r = findRoot(parent, int(i));
-        if (rootLabel[size_t(r)] < 0)
-            rootLabel[size_t(r)] = m_count++;
-        runs[i].label = rootLabel[size_t(r)];
+    // In run order every parent is labelled before its children: an area
+    // takes the next number at its first run.
+    for (int i = 0; i < n; ++i) {
+        const int p = r[i].label;
+        r[i].label = p == i ? m_count++ : r[p].label;
     }
-    m_runs.resize(int(runs.size()));
+    m_runs.resize(n);
     std::copy(runs.begin(), runs.end(), m_runs.begin());
 }
 

@@ -128,9 +128,8 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
     const int stride = mask.stride(), words = (w + 63) / 64;
     std::vector<RunLabels::Run> runs;
     std::vector<int> rowStart(size_t(h) + 1);
-    // The row's words, with one word more so that a clear run's end is
-    // found without a bounds test.
-    std::vector<quint64> row(static_cast<size_t>(words) + 1);
+    std::vector<quint64> row(static_cast<size_t>(words));
+    std::vector<RunLabels::Run> spans;
     quint64 *const bits = row.data();
     auto clearSpan = [bits](int a, int b) {
         if (a >= b)
@@ -173,36 +172,44 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
                 runs.push_back({maskAreas.run(i).x0, maskAreas.run(i).x1, 0});
             continue;
         }
-        std::fill(row.begin(), row.end(), ~quint64(0));
-        clearSpan(0, std::min(n, w));
-        clearSpan(std::max(0, w - n), w);
+        // The row's clear spans, kept sorted and merged as each widened run
+        // of the window comes in: the window's rows mostly repeat each
+        // other, so the list stays short.
+        spans.clear();
+        auto add = [&spans](int a, int b) {
+            if (a >= b)
+                return;
+            size_t k = 0;
+            while (k < spans.size() && spans[k].x1 < a)
+                ++k;
+            if (k == spans.size() || spans[k].x0 > b) {
+                spans.insert(spans.begin() + std::ptrdiff_t(k), RunLabels::Run{a, b, 0});
+                return;
+            }
+            RunLabels::Run &m = spans[k];
+            m.x0 = std::min(m.x0, a);
+            m.x1 = std::max(m.x1, b);
+            size_t j = k + 1;
+            while (j < spans.size() && spans[j].x0 <= m.x1)
+                m.x1 = std::max(m.x1, spans[j++].x1);
+            spans.erase(spans.begin() + std::ptrdiff_t(k + 1), spans.begin() + std::ptrdiff_t(j));
+        };
+        add(0, std::min(n, w));
         for (int d = -n; d <= n; ++d) {
             const int yy = y + d;
             if (yy < 0 || yy >= h)
                 continue;
             const int r = n - std::abs(d);
             for (int i = maskAreas.rowBegin(yy); i < maskAreas.rowBegin(yy + 1); ++i)
-                clearSpan(std::max(0, maskAreas.run(i).x0 - r), std::min(w, maskAreas.run(i).x1 + r));
+                add(std::max(0, maskAreas.run(i).x0 - r), std::min(w, maskAreas.run(i).x1 + r));
+        }
+        add(std::max(0, w - n), w);
+        std::fill(row.begin(), row.end(), ~quint64(0));
+        for (const RunLabels::Run &m : spans) {
+            clearSpan(m.x0, m.x1);
+            runs.push_back(m);
         }
         std::memcpy(out.row(y), bits, size_t(stride));
-        // The clear runs, a word at a time (bits past the width are set).
-        int x = 0;
-        for (;;) {
-            int i = x >> 6;
-            quint64 c = ~bits[i] & (~quint64(0) << (x & 63));
-            while (!c && ++i < words)
-                c = ~bits[i];
-            if (!c || i >= words)
-                break;
-            const int x0 = i * 64 + __builtin_ctzll(c);
-            quint64 sset = bits[i] & (~quint64(0) << (x0 & 63));
-            while (!sset)
-                sset = bits[++i];
-            x = i * 64 + __builtin_ctzll(sset);
-            runs.push_back({x0, std::min(x, w), 0});
-            if (x >= w)
-                break;
-        }
     }
     rowStart[size_t(h)] = int(runs.size());
     outAreas = RunLabels(w, h, std::move(runs), rowStart);
@@ -309,8 +316,22 @@ QVector<unsigned char> freeBlocks4(const Plane1 &mask)
         const uchar *r0 = mask.row(4 * by), *r1 = mask.row(4 * by + 1), *r2 = mask.row(4 * by + 2),
                     *r3 = mask.row(4 * by + 3);
         // Pixel x is bit x & 7 of byte x >> 3: block bx is the low or high
-        // half of byte bx >> 1, in all four rows.
-        for (int bx = 0; bx < bw; ++bx) {
+        // half of byte bx >> 1, in all four rows. Sixteen blocks at a time
+        // from eight bytes of each row, then the rest byte by byte.
+        int bx = 0;
+        for (; bx + 16 <= bw; bx += 16) {
+            const int j = bx >> 1;
+            quint64 a, b, c, d;
+            std::memcpy(&a, r0 + j, 8);
+            std::memcpy(&b, r1 + j, 8);
+            std::memcpy(&c, r2 + j, 8);
+            std::memcpy(&d, r3 + j, 8);
+            const quint64 v = a | b | c | d;
+            const quint64 any = (v | v >> 1 | v >> 2 | v >> 3) & 0x1111111111111111ULL; // per half byte
+            for (int k = 0; k < 16; ++k)
+                out[bx + k] = static_cast<unsigned char>(((any >> (4 * k)) & 1) ^ 1);
+        }
+        for (; bx < bw; ++bx) {
             const int j = bx >> 1, shift = (bx & 1) * 4;
             const unsigned v = unsigned(r0[j] | r1[j] | r2[j] | r3[j]) >> shift;
             out[bx] = (v & 0xF) == 0;

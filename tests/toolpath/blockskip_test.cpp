@@ -105,16 +105,19 @@ TEST(BlockSkip, ScanLineRunsMatchThePixelWalk)
         }
         const Plane8 summary = region.blockSummary();
         const BlockRuns blocks = blockRuns(summary);
+        // Lines whose direction's array was not made walk block by block.
+        const BlockRuns some = blockRuns(summary, kRunsRight | kRunsUp);
         std::mt19937 rng(5);
         std::uniform_real_distribution<double> ang(0, 6.2832), off(-150, 150);
         int lines = 0, runs = 0;
         auto check = [&](double ax, double ay, double bx, double by) {
-            std::vector<ScanRun> ref, plain, fast, far;
+            std::vector<ScanRun> ref, plain, fast, far, part;
             scanLineRunsScalar(region, ax, ay, bx, by, 0.0f, ref);
             scanLineRuns(region, nullptr, ax, ay, bx, by, 0.0f, plain);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, fast);
             scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, far, &blocks);
-            for (const std::vector<ScanRun> *got : {&plain, &fast, &far}) {
+            scanLineRuns(region, &summary, ax, ay, bx, by, 0.0f, part, &some);
+            for (const std::vector<ScanRun> *got : {&plain, &fast, &far, &part}) {
                 ASSERT_EQ(got->size(), ref.size());
                 for (size_t i = 0; i < ref.size(); ++i) {
                     EXPECT_EQ((*got)[i].a, ref[i].a);
@@ -265,6 +268,11 @@ TEST(BlockSkip, BlockRunsCountTheBlocksOfTheSameStateAhead)
                                                       : uchar(255));
                 }
             const BlockRuns r = blockRuns(sum);
+            // Only the arrays asked for.
+            const BlockRuns some = blockRuns(sum, kRunsLeft | kRunsDown);
+            EXPECT_EQ(some.left, r.left);
+            EXPECT_EQ(some.down, r.down);
+            EXPECT_TRUE(some.right.empty() && some.up.empty());
             ASSERT_EQ(r.width, sum.width);
             ASSERT_EQ(r.height, sum.height);
             auto count = [&](int x, int y, int ux, int uy) {

@@ -11,6 +11,7 @@
 #include "fixtures/rasterfixtures.h"
 
 #include <gtest/gtest.h>
+#include <QPoint>
 #include <QSize>
 #include <random>
 
@@ -119,23 +120,42 @@ TEST(DistanceStep, RegionReachingThePlaneBorderShrinksFromIt)
 {
     // Beyond the plane counts as outside: a region that fills it must still
     // lose `d` from every side, or the shell steps would never use it up.
-    Plane8 cov = emptyCoverage(64, 64);
-    paintRect(cov, 0, 0, 64, 30);
-    Plane8 summary;
-    blockSummary8(cov, summary);
-    Plane1 visited;
+    // A band along each side in turn, touching no other side, and one
+    // filling the plane.
     const float d = 3.003f;
-    distanceOffset(cov, summary, d, visited, nullptr, true);
-    for (int x = 0; x < 64; ++x)
-        for (int y = 0; y < 64; ++y) {
-            const float fromBorder = std::min({x + 0.5f, 64 - x - 0.5f, y + 0.5f});
-            const bool in = cov.data[y * 64 + x] >= 128;
-            if (fromBorder < d - 0.1f) {
-                EXPECT_FALSE(in) << x << "," << y;
-            } else if (fromBorder > d + 0.1f && y < 20) {
-                EXPECT_TRUE(in) << x << "," << y;
+    for (int side = 0; side < 5; ++side) {
+        // (u, v): u across the band from its plane side, v along it.
+        auto toPlane = [side](int u, int v) {
+            return side == 0 ? QPoint(v, u) : side == 1 ? QPoint(v, 63 - u) : side == 2 ? QPoint(u, v) : QPoint(63 - u, v);
+        };
+        Plane8 cov = emptyCoverage(64, 64);
+        if (side == 4)
+            paintRect(cov, 0, 0, 64, 64);
+        else
+            for (int u = 0; u < 30; ++u)
+                for (int v = 8; v < 56; ++v) {
+                    const QPoint q = toPlane(u, v);
+                    cov.data[q.y() * 64 + q.x()] = 255;
+                }
+        Plane8 summary;
+        blockSummary8(cov, summary);
+        Plane1 visited;
+        distanceOffset(cov, summary, d, visited, nullptr, true);
+        for (int v = 0; v < 64; ++v)
+            for (int u = 0; u < 64; ++u) {
+                const QPoint q = toPlane(u, v);
+                const bool in = cov.data[q.y() * 64 + q.x()] >= 128;
+                const float fromBorder = side == 4 ? std::min({v + 0.5f, 64 - v - 0.5f, u + 0.5f, 64 - u - 0.5f})
+                                                   : u + 0.5f;
+                if (side < 4 && (v < 20 || v >= 44 || u >= 20))
+                    continue;  // near the band's own ends and far side
+                if (fromBorder < d - 0.1f) {
+                    EXPECT_FALSE(in) << "side " << side << " at " << u << "," << v;
+                } else if (fromBorder > d + 0.1f) {
+                    EXPECT_TRUE(in) << "side " << side << " at " << u << "," << v;
+                }
             }
-        }
+    }
 }
 
 TEST(DistanceStep, ChordTestMatchesItsScalarTwin)

@@ -388,7 +388,7 @@ TEST(TravelRouter, NoRouteBetweenSeparateAreas)
 TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
 {
     std::mt19937 rng(5);
-    for (const QSize size : {QSize(64, 64), QSize(37, 23), QSize(100, 41), QSize(7, 9), QSize(3, 3)}) {
+    for (const QSize size : {QSize(64, 64), QSize(37, 23), QSize(100, 41), QSize(264, 13), QSize(7, 9), QSize(3, 3)}) {
         for (int trial = 0; trial < 20; ++trial) {
             Plane1 m(size.width(), size.height());
             m.fill(0xFF);
