@@ -236,7 +236,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
             hiY = std::max(hiY, q.y);
         }
         if (i - kept < maxRun
-            && ((axisShortcut
+            && ((axisShortcut && (sameX || sameY)
                  && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
                 || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
             continue;
