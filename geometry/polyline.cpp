@@ -562,11 +562,19 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 const size_t c = 4 * i + 1;
                 if (c >= size)
                     break;
+                // The least child (keys are distinct: any order of
+                // comparing finds the same one), without branches when
+                // all four are there.
                 size_t m = c;
-                const size_t end = std::min(c + 4, size);
-                for (size_t j = c + 1; j < end; ++j)
-                    if (heap[j] < heap[m])
-                        m = j;
+                if (c + 4 <= size) {
+                    const size_t m01 = heap[c + 1] < heap[c] ? c + 1 : c;
+                    const size_t m23 = heap[c + 3] < heap[c + 2] ? c + 3 : c + 2;
+                    m = heap[m23] < heap[m01] ? m23 : m01;
+                } else {
+                    for (size_t j = c + 1; j < size; ++j)
+                        if (heap[j] < heap[m])
+                            m = j;
+                }
                 if (!(heap[m] < k))
                     break;
                 place(i, heap[m]);

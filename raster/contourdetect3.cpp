@@ -8,6 +8,7 @@
 #include <omp.h>
 #include <QString>
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 // The block-by-block rule, kept as the reference for the row version below.
@@ -41,40 +42,66 @@ Plane8 contourBlocksToExamineScalar(const Plane8 &sum)
 Plane8 contourBlocksToExamine(const Plane8 &sum)
 {
     // Per block two flags, 1 all below and 2 all above, spread over the 3 x 3
-    // neighbourhood: one pass across each row, then an OR of three rows.
+    // neighbourhood: across each row, then an OR of three rows; sixteen
+    // blocks at a time. Rows are read through a copy padded with 128 (no
+    // flag), so no load leaves the summary.
     const int bw = sum.width, bh = sum.height;
     Plane8 w = sum;
     if (bw <= 0 || bh <= 0)
         return w;
-    std::vector<uchar> spread(size_t(bw) * 3);
+    const int padW = (bw + 15) & ~15;
+    std::vector<uchar> padded(size_t(padW), 128), flags(size_t(padW) + 32, 0), spread(size_t(padW) * 3);
+    const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi8(char(0xFF));
+    const __m128i one = _mm_set1_epi8(1), two = _mm_set1_epi8(2), mid = _mm_set1_epi8(char(128));
+    auto load = [](const uchar *q) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(q)); };
+    auto rowBytes = [&](int y) {
+        std::memcpy(padded.data(), sum.data + size_t(y) * bw, size_t(bw));
+        return padded.data();
+    };
     auto rowSpread = [&](int y, uchar *out) {
-        const uchar *r = sum.data + size_t(y) * bw;
-        uchar left = 0, here = r[0] == 0 ? 1 : r[0] == 255 ? 2 : 0;
-        for (int x = 0; x < bw; ++x) {
-            const uchar right = x + 1 < bw ? (r[x + 1] == 0 ? 1 : r[x + 1] == 255 ? 2 : 0) : 0;
-            out[x] = left | here | right;
-            left = here;
-            here = right;
+        const uchar *r = rowBytes(y);
+        uchar *f = flags.data() + 16;  // f[-1] and f[bw …] stay 0
+        for (int x = 0; x < padW; x += 16) {
+            const __m128i v = load(r + x);
+            const __m128i flag = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, zero), one),
+                                              _mm_and_si128(_mm_cmpeq_epi8(v, ones), two));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(f + x), flag);
         }
+        for (int x = 0; x < padW; x += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
+                             _mm_or_si128(_mm_or_si128(load(f + x - 1), load(f + x)), load(f + x + 1)));
     };
     // Rows y - 1, y and y + 1 live in slots (y + 2) % 3, y % 3 and (y + 1) % 3.
-    uchar *slot[3] = {spread.data(), spread.data() + bw, spread.data() + 2 * bw};
+    uchar *slot[3] = {spread.data(), spread.data() + padW, spread.data() + 2 * padW};
     rowSpread(0, slot[0]);
-    std::fill(slot[2], slot[2] + bw, uchar(0));
+    std::fill(slot[2], slot[2] + padW, uchar(0));
+    alignas(16) uchar outRow[16];
     for (int y = 0; y < bh; ++y) {
         uchar *below = slot[(y + 1) % 3];
         if (y + 1 < bh)
             rowSpread(y + 1, below);
         else
-            std::fill(below, below + bw, uchar(0));
-        const uchar *above = slot[(y + 2) % 3], *mid = slot[y % 3];
-        const uchar *r = sum.data + size_t(y) * bw;
+            std::fill(below, below + padW, uchar(0));
+        const uchar *above = slot[(y + 2) % 3], *here = slot[y % 3];
+        const uchar *r = rowBytes(y);
         uchar *o = w.data + size_t(y) * bw;
-        for (int x = 0; x < bw; ++x) {
-            const uchar near = above[x] | mid[x] | below[x];
-            const uchar v = r[x];
-            const bool edge = v == 0 ? (near & 2) : v == 255 ? (near & 1) : true;
-            o[x] = edge ? 128 : v;
+        for (int x = 0; x < bw; x += 16) {
+            const __m128i near = _mm_or_si128(_mm_or_si128(load(above + x), load(here + x)), load(below + x));
+            const __m128i v = load(r + x);
+            const __m128i is0 = _mm_cmpeq_epi8(v, zero), is255 = _mm_cmpeq_epi8(v, ones);
+            const __m128i has1 = _mm_cmpeq_epi8(_mm_and_si128(near, one), one);
+            const __m128i has2 = _mm_cmpeq_epi8(_mm_and_si128(near, two), two);
+            // A 0 block beside a 255 one, a 255 block beside a 0 one, and
+            // every block neither.
+            const __m128i edge = _mm_or_si128(_mm_or_si128(_mm_and_si128(is0, has2), _mm_and_si128(is255, has1)),
+                                              _mm_andnot_si128(_mm_or_si128(is0, is255), ones));
+            const __m128i res = _mm_or_si128(_mm_and_si128(edge, mid), _mm_andnot_si128(edge, v));
+            if (x + 16 <= bw) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o + x), res);
+            } else {
+                _mm_store_si128(reinterpret_cast<__m128i *>(outRow), res);
+                std::memcpy(o + x, outRow, size_t(bw - x));
+            }
         }
     }
     return w;

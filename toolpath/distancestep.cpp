@@ -236,7 +236,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
             hiY = std::max(hiY, q.y);
         }
         if (i - kept < maxRun
-            && ((axisShortcut
+            && ((axisShortcut && (sameX || sameY)
                  && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
                 || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
             continue;
@@ -730,8 +730,9 @@ struct Band {
         const float sideMargin = kSideMargin * std::sqrt(l2);
         // One row's groups from xs to xe (whole groups within the plane):
         // tile by tile, the groups a row crosses in one tile are a run of
-        // its touched bits, and the pixel centres step by exactly 4 (small
-        // whole numbers and halves), as the scalar formula rounds them.
+        // its touched bits, and the pixel centres step by exactly 4 along
+        // the row (small whole numbers and halves), as the scalar formula
+        // rounds them.
         std::uint64_t *const touchedBits = touched.data();
         const int *const tileOfBlock = tile.data();
         const int stride = bw;
@@ -741,15 +742,17 @@ struct Band {
             const int *tileRow = tileOfBlock + size_t(y >> 4) * stride;
             float *const rowBase = const_cast<float *>(base) + size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
+            __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(xs)), step), half);
             for (int x = xs; x <= xe;) {
                 const int end = std::min(xe, x | 15);
                 const int t = tileRow[x >> 4];
-                if (t >= 0) {
-                    const int g0 = (x & 15) >> 2, g1 = (end & 15) >> 2;
-                    touchedBits[t] |= ((std::uint64_t(2) << g1) - (std::uint64_t(1) << g0)) << rowBit;
+                const int n = ((end - x) >> 2) + 1;  // groups in this tile
+                if (t < 0) {
+                    cx = _mm_add_ps(cx, _mm_set1_ps(4.0f * float(n)));
+                } else {
+                    touchedBits[t] |= ((std::uint64_t(1) << n) - 1) << (rowBit + ((x & 15) >> 2));
                     float *p = rowBase + size_t(t) * 256 + (x & 15);
-                    __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
-                    for (int g = g0; g <= g1; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
+                    for (int g = 0; g < n; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
                         const __m128 px = _mm_sub_ps(cx, ax);
                         __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
                         u = _mm_min_ps(_mm_max_ps(u, zero), one);
@@ -771,58 +774,66 @@ struct Band {
             const __m128 hundredth = _mm_set1_ps(0.01f), vyMin = _mm_set1_ps(yMin), vyMax = _mm_set1_ps(yMax);
             const __m128 vr2 = _mm_set1_ps(r2), vacross = _mm_set1_ps(acrossFull), vmargin = _mm_set1_ps(sideMargin);
             const __m128i rowStep = _mm_set_epi32(3, 2, 1, 0);
-            alignas(16) float pys[4];
-            alignas(16) int xsI[4], xeI[4], skip[4];
-            for (int y = y0; y <= y1; y += 4) {
-                const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
-                __m128 out = _mm_setzero_ps();  // rows to skip
-                __m128 lo = lo0, hi = hi0;
-                if (dy != 0) {
-                    __m128 t0 = _mm_mul_ps(_mm_sub_ps(py, vreach), vinvDy), t1 = _mm_mul_ps(_mm_add_ps(py, vreach), vinvDy);
-                    const __m128 swap = _mm_cmpgt_ps(t0, t1);
-                    const __m128 s0 = sel(swap, t1, t0), s1 = sel(swap, t0, t1);
-                    t0 = sel(_mm_cmplt_ps(s0, zero), zero, s0);
-                    t1 = sel(_mm_cmplt_ps(one, s1), one, s1);
-                    out = _mm_cmpgt_ps(t0, _mm_add_ps(t1, hundredth));
-                    const __m128 u0 = _mm_add_ps(ax, _mm_mul_ps(t0, vdx)), u1 = _mm_add_ps(ax, _mm_mul_ps(t1, vdx));
-                    lo = sel(_mm_cmplt_ps(u1, u0), u1, u0);
-                    hi = sel(_mm_cmplt_ps(u0, u1), u1, u0);
+            // Spans of up to kChunk rows first, then their stamps (the two
+            // loops do not share registers).
+            constexpr int kChunk = 32;
+            alignas(16) float pys[kChunk];
+            alignas(16) int xsI[kChunk], xeI[kChunk], skip[kChunk];
+            for (int chunk = y0; chunk <= y1; chunk += kChunk) {
+                const int chunkEnd = std::min(y1, chunk + kChunk - 1);
+                for (int y = chunk; y <= chunkEnd; y += 4) {
+                    const int r = y - chunk;
+                    const __m128 py = _mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(y), rowStep)), half), vay);
+                    __m128 out = _mm_setzero_ps();  // rows to skip
+                    __m128 lo = lo0, hi = hi0;
+                    if (dy != 0) {
+                        __m128 t0 = _mm_mul_ps(_mm_sub_ps(py, vreach), vinvDy), t1 = _mm_mul_ps(_mm_add_ps(py, vreach), vinvDy);
+                        const __m128 swap = _mm_cmpgt_ps(t0, t1);
+                        const __m128 s0 = sel(swap, t1, t0), s1 = sel(swap, t0, t1);
+                        t0 = sel(_mm_cmplt_ps(s0, zero), zero, s0);
+                        t1 = sel(_mm_cmplt_ps(one, s1), one, s1);
+                        out = _mm_cmpgt_ps(t0, _mm_add_ps(t1, hundredth));
+                        const __m128 u0 = _mm_add_ps(ax, _mm_mul_ps(t0, vdx)), u1 = _mm_add_ps(ax, _mm_mul_ps(t1, vdx));
+                        lo = sel(_mm_cmplt_ps(u1, u0), u1, u0);
+                        hi = sel(_mm_cmplt_ps(u0, u1), u1, u0);
+                    }
+                    const __m128 gap = sel(_mm_cmplt_ps(py, vyMin), _mm_sub_ps(vyMin, py),
+                                           sel(_mm_cmpgt_ps(py, vyMax), _mm_sub_ps(py, vyMax), zero));
+                    const __m128 left = _mm_sub_ps(vr2, _mm_mul_ps(gap, gap));
+                    const __m128 across = sel(_mm_cmpeq_ps(gap, zero), vacross,
+                                              _mm_sqrt_ps(sel(_mm_cmplt_ps(zero, left), left, zero)));
+                    __m128 from = _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(lo, across), ax), hundredth);
+                    __m128 to = _mm_add_ps(_mm_sub_ps(_mm_add_ps(hi, across), ax), hundredth);
+                    if (closed) {
+                        const __m128 slack = _mm_add_ps(_mm_mul_ps(vdx, py), vmargin);
+                        const __m128 c = _mm_mul_ps(slack, vinvDy);
+                        if (dy > 0)
+                            to = sel(_mm_cmplt_ps(c, to), c, to);
+                        else if (dy < 0)
+                            from = sel(_mm_cmplt_ps(from, c), c, from);
+                        else
+                            out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
+                        out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
+                    }
+                    // ifloor four at a time: truncated, less one where that
+                    // went up.
+                    auto floor4 = [](__m128 v) {
+                        const __m128i i = _mm_cvttps_epi32(v);
+                        return _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(i))));
+                    };
+                    _mm_store_ps(pys + r, py);
+                    _mm_store_si128(reinterpret_cast<__m128i *>(xsI + r), floor4(_mm_sub_ps(_mm_add_ps(from, ax), half)));
+                    _mm_store_si128(reinterpret_cast<__m128i *>(xeI + r), floor4(_mm_sub_ps(_mm_add_ps(to, ax), half)));
+                    _mm_store_si128(reinterpret_cast<__m128i *>(skip + r), _mm_castps_si128(out));
                 }
-                const __m128 gap = sel(_mm_cmplt_ps(py, vyMin), _mm_sub_ps(vyMin, py),
-                                       sel(_mm_cmpgt_ps(py, vyMax), _mm_sub_ps(py, vyMax), zero));
-                const __m128 left = _mm_sub_ps(vr2, _mm_mul_ps(gap, gap));
-                const __m128 across = sel(_mm_cmpeq_ps(gap, zero), vacross,
-                                          _mm_sqrt_ps(sel(_mm_cmplt_ps(zero, left), left, zero)));
-                __m128 from = _mm_sub_ps(_mm_sub_ps(_mm_sub_ps(lo, across), ax), hundredth);
-                __m128 to = _mm_add_ps(_mm_sub_ps(_mm_add_ps(hi, across), ax), hundredth);
-                if (closed) {
-                    const __m128 slack = _mm_add_ps(_mm_mul_ps(vdx, py), vmargin);
-                    const __m128 c = _mm_mul_ps(slack, vinvDy);
-                    if (dy > 0)
-                        to = sel(_mm_cmplt_ps(c, to), c, to);
-                    else if (dy < 0)
-                        from = sel(_mm_cmplt_ps(from, c), c, from);
-                    else
-                        out = _mm_or_ps(out, _mm_cmplt_ps(slack, zero));
-                    out = _mm_or_ps(out, _mm_cmpgt_ps(from, to));
-                }
-                // ifloor four at a time: truncated, less one where that
-                // went up.
-                auto floor4 = [](__m128 v) {
-                    const __m128i i = _mm_cvttps_epi32(v);
-                    return _mm_add_epi32(i, _mm_castps_si128(_mm_cmplt_ps(v, _mm_cvtepi32_ps(i))));
-                };
-                _mm_store_ps(pys, py);
-                _mm_store_si128(reinterpret_cast<__m128i *>(xsI), floor4(_mm_sub_ps(_mm_add_ps(from, ax), half)));
-                _mm_store_si128(reinterpret_cast<__m128i *>(xeI), floor4(_mm_sub_ps(_mm_add_ps(to, ax), half)));
-                _mm_store_si128(reinterpret_cast<__m128i *>(skip), _mm_castps_si128(out));
-                for (int k = 0; k < 4 && y + k <= y1; ++k) {
-                    if (skip[k])
+                for (int y = chunk; y <= chunkEnd; ++y) {
+                    const int r = y - chunk;
+                    if (skip[r])
                         continue;
-                    const int xs = std::max(0, xsI[k]) & ~3;
-                    const int xe = std::min(W - 1, xeI[k] + 1) | 3;
+                    const int xs = std::max(0, xsI[r]) & ~3;
+                    const int xe = std::min(W - 1, xeI[r] + 1) | 3;
                     if (xs <= xe)
-                        stampRow(y + k, pys[k], xs, xe);
+                        stampRow(y, pys[r], xs, xe);
                 }
             }
             return;

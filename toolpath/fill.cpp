@@ -887,13 +887,26 @@ namespace {
 constexpr qint64 kCellRow = qint64(1) << 32;
 constexpr qint64 kNoCell = std::numeric_limits<qint64>::min();
 
-qint64 endCell(PolyPoint q, float size)
+// The cell's column and row; false for a point in no cell.
+bool endCellXY(PolyPoint q, float size, qint64 &x, qint64 &y)
 {
     const double cx = std::floor(double(q.x) / size), cy = std::floor(double(q.y) / size);
     if (!(std::fabs(cx) < 1e9) || !(std::fabs(cy) < 1e9))
-        return kNoCell; // never within a finite distance of anything
-    return qint64(cy) * kCellRow + qint64(cx);
+        return false; // never within a finite distance of anything
+    x = qint64(cx);
+    y = qint64(cy);
+    return true;
 }
+
+qint64 endCell(PolyPoint q, float size)
+{
+    qint64 x, y;
+    return endCellXY(q, size, x, y) ? y * kCellRow + x : kNoCell;
+}
+
+// Up to this many path ends a line's runs look at all of them (in the
+// 3 x 3 cells around), more go through the map of cells.
+constexpr size_t kFewEnds = 16;
 
 } // namespace
 
@@ -917,6 +930,11 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     std::vector<int> prevLine, thisLine;
     std::vector<char> joined; // by path: took a run of this line already
     std::unordered_map<qint64, std::vector<int>> ends;
+    struct FewEnd {
+        int pos;
+        qint64 cx, cy;
+    };
+    std::vector<FewEnd> fewEnds;
     std::vector<ScanRun> runs;
     for (int k = -f.n; k <= f.n; ++k) {
         const double off = k * double(spacing);
@@ -936,19 +954,49 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
         // are asked; testing every end for every run was quadratic in the
         // islands a line crosses. Among ends at the same distance the first
         // in prevLine order wins, as a scan in that order would choose.
-        ends.clear();
-        if (twoP > 0)
-            for (int pos = 0; pos < int(prevLine.size()); ++pos) {
-                const PolyPoint e = built[prevLine[size_t(pos)]].pts.last();
-                const qint64 key = endCell(e, twoP);
-                if (key != kNoCell)
-                    ends[key].push_back(pos);
-            }
+        // Usually a line meets a few islands: their ends' cells are kept in
+        // a short list and each run looks at all of them; the same ends as
+        // the map would give, so the same choice.
+        const bool few = prevLine.size() <= kFewEnds;
+        if (few) {
+            fewEnds.clear();
+            if (twoP > 0)
+                for (int pos = 0; pos < int(prevLine.size()); ++pos) {
+                    FewEnd f{pos, 0, 0};
+                    if (endCellXY(built[prevLine[size_t(pos)]].pts.last(), twoP, f.cx, f.cy))
+                        fewEnds.push_back(f);
+                }
+        } else {
+            ends.clear();
+            if (twoP > 0)
+                for (int pos = 0; pos < int(prevLine.size()); ++pos) {
+                    const PolyPoint e = built[prevLine[size_t(pos)]].pts.last();
+                    const qint64 key = endCell(e, twoP);
+                    if (key != kNoCell)
+                        ends[key].push_back(pos);
+                }
+        }
         thisLine.clear();
         for (const ScanRun &r : runs) {
             int best = -1, bestPos = INT_MAX;
             float bestD = twoP;
-            const qint64 at = twoP > 0 ? endCell(r.a, twoP) : kNoCell;
+            if (few) {
+                qint64 ax = 0, ay = 0;
+                if (twoP > 0 && endCellXY(r.a, twoP, ax, ay))
+                    for (const FewEnd &f : fewEnds) {
+                        if (f.cx < ax - 1 || f.cx > ax + 1 || f.cy < ay - 1 || f.cy > ay + 1)
+                            continue;
+                        const int idx = prevLine[size_t(f.pos)];
+                        const PolyPoint e = built[idx].pts.last();
+                        const float d = std::fabs(e.x - r.a.x) + std::fabs(e.y - r.a.y);
+                        if ((d < bestD || (d == bestD && best >= 0 && f.pos < bestPos)) && !joined[size_t(idx)]) {
+                            bestD = d;
+                            best = idx;
+                            bestPos = f.pos;
+                        }
+                    }
+            }
+            const qint64 at = twoP > 0 && !few ? endCell(r.a, twoP) : kNoCell;
             for (int dy = -1; at != kNoCell && dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
                     const auto it = ends.find(at + dy * kCellRow + dx);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include <emmintrin.h>
@@ -128,9 +129,16 @@ struct GroupStates {
           stride((across + 15) & ~15), s(size_t(groups) * size_t(stride), 0)
     {
         const int bw = summary.width;
-        for (int g = 0; g < groups; ++g)
-            for (int a = 0; a < across; ++a)
-                s[size_t(g) * stride + a] = columnPass ? summary.data[size_t(a) * bw + g] : summary.data[size_t(g) * bw + a];
+        if (!columnPass) {
+            for (int g = 0; g < groups; ++g)
+                std::copy(summary.data + size_t(g) * bw, summary.data + size_t(g) * bw + across, s.begin() + std::ptrdiff_t(size_t(g) * stride));
+            return;
+        }
+        for (int a = 0; a < across; ++a) {
+            const uchar *row = summary.data + size_t(a) * bw;
+            for (int g = 0; g < groups; ++g)
+                s[size_t(g) * stride + a] = row[g];
+        }
     }
     // Bits k of the masks: whether block a0 + k is all 0, all 255.
     void masks(int g, int a0, unsigned &all0, unsigned &all255) const
@@ -153,8 +161,12 @@ void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint
     levelBitsArea(plane, columnPass, 0, plane.width, 0, plane.height, bits, words);
 }
 
-void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
-                   int &words)
+namespace {
+
+// levelLineBits, with the summary's states along the groups when the caller
+// has them already.
+void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
+                       int &words, const GroupStates *given)
 {
     const int W = plane.width, H = plane.height;
     const int bw = W / 16, bh = H / 16;
@@ -178,7 +190,8 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
         // then the mixed blocks are looked at.
         // Sixteen blocks' states at a time: four blocks fill a word, so a
         // nibble of the all-255 mask picks the word from a table.
-        const GroupStates st(*summary, columnPass);
+        std::optional<GroupStates> own;
+        const GroupStates &st = given ? *given : own.emplace(*summary, columnPass);
         const int groups = st.groups, across = st.across;
         quint64 nibbleWord[16];
         for (int m = 0; m < 16; ++m) {
@@ -218,6 +231,14 @@ void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, 
     levelBitsArea(plane, columnPass, 0, W, bh * 16, H, bits, words);
 }
 
+} // namespace
+
+void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
+                   int &words)
+{
+    levelLineBitsWith(plane, summary, columnPass, bits, words, nullptr);
+}
+
 void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
                     HairMarkers &out, const Plane8 *beforeSummary)
 {
@@ -241,20 +262,24 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     // zeroing a plane's worth of words first cost as much as the scan.)
     int words = 0;
     static thread_local std::vector<quint64> bits;
-    levelLineBits(before, beforeSummary, columnPass, bits, words);
+    const int bw = W / 16, bh = H / 16;
+    // The summary's states along the groups, for the line bits and for the
+    // word ranges below.
+    std::optional<GroupStates> states;
+    if (beforeSummary && beforeSummary->width == bw && beforeSummary->height == bh)
+        states.emplace(*beforeSummary, columnPass);
+    levelLineBitsWith(before, beforeSummary, columnPass, bits, words, states ? &*states : nullptr);
     // With the summary, the words of a group of 16 lines that can hold set
     // bits: those from its first block not all 0 to its last (levelLineBits
     // sets no bit elsewhere). Without it, or with pixels beyond whole
     // blocks, every word.
-    const int bw = W / 16, bh = H / 16;
-    const bool ranged = beforeSummary && beforeSummary->width == bw && beforeSummary->height == bh
-                        && W % 16 == 0 && H % 16 == 0;
+    const bool ranged = states && W % 16 == 0 && H % 16 == 0;
     const int groups = columnPass ? bw : bh, across = columnPass ? bh : bw;
     std::vector<int> wordFrom, wordTo;  // per group; wordFrom >= wordTo: no bit
     if (ranged) {
         wordFrom.assign(size_t(groups), 0);
         wordTo.assign(size_t(groups), 0);
-        const GroupStates st(*beforeSummary, columnPass);
+        const GroupStates &st = *states;
         for (int g = 0; g < groups; ++g) {
             int first = -1, last = -1;
             for (int a0 = 0; a0 < across; a0 += 16) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -222,6 +223,76 @@ TEST(ShellLineFill, AlternatingJoinedLines)
     shellLineFill(none, emptyMask(32, 32), HShell, P, 45, 0.7f * P, 2 * P);
     shellLineFill(none, region, HShell, -1, 45, 0.7f * P, 2 * P);
     EXPECT_TRUE(none.isEmpty());
+}
+
+// Each run joins the nearest end (Manhattan, under twoP, first in the
+// previous line's order on a tie) of a path that took a run of the line
+// before, else starts a path: against a plain scan of every end, where
+// lines cross a few islands (ends looked at one by one) and dozens of them
+// (ends found by cell).
+TEST(ShellLineFill, JoinsTheNearestEndOfThePreviousLine)
+{
+    auto reference = [](const Plane1 &region, float spacing, float angleDeg, float minLen, float twoP) {
+        const double theta = angleDeg * 0.017453292;
+        const std::int64_t w = region.width, h = region.height;
+        const double R = std::sqrt(double(w * w + h * h)) / 2, ox = (w - 2) / 2.0, oy = (h - 2) / 2.0;
+        const double ux = std::cos(theta), uy = std::sin(theta);
+        const int n = int(std::ceil(R / spacing));
+        PathList built;
+        std::vector<int> prevLine;
+        for (int k = -n; k <= n; ++k) {
+            const double off = k * double(spacing), cx = ox - off * uy, cy = oy + off * ux;
+            std::vector<ScanRun> runs;
+            scanLineRunsScalar(region, cx - R * ux, cy - R * uy, cx + R * ux, cy + R * uy, minLen, runs);
+            if (k & 1) {
+                std::reverse(runs.begin(), runs.end());
+                for (ScanRun &r : runs)
+                    std::swap(r.a, r.b);
+            }
+            std::vector<int> thisLine;
+            for (const ScanRun &r : runs) {
+                int best = -1;
+                float bestD = twoP;
+                for (const int idx : prevLine) {
+                    if (std::find(thisLine.begin(), thisLine.end(), idx) != thisLine.end())
+                        continue;
+                    const PolyPoint e = built[idx].pts.last();
+                    const float d = std::fabs(e.x - r.a.x) + std::fabs(e.y - r.a.y);
+                    if (d < bestD) {
+                        bestD = d;
+                        best = idx;
+                    }
+                }
+                if (best < 0) {
+                    built.append(PolyLine(HShell));
+                    best = built.size() - 1;
+                }
+                built[best].pts.append(r.a);
+                built[best].pts.append(r.b);
+                thisLine.push_back(best);
+            }
+            prevLine = thisLine;
+        }
+        return built;
+    };
+    Plane1 few = emptyMask(160, 128);
+    maskRect(few, 10, 10, 70, 110);
+    maskRect(few, 80, 20, 150, 60);
+    maskRect(few, 90, 70, 140, 120);
+    Plane1 many = emptyMask(320, 256); // 6 x 6 islands 10 pixels apart
+    for (int y = 8; y + 6 < 248; y += 10)
+        for (int x = 8; x + 6 < 312; x += 10)
+            maskRect(many, x, y, x + 6, y + 6);
+    for (const Plane1 *region : {&few, &many})
+        for (const float angle : {0.0f, 45.0f, 30.0f, 90.0f})
+            for (const float twoP : {2 * P, 12.0f}) {
+                PathList got;
+                shellLineFill(got, *region, HShell, P, angle, 0.7f * P, twoP);
+                const PathList want = reference(*region, P, angle, 0.7f * P, twoP);
+                ASSERT_EQ(got.size(), want.size()) << "angle " << angle << " twoP " << twoP;
+                for (int i = 0; i < want.size(); ++i)
+                    ASSERT_EQ(got[i].pts, want[i].pts) << "path " << i << " angle " << angle;
+            }
 }
 
 TEST(ConcentricShells, RingsOneWidthApart)
