@@ -6,7 +6,11 @@
 #include <QIODevice>
 #include <QMap>
 
+#include <omp.h>
 #include <xmmintrin.h>
+
+#include <algorithm>
+#include <vector>
 
 Vec3 faceNormal(const Vec3 &p, const Vec3 &q, const Vec3 &r)
 {
@@ -124,13 +128,73 @@ Box3 Faces::boundingBox(const Mat4 &m) const
     return b.box();
 }
 
+namespace {
+
+// zlib's CRC-32 combination: the CRC of A followed by B from crc(A), crc(B)
+// and B's length, by powers of the one-zero-bit operator over GF(2).
+quint32 gf2Times(const quint32 *mat, quint32 vec)
+{
+    quint32 sum = 0;
+    for (; vec; vec >>= 1, ++mat)
+        if (vec & 1)
+            sum ^= *mat;
+    return sum;
+}
+
+void gf2Square(quint32 *square, const quint32 *mat)
+{
+    for (int n = 0; n < 32; ++n)
+        square[n] = gf2Times(mat, mat[n]);
+}
+
+quint32 crc32Combine(quint32 crc1, quint32 crc2, qint64 len2)
+{
+    if (len2 <= 0)
+        return crc1;
+    quint32 even[32], odd[32];
+    odd[0] = 0xEDB88320u; // one zero bit
+    quint32 row = 1;
+    for (int n = 1; n < 32; ++n, row <<= 1)
+        odd[n] = row;
+    gf2Square(even, odd); // two zero bits
+    gf2Square(odd, even); // four
+    do { // the first square gives one zero byte
+        gf2Square(even, odd);
+        if (len2 & 1)
+            crc1 = gf2Times(even, crc1);
+        len2 >>= 1;
+        if (!len2)
+            break;
+        gf2Square(odd, even);
+        if (len2 & 1)
+            crc1 = gf2Times(odd, crc1);
+        len2 >>= 1;
+    } while (len2);
+    return crc1 ^ crc2;
+}
+
+} // namespace
+
 quint32 Faces::contentHash() const
 {
     // The first 36 bytes of a Triangle are its vertices as little-endian
     // floats (x86), so they can be fed to the CRC as they lie in memory.
-    quint32 crc = 0;
-    for (const Triangle &t : tris)
-        crc = crc32(&t, 36, crc);
+    // Large meshes are hashed in chunks on all threads and the chunk CRCs
+    // combined in order: the CRC of the whole sequence.
+    const int n = tris.size();
+    const int chunks = std::max(1, std::min(omp_get_max_threads(), n / 20000));
+    std::vector<quint32> part(size_t(chunks), 0);
+#pragma omp parallel for schedule(static) num_threads(chunks)
+    for (int c = 0; c < chunks; ++c) {
+        quint32 crc = 0;
+        const int i1 = int(qint64(n) * (c + 1) / chunks);
+        for (int i = int(qint64(n) * c / chunks); i < i1; ++i)
+            crc = crc32(&tris[i], 36, crc);
+        part[size_t(c)] = crc;
+    }
+    quint32 crc = part[0];
+    for (int c = 1; c < chunks; ++c)
+        crc = crc32Combine(crc, part[size_t(c)], 36 * (qint64(n) * (c + 1) / chunks - qint64(n) * c / chunks));
     return crc;
 }
 

@@ -7,8 +7,12 @@
 #include <QList>
 #include <QtEndian>
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -80,17 +84,39 @@ void loadBinaryStl(Faces &f, const QByteArray &data)
         throw QString("STL loader: Corrupt BinarySTL, triangleCnt > filesize");
     if (count <= 0)
         return;
-    f.reserve(f.count() + count);
-    const uchar *rec = bytes + 84;
-    for (qint32 i = 0; i < count; ++i, rec += 50) {
-        float v[9];
-        for (int k = 0; k < 9; ++k)
-            v[k] = qFromLittleEndian<float>(rec + 12 + 4 * k);
-        if (convert)
-            appendFinite(f, fromZUp(v[0], v[1], v[2]), fromZUp(v[3], v[4], v[5]), fromZUp(v[6], v[7], v[8]));
-        else
-            appendFinite(f, Vec3(v[0], v[1], v[2]), Vec3(v[3], v[4], v[5]), Vec3(v[6], v[7], v[8]));
+    // Records are read in contiguous chunks on all threads, each chunk's
+    // kept triangles written from its own first slot; the chunks are then
+    // closed up in order, so the mesh is the one a single pass gives.
+    const int base = f.count();
+    f.tris.resize(base + count);
+    Triangle *out = f.tris.data() + base;
+    const int chunks = std::max(1, std::min(omp_get_max_threads(), count / 20000));
+    std::vector<int> kept(size_t(chunks), 0);
+#pragma omp parallel for schedule(static) num_threads(chunks)
+    for (int c = 0; c < chunks; ++c) {
+        const int i0 = int(qint64(count) * c / chunks), i1 = int(qint64(count) * (c + 1) / chunks);
+        Triangle *dst = out + i0;
+        const uchar *rec = bytes + 84 + qint64(i0) * 50;
+        for (int i = i0; i < i1; ++i, rec += 50) {
+            float v[9];
+            for (int k = 0; k < 9; ++k)
+                v[k] = qFromLittleEndian<float>(rec + 12 + 4 * k);
+            const Vec3 p = convert ? fromZUp(v[0], v[1], v[2]) : Vec3(v[0], v[1], v[2]);
+            const Vec3 q = convert ? fromZUp(v[3], v[4], v[5]) : Vec3(v[3], v[4], v[5]);
+            const Vec3 r = convert ? fromZUp(v[6], v[7], v[8]) : Vec3(v[6], v[7], v[8]);
+            if (isFinite(p) && isFinite(q) && isFinite(r)) // as appendFinite
+                *dst++ = Triangle{p, q, r, faceNormal(p, q, r)};
+        }
+        kept[size_t(c)] = int(dst - (out + i0));
     }
+    int n = kept[0];
+    for (int c = 1; c < chunks; ++c) {
+        const int i0 = int(qint64(count) * c / chunks);
+        if (n != i0)
+            std::memmove(out + n, out + i0, sizeof(Triangle) * size_t(kept[size_t(c)]));
+        n += kept[size_t(c)];
+    }
+    f.tris.resize(base + n);
 }
 
 void loadAsciiStl(Faces &f, const QByteArray &data)

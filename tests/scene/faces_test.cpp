@@ -1,12 +1,14 @@
 #include "fixtures/meshes.h"
 #include "scene/facescache.h"
 #include "scene/raycount.h"
+#include "common/crc32.h"
 
 #include <QBuffer>
 #include <QDataStream>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstring>
@@ -132,6 +134,58 @@ TEST(FacesStl, BinaryFormAxisConversionAndCount)
         if (c.tris) {
             EXPECT_EQ(f.tris[1].p, c.firstP) << c.what;
         }
+    }
+}
+
+// Large binary files are read and hashed in chunks on several threads; the
+// mesh (order, dropped non-finite triangles, normals) and its hash must be
+// those of one plain pass, for any thread count.
+TEST(FacesStl, ChunkedBinaryReadAndHashEqualOnePass)
+{
+    std::mt19937 rng(83);
+    std::uniform_real_distribution<float> u(-100, 100);
+    for (const char *head : {"binary", "solid but binary"}) {
+        const int count = 61237;
+        QByteArray data = QByteArray(head).leftJustified(80, '\0');
+        data.append(reinterpret_cast<const char *>(&count), 4);
+        data.append(50 * count, '\0');
+        for (int i = 0; i < count; ++i) {
+            float v[9];
+            for (float &x : v)
+                x = u(rng);
+            if (i % 997 == 3 || (i >= 30000 && i < 30700)) // a run of drops across a chunk border
+                v[rng() % 9] = (i & 1) ? NAN : INFINITY;
+            std::memcpy(data.data() + 84 + 50 * i + 12, v, 36);
+        }
+        // The plain pass: every record in order, finite ones appended.
+        Faces want;
+        const bool convert = data.left(80).trimmed().startsWith("solid ") == false;
+        for (int i = 0; i < count; ++i) {
+            float v[9];
+            std::memcpy(v, data.constData() + 84 + 50 * i + 12, 36);
+            Vec3 c[3];
+            for (int k = 0; k < 3; ++k)
+                c[k] = convert ? Vec3(v[3 * k], v[3 * k + 2], -v[3 * k + 1]) : Vec3(v[3 * k], v[3 * k + 1], v[3 * k + 2]);
+            if (isFinite(c[0]) && isFinite(c[1]) && isFinite(c[2]))
+                want.append(c[0], c[1], c[2]);
+        }
+        quint32 wantHash = 0;
+        for (const Triangle &t : want.tris)
+            wantHash = crc32(&t, 36, wantHash);
+        ASSERT_LT(want.count(), count - 700);
+        const int saved = omp_get_max_threads();
+        for (int threads : {1, 2, 3}) {
+            omp_set_num_threads(threads);
+            Faces got;
+            got.append({1, 2, 3}, {4, 5, 6}, {7, 8, 9}); // loaders append to what is there
+            got.loadStl(data);
+            ASSERT_EQ(got.count(), want.count() + 1) << threads;
+            EXPECT_EQ(std::memcmp(got.tris.constData() + 1, want.tris.constData(), sizeof(Triangle) * size_t(want.count())), 0)
+                << threads;
+            got.tris.removeFirst();
+            EXPECT_EQ(got.contentHash(), wantHash) << threads;
+        }
+        omp_set_num_threads(saved);
     }
 }
 
