@@ -74,16 +74,25 @@ struct Cutter {
     void cutTriangle(const float *p, const float *q, const float *r, Target target)
     {
         const float *v[3] = {p, q, r};
+        // units() is monotone in y, so the edge from the lowest corner to the
+        // highest spans [fMin, fMax] and every other edge lies inside it: a
+        // triangle whose span meets no plane (most of a fine mesh) gives no
+        // crossing on any edge and is done here.
+        const float f[3] = {units(p[1]), units(q[1]), units(r[1])};
+        const float fMin = std::min({f[0], f[1], f[2]}), fMax = std::max({f[0], f[1], f[2]});
+        int lo, hi;
+        if (!(fMin < fMax) || !range(fMin, fMax, lo, hi))
+            return;
         int first = n, last = -1;
         for (int e = 0; e < 3; ++e) {
-            const float *s = v[e], *t = v[(e + 1) % 3];
+            const int e1 = (e + 1) % 3;
+            const float *s = v[e], *t = v[e1];
             const bool rises = s[1] <= t[1];
             const float *a = rises ? s : t, *b = rises ? t : s;
-            const float fa = units(a[1]);
-            const float fb = units(b[1]);
+            const float fa = rises ? f[e] : f[e1];
+            const float fb = rises ? f[e1] : f[e];
             if (fb <= fa)
                 continue;
-            int lo, hi;
             if (!range(fa, fb, lo, hi))
                 continue;
             P2 *buf = rises ? rising.data() : falling.data();

@@ -373,6 +373,88 @@ TEST(SliceFaces, BoxIsOnePassForAnyThreadCount)
     }
 }
 
+// The cut skips a triangle whose height span meets no plane before looking
+// at its edges. This is the cut that looks at every edge, kept to show that
+// the skip never loses a crossing.
+static QVector<Segments> edgeByEdgeCut(const Mesh &m, float zmin, float lh, float flh, int n)
+{
+    const float shift = (flh - lh) / lh, f0 = 0.5f - 0.5f * (flh / lh);
+    auto units = [&](float y) { return (y - zmin) / lh - 0.5f - shift; };
+    auto at = [&](int j) { return j == 0 ? f0 : float(j); };
+    QVector<Segments> out(n);
+    std::vector<float> rx(static_cast<size_t>(n)), rz(rx), fx(rx), fz(rx);
+    for (int i = 0; i < m.count(); ++i) {
+        const float *v[3] = {&m.f[size_t(12 * i)], &m.f[size_t(12 * i + 3)], &m.f[size_t(12 * i + 6)]};
+        int first = n, last = -1;
+        for (int e = 0; e < 3; ++e) {
+            const float *s = v[e], *t = v[(e + 1) % 3];
+            const bool rises = s[1] <= t[1];
+            const float *a = rises ? s : t, *b = rises ? t : s;
+            const float fa = units(a[1]), fb = units(b[1]);
+            if (fb <= fa)
+                continue;
+            float l = std::max(std::ceil(fa), 1.0f), h = std::min(std::floor(fb), float(n - 1));
+            const bool zero = fa <= f0 && f0 <= fb;
+            if (zero)
+                l = 0;
+            else if (!(l <= h))
+                continue;
+            if (zero && !(1.0f <= h))
+                h = 0;
+            const float inv = 1.0f / (fb - fa), dx = b[0] - a[0], dz = b[2] - a[2];
+            for (int j = int(l); j <= int(h); ++j) {
+                const float tt = (at(j) - fa) * inv;
+                (rises ? rx : fx)[size_t(j)] = a[0] + tt * dx;
+                (rises ? rz : fz)[size_t(j)] = a[2] + tt * dz;
+            }
+            first = std::min(first, int(l));
+            last = std::max(last, int(h));
+        }
+        for (int j = first; j <= last; ++j)
+            out[j].append(Segment{fx[size_t(j)], fz[size_t(j)], rx[size_t(j)], rz[size_t(j)]});
+    }
+    return out;
+}
+
+TEST(SliceFaces, SkippingTrianglesBetweenPlanesLosesNoCrossing)
+{
+    std::mt19937 rng(11);
+    struct Heights { float lh, flh; };
+    for (const Heights hs : {Heights{0.2f, 0.2f}, Heights{0.2f, 0.3f}, Heights{0.25f, 0.1f}}) {
+        Mesh m;
+        m.box(-5, 0, -5, 5, 6, 5); // a real closed part among the soup
+        // Corners on planes, just off them, sharing heights (flat edges and
+        // flat triangles) and small triangles between two planes.
+        std::uniform_real_distribution<float> xz(-10, 10);
+        for (int i = 0; i < 3000; ++i) {
+            auto y = [&] {
+                const int j = int(rng() % 30);
+                switch (rng() % 4) {
+                case 0: return hs.flh + (float(j) - 0.5f) * hs.lh;            // near a plane
+                case 1: return std::nextafter(float(j) * hs.lh, 100.0f);       // just above a layer border
+                case 2: return float(j) * hs.lh + 0.01f * float(rng() % 10);   // between planes
+                default: return std::uniform_real_distribution<float>(0, 6)(rng);
+                }
+            };
+            const float y0 = y();
+            float a[3] = {xz(rng), y0, xz(rng)}, b[3] = {xz(rng), rng() % 3 ? y() : y0, xz(rng)},
+                  c[3] = {xz(rng), rng() % 3 ? y() : y0, xz(rng)};
+            m.tri(a, b, c);
+        }
+        QVector<SliceLayer> layers;
+        const SliceFrame fr = cut(m, layers, hs.lh, hs.flh);
+        const QVector<Segments> want = edgeByEdgeCut(m, fr.zmin, hs.lh, hs.flh, layers.size());
+        int total = 0;
+        for (int j = 0; j < layers.size(); ++j) {
+            ASSERT_EQ(layers[j].segs.size(), want[j].size()) << hs.flh << " " << j;
+            EXPECT_EQ(std::memcmp(layers[j].segs.constData(), want[j].constData(), sizeof(Segment) * size_t(want[j].size())), 0)
+                << hs.flh << " " << j;
+            total += want[j].size();
+        }
+        EXPECT_GT(total, 3000);
+    }
+}
+
 TEST(SupportBarMesh, CutterSeesTheSquareSection)
 {
     // The cross-section cutter completes triangle 4g + 1 of each group to the
