@@ -1,4 +1,5 @@
 #include "raster/exactcoverage.h"
+#include "raster/rasterkernels.h"
 #include "raster/rasterperf.h"
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr int kBandShift = 4; // bands of 16 pixel rows
+using rk::ceilInt;
+using rk::floorInt; // every value here is inside 2^30 pixels: ends beyond are dropped
 
 // A segment in pixel units; dir +1 when it runs toward larger y.
 struct PixSeg {
@@ -52,12 +55,12 @@ public:
             return;
         // Cut the piece at every column border it crosses inside the plane;
         // left of the plane it is one piece (it covers pixel 0 wholly).
-        const int k0 = std::max(0, int(std::floor(lo)) + 1), k1 = std::min(m_w, int(std::ceil(hi)) - 1);
+        const int k0 = std::max(0, floorInt(lo) + 1), k1 = std::min(m_w, ceilInt(hi) - 1);
         const double span = xb - xa;
         double tPrev = 0, xPrev = xa;
         auto piece = [&](double t, double x) {
             const double mid = 0.5 * (xPrev + x);
-            add(local, mid < 0 ? -1 : int(std::floor(mid)), dy * (t - tPrev), mid);
+            add(local, mid < 0 ? -1 : int(mid), dy * (t - tPrev), mid); // truncation is the floor at mid >= 0
             tPrev = t;
             xPrev = x;
         };
@@ -258,8 +261,8 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
     // Segments by band; a long one is listed in every band it crosses.
     std::vector<int> start(size_t(bands) + 1, 0), items;
     auto bandRange = [&](const PixSeg &g, int &b0, int &b1) {
-        b0 = int(std::floor(std::max(g.y0, 0.0))) >> kBandShift;
-        b1 = std::min(h - 1, int(std::ceil(std::min(g.y1, double(h)))) - 1) >> kBandShift;
+        b0 = floorInt(std::max(g.y0, 0.0)) >> kBandShift;
+        b1 = std::min(h - 1, ceilInt(std::min(g.y1, double(h))) - 1) >> kBandShift;
     };
     for (const PixSeg &g : pix) {
         int b0, b1;
@@ -289,8 +292,8 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         cells.reset(r0, blocks ? touched->row(b) : nullptr);
         for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
             const PixSeg &g = pix[size_t(items[size_t(k)])];
-            const int ra = std::max(r0, int(std::floor(g.y0)));
-            const int rb = std::min(r1 - 1, int(std::ceil(g.y1)) - 1);
+            const int ra = std::max(r0, floorInt(g.y0));
+            const int rb = std::min(r1 - 1, ceilInt(g.y1) - 1);
             for (int r = ra; r <= rb; ++r) {
                 const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
                 if (yb > ya)

@@ -2,6 +2,7 @@
 #include "raster/rasterkernels.h"
 
 #include <gtest/gtest.h>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -17,6 +18,24 @@ std::vector<uchar> randomBytes(std::mt19937 &rng, int n, bool blocky = false)
     return v;
 }
 } // namespace
+
+TEST(RasterKernels, FloorAndCeilToIntMatchTheLibrary)
+{
+    std::vector<double> v = {0.0, -0.0, 0.5, -0.5, 1.0, -1.0, 1.5, -1.5, 2.0 - 1e-12, -2.0 + 1e-12,
+                             std::nextafter(3.0, 0.0), std::nextafter(3.0, 9.0), std::nextafter(-3.0, 0.0),
+                             std::nextafter(-3.0, -9.0), 4.9e-324, -4.9e-324, 1073741823.75, -1073741823.75,
+                             2147483646.5, -2147483647.5};
+    std::mt19937 rng(3);
+    for (int i = 0; i < 20000; ++i) {
+        const double scale = std::ldexp(1.0, int(rng() % 31) - 2);
+        v.push_back(std::uniform_real_distribution<double>(-scale, scale)(rng));
+        v.push_back(std::round(v.back() * 4) / 4); // quarters: exact integers and halves
+    }
+    for (double x : v) {
+        EXPECT_EQ(rk::floorInt(x), int(std::floor(x))) << x;
+        EXPECT_EQ(rk::ceilInt(x), int(std::ceil(x))) << x;
+    }
+}
 
 TEST(RasterKernels, ThresholdPackingMatchesScalar)
 {
