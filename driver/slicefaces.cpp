@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <omp.h>
+#include <xmmintrin.h>
 #include <vector>
 
 namespace {
@@ -16,6 +17,24 @@ namespace {
 const float kMaxLayers = 200000.0f;
 
 struct P2 { float x, y; };
+
+// std::floor and std::ceil by truncation and one correcting step where that
+// is exact (|v| < 2^23; beyond, every float is whole). A zero may come out
+// +0 where the library gives -0: the callers only compare and convert to int.
+inline float floorF(float v)
+{
+    if (!(std::fabs(v) < 8388608.0f))
+        return std::floor(v);
+    const float i = float(int(v));
+    return v < i ? i - 1.0f : i;
+}
+inline float ceilF(float v)
+{
+    if (!(std::fabs(v) < 8388608.0f))
+        return std::ceil(v);
+    const float i = float(int(v));
+    return v > i ? i + 1.0f : i;
+}
 
 bool finite9(const float *v)
 {
@@ -53,8 +72,8 @@ struct Cutter {
     // layers from 1 on always form one range.
     bool range(float fa, float fb, int &lo, int &hi) const
     {
-        float l = std::max(std::ceil(fa), 1.0f);
-        float h = std::min(std::floor(fb), float(n - 1));
+        float l = std::max(ceilF(fa), 1.0f);
+        float h = std::min(floorF(fb), float(n - 1));
         const bool zero = fa <= f0 && f0 <= fb;
         if (zero)
             l = 0;
@@ -191,15 +210,30 @@ SliceFrame SliceFaces(const float *tris, int triCount, const QVector<SliceBar> &
         std::vector<ChunkBox> boxes(static_cast<size_t>(parts));
 #pragma omp parallel for schedule(static) num_threads(parts)
         for (int c = 0; c < parts; ++c) {
-            ChunkBox &b = boxes[size_t(c)];
+            // growBox on four lanes: minps(v, lo) is "v < lo ? v : lo", and
+            // from +inf the first finite corner is taken whole, as !any does.
+            // The fourth lane (the next float of the record) is not used.
+            __m128 lo = _mm_set1_ps(INFINITY), hi = _mm_set1_ps(-INFINITY);
+            bool any = false;
             const int end = int((long long)triCount * (c + 1) / parts);
             for (int i = int((long long)triCount * c / parts); i < end; ++i) {
                 const float *t = tris + 12 * i;
                 if (!finite9(t))
                     continue;
-                for (int k = 0; k < 3; ++k)
-                    growBox(b.box, t + 3 * k, b.any);
+                for (int k = 0; k < 3; ++k) {
+                    const __m128 v = _mm_loadu_ps(t + 3 * k);
+                    lo = _mm_min_ps(v, lo);
+                    hi = _mm_max_ps(v, hi);
+                }
+                any = true;
             }
+            alignas(16) float l[4], h[4];
+            _mm_store_ps(l, lo);
+            _mm_store_ps(h, hi);
+            ChunkBox &b = boxes[size_t(c)];
+            b.any = any;
+            std::copy(l, l + 3, b.box);
+            std::copy(h, h + 3, b.box + 3);
         }
         for (const ChunkBox &b : boxes)
             if (b.any) {

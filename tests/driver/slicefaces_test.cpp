@@ -441,6 +441,10 @@ TEST(SliceFaces, SkippingTrianglesBetweenPlanesLosesNoCrossing)
                   c[3] = {xz(rng), rng() % 3 ? y() : y0, xz(rng)};
             m.tri(a, b, c);
         }
+        // A corner far above the job's top: layer units beyond 2^23, where
+        // every float is whole.
+        const float far[3] = {1, 3e8f, 2}, low[3] = {0, 0.5f, 1}, side[3] = {2, 1.7f, 0};
+        m.tri(low, far, side);
         QVector<SliceLayer> layers;
         const SliceFrame fr = cut(m, layers, hs.lh, hs.flh);
         const QVector<Segments> want = edgeByEdgeCut(m, fr.zmin, hs.lh, hs.flh, layers.size());
