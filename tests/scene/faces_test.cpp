@@ -320,6 +320,13 @@ TEST(FacesOrientation, BatchedCountsEqualThePlainLoop)
     }
     const QVector<int> fast = countCrossings(f.tris, rays);
     EXPECT_EQ(countCrossings(f.tris, rays, false), fast);
+    const int saved = omp_get_max_threads();
+    for (int threads : {1, 3}) { // rays dealt out to the threads in turn
+        omp_set_num_threads(threads);
+        EXPECT_EQ(countCrossings(f.tris, rays), fast) << threads;
+        EXPECT_EQ(countCrossings(f.tris, rays, false), fast) << threads;
+    }
+    omp_set_num_threads(saved);
     const RayMesh rm(f.tris);
     for (int i = 0; i < rays.size(); ++i) {
         const CrossingRay &r = rays[i];
