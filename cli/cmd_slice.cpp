@@ -113,6 +113,8 @@ int run(const QStringList &argsIn)
             throw QString("--threads expects a number from 1 to 1024, got \"%1\"").arg(threads);
     }
 
+    // Before loading: the mesh checks run on threads too, and --threads bounds them all.
+    setCoresAndPriority(threadCount, QThread::InheritPriority);
     Project project;
     loadInputs(project, args);
     if (project.triangleCount() == 0 && project.bars.isEmpty())
@@ -124,7 +126,6 @@ int run(const QStringList &argsIn)
     if (!allowOutside)
         checkFitsBuildVolume(project, bv);
 
-    setCoresAndPriority(threadCount, QThread::InheritPriority);
     // The profiling report goes to the debug log; keep it out of the terminal
     // unless TESSAVO_PERF is set.
     const QtMessageHandler previous = qEnvironmentVariableIsSet("TESSAVO_PERF")
