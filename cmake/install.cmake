@@ -7,12 +7,18 @@
 # are refreshed by the triggers of the packages that own them.
 include(GNUInstallDirs)
 
-if(TARGET tessavo)
-  install(TARGETS tessavo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The programs' private start-up library (see common/ompwait.h) goes in a
+# folder of its own, found through the programs' run path.
+set(TESSAVO_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/tessavo)
+if(TARGET tessavo_ompwait)
+  install(TARGETS tessavo_ompwait LIBRARY DESTINATION ${TESSAVO_PRIVATE_LIBDIR})
 endif()
-if(TARGET tessavo-cli)
-  install(TARGETS tessavo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+foreach(program tessavo tessavo-cli)
+  if(TARGET ${program})
+    set_property(TARGET ${program} PROPERTY INSTALL_RPATH "$ORIGIN/../${TESSAVO_PRIVATE_LIBDIR}")
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/desktop/tessavo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/desktop/tessavo-mime.xml

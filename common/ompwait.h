@@ -6,9 +6,12 @@
 // few microseconds per region instead.
 //
 // The OpenMP runtime reads its environment while the program is loaded, before
-// main() can change it, so an executable that wants passive waiting sets the
-// variable and starts itself again once. A user's own OMP_WAIT_POLICY or
-// GOMP_SPINCOUNT is left alone; if the restart fails the program simply runs on.
+// main() can change it. The executables link the small tessavo_ompwait library
+// (common/ompwaitearly.c), whose constructor sets the variable before the
+// runtime reads it. An executable built without it sets the variable here and
+// starts itself again once (a few milliseconds more). A user's own
+// OMP_WAIT_POLICY or GOMP_SPINCOUNT is left alone; if the restart fails the
+// program simply runs on.
 #include <cstdlib>
 #include <unistd.h>
 

@@ -38,4 +38,12 @@ fi
 out="$(env -u DISPLAY "$prefix/bin/tessavo" --version)"
 [[ "$out" == "Tessavo 1.08 beta #10213" ]] || fail "--version said: $out"
 env -u DISPLAY "$prefix/bin/tessavo" --help | grep -q '^Usage: tessavo' || fail "--help"
+out="$("$prefix/bin/tessavo-cli" --version)"
+[[ "$out" == "Tessavo 1.08 beta #10213" ]] || fail "tessavo-cli --version said: $out"
+# Both find their start-up library: the OpenMP runtime starts passive, once.
+for p in tessavo tessavo-cli; do
+  spins="$(env -u DISPLAY -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT OMP_DISPLAY_ENV=VERBOSE "$prefix/bin/$p" --version 2>&1 | grep SPINCOUNT)"
+  [[ "$(printf '%s\n' "$spins" | wc -l)" == 1 && "$spins" == *"GOMP_SPINCOUNT = '0'" ]] \
+    || fail "$p: OpenMP runtime not started passive once: $spins"
+done
 echo "install ok"
