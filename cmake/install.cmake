@@ -7,16 +7,23 @@
 # are refreshed by the triggers of the packages that own them.
 include(GNUInstallDirs)
 
-# The programs' private start-up library (see common/ompwait.h) goes in a
-# folder of its own, found through the programs' run path.
-set(TESSAVO_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/tessavo)
+# The programs and their private start-up library (see common/ompwait.h)
+# live together in libexec/tessavo, where the programs' run path ($ORIGIN)
+# finds it; bin/ holds links to the programs (the loader resolves them).
+set(TESSAVO_PROGRAM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/tessavo)
 if(TARGET tessavo_ompwait)
-  install(TARGETS tessavo_ompwait LIBRARY DESTINATION ${TESSAVO_PRIVATE_LIBDIR})
+  install(TARGETS tessavo_ompwait LIBRARY DESTINATION ${TESSAVO_PROGRAM_DIR})
 endif()
+file(RELATIVE_PATH TESSAVO_BIN_TO_PROGRAMS /p/${CMAKE_INSTALL_BINDIR} /p/${TESSAVO_PROGRAM_DIR})
 foreach(program tessavo tessavo-cli)
   if(TARGET ${program})
-    set_property(TARGET ${program} PROPERTY INSTALL_RPATH "$ORIGIN/../${TESSAVO_PRIVATE_LIBDIR}")
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${program} RUNTIME DESTINATION ${TESSAVO_PROGRAM_DIR})
+    install(CODE "
+      set(bindir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+      file(MAKE_DIRECTORY \"\${bindir}\")
+      file(REMOVE \"\${bindir}/${program}\")
+      file(CREATE_LINK ${TESSAVO_BIN_TO_PROGRAMS}/${program} \"\${bindir}/${program}\" SYMBOLIC)
+      message(STATUS \"Installing: \${bindir}/${program} -> ${TESSAVO_BIN_TO_PROGRAMS}/${program}\")")
   endif()
 endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/desktop/tessavo.desktop
