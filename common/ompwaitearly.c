@@ -7,7 +7,7 @@
  * order, so this constructor sets the variable before the runtime reads it.
  * It needs nothing but the C library, so no dependency can reorder it, and
  * nothing refers to it, so it is linked with --no-as-needed.
- * scripts/cli-test.sh checks that the runtime really starts passive.
+ * The cli and install tests check that the runtime really starts passive.
  */
 #include <stdlib.h>
 
