@@ -6,6 +6,24 @@
 
 namespace {
 
+// Triangles packed W to a block, lane by lane: a corner and its two edges.
+// Unused lanes stay zero, which gives det = 0 and so never a crossing.
+template <typename Block, int W>
+std::vector<Block> packBlocks(const QVector<Triangle> &tris)
+{
+    std::vector<Block> blocks(size_t((tris.size() + W - 1) / W), Block{});
+    for (int i = 0; i < tris.size(); ++i) {
+        Block &b = blocks[size_t(i / W)];
+        const int l = i % W;
+        const Triangle &t = tris[i];
+        const Vec3 e1 = t.q - t.p, e2 = t.r - t.p;
+        b.px[l] = t.p.x; b.py[l] = t.p.y; b.pz[l] = t.p.z;
+        b.e1x[l] = e1.x; b.e1y[l] = e1.y; b.e1z[l] = e1.z;
+        b.e2x[l] = e2.x; b.e2y[l] = e2.y; b.e2z[l] = e2.z;
+    }
+    return blocks;
+}
+
 struct RayLanes {
     __m128 dx, dy, dz, ox, oy, oz;
     explicit RayLanes(const Vec3 &o, const Vec3 &d)
@@ -73,18 +91,7 @@ struct alignas(32) Block8 {
 
 std::vector<Block8> blocks8(const QVector<Triangle> &tris)
 {
-    // Unused lanes stay zero: det = 0, never a crossing.
-    std::vector<Block8> blocks(size_t((tris.size() + 7) / 8), Block8{});
-    for (int i = 0; i < tris.size(); ++i) {
-        Block8 &b = blocks[size_t(i / 8)];
-        const int l = i % 8;
-        const Triangle &t = tris[i];
-        const Vec3 e1 = t.q - t.p, e2 = t.r - t.p;
-        b.px[l] = t.p.x; b.py[l] = t.p.y; b.pz[l] = t.p.z;
-        b.e1x[l] = e1.x; b.e1y[l] = e1.y; b.e1z[l] = e1.z;
-        b.e2x[l] = e2.x; b.e2y[l] = e2.y; b.e2z[l] = e2.z;
-    }
-    return blocks;
+    return packBlocks<Block8, 8>(tris);
 }
 
 __attribute__((target("avx"))) int countRange8(const CrossingRay &ray, const Block8 *blocks, size_t b0,
@@ -138,18 +145,7 @@ __attribute__((target("avx"))) int countRange8(const CrossingRay &ray, const Blo
 
 RayMesh::RayMesh(const QVector<Triangle> &tris)
 {
-    // Unused lanes stay zero, which gives det = 0 and so never a crossing.
-    const int n = tris.size();
-    blocks.assign(size_t((n + 3) / 4), Block4{});
-    for (int i = 0; i < n; ++i) {
-        Block4 &b = blocks[size_t(i / 4)];
-        const int l = i % 4;
-        const Triangle &t = tris[i];
-        const Vec3 e1 = t.q - t.p, e2 = t.r - t.p;
-        b.px[l] = t.p.x; b.py[l] = t.p.y; b.pz[l] = t.p.z;
-        b.e1x[l] = e1.x; b.e1y[l] = e1.y; b.e1z[l] = e1.z;
-        b.e2x[l] = e2.x; b.e2y[l] = e2.y; b.e2z[l] = e2.z;
-    }
+    blocks = packBlocks<Block4, 4>(tris);
 }
 
 int RayMesh::crossings(const Vec3 &origin, const Vec3 &dir, int skip) const
