@@ -52,6 +52,14 @@ QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVol
     return s.slice();
 }
 
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress)
+{
+    Slicer s(scene, params, machineSize, progress);
+    s.setStreaming(true);
+    s.slice();
+}
+
 QByteArray Slicer::slice()
 {
     if (g_running)
@@ -209,7 +217,8 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
         m_layers[L].segs = Segments();
         m_layers[L].supportSegs = Segments();
     }
-    result += batch;
+    if (!m_streaming)
+        result += batch;
     pending += batch;
 }
 
@@ -376,7 +385,8 @@ void Slicer::reportProgress(int i, QByteArray &pending, bool force)
     // them at once); after that at most every 200 ms. The last layer is
     // left to the final report.
     const bool firstLayers = !m_progressReported && !pending.isEmpty() && i < m_layerCount - 1;
-    if (!force && !firstLayers && m_progressTimer.elapsed() <= 200)
+    if (m_streaming ? pending.isEmpty() || i == m_layerCount - 1
+                    : !force && !firstLayers && m_progressTimer.elapsed() <= 200)
         return;
     m_progressReported = true;
     m_progressTimer.restart();

@@ -56,6 +56,12 @@ public:
     // The job currently running in this process, or null.
     static Slicer *running();
 
+    // Call before slice(): every batch's text goes to the progress callback
+    // as soon as it is written, and slice() returns an empty text. For a
+    // caller that writes and reads the text as it comes: it is not held
+    // twice, and the reading keeps pace with the slicing.
+    void setStreaming(bool on) { m_streaming = on; }
+
 private:
     void initialise();
     // Layer L's cut, offsets and inner region into the rings (cut ahead in
@@ -77,6 +83,7 @@ private:
     const SlicerParams *m_params;
     const BuildVolume *m_machineSize;
     SliceProgress m_progress;
+    bool m_streaming = false;
     QElapsedTimer m_progressTimer;
     bool m_progressReported = false;
 
@@ -109,3 +116,7 @@ private:
 // Constructs a Slicer for one job, runs it and returns the G-code text.
 QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
                       const SliceProgress &progress);
+// The same job streamed (Slicer::setStreaming): the text reaches `progress`
+// batch by batch, in order, and is not returned.
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress);
