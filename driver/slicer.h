@@ -28,6 +28,7 @@
 #include <QElapsedTimer>
 #include <QVector>
 #include <functional>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -78,6 +79,11 @@ private:
     // How many layers the cut run starting at L holds.
     int cutRunLength(int L) const;
     void reportProgress(int i, QByteArray &pending, bool force);
+    // Layer 0's skirt, brim or raft from its mask (cut by now): made on a
+    // thread of its own when there are threads to share. finish takes it
+    // into m_firstLayer and m_head (once; rethrows its failure).
+    void startFirstLayerExtras();
+    void finishFirstLayerExtras();
 
     Project *m_scene;
     const SlicerParams *m_params;
@@ -111,6 +117,12 @@ private:
     bool m_cutAhead = false;        // see initialise()
     std::vector<TravelCache> m_travelCache; // per thread, see paralellLayerProcessing
     OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread
+    struct FirstLayer {
+        FirstLayerExtras extras;
+        PolyPoint head;
+    };
+    // Last: a job still running is waited for before the rings it reads go.
+    std::future<FirstLayer> m_firstLayerJob;
 };
 
 // Constructs a Slicer for one job, runs it and returns the G-code text.
