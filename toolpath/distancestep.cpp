@@ -1330,8 +1330,10 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
         edge.append(frame);
     }
     // Far enough for the ramp and for telling thin parts (kThinInset / 2
-    // beyond `distance`); anything further counts as that far.
-    const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
+    // beyond `distance`); anything further counts as that far: deep, and
+    // 255. The margin only keeps the cap's root clear of that depth (the
+    // first forms stamped half a pixel further, to the same bytes).
+    const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + (firstForms ? 0.5f : 0.01f);
     band.trim(cov, edge, reach);
     std::vector<float> s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, summary, s, kThinInset / 2);
