@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <exception>
+#include <future>
 #include <cmath>
 #include <utility>
 
@@ -52,6 +53,14 @@ QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVol
     return s.slice();
 }
 
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress)
+{
+    Slicer s(scene, params, machineSize, progress);
+    s.setStreaming(true);
+    s.slice();
+}
+
 QByteArray Slicer::slice()
 {
     if (g_running)
@@ -75,7 +84,7 @@ QByteArray Slicer::slice()
         const int L = i + H;
         sliceLayer(L);
         if (L == 0)
-            m_firstLayer = firstLayerExtras(m_grid, sp, r.layerMasks.get(0), m_layers[0].supportSegs, m_head);
+            startFirstLayerExtras();
         shellRegionsStep(i, H, N, regions);
         if (i >= 0) {
             if (sp.HShellType == 1)
@@ -89,8 +98,50 @@ QByteArray Slicer::slice()
         m_progress(100, QByteArray(pending));
     pending.clear();
 
-    qDebug().noquote() << perfReport();
+    // The stage timings only for whoever asked for them: the logging's own
+    // set-up (it looks for configuration files) costs a small job a percent.
+    if (qEnvironmentVariableIsSet("TESSAVO_PERF"))
+        qDebug().noquote() << perfReport();
     return result;
+}
+
+void Slicer::startFirstLayerExtras()
+{
+    const Plane1 &mask = m_rings->layerMasks.get(0);
+    const Segments support = m_layers[0].supportSegs;
+    auto job = [this, &mask, support] {
+        FirstLayer made;
+        made.head = m_head;
+        made.extras = firstLayerExtras(m_grid, *m_params, mask, support, made.head);
+        return made;
+    };
+    if (omp_get_max_threads() <= 1) {
+        // One thread asked for: no thread beside it.
+        std::promise<FirstLayer> done;
+        try {
+            done.set_value(job());
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+        m_firstLayerJob = done.get_future();
+        return;
+    }
+    // The skirt, brim or raft is made beside the cutting and the first
+    // batch's preparations (layer 0's mask stays in its ring slot until that
+    // batch is written); only layer 0's ordering waits for it.
+    m_firstLayerJob = std::async(std::launch::async, [job] {
+        perfHelperThread();
+        return job();
+    });
+}
+
+void Slicer::finishFirstLayerExtras()
+{
+    if (!m_firstLayerJob.valid())
+        return;
+    FirstLayer made = m_firstLayerJob.get();
+    m_firstLayer = std::move(made.extras);
+    m_head = made.head;
 }
 
 void Slicer::initialise()
@@ -180,6 +231,7 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
     const SlicerParams &sp = *m_params;
     QVector<LayerWork> work;
     if (sp.LayerStartPos > 0) {
+        finishFirstLayerExtras();
         work = paralellLayerProcessing(m_grid, sp, *m_machineSize, *m_rings, m_layers, m_firstLayer, m_minBarWidth,
                                        first, last, &m_travelCache);
     } else {
@@ -209,7 +261,8 @@ void Slicer::runBatch(int first, int last, QByteArray &result, QByteArray &pendi
         m_layers[L].segs = Segments();
         m_layers[L].supportSegs = Segments();
     }
-    result += batch;
+    if (!m_streaming)
+        result += batch;
     pending += batch;
 }
 
@@ -327,6 +380,8 @@ void Slicer::prepareOrderAndWriteBatch(int first, int last, QVector<LayerWork> &
         case BatchSchedule::Order:
             if (!stopped && prepared[size_t(k)]) {
                 try {
+                    if (rec[k].index == 0)
+                        finishFirstLayerExtras();
                     paths[k] = orderLayerPaths(grid, sp, rec[k], rings.layerMasks.get(rec[k].index), m_firstLayer,
                                                m_minBarWidth, w[k], m_head);
                     orderedOk[size_t(k)] = 1;
@@ -376,7 +431,8 @@ void Slicer::reportProgress(int i, QByteArray &pending, bool force)
     // them at once); after that at most every 200 ms. The last layer is
     // left to the final report.
     const bool firstLayers = !m_progressReported && !pending.isEmpty() && i < m_layerCount - 1;
-    if (!force && !firstLayers && m_progressTimer.elapsed() <= 200)
+    if (m_streaming ? pending.isEmpty() || i == m_layerCount - 1
+                    : !force && !firstLayers && m_progressTimer.elapsed() <= 200)
         return;
     m_progressReported = true;
     m_progressTimer.restart();

@@ -28,6 +28,7 @@
 #include <QElapsedTimer>
 #include <QVector>
 #include <functional>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,12 @@ public:
     // The job currently running in this process, or null.
     static Slicer *running();
 
+    // Call before slice(): every batch's text goes to the progress callback
+    // as soon as it is written, and slice() returns an empty text. For a
+    // caller that writes and reads the text as it comes: it is not held
+    // twice, and the reading keeps pace with the slicing.
+    void setStreaming(bool on) { m_streaming = on; }
+
 private:
     void initialise();
     // Layer L's cut, offsets and inner region into the rings (cut ahead in
@@ -72,11 +79,17 @@ private:
     // How many layers the cut run starting at L holds.
     int cutRunLength(int L) const;
     void reportProgress(int i, QByteArray &pending, bool force);
+    // Layer 0's skirt, brim or raft from its mask (cut by now): made on a
+    // thread of its own when there are threads to share. finish takes it
+    // into m_firstLayer and m_head (once; rethrows its failure).
+    void startFirstLayerExtras();
+    void finishFirstLayerExtras();
 
     Project *m_scene;
     const SlicerParams *m_params;
     const BuildVolume *m_machineSize;
     SliceProgress m_progress;
+    bool m_streaming = false;
     QElapsedTimer m_progressTimer;
     bool m_progressReported = false;
 
@@ -104,8 +117,18 @@ private:
     bool m_cutAhead = false;        // see initialise()
     std::vector<TravelCache> m_travelCache; // per thread, see paralellLayerProcessing
     OffsetScratch m_offsetScratch; // concentric shells, on the driver's thread
+    struct FirstLayer {
+        FirstLayerExtras extras;
+        PolyPoint head;
+    };
+    // Last: a job still running is waited for before the rings it reads go.
+    std::future<FirstLayer> m_firstLayerJob;
 };
 
 // Constructs a Slicer for one job, runs it and returns the G-code text.
 QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
                       const SliceProgress &progress);
+// The same job streamed (Slicer::setStreaming): the text reaches `progress`
+// batch by batch, in order, and is not returned.
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress);

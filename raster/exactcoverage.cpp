@@ -24,10 +24,8 @@ struct PixSeg {
 // (cover, the winding it adds to every pixel right of it) and the part of
 // that height's band inside this pixel right of the piece (area).
 struct Cell {
-    std::uint64_t key; // local row << 32 | column
-    int seq;           // insertion order: equal keys are summed in it
+    int column;
     float area, cover;
-    bool operator<(const Cell &o) const { return key != o.key ? key < o.key : seq < o.seq; }
 };
 
 class BandCells {
@@ -41,7 +39,8 @@ public:
     {
         m_row0 = firstRow;
         m_touched = touched;
-        m_cells.clear();
+        for (std::vector<Cell> &r : m_rows)
+            r.clear();
     }
 
     // The part of g inside pixel row r between heights ya < yb.
@@ -80,27 +79,28 @@ public:
     // Rewrites the touched pixels of the band's rows.
     void resolve(Plane8 &raster, int rule)
     {
-        sortCells();
-        size_t i = 0;
-        while (i < m_cells.size()) {
-            const int local = int(m_cells[i].key >> 32);
+        for (int local = 0; local < (1 << kBandShift); ++local) {
+            std::vector<Cell> &cells = m_rows[size_t(local)];
+            if (cells.empty())
+                continue;
+            sortRow(cells);
             uchar *row = raster.row(m_row0 + local);
+            const size_t n = cells.size();
             double running = 0;
-            while (i < m_cells.size() && int(m_cells[i].key >> 32) == local) {
-                const int x = int(m_cells[i].key & 0xFFFFFFFFu);
-                const std::uint64_t key = m_cells[i].key;
+            size_t i = 0;
+            while (i < n) {
+                const int x = cells[i].column;
                 double area = 0, cover = 0;
-                for (; i < m_cells.size() && m_cells[i].key == key; ++i) {
-                    area += m_cells[i].area;
-                    cover += m_cells[i].cover;
+                for (; i < n && cells[i].column == x; ++i) {
+                    area += cells[i].area;
+                    cover += cells[i].cover;
                 }
                 put(row, x, level(running + area, rule));
                 running += cover;
                 // Up to the next touched pixel the coverage is the running
                 // sum; it is fractional only beside a horizontal edge (a
                 // side that starts or ends inside this pixel row).
-                const int next = i < m_cells.size() && int(m_cells[i].key >> 32) == local
-                                     ? int(m_cells[i].key & 0xFFFFFFFFu) : m_w;
+                const int next = i < n ? cells[i].column : m_w;
                 const int gap = level(running, rule);
                 if (gap != 0 && gap != 255) {
                     for (int g = x + 1; g < next; ++g)
@@ -114,8 +114,8 @@ public:
                         put(row, g, gap);
                 }
             }
+            cells.clear();
         }
-        m_cells.clear();
     }
 
 private:
@@ -160,65 +160,33 @@ private:
         } else {
             area = dy * std::clamp(double(c + 1) - xMid, 0.0, 1.0);
         }
-        m_cells.push_back(Cell{std::uint64_t(local) << 32 | std::uint32_t(c), int(m_cells.size()),
-                               float(area), float(dy)});
+        m_rows[size_t(local)].push_back(Cell{c, float(area), float(dy)});
     }
 
-    // The cells in (key, seq) order: by row first, keeping insertion order
-    // (a counting pass), then each row by column. A row holds few cells,
-    // placed in insertion order, so most rows need no move at all.
-    void sortCells()
+    // A row's cells by column, equal columns in the order they came (their
+    // sums are taken in it). A row holds few cells, placed in insertion
+    // order, so most rows need no move at all.
+    static void sortRow(std::vector<Cell> &cells)
     {
-        const size_t n = m_cells.size();
-        if (n < 2)
+        const size_t n = cells.size();
+        if (n > 24) {
+            std::stable_sort(cells.begin(), cells.end(), [](const Cell &x, const Cell &y) { return x.column < y.column; });
             return;
-        int counts[(1 << kBandShift) + 1] = {};
-        bool rowOrdered = true;
-        for (size_t i = 0; i < n; ++i) {
-            const int r = int(m_cells[i].key >> 32);
-            if (r < 0 || r >= (1 << kBandShift)) { // never from addRowPiece; keep the general road
-                std::sort(m_cells.begin(), m_cells.end());
-                return;
-            }
-            ++counts[r + 1];
-            rowOrdered = rowOrdered && (i == 0 || (m_cells[i - 1].key >> 32) <= (m_cells[i].key >> 32));
         }
-        if (!rowOrdered) {
-            for (int r = 0; r < (1 << kBandShift); ++r)
-                counts[r + 1] += counts[r];
-            m_sorted.resize(n);
-            for (size_t i = 0; i < n; ++i)
-                m_sorted[size_t(counts[m_cells[i].key >> 32]++)] = m_cells[i];
-            m_cells.swap(m_sorted);
-        }
-        // Within a row: stable by column (equal keys stay in insertion order).
-        size_t a = 0;
-        while (a < n) {
-            const std::uint64_t row = m_cells[a].key >> 32;
-            size_t b = a + 1;
-            while (b < n && (m_cells[b].key >> 32) == row)
-                ++b;
-            if (b - a > 24) {
-                std::stable_sort(m_cells.begin() + long(a), m_cells.begin() + long(b),
-                                 [](const Cell &x, const Cell &y) { return x.key < y.key; });
-            } else {
-                for (size_t i = a + 1; i < b; ++i) {
-                    const Cell c = m_cells[i];
-                    size_t j = i;
-                    while (j > a && m_cells[j - 1].key > c.key) {
-                        m_cells[j] = m_cells[j - 1];
-                        --j;
-                    }
-                    m_cells[j] = c;
-                }
+        for (size_t i = 1; i < n; ++i) {
+            const Cell c = cells[i];
+            size_t j = i;
+            while (j > 0 && cells[j - 1].column > c.column) {
+                cells[j] = cells[j - 1];
+                --j;
             }
-            a = b;
+            cells[j] = c;
         }
     }
 
     int m_w, m_row0;
     uchar *m_touched;
-    std::vector<Cell> m_cells, m_sorted;
+    std::vector<Cell> m_rows[1 << kBandShift]; // the band's cells, row by row
 };
 
 } // namespace

@@ -200,10 +200,6 @@ struct BandStore {
     {
         dirty[size_t(localRow * dirtyWords + (pixel >> 10))] |= quint64(1) << ((pixel >> 4) & 63);
     }
-    bool isDirty(int localRow, int group) const
-    {
-        return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
-    }
     // The first dirty group of g .. groups - 1, or groups: a word of 64
     // groups at a time, so a long clean stretch of a row costs a few steps.
     int nextDirty(int localRow, int g, int groups) const
@@ -307,27 +303,22 @@ struct BandHint {
     {
         states = bandStates;
         first = true;
+        same = true;
         prev.clear();
         cur.clear();
     }
+    bool same = true; // cur matches prev so far
     void run(int g, int g2, uchar level)
     {
         if (states) {
+            const size_t i = cur.size();
+            same = same && i + 3 <= prev.size() && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
             cur.push_back(g);
             cur.push_back(g2);
             cur.push_back(level);
         }
     }
-    // cur == prev, without a library call per row: a row has a few runs.
-    bool sameRuns() const
-    {
-        if (cur.size() != prev.size())
-            return false;
-        for (size_t i = 0; i < cur.size(); ++i)
-            if (cur[i] != prev[i])
-                return false;
-        return true;
-    }
+    bool sameRuns() const { return same && cur.size() == prev.size(); }
     void endRow()
     {
         if (!states)
@@ -353,6 +344,7 @@ struct BandHint {
         }
         prev.swap(cur);
         cur.clear();
+        same = true;
     }
 };
 
@@ -368,50 +360,71 @@ void blockHintFromBands(const std::vector<uchar> &bandStates, int groups, Plane8
     }
 }
 
-// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
-// known, when given, is the row of the plane's exact block summary for this
-// pixel row (one byte a group): groups whose block is uniform at `level`
-// hold it already and are not written, so an unchanged area costs a scan of
-// its summary instead of a write of its pixels.
-inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const uchar *known)
+// The groups of one row of a plane's exact block summary (blockSummary)
+// that do not hold 0, and those that do not hold 255, one bit a group:
+// fillGroups finds the groups it must write 64 at a time. A band's eight
+// pixel rows share a block row, so it is made once per band.
+struct KnownBits {
+    std::vector<quint64> not0, not255;
+
+    void build(const uchar *known, int groups)
+    {
+        const size_t words = size_t(groups + 63) / 64;
+        not0.assign(words, 0);
+        not255.assign(words, 0);
+        int g = 0;
+        for (; g + 16 <= groups; g += 16) { // 16 groups never straddle a word
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(known + g));
+            const unsigned z = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) ^ 0xFFFFu;
+            const unsigned f = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(char(-1))))) ^ 0xFFFFu;
+            not0[size_t(g >> 6)] |= quint64(z) << (g & 63);
+            not255[size_t(g >> 6)] |= quint64(f) << (g & 63);
+        }
+        for (; g < groups; ++g) {
+            not0[size_t(g >> 6)] |= quint64(known[g] != 0) << (g & 63);
+            not255[size_t(g >> 6)] |= quint64(known[g] != 255) << (g & 63);
+        }
+    }
+    // Null for a level no block is summarised as.
+    const quint64 *notLevel(uchar level) const
+    {
+        return level == 0 ? not0.data() : level == 255 ? not255.data() : nullptr;
+    }
+};
+
+// The first group of g .. end - 1 whose bit is set (clear: is clear), or end.
+inline int nextBit(const quint64 *bits, int g, int end, bool clear)
 {
-    if (!known || (level != 0 && level != 255)) {
+    if (g >= end)
+        return end;
+    const quint64 flip = clear ? ~quint64(0) : 0;
+    int wi = g >> 6;
+    quint64 word = (bits[wi] ^ flip) & (~quint64(0) << (g & 63));
+    while (!word) {
+        if (++wi * 64 >= end)
+            return end;
+        word = bits[wi] ^ flip;
+    }
+    return qMin(end, wi * 64 + __builtin_ctzll(word));
+}
+
+// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
+// known, when given, describes the plane's exact block summary for this
+// pixel row: groups whose block is uniform at `level` hold it already and
+// are not written, so an unchanged area costs a look at its bits instead of
+// a write of its pixels.
+inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const KnownBits *known)
+{
+    const quint64 *bits = known ? known->notLevel(level) : nullptr;
+    if (!bits) {
         std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
         return;
     }
-    const __m128i lv = _mm_set1_epi8(char(level));
     while (g < g2) {
-        // The first group at or after g whose block does not hold level.
-        int a = g;
-        while (a + 16 <= g2) {
-            const unsigned same = unsigned(_mm_movemask_epi8(
-                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(known + a)), lv)));
-            if (same != 0xFFFF) {
-                a += __builtin_ctz(~same);
-                break;
-            }
-            a += 16;
-        }
-        if (a + 16 > g2) { // the run's last few groups, eight at a time
-            const quint64 lv8 = quint64(level) * 0x0101010101010101ull;
-            while (a + 8 <= g2) {
-                quint64 v;
-                std::memcpy(&v, known + a, 8);
-                if (v != lv8) {
-                    a += __builtin_ctzll(v ^ lv8) >> 3;
-                    break;
-                }
-                a += 8;
-            }
-        }
-        while (a < g2 && known[a] == level)
-            ++a;
+        const int a = nextBit(bits, g, g2, false);
         if (a >= g2)
             return;
-        // ... and the end of the groups that must be written.
-        int b = a + 1;
-        while (b < g2 && known[b] != level)
-            ++b;
+        const int b = nextBit(bits, a + 1, g2, true);
         std::memset(out + 16 * a, level, size_t(16 * (b - a)));
         g = b;
     }
@@ -445,6 +458,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
         BandHint hint;
         hint.groups = groups;
+        KnownBits knownBits;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
         // put their crossings on one sample, and walking past all taken ones
@@ -458,6 +472,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
+            if (known)
+                knownBits.build(known->row(py0 >> 4), groups);
             for (int i : linked)
                 link[size_t(i)] = 0;
             linked.clear();
@@ -511,14 +527,52 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 int wind[4] = {0, 0, 0, 0};
                 uchar level = 0; // value of an edge-free pixel at the current winding
                 for (int g = 0; g < groups;) {
-                    if (!store.isDirty(local, g)) {
-                        const int g2 = store.nextDirty(local, g + 1, groups);
-                        fillGroups(out, w, g, g2, level, known ? known->row(y >> 4) : nullptr);
+                    const int g2 = store.nextDirty(local, g, groups);
+                    if (g2 > g) {
+                        fillGroups(out, w, g, g2, level, known ? &knownBits : nullptr);
                         hint.run(g, g2, level);
                         g = g2;
                         continue;
                     }
                     const int x1 = qMin(w, 16 * g + 16);
+                    if (x1 - 16 * g == 16) {
+                        // A whole group: the pixels with crossings from one
+                        // compare of its 64 bytes, the others take the level
+                        // left of them. The group is put together in a
+                        // buffer and stored once; its samples are cleared.
+                        uchar *gw = words + 64 * g;
+                        unsigned edges = 0;
+                        for (int q = 0; q < 4; q++) {
+                            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(gw + 16 * q));
+                            edges |= unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, _mm_setzero_si128()))) ^ 15)
+                                     << (4 * q);
+                        }
+                        alignas(16) uchar buf[32];
+                        _mm_store_si128(reinterpret_cast<__m128i *>(buf), _mm_set1_epi8(char(level)));
+                        while (edges) {
+                            const int i = __builtin_ctz(edges);
+                            edges &= edges - 1;
+                            const quint32 word = load32(gw + 4 * i);
+                            int covered = 0;
+                            for (int k = 0; k < 4; k++) {
+                                const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
+                                wind[k] += e >> 4;
+                                covered += e & 15;
+                            }
+                            buf[i] = uchar(qMin(255, covered * 16));
+                            const uchar next = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                            if (next != level) {
+                                level = next;
+                                _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + i + 1), _mm_set1_epi8(char(level)));
+                            }
+                        }
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * g),
+                                         _mm_load_si128(reinterpret_cast<const __m128i *>(buf)));
+                        for (int q = 0; q < 4; q++)
+                            _mm_storeu_si128(reinterpret_cast<__m128i *>(gw + 16 * q), _mm_setzero_si128());
+                        g++;
+                        continue;
+                    }
                     for (int x = 16 * g; x < x1; x++) {
                         // Four pixels without crossings at once.
                         if (x + 4 <= x1 && (x & 3) == 0) {
@@ -586,11 +640,14 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
         BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
         BandHint hint;
         hint.groups = groups;
+        KnownBits knownBits;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
+            if (known)
+                knownBits.build(known->row(py0 >> 4), groups);
             if (map.valid)
                 bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool) {
                     if (col >= map.cols)
@@ -609,9 +666,9 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                 uchar *out = row(y);
                 int state = 0;
                 for (int g = 0; g < groups;) {
-                    if (!store.isDirty(local, g)) {
-                        const int g2 = store.nextDirty(local, g + 1, groups);
-                        fillGroups(out, w, g, g2, uniform[state], known ? known->row(y >> 4) : nullptr);
+                    const int g2 = store.nextDirty(local, g, groups);
+                    if (g2 > g) {
+                        fillGroups(out, w, g, g2, uniform[state], known ? &knownBits : nullptr);
                         hint.run(g, g2, uniform[state]);
                         g = g2;
                         continue;
