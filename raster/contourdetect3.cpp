@@ -110,9 +110,12 @@ Plane8 contourBlocksToExamine(const Plane8 &sum)
 namespace {
 
 const int kLabels = 127;
+// A block examined, once grouped; every other block is 0 by then.
+const uchar kGrouped = 1;
 
 // 8-connected flood fill of the 128 blocks into up to 127 lists; labels
-// wrap, so later groups share lists. Entries are by * 65536 + bx.
+// wrap, so later groups share lists. Entries are by * 65536 + bx. Leaves
+// examined blocks kGrouped and the others 0.
 std::vector<std::vector<int>> groupBlocks(Plane8 &work)
 {
     std::vector<std::vector<int>> groups(kLabels + 1);
@@ -138,7 +141,7 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
                 while (l > 0 && row[l - 1] == 128) --l;
                 while (r + 1 < bw && row[r + 1] == 128) ++r;
                 for (int i = l; i <= r; ++i) {
-                    row[i] = 1; // grouped: neither 128 nor 255
+                    row[i] = kGrouped;
                     list.push_back(sy * 65536 + i);
                 }
                 for (int ny = sy - 1; ny <= sy + 1; ny += 2) {
@@ -157,8 +160,8 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
 
 class Tracer {
 public:
-    Tracer(const Plane8 &src, Plane1 &visited, const PathParams &pp)
-        : m_src(src), m_w(src.width), m_h(src.height), m_visited(visited), m_pp(pp) {}
+    Tracer(const Plane8 &src, Plane1 &visited, const PathParams &pp, std::vector<PolyPoint> &pts)
+        : m_src(src), m_w(src.width), m_h(src.height), m_visited(visited), m_pp(pp), m_pts(pts) {}
 
     bool inside(int x, int y) const { return m_src.data[y * m_w + x] >= 128; }
 
@@ -185,8 +188,9 @@ public:
         if (inside(x, y)) s = State{x, y, x + 1, y, 0, 1};
         else s = State{x + 1, y, x, y, 0, -1};
 
-        // The crossings gather in the tracer's own buffer (reused from line
-        // to line) and become the line's points once it is done.
+        // The crossings gather in the thread's buffer (reused from line to
+        // line and from call to call) and become the line's points once it
+        // is done.
         m_pts.clear();
         const PolyPoint start = crossing(s);
         if (walk(s, true, false)) {
@@ -314,7 +318,7 @@ private:
     const int m_w, m_h;
     Plane1 &m_visited;
     const PathParams &m_pp;
-    std::vector<PolyPoint> m_pts;
+    std::vector<PolyPoint> &m_pts;
 };
 
 // Start edges of one block: every horizontal pair of pixels on different
@@ -326,7 +330,7 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
     const int w = src.width;
     const int x0 = bx * 16;
     const bool lastInRow = x0 + 16 >= w;
-    const bool leftToo = bx > 0 && work.pixel(bx - 1, by) != 128;
+    const bool leftToo = bx > 0 && work.pixel(bx - 1, by) != kGrouped;
     for (int y = by * 16; y < by * 16 + 16; ++y) {
         const uchar *row = src.data + y * w;
         // Top bit set means inside, so one movemask gives 16 states.
@@ -346,6 +350,31 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
     }
 }
 
+// Clears the marks a trace can set: those of the examined blocks (128 in
+// `examined`) and of the last column before each, where a crossing from a
+// block not examined into one examined is marked. A contour crosses only
+// between pixels on different sides of the level, so, the summary's uniform
+// blocks being uniform, never anywhere else; the rest of the plane is not
+// read, and clearing all of it cost more than the tracing on large plates.
+void clearVisitable(Plane1 &visited, const Plane8 &examined)
+{
+    const int bw = examined.width, bh = examined.height;
+    for (int by = 0; by < bh; ++by) {
+        const uchar *e = examined.row(by);
+        for (int bx = 0; bx < bw; ++bx) {
+            if (e[bx] != 128)
+                continue;
+            const int first = bx;
+            while (bx + 1 < bw && e[bx + 1] == 128)
+                ++bx;
+            // Blocks first … bx: two bytes each, and the byte before.
+            const int b0 = std::max(2 * first - 1, 0), b1 = 2 * bx + 2;
+            for (int y = by * 16; y < by * 16 + 16; ++y)
+                std::memset(visited.row(y) + b0, 0, size_t(b1 - b0));
+        }
+    }
+}
+
 } // namespace
 
 PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
@@ -356,12 +385,11 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
         || blockSummary.height != source.height / 16)
         throw QString("contourDetect3() block summary does not match the source plane");
     visited.setSize(source.size());
-    visited.fill(0);
     if (source.width == 0 || source.height == 0)
         return {};
 
     Plane8 work = contourBlocksToExamine(blockSummary);
-    const Plane8 examined = work; // 128 where blocks are examined
+    clearVisitable(visited, work);
     const std::vector<std::vector<int>> groups = groupBlocks(work);
 
     std::vector<PathList> results;
@@ -378,11 +406,12 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
             const QVector<WorkRange> parts = paralell(nt, kLabels, [&](int i) {
                 return std::max(1, int(groups[i + 1].size()));
             });
-            Tracer tr(source, visited, pathParams);
+            static thread_local std::vector<PolyPoint> pts;
+            Tracer tr(source, visited, pathParams, pts);
             PathList &out = results[t];
             for (int g = parts[t].first; g < parts[t].end; ++g)
                 for (int e : groups[g + 1])
-                    traceBlock(tr, source, examined, e & 0xFFFF, e >> 16, out);
+                    traceBlock(tr, source, work, e & 0xFFFF, e >> 16, out);
         } catch (const QString &e) {
 #pragma omp critical
             error = e;
