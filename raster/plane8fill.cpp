@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -297,41 +298,52 @@ struct BandHint {
     uchar *states = nullptr; // the band's groups; null: no hint wanted
     int groups = 0;
     bool first = true;
-    std::vector<int> cur, prev; // the row's clean runs: first group, end group, level
+    bool same = true; // the row's runs so far match the row before's
+    // The row's clean runs and the row before's: first group, end group,
+    // level, in two buffers of room for every run a row can have.
+    std::vector<int> bufA, bufB;
+    int *cur = nullptr, *prev = nullptr;
+    int nCur = 0, nPrev = 0;
 
+    explicit BandHint(int groupCount) : groups(groupCount)
+    {
+        bufA.resize(size_t(3 * (groups + 1)));
+        bufB.resize(size_t(3 * (groups + 1)));
+        cur = bufA.data();
+        prev = bufB.data();
+    }
     void beginBand(uchar *bandStates)
     {
         states = bandStates;
         first = true;
         same = true;
-        prev.clear();
-        cur.clear();
+        nCur = nPrev = 0;
     }
-    bool same = true; // cur matches prev so far
     void run(int g, int g2, uchar level)
     {
         if (states) {
-            const size_t i = cur.size();
-            same = same && i + 3 <= prev.size() && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
-            cur.push_back(g);
-            cur.push_back(g2);
-            cur.push_back(level);
+            const int i = nCur;
+            same = same && i + 3 <= nPrev && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
+            cur[i] = g;
+            cur[i + 1] = g2;
+            cur[i + 2] = level;
+            nCur = i + 3;
         }
     }
-    bool sameRuns() const { return same && cur.size() == prev.size(); }
+    bool sameRuns() const { return same && nCur == nPrev; }
     void endRow()
     {
         if (!states)
             return;
         if (first) {
             std::memset(states, 128, size_t(groups));
-            for (size_t i = 0; i < cur.size(); i += 3)
+            for (int i = 0; i < nCur; i += 3)
                 if (cur[i + 2] == 0 || cur[i + 2] == 255)
                     std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
             first = false;
         } else if (!sameRuns()) {
             int g = 0;
-            for (size_t i = 0; i < cur.size(); i += 3) {
+            for (int i = 0; i < nCur; i += 3) {
                 for (; g < cur[i]; ++g) // resolved here
                     states[g] = 128;
                 const uchar level = uchar(cur[i + 2]);
@@ -342,8 +354,9 @@ struct BandHint {
             for (; g < groups; ++g)
                 states[g] = 128;
         }
-        prev.swap(cur);
-        cur.clear();
+        std::swap(cur, prev);
+        nPrev = nCur;
+        nCur = 0;
         same = true;
     }
 };
@@ -456,8 +469,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
         KnownBits knownBits;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
@@ -638,8 +650,7 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
         KnownBits knownBits;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
