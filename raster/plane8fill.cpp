@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -141,17 +142,27 @@ struct SegBands {
 
     int bandCount() const { return int(start.size()) - 1; }
 
-    // Calls mark(row, column, up) for every crossing in sample rows r0 .. r1 - 1.
+    // The same with every crossing through mark.
     template <typename Mark>
     void forEachCrossing(int band, int r0, int r1, Mark mark) const
+    {
+        forEachCrossing(band, r0, r1, mark, [&](int a, int b, int c, bool up) {
+            for (int r = a; r <= b; r++)
+                mark(r, c, up);
+        });
+    }
+
+    // Calls mark(row, column, up) for every crossing in sample rows r0 ..
+    // r1 - 1, in rows a .. b of one column (a wall along the rows) through
+    // markRun(a, b, column, up), which must do the same as mark row by row.
+    template <typename Mark, typename MarkRun>
+    void forEachCrossing(int band, int r0, int r1, Mark mark, MarkRun markRun) const
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
             if (g.slope == 0 && a <= b) {
                 // A wall along the rows: x0 + (...) * 0 is x0 in every row.
-                const int c = g.column(a);
-                for (int r = a; r <= b; r++)
-                    mark(r, c, g.up);
+                markRun(a, b, g.column(a), g.up);
                 return;
             }
             for (int r = a; r <= b; r++)
@@ -297,41 +308,52 @@ struct BandHint {
     uchar *states = nullptr; // the band's groups; null: no hint wanted
     int groups = 0;
     bool first = true;
-    std::vector<int> cur, prev; // the row's clean runs: first group, end group, level
+    bool same = true; // the row's runs so far match the row before's
+    // The row's clean runs and the row before's: first group, end group,
+    // level, in two buffers of room for every run a row can have.
+    std::vector<int> bufA, bufB;
+    int *cur = nullptr, *prev = nullptr;
+    int nCur = 0, nPrev = 0;
 
+    explicit BandHint(int groupCount) : groups(groupCount)
+    {
+        bufA.resize(size_t(3 * (groups + 1)));
+        bufB.resize(size_t(3 * (groups + 1)));
+        cur = bufA.data();
+        prev = bufB.data();
+    }
     void beginBand(uchar *bandStates)
     {
         states = bandStates;
         first = true;
         same = true;
-        prev.clear();
-        cur.clear();
+        nCur = nPrev = 0;
     }
-    bool same = true; // cur matches prev so far
     void run(int g, int g2, uchar level)
     {
         if (states) {
-            const size_t i = cur.size();
-            same = same && i + 3 <= prev.size() && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
-            cur.push_back(g);
-            cur.push_back(g2);
-            cur.push_back(level);
+            const int i = nCur;
+            same = same && i + 3 <= nPrev && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
+            cur[i] = g;
+            cur[i + 1] = g2;
+            cur[i + 2] = level;
+            nCur = i + 3;
         }
     }
-    bool sameRuns() const { return same && cur.size() == prev.size(); }
+    bool sameRuns() const { return same && nCur == nPrev; }
     void endRow()
     {
         if (!states)
             return;
         if (first) {
             std::memset(states, 128, size_t(groups));
-            for (size_t i = 0; i < cur.size(); i += 3)
+            for (int i = 0; i < nCur; i += 3)
                 if (cur[i + 2] == 0 || cur[i + 2] == 255)
                     std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
             first = false;
         } else if (!sameRuns()) {
             int g = 0;
-            for (size_t i = 0; i < cur.size(); i += 3) {
+            for (int i = 0; i < nCur; i += 3) {
                 for (; g < cur[i]; ++g) // resolved here
                     states[g] = 128;
                 const uchar level = uchar(cur[i + 2]);
@@ -342,8 +364,9 @@ struct BandHint {
             for (; g < groups; ++g)
                 states[g] = 128;
         }
-        prev.swap(cur);
-        cur.clear();
+        std::swap(cur, prev);
+        nPrev = nCur;
+        nCur = 0;
         same = true;
     }
 };
@@ -456,8 +479,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
         KnownBits knownBits;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
@@ -477,48 +499,69 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
             for (int i : linked)
                 link[size_t(i)] = 0;
             linked.clear();
-            if (map.valid)
-                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool up) {
-                    if (col >= map.cols)
-                        return;
-                    col = qMax(0, col);
-                    const int local = (r >> 2) - py0;
-                    uchar *words = store.row(local);
-                    const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
-                    auto taken = [&](int c) {
-                        return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
-                    };
-                    // A taken sample moves the crossing one sample left, until
-                    // a free one. The set of samples taken does not depend on
-                    // the order of the crossings, so neither does the result.
-                    // Every sample between a link's start and its target is
-                    // taken (samples are never freed within a band), so the
-                    // walk may jump along links and still finds the same one.
-                    if (taken(col)) {
-                        if (link.empty())
-                            link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
-                        const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
-                        const int first = col;
-                        while (col >= 0 && taken(col)) {
-                            const int l = link[size_t(lane + col)];
-                            col = l ? l - 2 : col - 1;
-                        }
-                        // Every sample walked now links to the end of the walk.
-                        for (int c = first; c > col;) {
-                            int &l = link[size_t(lane + c)];
-                            const int next = l ? l - 2 : c - 1;
-                            if (!l)
-                                linked.push_back(int(lane + c));
-                            l = col + 2;
-                            c = next;
-                        }
+            auto mark = [&](int r, int col, bool up) {
+                if (col >= map.cols)
+                    return;
+                col = qMax(0, col);
+                const int local = (r >> 2) - py0;
+                uchar *words = store.row(local);
+                const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
+                auto taken = [&](int c) {
+                    return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
+                };
+                // A taken sample moves the crossing one sample left, until
+                // a free one. The set of samples taken does not depend on
+                // the order of the crossings, so neither does the result.
+                // Every sample between a link's start and its target is
+                // taken (samples are never freed within a band), so the
+                // walk may jump along links and still finds the same one.
+                if (taken(col)) {
+                    if (link.empty())
+                        link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
+                    const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
+                    const int first = col;
+                    while (col >= 0 && taken(col)) {
+                        const int l = link[size_t(lane + col)];
+                        col = l ? l - 2 : col - 1;
                     }
-                    if (col < 0)
-                        return; // moved past column 0: dropped
-                    uchar *word = words + 4 * (col >> 2);
-                    store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
-                    store.markDirty(local, col >> 2);
-                });
+                    // Every sample walked now links to the end of the walk.
+                    for (int c = first; c > col;) {
+                        int &l = link[size_t(lane + c)];
+                        const int next = l ? l - 2 : c - 1;
+                        if (!l)
+                            linked.push_back(int(lane + c));
+                        l = col + 2;
+                        c = next;
+                    }
+                }
+                if (col < 0)
+                    return; // moved past column 0: dropped
+                uchar *word = words + 4 * (col >> 2);
+                store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
+                store.markDirty(local, col >> 2);
+            };
+            // A wall along the rows, as mark does it row by row: the word and
+            // bit are the same in every row, the group marked once a pixel
+            // row, and only a taken sample takes mark's walk.
+            auto markRun = [&](int a, int b, int c, bool up) {
+                if (c >= map.cols)
+                    return;
+                const int col = qMax(0, c), wordOffset = 4 * (col >> 2), shift = 2 * (col & 3) + (up ? 0 : 1);
+                for (int r = a; r <= b; r++) {
+                    const int local = (r >> 2) - py0;
+                    uchar *word = store.row(local) + wordOffset;
+                    const quint32 bit = 1u << (8 * (r & 3) + shift), v = load32(word);
+                    if (v & bit) {
+                        mark(r, c, up);
+                        continue;
+                    }
+                    store32(word, v | bit);
+                    if (r == a || (r & 3) == 0)
+                        store.markDirty(local, col >> 2);
+                }
+            };
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, mark, markRun);
 
             for (int y = py0; y < py1; y++) {
                 const int local = y - py0;
@@ -638,8 +681,7 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
         KnownBits knownBits;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {

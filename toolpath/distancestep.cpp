@@ -241,11 +241,36 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
                 hiX = std::max(hiX, q.x);
             }
         }
-        if (i - kept < maxRun
-            && ((axisShortcut && (sameX || sameY)
-                 && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
-                || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
+        const bool onAxis = axisShortcut && (sameX || sameY)
+                            && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y));
+        if (i - kept < maxRun && (onAxis || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2))) {
+            if (onAxis && sameX != sameY) {
+                // Along the axis run the loop above only widens one span and
+                // asks alongAxis again: the next points pass here while
+                // they stay on the run's line and the chord to the point
+                // after each still covers the span. The first that does not
+                // goes round the loop above, its state not yet changed.
+                const bool vertical = sameX;
+                const float line = vertical ? a.x : a.y, a0 = vertical ? a.y : a.x;
+                float lo = vertical ? loY : loX, hi = vertical ? hiY : hiX;
+                while (i + 2 < n && i + 1 - kept < maxRun) {
+                    const PolyPoint q2 = p[i + 1], b2 = p[i + 2];
+                    const float qo = vertical ? q2.x : q2.y, qa = vertical ? q2.y : q2.x;
+                    const float bo = vertical ? b2.x : b2.y, ba = vertical ? b2.y : b2.x;
+                    if (!(qo == line))
+                        break;
+                    const float lo2 = std::min(lo, qa), hi2 = std::max(hi, qa);
+                    if (!alongAxis(true, lo2, hi2, a0, ba, line, bo))
+                        break;
+                    lo = lo2;
+                    hi = hi2;
+                    ++i;
+                }
+                (vertical ? loY : loX) = lo;
+                (vertical ? hiY : hiX) = hi;
+            }
             continue;
+        }
         out.append(p[i]);
         kept = i;
     }

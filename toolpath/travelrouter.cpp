@@ -341,6 +341,65 @@ QVector<unsigned char> freeBlocks4(const Plane1 &mask)
     return blocks;
 }
 
+namespace {
+
+// Whether pixels x0 .. x1 of a row are all clear.
+bool rowClear(const uchar *row, int x0, int x1)
+{
+    const int b0 = x0 >> 3, b1 = x1 >> 3;
+    const uchar first = uchar(0xFF << (x0 & 7)), last = uchar(0xFF >> (7 - (x1 & 7)));
+    if (b0 == b1)
+        return !(row[b0] & first & last);
+    if (row[b0] & first || row[b1] & last)
+        return false;
+    int b = b0 + 1;
+    for (; b + 8 <= b1; b += 8) {
+        quint64 w;
+        std::memcpy(&w, row + b, 8);
+        if (w)
+            return false;
+    }
+    for (; b < b1; ++b)
+        if (row[b])
+            return false;
+    return true;
+}
+
+// Whether every pixel within a hair of the segment a -> b is clear, row by
+// row over the columns the segment spans in each: then every half-pixel
+// sample of it is, whatever its float rounding. False also where the
+// segment comes near the plane's border (the samples decide there).
+bool nearPixelsClear(const Plane1 &mask, PolyPoint a, PolyPoint b)
+{
+    const double ax = a.x, ay = a.y, bx = b.x, by = b.y;
+    const double far = std::max({std::fabs(ax), std::fabs(ay), std::fabs(bx), std::fabs(by)});
+    // A sample a + t (b - a) in floats strays a few float units of the
+    // coordinates from the segment.
+    const double hair = 1e-3 + 2e-6 * far;
+    const double x0 = std::min(ax, bx) - hair, x1 = std::max(ax, bx) + hair;
+    const double y0 = std::min(ay, by) - hair, y1 = std::max(ay, by) + hair;
+    if (!(x0 >= 0 && y0 >= 0 && x1 < mask.width && y1 < mask.height))
+        return false;
+    const double dx = bx - ax, dy = by - ay;
+    const bool flat = !(std::fabs(dy) > 1e-9);
+    for (int y = int(y0); y <= int(y1); ++y) {
+        double xa = x0, xb = x1;
+        if (!flat) {
+            // Where the segment is within the row widened by the hair.
+            const double ta = std::clamp((y - hair - ay) / dy, 0.0, 1.0);
+            const double tb = std::clamp((y + 1 + hair - ay) / dy, 0.0, 1.0);
+            const double pa = ax + ta * dx, pb = ax + tb * dx;
+            xa = std::max(x0, std::min(pa, pb) - hair);
+            xb = std::min(x1, std::max(pa, pb) + hair);
+        }
+        if (!rowClear(mask.row(y), int(xa), int(xb)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
 
 TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
@@ -351,6 +410,8 @@ bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
     const float len = std::sqrt(dx * dx + dy * dy);
     if (!std::isfinite(len))
         return false;
+    if (nearPixelsClear(m_mask, a, b))
+        return true;
     const int n = std::max(1, int(std::ceil(len * 2.0f)));
     // Within int range (any real point is) a sample is floored by
     // truncating it, which without SSE4.1 is cheaper than floor().

@@ -266,6 +266,25 @@ TEST(DistanceStep, MergingStraightRunsMatchesItsScalarTwin)
         }
     }
     EXPECT_GT(merged, 10000);
+    // And what the distance step really feeds it: the area outline of a
+    // section with long axis runs (over maxRun), slants and a round part.
+    Plane8 cov = emptyCoverage(256, 160);
+    paintRect(cov, 10, 10, 200, 120.5f);
+    paintCircle(cov, 190, 110, 40);
+    const float vx[3] = {30, 120, 60}, vy[3] = {130, 150, 100};
+    paintTriangle(cov, vx, vy);
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    Plane1 visited;
+    const PathList outline = areaOutline(cov, summary, visited);
+    ASSERT_FALSE(outline.isEmpty());
+    for (const PolyLine &pl : outline)
+        for (int maxRun : {64, 5}) {
+            PolyLine fast = pl, slow = pl;
+            mergeStraightRuns(fast, 0.005f, maxRun);
+            mergeStraightRunsScalar(slow, 0.005f, maxRun);
+            EXPECT_EQ(fast.pts, slow.pts) << pl.size() << " crossings, maxRun " << maxRun;
+        }
 }
 
 // The band's faster kernels against their first forms, byte for byte: random
