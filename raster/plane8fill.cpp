@@ -540,24 +540,30 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
                 store.markDirty(local, col >> 2);
             };
-            // A wall along the rows, as mark does it row by row: the word and
-            // bit are the same in every row, the group marked once a pixel
-            // row, and only a taken sample takes mark's walk.
+            // A wall along the rows, as mark does it row by row: its crossings
+            // in one pixel row share a sample word, and each sample row's
+            // bits are a lane of their own (a crossing moves only along its
+            // lane), so they are set together unless one is taken; only
+            // then does each take mark's walk, in row order.
             auto markRun = [&](int a, int b, int c, bool up) {
                 if (c >= map.cols)
                     return;
-                const int col = qMax(0, c), wordOffset = 4 * (col >> 2), shift = 2 * (col & 3) + (up ? 0 : 1);
-                for (int r = a; r <= b; r++) {
-                    const int local = (r >> 2) - py0;
+                const int col = qMax(0, c), wordOffset = 4 * (col >> 2);
+                const quint32 lanes = 0x01010101u << (2 * (col & 3) + (up ? 0 : 1));
+                for (int r = a; r <= b;) {
+                    const int last = qMin(b, r | 3), local = (r >> 2) - py0;
                     uchar *word = store.row(local) + wordOffset;
-                    const quint32 bit = 1u << (8 * (r & 3) + shift), v = load32(word);
-                    if (v & bit) {
-                        mark(r, c, up);
-                        continue;
-                    }
-                    store32(word, v | bit);
-                    if (r == a || (r & 3) == 0)
+                    // The bytes of sample rows r & 3 .. last & 3.
+                    const quint32 rows = (~0u << (8 * (r & 3))) & (~0u >> (8 * (3 - (last & 3))));
+                    const quint32 bits = lanes & rows, v = load32(word);
+                    if (v & bits) {
+                        for (int k = r; k <= last; ++k)
+                            mark(k, c, up);
+                    } else {
+                        store32(word, v | bits);
                         store.markDirty(local, col >> 2);
+                    }
+                    r = last + 1;
                 }
             };
             if (map.valid)
