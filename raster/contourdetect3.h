@@ -25,6 +25,11 @@ class Plane1;
 // Profiling stage "contourDetect3".
 PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
                         const PathParams &pathParams);
+// The same with the walk as first written, one state for all directions:
+// the twin the tracer's per-direction steps must match point for point
+// (exported for tests).
+PathList contourDetect3Plain(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
+                             const PathParams &pathParams);
 
 // The blocks contourDetect3 examines: blockSummary with every block a
 // contour can pass through set to 128 (mixed blocks, and uniform blocks next

@@ -43,6 +43,22 @@ public:
             r.clear();
     }
 
+    // The parts of g inside pixel rows ra .. rb when g runs along the rows
+    // (slope 0): what addRowPiece gives it, one piece a row in one column,
+    // without working out the column again in every row.
+    void addColumnPieces(const PixSeg &g, int ra, int rb)
+    {
+        const double x = g.x0; // x0 + (y - y0) * 0, and the mean of two such
+        if (x >= m_w)
+            return;
+        const int c = x < 0 ? -1 : int(x);
+        for (int r = ra; r <= rb; ++r) {
+            const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
+            if (yb > ya)
+                add(r - m_row0, c, (yb - ya) * g.dir, x);
+        }
+    }
+
     // The part of g inside pixel row r between heights ya < yb.
     void addRowPiece(const PixSeg &g, int r, double ya, double yb)
     {
@@ -262,6 +278,10 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
             const PixSeg &g = pix[size_t(items[size_t(k)])];
             const int ra = std::max(r0, floorInt(g.y0));
             const int rb = std::min(r1 - 1, ceilInt(g.y1) - 1);
+            if (g.slope == 0) {
+                cells.addColumnPieces(g, ra, rb);
+                continue;
+            }
             for (int r = ra; r <= rb; ++r) {
                 const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
                 if (yb > ya)

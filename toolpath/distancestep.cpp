@@ -227,13 +227,19 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
             sameY = q.y == a.y;
             loX = hiX = q.x;
             loY = hiY = q.y;
-        } else {
-            sameX = sameX && q.x == a.x;
-            sameY = sameY && q.y == a.y;
-            loX = std::min(loX, q.x);
-            hiX = std::max(hiX, q.x);
-            loY = std::min(loY, q.y);
-            hiY = std::max(hiY, q.y);
+        } else if (sameX || sameY) {
+            // A span is read only while its axis still holds (alongAxis
+            // looks at `same` first): off both axes, nothing to keep.
+            if (sameX) {
+                sameX = q.x == a.x;
+                loY = std::min(loY, q.y);
+                hiY = std::max(hiY, q.y);
+            }
+            if (sameY) {
+                sameY = q.y == a.y;
+                loX = std::min(loX, q.x);
+                hiX = std::max(hiX, q.x);
+            }
         }
         const bool onAxis = axisShortcut && (sameX || sameY)
                             && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y));

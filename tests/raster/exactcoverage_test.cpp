@@ -340,6 +340,13 @@ TEST(ExactCoverage, MatchesItsPlainTwinOnRealAndRandomLayers)
         cases.push_back({s, real.grid.extents});
         sizes.push_back(QSize(real.grid.width, real.grid.height));
     }
+    // Walls along the rows and columns, some out of the plane or on pixel borders.
+    for (const std::vector<Pt> &box : {std::vector<Pt>{{-3.5, 10.25}, {30.5, 10.25}, {30.5, 40.75}, {-3.5, 40.75}},
+                                       std::vector<Pt>{{12, 3.3}, {70.2, 3.3}, {70.2, 60.1}, {12, 60.1}},
+                                       std::vector<Pt>{{5.5, 5.5}, {5.75, 5.5}, {5.75, 50.5}, {5.5, 50.5}}}) {
+        cases.push_back({outline(box), Extents{0, 0, 64, 64}});
+        sizes.push_back(QSize(64, 64));
+    }
     std::mt19937 rng(77);
     std::uniform_real_distribution<float> u(-8, 72);
     for (int k = 0; k < 30; ++k) {
