@@ -146,17 +146,21 @@ struct SegBands {
     template <typename Mark>
     void forEachCrossing(int band, int r0, int r1, Mark mark) const
     {
-        forEachCrossing(band, r0, r1, mark, [&](int a, int b, int c, bool up) {
-            for (int r = a; r <= b; r++)
-                mark(r, c, up);
-        });
+        forEachCrossing(
+            band, r0, r1, mark,
+            [&](int a, int b, int c, bool up) {
+                for (int r = a; r <= b; r++)
+                    mark(r, c, up);
+            },
+            [](int, int) {});
     }
 
     // Calls mark(row, column, up) for every crossing in sample rows r0 ..
     // r1 - 1, in rows a .. b of one column (a wall along the rows) through
-    // markRun(a, b, column, up), which must do the same as mark row by row.
-    template <typename Mark, typename MarkRun>
-    void forEachCrossing(int band, int r0, int r1, Mark mark, MarkRun markRun) const
+    // markRun(a, b, column, up), which must do the same as mark row by row;
+    // slanted(a, b) before the crossings of any other side in rows a .. b.
+    template <typename Mark, typename MarkRun, typename Slanted>
+    void forEachCrossing(int band, int r0, int r1, Mark mark, MarkRun markRun, Slanted slanted) const
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
@@ -165,6 +169,8 @@ struct SegBands {
                 markRun(a, b, g.column(a), g.up);
                 return;
             }
+            if (a <= b)
+                slanted(a, b);
             for (int r = a; r <= b; r++)
                 mark(r, g.column(r), g.up);
         };
@@ -228,6 +234,41 @@ struct BandStore {
         return qMin(groups, wi * 64 + __builtin_ctzll(word));
     }
     void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
+    // Whether row l + 1 holds the same samples as row l: the same groups
+    // marked, with the same 64 bytes each (rows of whole groups only).
+    bool sameAsNext(int l) const
+    {
+        const quint64 *a = dirty.data() + size_t(l) * size_t(dirtyWords), *b = a + dirtyWords;
+        for (int wi = 0; wi < dirtyWords; ++wi)
+            if (a[wi] != b[wi])
+                return false;
+        const uchar *rowA = samples + rowBytes * l;
+        for (int wi = 0; wi < dirtyWords; ++wi)
+            for (quint64 word = a[wi]; word; word &= word - 1) {
+                const uchar *p = rowA + 64 * (wi * 64 + __builtin_ctzll(word)), *q = p + rowBytes;
+                __m128i eq = _mm_set1_epi8(char(-1));
+                for (int k = 0; k < 64; k += 16)
+                    eq = _mm_and_si128(eq, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k)),
+                                                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + k))));
+                if (_mm_movemask_epi8(eq) != 0xFFFF)
+                    return false;
+            }
+        return true;
+    }
+    // Clears row l's marked groups and their marks (rows of whole groups).
+    void clearRow(int l)
+    {
+        quint64 *d = dirty.data() + size_t(l) * size_t(dirtyWords);
+        uchar *rowL = samples + rowBytes * l;
+        for (int wi = 0; wi < dirtyWords; ++wi) {
+            for (quint64 word = d[wi]; word; word &= word - 1) {
+                uchar *p = rowL + 64 * (wi * 64 + __builtin_ctzll(word));
+                for (int k = 0; k < 64; k += 16)
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(p + k), _mm_setzero_si128());
+            }
+            d[wi] = 0;
+        }
+    }
 };
 
 // ---- winding tables (NonZero, Positive) ----
@@ -566,13 +607,34 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     r = last + 1;
                 }
             };
+            // Pixel rows crossed by a side that is not along the rows: bit
+            // local. Their samples differ from row to row, mostly, and are
+            // not compared.
+            unsigned slantedRows = 0;
+            auto slanted = [&](int a, int b) {
+                slantedRows |= (2u << ((b >> 2) - py0)) - (1u << ((a >> 2) - py0));
+            };
             if (map.valid)
-                bands.forEachCrossing(band, 4 * py0, 4 * py1, mark, markRun);
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, mark, markRun, slanted);
 
+            // A row with the same samples as the row before (beside walls
+            // along the rows, most rows are) resolves to the same pixels,
+            // clean runs and winding: it is copied, and its hint left as
+            // the row before's.
+            bool repeat = false;
             for (int y = py0; y < py1; y++) {
                 const int local = y - py0;
-                uchar *words = store.row(local);
+                const bool nextRepeats = w % 16 == 0 && y + 1 < py1 && !((slantedRows >> local) & 3u)
+                                         && store.sameAsNext(local);
                 uchar *out = row(y);
+                if (repeat) {
+                    std::memcpy(out, row(y - 1), size_t(w));
+                    store.clearRow(local);
+                    repeat = nextRepeats;
+                    continue;
+                }
+                repeat = nextRepeats;
+                uchar *words = store.row(local);
                 int wind[4] = {0, 0, 0, 0};
                 uchar level = 0; // value of an edge-free pixel at the current winding
                 for (int g = 0; g < groups;) {

@@ -1,6 +1,7 @@
 #include "toolpath/travelrouter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <queue>
@@ -157,6 +158,18 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
                 && maskAreas.run(b0 + i).x1 == maskAreas.run(b1 + i).x1;
         changed[size_t(y)] = changed[size_t(y - 1)] + (same ? 0 : 1);
     }
+    // Rows of one clear run (a part's cross-section, most often): its ends,
+    // and how many of rows 0 .. y - 1 are such rows.
+    std::vector<int> one0(static_cast<size_t>(h)), one1(static_cast<size_t>(h)), ones(size_t(h) + 1, 0);
+    for (int y = 0; y < h; ++y) {
+        const int b = maskAreas.rowBegin(y);
+        const bool one = maskAreas.rowBegin(y + 1) - b == 1;
+        if (one) {
+            one0[size_t(y)] = maskAreas.run(b).x0;
+            one1[size_t(y)] = maskAreas.run(b).x1;
+        }
+        ones[size_t(y) + 1] = ones[size_t(y)] + (one ? 1 : 0);
+    }
     for (int y = 0; y < h; ++y) {
         rowStart[size_t(y)] = int(runs.size());
         if (y >= 2 && y < h - 1
@@ -195,6 +208,32 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             spans.erase(spans.begin() + std::ptrdiff_t(k + 1), spans.begin() + std::ptrdiff_t(j));
         };
         add(0, std::min(n, w));
+        // A window of one-run rows whose runs, widened, all share a pixel
+        // edge or more: their union is the one span from the least start
+        // to the greatest end.
+        const int ya = std::max(0, y - n), yb = std::min(h - 1, y + n);
+        if (ones[size_t(yb) + 1] - ones[size_t(ya)] == yb - ya + 1) {
+            int lo = INT_MAX, hi = INT_MIN, common0 = INT_MIN, common1 = INT_MAX;
+            for (int yy = ya; yy <= yb; ++yy) {
+                const int r = n - std::abs(yy - y);
+                const int a = std::max(0, one0[size_t(yy)] - r), b = std::min(w, one1[size_t(yy)] + r);
+                lo = std::min(lo, a);
+                hi = std::max(hi, b);
+                common0 = std::max(common0, a);
+                common1 = std::min(common1, b);
+            }
+            if (common0 <= common1) {
+                add(lo, hi);
+                add(std::max(0, w - n), w);
+                std::fill(row.begin(), row.end(), ~quint64(0));
+                for (const RunLabels::Run &m : spans) {
+                    clearSpan(m.x0, m.x1);
+                    runs.push_back(m);
+                }
+                std::memcpy(out.row(y), bits, size_t(stride));
+                continue;
+            }
+        }
         for (int d = -n; d <= n; ++d) {
             const int yy = y + d;
             if (yy < 0 || yy >= h)

@@ -409,7 +409,8 @@ TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
 
 // The one-pass shrink against offsetN's one-pixel steps, on layer-like masks
 // (set = outside: a part with holes and a thin slot, at times touching the
-// plane's edges and first and last rows) and on noise, at widths of whole
+// plane's edges and first and last rows), on parts of one run a row and on
+// noise, at widths of whole
 // and half 64-pixel words and plane heights down to three rows.
 TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
 {
@@ -419,7 +420,17 @@ TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
         std::uniform_int_distribution<int> ux(-8, w + 8), uy(-8, h + 8), ur(1, std::max(2, std::min(w, h) / 3));
         for (int trial = 0; trial < 8; ++trial) {
             Plane1 m(w, h);
-            if (trial == 7) {
+            if (trial == 5 || trial == 6) {
+                // One clear run a row: a steep thin bar (a window's runs
+                // share no pixel) and a wedge (they do).
+                m.fill(0xFF);
+                for (int y = 0; y < h; ++y) {
+                    const int x0 = trial == 5 ? (3 * y) % std::max(1, w - 3) : w / 2 - y / 2;
+                    const int x1 = trial == 5 ? x0 + 2 : w / 2 + y / 3 + 1;
+                    for (int x = std::max(0, x0); x < std::min(w, x1); ++x)
+                        m.setPixel(x, y, false);
+                }
+            } else if (trial == 7) {
                 std::bernoulli_distribution bit(0.85);
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x)
