@@ -158,17 +158,19 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
                 && maskAreas.run(b0 + i).x1 == maskAreas.run(b1 + i).x1;
         changed[size_t(y)] = changed[size_t(y - 1)] + (same ? 0 : 1);
     }
-    // Rows of one clear run (a part's cross-section, most often): its ends,
-    // and how many of rows 0 .. y - 1 are such rows.
-    std::vector<int> one0(static_cast<size_t>(h)), one1(static_cast<size_t>(h)), ones(size_t(h) + 1, 0);
-    for (int y = 0; y < h; ++y) {
-        const int b = maskAreas.rowBegin(y);
-        const bool one = maskAreas.rowBegin(y + 1) - b == 1;
-        if (one) {
-            one0[size_t(y)] = maskAreas.run(b).x0;
-            one1[size_t(y)] = maskAreas.run(b).x1;
-        }
-        ones[size_t(y) + 1] = ones[size_t(y)] + (one ? 1 : 0);
+    // countSteps[y]: how many of rows 1 .. y have another number of clear
+    // runs than the row above.
+    std::vector<int> countSteps(static_cast<size_t>(h), 0);
+    // The mask's runs (stored one after another) and row starts as plain
+    // arrays for the windows below.
+    const RunLabels::Run *const maskRuns = maskAreas.rowBegin(h) > 0 ? &maskAreas.run(0) : nullptr;
+    std::vector<int> maskRow(size_t(h) + 1);
+    for (int y = 0; y <= h; ++y)
+        maskRow[size_t(y)] = maskAreas.rowBegin(y);
+    for (int y = 1; y < h; ++y) {
+        const int c0 = maskAreas.rowBegin(y) - maskAreas.rowBegin(y - 1);
+        const int c1 = maskAreas.rowBegin(y + 1) - maskAreas.rowBegin(y);
+        countSteps[size_t(y)] = countSteps[size_t(y - 1)] + (c0 != c1 ? 1 : 0);
     }
     for (int y = 0; y < h; ++y) {
         rowStart[size_t(y)] = int(runs.size());
@@ -208,15 +210,22 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             spans.erase(spans.begin() + std::ptrdiff_t(k + 1), spans.begin() + std::ptrdiff_t(j));
         };
         add(0, std::min(n, w));
-        // A window of one-run rows whose runs, widened, all share a pixel
-        // edge or more: their union is the one span from the least start
-        // to the greatest end.
+        // A window whose rows have as many clear runs, the i-th runs of all
+        // of them, widened, sharing a pixel edge or more (an outline moves
+        // little from row to row): the union of the i-th runs is the one
+        // span from their least start to their greatest end.
+        constexpr int kAligned = 8;
         const int ya = std::max(0, y - n), yb = std::min(h - 1, y + n);
-        if (ones[size_t(yb) + 1] - ones[size_t(ya)] == yb - ya + 1) {
+        const int k = maskRow[size_t(y) + 1] - maskRow[size_t(y)];
+        const bool sameCounts = countSteps[size_t(yb)] == countSteps[size_t(ya)];
+        bool done = false;
+        if (k == 1 && sameCounts) {
+            // The usual case on its own, in registers.
             int lo = INT_MAX, hi = INT_MIN, common0 = INT_MIN, common1 = INT_MAX;
             for (int yy = ya; yy <= yb; ++yy) {
                 const int r = n - std::abs(yy - y);
-                const int a = std::max(0, one0[size_t(yy)] - r), b = std::min(w, one1[size_t(yy)] + r);
+                const RunLabels::Run &m = maskRuns[maskRow[size_t(yy)]];
+                const int a = std::max(0, m.x0 - r), b = std::min(w, m.x1 + r);
                 lo = std::min(lo, a);
                 hi = std::max(hi, b);
                 common0 = std::max(common0, a);
@@ -224,15 +233,44 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             }
             if (common0 <= common1) {
                 add(lo, hi);
-                add(std::max(0, w - n), w);
-                std::fill(row.begin(), row.end(), ~quint64(0));
-                for (const RunLabels::Run &m : spans) {
-                    clearSpan(m.x0, m.x1);
-                    runs.push_back(m);
-                }
-                std::memcpy(out.row(y), bits, size_t(stride));
-                continue;
+                done = true;
             }
+        } else if (k >= 2 && k <= kAligned && sameCounts) {
+            int lo[kAligned], hi[kAligned], common0[kAligned], common1[kAligned];
+            for (int i = 0; i < k; ++i) {
+                lo[i] = common1[i] = INT_MAX;
+                hi[i] = common0[i] = INT_MIN;
+            }
+            for (int yy = ya; yy <= yb; ++yy) {
+                const int r = n - std::abs(yy - y);
+                const RunLabels::Run *row = maskRuns + maskRow[size_t(yy)];
+                for (int i = 0; i < k; ++i) {
+                    const RunLabels::Run &m = row[i];
+                    const int a = std::max(0, m.x0 - r), b = std::min(w, m.x1 + r);
+                    lo[i] = std::min(lo[i], a);
+                    hi[i] = std::max(hi[i], b);
+                    common0[i] = std::max(common0[i], a);
+                    common1[i] = std::min(common1[i], b);
+                }
+            }
+            bool aligned = true;
+            for (int i = 0; i < k && aligned; ++i)
+                aligned = common0[i] <= common1[i];
+            if (aligned) {
+                for (int i = 0; i < k; ++i)
+                    add(lo[i], hi[i]);
+                done = true;
+            }
+        }
+        if (done) {
+            add(std::max(0, w - n), w);
+            std::fill(row.begin(), row.end(), ~quint64(0));
+            for (const RunLabels::Run &m : spans) {
+                clearSpan(m.x0, m.x1);
+                runs.push_back(m);
+            }
+            std::memcpy(out.row(y), bits, size_t(stride));
+            continue;
         }
         for (int d = -n; d <= n; ++d) {
             const int yy = y + d;
