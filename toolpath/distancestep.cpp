@@ -958,9 +958,21 @@ struct Band {
     {
         // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
         // the first sign of depth, and a later walk that meets its pixels
-        // is in that same part.
-        std::vector<char> seen(s.size(), 0);
-        Walk walk{*this, cov, s, depth, seen, {}, {}, {}, {}};
+        // is in that same part. The marks are this thread's, kept from
+        // call to call all 0: the walks take back their own marks after
+        // them, so only the pixels walked are written, not the band's
+        // worth. (A walk that threw leaves them marked: cleared whole then.)
+        struct Marks {
+            std::vector<char> seen;
+            bool clean = true;
+        };
+        static thread_local Marks marks;
+        if (!marks.clean)
+            std::fill(marks.seen.begin(), marks.seen.end(), 0);
+        if (marks.seen.size() < s.size())
+            marks.seen.resize(s.size(), 0);
+        marks.clean = false;
+        Walk walk{*this, cov, s, depth, marks.seen, {}, {}, {}, {}, {}};
         // Pixels are walked by their index into the tile arrays
         // (tile * 256 + y * 16 + x); a step across a tile's side looks the
         // neighbouring block up.
@@ -971,6 +983,9 @@ struct Band {
             walkUndecidedStarts(walk);
             mendDropped(cov, summary, s, walk);
         }
+        for (int i : walk.marked)
+            marks.seen[size_t(i)] = 0;
+        marks.clean = true;
     }
 
     // One walk over a part: the shallow pixels (kJoin <= s < depth, a strip
@@ -987,6 +1002,7 @@ struct Band {
         std::vector<int> part, stack;
         std::vector<int> blockOf;
         std::vector<int> dropped;  // pixels whose s a walk lowered
+        std::vector<int> marked;   // pixels seen marks
 
         void from(int i0)
         {
@@ -1037,6 +1053,9 @@ struct Band {
                         }
                     }
             }
+            // Every pixel marked is in the part or still on the stack.
+            marked.insert(marked.end(), part.begin(), part.end());
+            marked.insert(marked.end(), stack.begin(), stack.end());
             if (deep) {
                 for (int i : part)
                     seen[size_t(i)] = 2;
