@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -95,46 +96,89 @@ public:
     // Rewrites the touched pixels of the band's rows.
     void resolve(Plane8 &raster, int rule)
     {
+        std::vector<Cell> *last = nullptr; // the row resolved before, its cells kept until the next
+        bool levelsKept = false;           // m_levels are last's
         for (int local = 0; local < (1 << kBandShift); ++local) {
             std::vector<Cell> &cells = m_rows[size_t(local)];
             if (cells.empty())
                 continue;
             sortRow(cells);
             uchar *row = raster.row(m_row0 + local);
-            const size_t n = cells.size();
-            double running = 0;
-            size_t i = 0;
-            while (i < n) {
-                const int x = cells[i].column;
-                double area = 0, cover = 0;
-                for (; i < n && cells[i].column == x; ++i) {
-                    area += cells[i].area;
-                    cover += cells[i].cover;
+            auto apply = [&](const Levels &l) { putLevels(row, l, rule); };
+            // The levels are a function of the row's cells alone: a row with
+            // the cells of the row before (a wall along the rows gives the
+            // same cells row after row) takes that row's levels, kept from
+            // the second such row on.
+            bool again = last && last->size() == cells.size();
+            for (size_t k = 0; again && k < cells.size(); ++k) // most rows differ in their first cell
+                again = std::memcmp(&cells[k], &(*last)[k], sizeof(Cell)) == 0;
+            if (!again) {
+                levelsOf(cells, rule, apply);
+                levelsKept = false;
+            } else {
+                if (!levelsKept) {
+                    m_levels.clear();
+                    levelsOf(cells, rule, [&](const Levels &l) { m_levels.push_back(l); });
+                    levelsKept = true;
                 }
-                put(row, x, level(running + area, rule));
-                running += cover;
-                // Up to the next touched pixel the coverage is the running
-                // sum; it is fractional only beside a horizontal edge (a
-                // side that starts or ends inside this pixel row).
-                const int next = i < n ? cells[i].column : m_w;
-                const int gap = level(running, rule);
-                if (gap != 0 && gap != 255) {
-                    for (int g = x + 1; g < next; ++g)
-                        put(row, g, gap);
-                } else if (gap == 255 && rule != 0 && rule != 1) {
-                    // The Odd fill tops out at 240 in the four-pixel groups
-                    // it resolves sample by sample, next to an edge.
-                    for (int g = x + 1; g < std::min(next, x + 5); ++g)
-                        put(row, g, gap);
-                    for (int g = std::max(x + 5, next - 4); g < next; ++g)
-                        put(row, g, gap);
-                }
+                for (const Levels &l : m_levels)
+                    apply(l);
             }
-            cells.clear();
+            if (last)
+                last->clear();
+            last = &cells;
         }
+        if (last)
+            last->clear();
     }
 
 private:
+    // A touched pixel's level, the level up to the next touched pixel of
+    // the row, and where that is.
+    struct Levels {
+        int x, exact, gap, next;
+    };
+
+    // The levels of a row's sorted cells, left to right, to emit.
+    template <typename Emit>
+    void levelsOf(const std::vector<Cell> &cells, int rule, Emit emit) const
+    {
+        const size_t n = cells.size();
+        double running = 0;
+        size_t i = 0;
+        while (i < n) {
+            const int x = cells[i].column;
+            double area = 0, cover = 0;
+            for (; i < n && cells[i].column == x; ++i) {
+                area += cells[i].area;
+                cover += cells[i].cover;
+            }
+            const int exact = level(running + area, rule);
+            running += cover;
+            // Up to the next touched pixel the coverage is the running sum;
+            // it is fractional only beside a horizontal edge (a side that
+            // starts or ends inside this pixel row).
+            emit(Levels{x, exact, level(running, rule), i < n ? cells[i].column : m_w});
+        }
+    }
+
+    void putLevels(uchar *row, const Levels &l, int rule)
+    {
+        put(row, l.x, l.exact);
+        const int x = l.x, next = l.next, gap = l.gap;
+        if (gap != 0 && gap != 255) {
+            for (int g = x + 1; g < next; ++g)
+                put(row, g, gap);
+        } else if (gap == 255 && rule != 0 && rule != 1) {
+            // The Odd fill tops out at 240 in the four-pixel groups it
+            // resolves sample by sample, next to an edge.
+            for (int g = x + 1; g < std::min(next, x + 5); ++g)
+                put(row, g, gap);
+            for (int g = std::max(x + 5, next - 4); g < next; ++g)
+                put(row, g, gap);
+        }
+    }
+
     static int level(double e, int rule)
     {
         double v;
@@ -203,6 +247,7 @@ private:
     int m_w, m_row0;
     uchar *m_touched;
     std::vector<Cell> m_rows[1 << kBandShift]; // the band's cells, row by row
+    std::vector<Levels> m_levels; // a row's levels, kept for the rows after it with the same cells
 };
 
 } // namespace
