@@ -255,14 +255,18 @@ struct BandStore {
             }
         return true;
     }
-    // Clears row l's marked groups and their marks (rows of whole groups).
-    void clearRow(int l)
+    // Row l's marked groups of pixels copied from `from` to `to`, and its
+    // samples and marks cleared (rows of whole groups).
+    void copyGroupsAndClear(int l, const uchar *from, uchar *to)
     {
         quint64 *d = dirty.data() + size_t(l) * size_t(dirtyWords);
         uchar *rowL = samples + rowBytes * l;
         for (int wi = 0; wi < dirtyWords; ++wi) {
             for (quint64 word = d[wi]; word; word &= word - 1) {
-                uchar *p = rowL + 64 * (wi * 64 + __builtin_ctzll(word));
+                const int g = wi * 64 + __builtin_ctzll(word);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * g),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * g)));
+                uchar *p = rowL + 64 * g;
                 for (int k = 0; k < 64; k += 16)
                     _mm_storeu_si128(reinterpret_cast<__m128i *>(p + k), _mm_setzero_si128());
             }
@@ -522,6 +526,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
+        std::vector<int> runs(size_t(3 * (groups + 1))); // the last resolved row's clean runs: first, end, level
+        int nRuns = 0;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
         // put their crossings on one sample, and walking past all taken ones
@@ -619,8 +625,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 
             // A row with the same samples as the row before (beside walls
             // along the rows, most rows are) resolves to the same pixels,
-            // clean runs and winding: it is copied, and its hint left as
-            // the row before's.
+            // clean runs and winding: it takes the row before's clean runs
+            // and resolved groups, and its hint is left as the row before's.
             bool repeat = false;
             for (int y = py0; y < py1; y++) {
                 const int local = y - py0;
@@ -628,12 +634,14 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                                          && store.sameAsNext(local);
                 uchar *out = row(y);
                 if (repeat) {
-                    std::memcpy(out, row(y - 1), size_t(w));
-                    store.clearRow(local);
+                    for (int i = 0; i < nRuns; i += 3)
+                        fillGroups(out, w, runs[i], runs[i + 1], uchar(runs[i + 2]), known ? &knownBits : nullptr);
+                    store.copyGroupsAndClear(local, row(y - 1), out);
                     repeat = nextRepeats;
                     continue;
                 }
                 repeat = nextRepeats;
+                nRuns = 0;
                 uchar *words = store.row(local);
                 int wind[4] = {0, 0, 0, 0};
                 uchar level = 0; // value of an edge-free pixel at the current winding
@@ -642,6 +650,10 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                     if (g2 > g) {
                         fillGroups(out, w, g, g2, level, known ? &knownBits : nullptr);
                         hint.run(g, g2, level);
+                        runs[nRuns] = g;
+                        runs[nRuns + 1] = g2;
+                        runs[nRuns + 2] = level;
+                        nRuns += 3;
                         g = g2;
                         continue;
                     }

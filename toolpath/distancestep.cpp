@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -437,6 +439,32 @@ std::vector<uchar> bandBlocks(const Plane8 &summary, bool borderIsEdge)
 
 namespace {
 
+// Floats a vector leaves as they come (its allocator constructs nothing),
+// for arrays filled right after by hand.
+template <typename T>
+struct NoInit : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = NoInit<U>;
+    };
+    NoInit() = default;
+    template <typename U>
+    NoInit(const NoInit<U> &) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U *p, A &&...a)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<A>(a)...);
+    }
+};
+using Floats = std::vector<float, NoInit<float>>;
+
 // The pixels within reach of a region's edges: blocks an edge runs through
 // (mixed, or uniform beside the other uniform value) and their neighbours.
 struct Band {
@@ -472,7 +500,7 @@ struct Band {
     // cap, deeper than any thin part, and encode to 255). A walk that meets
     // such a block finds it deep or outside from its bytes, as it found it
     // from its distances. Blocks are renumbered in order.
-    void trim(const Plane8 &cov, const PathList &outline, float reach)
+    void trim(const Plane8 &cov, const Plane8 &summary, const PathList &outline, float reach)
     {
         // Blocks within a stamp's reach: each segment's box grown by reach,
         // and by the rows' rounding and the groups of four.
@@ -500,14 +528,22 @@ struct Band {
                 int &t = tile[size_t(by) * bw + bx];
                 if (t < 0)
                     continue;
-                __m128i any = zero, all = ones;
-                for (int y = 0; y < 16; ++y) {
-                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
-                    any = _mm_or_si128(any, v);
-                    all = _mm_and_si128(all, v);
+                bool all0, all255;
+                if (!firstForms) {
+                    // The summary is exact (Plane8::blockSummary's).
+                    const uchar state = summary.data[size_t(by) * bw + bx];
+                    all0 = state == 0;
+                    all255 = state == 255;
+                } else {
+                    __m128i any = zero, all = ones;
+                    for (int y = 0; y < 16; ++y) {
+                        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
+                        any = _mm_or_si128(any, v);
+                        all = _mm_and_si128(all, v);
+                    }
+                    all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
+                    all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 }
-                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
-                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 t = all0 || (all255 && !near[size_t(by) * bw + bx]) ? -1 : tiles++;
                 if (t >= 0)
                     blockOfTile.push_back(by * bw + bx);
@@ -528,11 +564,20 @@ struct Band {
     // less `offset` (only their side matters: the level lies inside).
     // `depth` is dropThinParts' depth. Past the first forms this also
     // encodes the band (see finish()).
-    std::vector<float> insideDistance(Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
+    Floats insideDistance(Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
                                       float offset, float depth)
     {
         const float cap = reach * reach;
-        std::vector<float> d(size_t(tiles) * 256, cap);  // 16-byte aligned (malloc)
+        // 16-byte aligned (malloc), filled sixteen at a time (a tile is
+        // 256).
+        Floats d(size_t(tiles) * 256);
+        const __m128 capV = _mm_set1_ps(cap);
+        for (float *q = d.data(), *e = q + d.size(); q < e; q += 16) {
+            _mm_store_ps(q, capV);
+            _mm_store_ps(q + 4, capV);
+            _mm_store_ps(q + 8, capV);
+            _mm_store_ps(q + 12, capV);
+        }
         touched.assign(size_t(tiles), 0);
         for (const PolyLine &pl : outline) {
             const int n = pl.pts.size();
@@ -616,7 +661,7 @@ struct Band {
     // parts they drop and mend those pixels' levels (mendDropped()). Blocks
     // all 255 that no stamp reached leave the band (their summary says so),
     // as those trim() left out: their pixels keep the cap and their bytes.
-    void finish(Plane8 &cov, Plane8 &summary, std::vector<float> &d, float offset, float outsideValue, float depth)
+    void finish(Plane8 &cov, Plane8 &summary, Floats &d, float offset, float outsideValue, float depth)
     {
         const __m128 off = _mm_set1_ps(offset), outside = _mm_set1_ps(outsideValue), farV = _mm_set1_ps(far);
         const __m128 deepV = _mm_set1_ps(depth);
@@ -701,7 +746,7 @@ struct Band {
 
     // After the walks: the levels of the pixels whose s they lowered, and
     // the summaries of those pixels' blocks.
-    void mendDropped(Plane8 &cov, Plane8 &summary, const std::vector<float> &s, const Walk &walk) const
+    void mendDropped(Plane8 &cov, Plane8 &summary, const Floats &s, const Walk &walk) const
     {
         std::vector<int> blocks;
         for (int i : walk.dropped) {
@@ -737,7 +782,7 @@ struct Band {
     // whose nearest point lies on this segment is on that side (or on the
     // outline, a pixel centre the crossings were clamped to), and outside
     // pixels get no distance anyway.
-    void stampSegment(std::vector<float> &d, PolyPoint a, PolyPoint b, float reach, bool closed)
+    void stampSegment(Floats &d, PolyPoint a, PolyPoint b, float reach, bool closed)
     {
         // floor() for the small values here (above -2^31), without a call.
         auto ifloor = [](float v) {
@@ -954,7 +999,7 @@ struct Band {
     // stays, since its loop fills it better than a hair across it.
     // Past the first forms the levels are written already: the walks mend
     // those of the pixels they drop.
-    void dropThinParts(Plane8 &cov, Plane8 &summary, std::vector<float> &s, float depth) const
+    void dropThinParts(Plane8 &cov, Plane8 &summary, Floats &s, float depth) const
     {
         // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
         // the first sign of depth, and a later walk that meets its pixels
@@ -996,7 +1041,7 @@ struct Band {
         static constexpr float kJoin = -1.0f;
         const Band &band;
         const Plane8 &cov;
-        std::vector<float> &s;
+        Floats &s;
         const float depth;
         std::vector<char> &seen;
         std::vector<int> part, stack;
@@ -1078,7 +1123,7 @@ struct Band {
     // index order.
     void walkEveryStart(Walk &walk) const
     {
-        const std::vector<float> &s = walk.s;
+        const Floats &s = walk.s;
         const float depth = walk.depth;
         const size_t count = s.size();
         const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth);
@@ -1238,7 +1283,7 @@ struct Band {
 
     // Writes the level 128 + s * 255 / kDistanceRamp of every band pixel
     // (s > 0 inside; exactly 0 counts as inside) and summarises its blocks.
-    void encode(Plane8 &cov, Plane8 &summary, const std::vector<float> &s) const
+    void encode(Plane8 &cov, Plane8 &summary, const Floats &s) const
     {
         // Without farIsPlain every group goes the float road.
         const float k = 255.0f / kDistanceRamp;
@@ -1359,8 +1404,8 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     // 255. The margin only keeps the cap's root clear of that depth (the
     // first forms stamped half a pixel further, to the same bytes).
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + (firstForms ? 0.5f : 0.01f);
-    band.trim(cov, edge, reach);
-    std::vector<float> s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
+    band.trim(cov, summary, edge, reach);
+    Floats s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, summary, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;
