@@ -500,7 +500,7 @@ struct Band {
     // cap, deeper than any thin part, and encode to 255). A walk that meets
     // such a block finds it deep or outside from its bytes, as it found it
     // from its distances. Blocks are renumbered in order.
-    void trim(const Plane8 &cov, const PathList &outline, float reach)
+    void trim(const Plane8 &cov, const Plane8 &summary, const PathList &outline, float reach)
     {
         // Blocks within a stamp's reach: each segment's box grown by reach,
         // and by the rows' rounding and the groups of four.
@@ -528,14 +528,22 @@ struct Band {
                 int &t = tile[size_t(by) * bw + bx];
                 if (t < 0)
                     continue;
-                __m128i any = zero, all = ones;
-                for (int y = 0; y < 16; ++y) {
-                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
-                    any = _mm_or_si128(any, v);
-                    all = _mm_and_si128(all, v);
+                bool all0, all255;
+                if (!firstForms) {
+                    // The summary is exact (Plane8::blockSummary's).
+                    const uchar state = summary.data[size_t(by) * bw + bx];
+                    all0 = state == 0;
+                    all255 = state == 255;
+                } else {
+                    __m128i any = zero, all = ones;
+                    for (int y = 0; y < 16; ++y) {
+                        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
+                        any = _mm_or_si128(any, v);
+                        all = _mm_and_si128(all, v);
+                    }
+                    all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
+                    all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 }
-                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
-                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 t = all0 || (all255 && !near[size_t(by) * bw + bx]) ? -1 : tiles++;
                 if (t >= 0)
                     blockOfTile.push_back(by * bw + bx);
@@ -1396,7 +1404,7 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     // 255. The margin only keeps the cap's root clear of that depth (the
     // first forms stamped half a pixel further, to the same bytes).
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + (firstForms ? 0.5f : 0.01f);
-    band.trim(cov, edge, reach);
+    band.trim(cov, summary, edge, reach);
     Floats s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, summary, s, kThinInset / 2);
     if (edgeOut)
