@@ -1190,20 +1190,31 @@ struct Band {
             {
                 // Most tiles settle on their own bits: every start is
                 // beside a deep pixel of the tile, or beside a shallow one
-                // that is (two steps, no blocks around).
-                auto grown = [](const std::uint32_t *r, int y) {
-                    const std::uint32_t v = (y > 0 ? r[y - 1] : 0) | r[y] | (y < 15 ? r[y + 1] : 0);
-                    return (v | v << 1 | v >> 1) & 0xFFFF;
+                // that is (two steps, no blocks around). Rows 0-7 and 8-15
+                // of a mask are eight 16-bit lanes each.
+                struct Rows {
+                    __m128i lo, hi;
                 };
-                std::uint32_t deep[16], step1[16];
-                for (int y = 0; y < 16; ++y)
-                    deep[y] = m[kD + y];
-                for (int y = 0; y < 16; ++y)
-                    step1[y] = grown(deep, y) & m[kJ + y];
-                std::uint32_t open2 = 0;
-                for (int y = 0; y < 16; ++y)
-                    open2 |= m[kS + y] & ~(step1[y] | (grown(step1, y) & m[kJ + y]));
-                if (!open2)
+                auto load = [m](int at) {
+                    return Rows{_mm_loadu_si128(reinterpret_cast<const __m128i *>(m + at)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + at + 8))};
+                };
+                // Each row or-ed with the rows either side and then with
+                // its pixels' neighbours along it (none beyond the tile).
+                auto grown = [](Rows r) {
+                    const __m128i upLo = _mm_slli_si128(r.lo, 2), upHi = _mm_or_si128(_mm_slli_si128(r.hi, 2), _mm_srli_si128(r.lo, 14));
+                    const __m128i dnLo = _mm_or_si128(_mm_srli_si128(r.lo, 2), _mm_slli_si128(r.hi, 14)), dnHi = _mm_srli_si128(r.hi, 2);
+                    const __m128i lo = _mm_or_si128(r.lo, _mm_or_si128(upLo, dnLo)), hi = _mm_or_si128(r.hi, _mm_or_si128(upHi, dnHi));
+                    return Rows{_mm_or_si128(lo, _mm_or_si128(_mm_slli_epi16(lo, 1), _mm_srli_epi16(lo, 1))),
+                                _mm_or_si128(hi, _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(hi, 1)))};
+                };
+                const Rows deep = load(kD), join = load(kJ), start = load(kS);
+                const Rows g1 = grown(deep);
+                const Rows step1{_mm_and_si128(g1.lo, join.lo), _mm_and_si128(g1.hi, join.hi)};
+                const Rows g2 = grown(step1);
+                const __m128i openLo = _mm_andnot_si128(_mm_or_si128(step1.lo, _mm_and_si128(g2.lo, join.lo)), start.lo);
+                const __m128i openHi = _mm_andnot_si128(_mm_or_si128(step1.hi, _mm_and_si128(g2.hi, join.hi)), start.hi);
+                if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(openLo, openHi), _mm_setzero_si128())) == 0xFFFF)
                     continue;
             }
             const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
