@@ -1001,7 +1001,20 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
     const double tdx = 1.0 / std::fabs(dx), tdy = 1.0 / std::fabs(dy);
     const double tnx = sx > 0 ? (x + 1 - ax) / dx : (x - ax) / dx;
     const double tny = sy > 0 ? (y + 1 - ay) / dy : (y - ay) / dy;
-    RunningSum sumX(tnx, tdx), sumY(tny, tdy);
+    // The running sums after a step, each taken on from the one before on
+    // its axis (the steps only grow along the line).
+    long long atX = 0, atY = 0;
+    double sumX = tnx, sumY = tny;
+    auto crossX = [&](long long step) {
+        sumX = repeatedSum(sumX, tdx, step - atX);
+        atX = step;
+        return sumX;
+    };
+    auto crossY = [&](long long step) {
+        sumY = repeatedSum(sumY, tdy, step - atY);
+        atY = step;
+        return sumY;
+    };
     const size_t before = runs.size();
     auto emit = [&](double ts, double te) {
         if ((te - ts) * len > m_minRun)
@@ -1021,12 +1034,12 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
             step = sy > 0 ? e.y - y - 1 : y - e.y;
             to = m_region.pixel(e.x, sy > 0 ? e.y : e.y - 1);
         }
-        if (step < 0 || to == in) { // not the walk's way: let it decide
+        if (step < 0 || to == in || step < (e.vertical ? atX : atY)) { // not the walk's way: let it decide
             runs.resize(before);
             walkLine(l, runs);
             return;
         }
-        const double T = e.vertical ? sumX.at(step) : sumY.at(step);
+        const double T = e.vertical ? crossX(step) : crossY(step);
         if (to)
             runStart = T;
         else
@@ -1034,7 +1047,7 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
         in = to;
     }
     if (in) // the walk ends at t1 or where it leaves the plane
-        emit(runStart, std::min({t1, sumX.at(sx > 0 ? W - 1 - x : x), sumY.at(sy > 0 ? H - 1 - y : y)}));
+        emit(runStart, std::min({t1, crossX(sx > 0 ? W - 1 - x : x), crossY(sy > 0 ? H - 1 - y : y)}));
 }
 
 namespace {
