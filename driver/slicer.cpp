@@ -66,11 +66,10 @@ QByteArray Slicer::slice()
     perfClear();
     initialise();
 
-    QByteArray result, pending;
-    streamLayers(result, pending);
+    QByteArray result;
+    streamLayers(result);
     if (m_progress)
-        m_progress(100, QByteArray(pending));
-    pending.clear();
+        m_progress(100, result.mid(m_reportedBytes));
 
     qDebug().noquote() << perfReport();
     return result;
@@ -82,6 +81,7 @@ void Slicer::initialise()
     m_window = std::max(1, threadBudget());
     m_minBarWidth = m_scene->minBarWidth();
     m_head = PolyPoint(0, 0);
+    m_reportedBytes = 0;
 
     const SliceFrame frame = SliceFaces(*m_scene, sp, m_layers);
     m_layerCount = m_layers.size();
@@ -152,18 +152,14 @@ void Slicer::stepLayer(int i, CutScratch &scratch, ShellRegionRings &regions)
     m_inputs[size_t(i)] = layerInputs(r, i);
 }
 
-void Slicer::emitLayer(int i, QByteArray &result, QByteArray &pending)
+void Slicer::emitLayer(int i, QByteArray &result)
 {
     const SlicerParams &sp = *m_params;
-    auto add = [&](const QByteArray &text) {
-        result += text;
-        pending += text;
-    };
     if (i == 0)
-        add(gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_grid, *m_machineSize)));
-    add(m_work[size_t(i)].gcode);
+        result += gcodeFilePrefix(sp, raftGCode(sp, m_firstLayer.raft, m_grid, *m_machineSize));
+    result += m_work[size_t(i)].gcode;
     if (i == m_layerCount - 1)
-        add(gcodeFileSuffix(sp));
+        result += gcodeFileSuffix(sp);
     m_work[size_t(i)] = LayerWork();
     m_layers[i].segs = Segments();
     m_layers[i].supportSegs = Segments();
@@ -308,7 +304,7 @@ private:
 
 } // namespace
 
-void Slicer::streamLayers(QByteArray &result, QByteArray &pending)
+void Slicer::streamLayers(QByteArray &result)
 {
     PerfScope perf("layerStream");
     const SlicerParams &sp = *m_params;
@@ -382,8 +378,8 @@ void Slicer::streamLayers(QByteArray &result, QByteArray &pending)
                     break;
                 }
                 case LayerSchedule::Emit:
-                    emitLayer(k, result, pending);
-                    reportProgress(k, pending, false);
+                    emitLayer(k, result);
+                    reportProgress(k, result);
                     break;
                 case LayerSchedule::None:
                     break;
@@ -398,20 +394,24 @@ void Slicer::streamLayers(QByteArray &result, QByteArray &pending)
         std::rethrow_exception(error);
 }
 
-void Slicer::reportProgress(int i, QByteArray &pending, bool force)
+void Slicer::reportProgress(int i, const QByteArray &result)
 {
-    if (i < 0)
-        return;
     // The first layers go out as soon as they are written (a preview shows
-    // them at once); after that at most every 200 ms. The last layer is
-    // left to the final report.
-    const bool firstLayers = !m_progressReported && !pending.isEmpty() && i < m_layerCount - 1;
-    if (!force && !firstLayers && m_progressTimer.elapsed() <= 200)
+    // them at once); after that every 200 ms, or sooner once the text since
+    // the last report is half as long as the text before it: the chunk is a
+    // copy of that text, which so stays a fraction of the whole however fast
+    // the job runs. The last layer is left to the final report.
+    if (i >= m_layerCount - 1)
+        return;
+    const int unreported = result.size() - m_reportedBytes;
+    const bool large = unreported > std::max(1 << 20, m_reportedBytes / 2);
+    if (m_progressReported && !large && m_progressTimer.elapsed() <= 200)
         return;
     m_progressReported = true;
     m_progressTimer.restart();
     const int percent = int(std::lround((i + 1) * 100.0 / m_layerCount));
+    const int from = m_reportedBytes;
+    m_reportedBytes = result.size();
     if (m_progress)
-        m_progress(percent, QByteArray(pending));
-    pending.clear();
+        m_progress(percent, result.mid(from));
 }

@@ -62,17 +62,18 @@ public:
 private:
     void initialise();
     // The layers through the stages (see slicer.cpp), their texts appended
-    // to `result` and `pending`.
-    void streamLayers(QByteArray &result, QByteArray &pending);
+    // to `result`.
+    void streamLayers(QByteArray &result);
     // Step i of the layers in turn (i = -2H … N - 1): layer i + H's cut into
     // the rings (after the repair rule, on `scratch`, the calling thread's),
     // beyond the object an all-outside mask and an empty inner region; then
     // the shell regions of layer i and, for i >= 0, its inputs looked up.
     void stepLayer(int i, CutScratch &scratch, ShellRegionRings &regions);
-    // Layer i's text appended to `result` and `pending` (the file's prefix
-    // before layer 0, its suffix after the last), its work dropped.
-    void emitLayer(int i, QByteArray &result, QByteArray &pending);
-    void reportProgress(int i, QByteArray &pending, bool force);
+    // Layer i's text appended to `result` (the file's prefix before layer 0,
+    // its suffix after the last), its work dropped.
+    void emitLayer(int i, QByteArray &result);
+    // The text after m_reportedBytes to the progress callback, when due.
+    void reportProgress(int i, const QByteArray &result);
 
     Project *m_scene;
     const SlicerParams *m_params;
@@ -80,6 +81,7 @@ private:
     SliceProgress m_progress;
     QElapsedTimer m_progressTimer;
     bool m_progressReported = false;
+    int m_reportedBytes = 0;   // how much of the text the callback has had
 
     // The job, set by initialise().
     int m_window = 1;         // layers prepared ahead of the ordering (ring sizes)
