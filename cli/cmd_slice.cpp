@@ -11,13 +11,20 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QThread>
 
-#include <cmath>
-#include <cstdio>
-#include <exception>
-#include <thread>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -66,6 +73,155 @@ void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &
     if (type != QtDebugMsg && type != QtInfoMsg)
         std::fprintf(stderr, "%s\n", qPrintable(msg));
 }
+
+// Where the G-code goes while it is made: a file is written into its
+// replacement as the batches come (an old file stays until commit), and the
+// statistics are read from the same text. Pipes and devices cannot be
+// replaced: they get the whole text at commit, so a failed job writes
+// nothing to them. push() is called on the slicing thread, run() on a
+// thread of its own; commit() after run() has returned.
+class GCodeSink {
+public:
+    explicit GCodeSink(const QString &path) : m_path(path)
+    {
+        const QFileInfo info(path);
+        m_direct = info.exists() && !info.isFile() && !info.isDir();
+        if (!m_direct) {
+            m_file = std::make_unique<QSaveFile>(path);
+            // Unbuffered: each batch goes straight to the file, and the kernel
+            // can start putting it on disk while the job goes on.
+            if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+                throw QString("Cannot write file \"%1\"").arg(path);
+        }
+        m_sim.setKeepRecords(false); // only the totals are shown
+    }
+
+    void push(const QByteArray &chunk)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.push_back(chunk);
+        }
+        m_ready.notify_one();
+    }
+    // No more text: run() returns once it has taken what was pushed.
+    void close()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_closed = true;
+        }
+        m_ready.notify_one();
+    }
+
+    void run()
+    {
+        try {
+            take();
+        } catch (...) {
+            m_error = std::current_exception();
+        }
+    }
+
+    // A failed write keeps the old file and fails the command.
+    void commit()
+    {
+        if (m_error)
+            std::rethrow_exception(m_error);
+        if (m_direct) {
+            writeFile(m_path, m_whole);
+            return;
+        }
+        // QSaveFile::commit() replaces the file even when a write had failed:
+        // check the writes first.
+        if (m_writeFailed || !m_file->flush() || m_file->error() != QFileDevice::NoError) {
+            const QString why = m_writeFailed ? m_why : m_file->errorString();
+            m_file->cancelWriting();
+            throw QString("Cannot write file \"%1\": %2").arg(m_path, why);
+        }
+        if (!m_file->commit())
+            throw QString("Cannot write file \"%1\": %2").arg(m_path, m_file->errorString());
+    }
+
+    QString statsText() const { return m_sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices)); }
+
+private:
+    void take()
+    {
+        for (;;) {
+            QByteArray chunk;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_ready.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+                if (m_queue.empty())
+                    break;
+                chunk = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            write(chunk);
+            m_sim.append(chunk);
+        }
+        m_sim.finish();
+    }
+
+    void write(const QByteArray &chunk)
+    {
+        if (m_direct) {
+            m_whole += chunk;
+            return;
+        }
+        if (m_writeFailed)
+            return;
+        // A short write is retried: the retry fails with the reason (a full
+        // disk, a size limit) where the short count gave none.
+        for (qint64 done = 0; done < chunk.size();) {
+            const qint64 n = m_file->write(chunk.constData() + done, chunk.size() - done);
+            if (n <= 0) {
+                m_writeFailed = true;
+                m_why = m_file->errorString();
+                return;
+            }
+            done += n;
+        }
+        // Start writing this batch to disk now rather than all at commit.
+        const int fd = m_file->handle();
+        if (fd >= 0)
+            ::sync_file_range(fd, m_written, chunk.size(), SYNC_FILE_RANGE_WRITE);
+        m_written += chunk.size();
+    }
+
+    const QString m_path;
+    bool m_direct = false;
+    std::unique_ptr<QSaveFile> m_file; // discards the replacement unless committed
+    QByteArray m_whole;                // for a pipe or device
+    qint64 m_written = 0;
+    bool m_writeFailed = false;
+    QString m_why;
+    std::exception_ptr m_error; // from the reading thread, rethrown by commit
+    GCodeSim m_sim;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<QByteArray> m_queue;
+    bool m_closed = false;
+};
+
+// Runs a sink on its own thread for the scope's life: however the scope is
+// left, the sink is closed and the thread joined.
+class SinkThread {
+public:
+    explicit SinkThread(GCodeSink &sink) : m_sink(sink), m_thread([&sink] { sink.run(); }) {}
+    ~SinkThread()
+    {
+        m_sink.close();
+        m_thread.join();
+    }
+    SinkThread(const SinkThread &) = delete;
+    SinkThread &operator=(const SinkThread &) = delete;
+
+private:
+    GCodeSink &m_sink;
+    std::thread m_thread;
+};
 
 int run(const QStringList &argsIn)
 {
@@ -132,47 +288,31 @@ int run(const QStringList &argsIn)
         ? qInstallMessageHandler(nullptr)
         : qInstallMessageHandler(dropDebugOutput);
 
+    // The text is written and read batch by batch while the job slices, so
+    // at its end only the last batch and making the file safe are left.
+    GCodeSink sink(out);
     const bool tty = isatty(fileno(stderr));
     int shown = -1;
-    const QByteArray gcode = sliceScene(&project, &params, &bv, [&](int percent, const QByteArray &) {
-        if (!tty || percent == shown)
-            return;
-        shown = percent;
-        const int bar = percent * 40 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", QByteArray(bar, '#').constData(),
-                     QByteArray(40 - bar, ' ').constData(), percent);
-        std::fflush(stderr);
-    });
+    {
+        SinkThread reader(sink);
+        sliceSceneStreaming(&project, &params, &bv, [&](int percent, const QByteArray &chunk) {
+            if (!chunk.isEmpty())
+                sink.push(chunk);
+            if (!tty || percent == shown)
+                return;
+            shown = percent;
+            const int bar = percent * 40 / 100;
+            std::fprintf(stderr, "\r[%s%s] %3d%%", QByteArray(bar, '#').constData(),
+                         QByteArray(40 - bar, ' ').constData(), percent);
+            std::fflush(stderr);
+        });
+    }
     qInstallMessageHandler(previous);
     if (tty)
         std::fprintf(stderr, "\n");
-
-    // The file is written (and an old one replaced, which for a large file
-    // keeps the kernel busy for milliseconds) while the statistics are read
-    // from the text; they are shown only once the file is safe.
-    std::exception_ptr writeError;
-    std::thread writer([&] {
-        try {
-            writeFile(out, gcode); // a failed write keeps the old file; pipes are written to
-        } catch (...) {
-            writeError = std::current_exception();
-        }
-    });
-    struct Join {
-        std::thread &t;
-        ~Join() { t.join(); }
-    };
-    QString stats;
-    {
-        Join join{writer};
-        GCodeSim sim;
-        sim.setKeepRecords(false); // only the totals are shown
-        sim.append(gcode);
-        sim.finish();
-        stats = sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices));
-    }
-    if (writeError)
-        std::rethrow_exception(writeError);
+    // The statistics are shown only once the file is safe.
+    sink.commit();
+    QString stats = sink.statsText();
     stats.replace("\r\n", " ").replace('\n', ' ');
     std::fprintf(stderr, "%s\n", qPrintable(stats.trimmed()));
     return 0;

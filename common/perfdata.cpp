@@ -85,6 +85,11 @@ struct ThreadRecords {
     }
 };
 
+thread_local bool t_helper = false;
+
+// Whether the calling thread records on its own: an OpenMP worker or a helper.
+bool ownRecords() { return t_helper || omp_in_parallel(); }
+
 Records &threadRecords()
 {
     thread_local ThreadRecords mine;
@@ -116,9 +121,11 @@ void mergeThreadRecords()
 
 } // namespace
 
+void perfHelperThread() { t_helper = true; }
+
 void perfBegin(const QString &name)
 {
-    const bool inRegion = omp_in_parallel();
+    const bool inRegion = ownRecords();
     if (!inRegion)
         lastStarted() = name;
     PerfData &p = findOrCreate(inRegion ? threadRecords() : records(), name);
@@ -133,7 +140,7 @@ void perfBegin(const QString &name)
 
 void perfEnd(const QString &name)
 {
-    PerfData &p = findOrCreate(omp_in_parallel() ? threadRecords() : records(), name);
+    PerfData &p = findOrCreate(ownRecords() ? threadRecords() : records(), name);
     if (!p.running) {
         qDebug() << QString("perfEnd() '%1' hasn't started.").arg(name);
         return;

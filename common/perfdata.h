@@ -28,6 +28,10 @@ QString perfReport();
 void perfClear();
 // Name of the stage started last (empty before the first perfBegin).
 QString perfLastStarted();
+// Marks the calling thread, for its life, as a helper beside the driver's
+// thread: like an OpenMP worker's, its stages go to its own records, which
+// the report merges once the thread has ended.
+void perfHelperThread();
 
 // Brackets a scope as one run of a stage.
 class PerfScope {

@@ -32,11 +32,22 @@ void writeFile(const QString &path, const QByteArray &bytes)
         return;
     }
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    // Unbuffered: the bytes are written at once anyway, and a buffered flush
+    // that fails part way gives no reason.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw QString("Cannot write file \"%1\"").arg(path);
     // QSaveFile::commit() replaces the file even when a write had failed
     // (a full disk gave empty files with success): check the error first.
-    if (f.write(bytes) != bytes.size() || !f.flush() || f.error() != QFileDevice::NoError) {
+    // A short write is retried: the retry fails with the reason (a full disk,
+    // a size limit) where the short count gave none.
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = f.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done < bytes.size() || !f.flush() || f.error() != QFileDevice::NoError) {
         const QString why = f.errorString();
         f.cancelWriting();
         throw QString("Cannot write file \"%1\": %2").arg(path, why);

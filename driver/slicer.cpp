@@ -53,6 +53,14 @@ QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVol
     return s.slice();
 }
 
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress)
+{
+    Slicer s(scene, params, machineSize, progress);
+    s.setStreaming(true);
+    s.slice();
+}
+
 QByteArray Slicer::slice()
 {
     if (g_running)
@@ -70,8 +78,13 @@ QByteArray Slicer::slice()
     streamLayers(result);
     if (m_progress)
         m_progress(100, result.mid(m_reportedBytes));
+    if (m_streaming)
+        result.clear();
 
-    qDebug().noquote() << perfReport();
+    // The stage timings only for whoever asked for them: the logging's own
+    // set-up (it looks for configuration files) costs a small job a percent.
+    if (qEnvironmentVariableIsSet("TESSAVO_PERF"))
+        qDebug().noquote() << perfReport();
     return result;
 }
 
@@ -142,7 +155,7 @@ void Slicer::stepLayer(int i, CutScratch &scratch, ShellRegionRings &regions)
         std::swap(inner, c.inner);
         std::swap(innerId, c.innerId);
         if (L == 0)
-            m_firstLayer = firstLayerExtras(m_grid, sp, mask, m_layers[0].supportSegs, m_head);
+            m_firstMask = &mask;
     }
     shellRegionsStep(i, m_lookahead, N, regions);
     if (i < 0)
@@ -175,10 +188,12 @@ namespace {
 // ordering its preparation and (in turn) the previous ordering; its writing
 // its ordering; its emission (in turn, by the calling thread only) its
 // writing. A cut needs a free slot: the step that took the slot's last cut.
-// Without orderings in turn (each layer from its own start point) a layer's
-// preparation orders and writes it too.
+// Layer 0's skirt, brim or raft (the extras) needs layer 0's step; layer 0's
+// ordering and every writing (the raft's height) need it. Without orderings
+// in turn (each layer from its own start point) a layer's preparation orders
+// and writes it too, so it needs the extras as well.
 //
-// The items go out as: emission (calling thread), ordering, step,
+// The items go out as: emission (calling thread), ordering, step, extras,
 // preparation, writing, cut: the short items that unlock others first, the
 // cuts (the bulk of the work, free of order) fill the rest.
 //
@@ -188,7 +203,9 @@ namespace {
 // the failure reported is the first in that order, whatever the timing.
 class LayerSchedule {
 public:
-    enum Kind { None, Cut, Step, Prepare, Order, Write, Emit };
+    // Extras: layer 0's skirt, brim or raft (after layer 0's step; before
+    // layer 0's ordering and any writing, which read the raft's height).
+    enum Kind { None, Cut, Step, Prepare, Order, Write, Emit, Extras };
     struct Item {
         Kind kind;
         int k;
@@ -209,7 +226,7 @@ public:
             if (emits && m_nextEmit < m_n && m_written[size_t(m_nextEmit)] && open(Emit, m_nextEmit))
                 return begin(Emit, m_nextEmit++);
             if (m_inTurn && !m_ordering && m_nextOrder < m_n && m_prepared[size_t(m_nextOrder)]
-                && open(Order, m_nextOrder)) {
+                && (m_nextOrder > 0 || m_extrasDone) && open(Order, m_nextOrder)) {
                 m_ordering = true;
                 return begin(Order, m_nextOrder++);
             }
@@ -217,7 +234,11 @@ public:
                 m_stepping = true;
                 return begin(Step, m_nextStep++);
             }
-            if (m_nextPrepare < stepsDone() && open(Prepare, m_nextPrepare))
+            if (!m_extrasTaken && m_n > 0 && stepsDone() > -m_h && open(Extras, -m_h)) {
+                m_extrasTaken = true;
+                return begin(Extras, 0);
+            }
+            if (m_nextPrepare < stepsDone() && (m_inTurn || m_extrasDone) && open(Prepare, m_nextPrepare))
                 return begin(Prepare, m_nextPrepare++);
             if (m_inTurn && m_nextWrite < ordersDone() && open(Write, m_nextWrite))
                 return begin(Write, m_nextWrite++);
@@ -256,11 +277,15 @@ public:
             case Write:
                 m_written[k] = 1;
                 break;
+            case Extras:
+                m_extrasDone = true;
+                break;
             default:
                 break;
             }
-            if (error && key(item.kind, item.k) < m_stop) {
-                m_stop = key(item.kind, item.k);
+            const qint64 at = item.kind == Extras ? key(Extras, -m_h) : key(item.kind, item.k);
+            if (error && at < m_stop) {
+                m_stop = at;
                 m_error = error;
             }
         }
@@ -272,7 +297,7 @@ public:
 
 private:
     // Position in the order one thread would meet the items (a cut counts
-    // as the step that takes it).
+    // as the step that takes it; the extras come right after layer 0's step).
     qint64 key(Kind kind, int i) const { return (qint64(i) + 2 * m_h) * 8 + kind; }
     bool open(Kind kind, int i) const { return key(kind, i) < m_stop; }
     int stepsDone() const { return m_stepping ? m_nextStep - 1 : m_nextStep; }
@@ -296,7 +321,7 @@ private:
     const bool m_inTurn;
     int m_nextCut = 0, m_nextStep, m_nextPrepare = 0, m_preparedPrefix = 0, m_nextOrder = 0, m_nextWrite = 0,
         m_nextEmit = 0, m_running = 0;
-    bool m_stepping = false, m_ordering = false;
+    bool m_stepping = false, m_ordering = false, m_extrasTaken = false, m_extrasDone = false;
     std::vector<char> m_cut, m_prepared, m_written;
     qint64 m_stop = std::numeric_limits<qint64>::max();
     std::exception_ptr m_error;
@@ -346,6 +371,9 @@ void Slicer::streamLayers(QByteArray &result)
                 case LayerSchedule::Step:
                     stepLayer(k, scratch[t], regions);
                     break;
+                case LayerSchedule::Extras:
+                    m_firstLayer = firstLayerExtras(m_grid, sp, *m_firstMask, layers[0].supportSegs, m_head);
+                    break;
                 case LayerSchedule::Prepare: {
                     QString message;
                     const bool ok = catchMessage(
@@ -394,7 +422,7 @@ void Slicer::streamLayers(QByteArray &result)
         std::rethrow_exception(error);
 }
 
-void Slicer::reportProgress(int i, const QByteArray &result)
+void Slicer::reportProgress(int i, QByteArray &result)
 {
     // The first layers go out as soon as they are written (a preview shows
     // them at once); after that every 200 ms, or sooner once the text since
@@ -403,6 +431,14 @@ void Slicer::reportProgress(int i, const QByteArray &result)
     // the job runs. The last layer is left to the final report.
     if (i >= m_layerCount - 1)
         return;
+    if (m_streaming) {
+        // Every layer as it comes; nothing is kept.
+        m_progressReported = true;
+        if (m_progress)
+            m_progress(int(std::lround((i + 1) * 100.0 / m_layerCount)), result);
+        result.clear();
+        return;
+    }
     const int unreported = result.size() - m_reportedBytes;
     const bool large = unreported > std::max(1 << 20, m_reportedBytes / 2);
     if (m_progressReported && !large && m_progressTimer.elapsed() <= 200)

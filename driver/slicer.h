@@ -59,6 +59,12 @@ public:
     // The job currently running in this process, or null.
     static Slicer *running();
 
+    // Call before slice(): every layer's text goes to the progress callback
+    // as soon as it is emitted, and slice() returns an empty text. For a
+    // caller that writes and reads the text as it comes: it is not held
+    // twice, and the reading keeps pace with the slicing.
+    void setStreaming(bool on) { m_streaming = on; }
+
 private:
     void initialise();
     // The layers through the stages (see slicer.cpp), their texts appended
@@ -68,17 +74,20 @@ private:
     // the rings (after the repair rule, on `scratch`, the calling thread's),
     // beyond the object an all-outside mask and an empty inner region; then
     // the shell regions of layer i and, for i >= 0, its inputs looked up.
+    // Layer 0's skirt, brim or raft is made beside the steps (its own item).
     void stepLayer(int i, CutScratch &scratch, ShellRegionRings &regions);
     // Layer i's text appended to `result` (the file's prefix before layer 0,
     // its suffix after the last), its work dropped.
     void emitLayer(int i, QByteArray &result);
-    // The text after m_reportedBytes to the progress callback, when due.
-    void reportProgress(int i, const QByteArray &result);
+    // The text after m_reportedBytes to the progress callback, when due
+    // (streamed: every layer's text, which `result` then drops).
+    void reportProgress(int i, QByteArray &result);
 
     Project *m_scene;
     const SlicerParams *m_params;
     const BuildVolume *m_machineSize;
     SliceProgress m_progress;
+    bool m_streaming = false;
     QElapsedTimer m_progressTimer;
     bool m_progressReported = false;
     int m_reportedBytes = 0;   // how much of the text the callback has had
@@ -91,6 +100,7 @@ private:
     LayerGrid m_grid;         // the raster frame
     QVector<SliceLayer> m_layers;
     FirstLayerExtras m_firstLayer; // skirt paths of layer 0, raft layers and height
+    const Plane1 *m_firstMask = nullptr; // layer 0's mask in its ring slot, set by its step
     PolyPoint m_head;              // where the previous layer's ordering left the head
 
     std::unique_ptr<LayerRings> m_rings;
@@ -110,3 +120,7 @@ private:
 // Constructs a Slicer for one job, runs it and returns the G-code text.
 QByteArray sliceScene(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
                       const SliceProgress &progress);
+// The same job streamed (Slicer::setStreaming): the text reaches `progress`
+// layer by layer, in order, and is not returned.
+void sliceSceneStreaming(Project *scene, const SlicerParams *params, const BuildVolume *machineSize,
+                         const SliceProgress &progress);

@@ -420,28 +420,37 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
 
     std::vector<int> prev(n), next(n);
     std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
-    std::vector<char> alive(n, 1);
+    std::vector<int> alive(n, 1);
+    // The vectors through plain pointers (here and below): a lambda
+    // reaches a vector through its captured reference and would load the
+    // data pointer again at every use. (alive is not char: a char store may
+    // alias any pointer.)
+    int *const prv = prev.data(), *const nxt = next.data(), *const live = alive.data();
+    float *const er = err.data();
     for (int i = 0; i < n; ++i) {
-        prev[i] = i - 1;
-        next[i] = i + 1;
+        prv[i] = i - 1;
+        nxt[i] = i + 1;
     }
     if (closed) {
-        prev[0] = n - 1;
-        next[n - 1] = 0;
+        prv[0] = n - 1;
+        nxt[n - 1] = 0;
     }
     const PolyPoint *p = pts.constData();
     constexpr int kMaxExactSpan = 256;
     // The twin measures the traced points one by one.
     const bool vectorScan = zeroQueue;
-    auto removable = [&](int i, float *areaOut, float *errOut) __attribute__((always_inline)) {
-        if (!closed && (i == 0 || i == n - 1))
+    const bool isClosed = closed;
+    const float maxArea = params.smoothingArea;
+    auto removable = [&, prv, nxt, er, p, n, isClosed, maxArea](int i, float *areaOut, float *errOut)
+                         __attribute__((always_inline)) {
+        if (!isClosed && (i == 0 || i == n - 1))
             return false;
-        const int a = prev[i], b = next[i];
+        const int a = prv[i], b = nxt[i];
         const float cross = (p[i].x - p[a].x) * (p[b].y - p[a].y) - (p[i].y - p[a].y) * (p[b].x - p[a].x);
         const float area = std::fabs(cross) * 0.5f;
-        if (!(area < params.smoothingArea))
+        if (!(area < maxArea))
             return false;
-        float e = std::max(err[a], err[i]) + segDist(p[i], p[a], p[b]);
+        float e = std::max(er[a], er[i]) + segDist(p[i], p[a], p[b]);
         if (e > params.maxDeviation) {
             // The running bound is loose; measure the traced points the new
             // segment would stand for, up to a span that keeps this cheap.
@@ -497,25 +506,27 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     };
     std::vector<Key> curKey(n, kNoKey);
     std::vector<float> candErr(n, 0.0f);
+    Key *const ck = curKey.data();
+    float *const ce = candErr.data();
     int count = n;
     // Takes vertex idx (its key current: neither neighbour nor the bounds of
     // the two segments changed since the test, so it still holds) and
     // tests its neighbours again; update(j) files j's new key.
-    auto take = [&](int idx, auto &&update) {
-        float a, e = candErr[idx];
-        const int pa = prev[idx], nb = next[idx];
-        alive[idx] = 0;
+    auto take = [&, prv, nxt, er, live, ck, ce](int idx, auto &&update) {
+        float a, e = ce[idx];
+        const int pa = prv[idx], nb = nxt[idx];
+        live[idx] = 0;
         --count;
-        next[pa] = nb;
-        prev[nb] = pa;
-        err[pa] = e;
+        nxt[pa] = nb;
+        prv[nb] = pa;
+        er[pa] = e;
         for (int j : {pa, nb}) {
-            const Key old = curKey[j];
+            const Key old = ck[j];
             if (!removable(j, &a, &e)) {
-                curKey[j] = kNoKey;
+                ck[j] = kNoKey;
             } else {
-                curKey[j] = makeKey(a, j);
-                candErr[j] = e;
+                ck[j] = makeKey(a, j);
+                ce[j] = e;
             }
             update(j, old);
         }
@@ -529,22 +540,24 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         // knows where each vertex sits, so a changed key moves in place
         // instead of leaving a stale entry to be popped and pushed again.
         std::vector<std::uint64_t> zeroBits(size_t(n + 63) / 64, 0);
+        std::uint64_t *const zb = zeroBits.data();
         int zeroCount = 0, zeroLow = 0;  // words below zeroLow hold no bit
-        auto zeroSet = [&](int i) {
-            zeroBits[size_t(i >> 6)] |= std::uint64_t(1) << (i & 63);
+        auto zeroSet = [&, zb](int i) {
+            zb[size_t(i >> 6)] |= std::uint64_t(1) << (i & 63);
             ++zeroCount;
             zeroLow = std::min(zeroLow, i >> 6);
         };
-        auto zeroClear = [&](int i) {
-            zeroBits[size_t(i >> 6)] &= ~(std::uint64_t(1) << (i & 63));
+        auto zeroClear = [&, zb](int i) {
+            zb[size_t(i >> 6)] &= ~(std::uint64_t(1) << (i & 63));
             --zeroCount;
         };
         std::vector<Key> heap;
         heap.reserve(size_t(n));
         std::vector<int> pos(size_t(n), -1);
-        auto place = [&](size_t i, Key k) {
+        int *const slot = pos.data();
+        auto place = [&, slot](size_t i, Key k) {
             heap[i] = k;
-            pos[size_t(k & 0xffffffffu)] = int(i);
+            slot[size_t(k & 0xffffffffu)] = int(i);
         };
         auto siftUp = [&](size_t i, Key k) {
             while (i > 0) {
@@ -590,20 +603,20 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 siftDown(i, k);
         };
         auto removeAt = [&](size_t i) {
-            pos[size_t(heap[i] & 0xffffffffu)] = -1;
+            slot[size_t(heap[i] & 0xffffffffu)] = -1;
             const Key last = heap.back();
             heap.pop_back();
             if (i < heap.size())
                 settle(i, last);
         };
-        auto file = [&](int i, float a, float e) {
-            curKey[i] = makeKey(a, i);
-            candErr[i] = e;
-            if ((curKey[i] >> 32) == 0) {
+        auto file = [&, ck, ce](int i, float a, float e) {
+            ck[i] = makeKey(a, i);
+            ce[i] = e;
+            if ((ck[i] >> 32) == 0) {
                 zeroSet(i);
             } else {
-                pos[size_t(i)] = int(heap.size());
-                heap.push_back(curKey[i]);
+                slot[size_t(i)] = int(heap.size());
+                heap.push_back(ck[i]);
             }
         };
         auto fileIfRemovable = [&](int i) {
@@ -658,8 +671,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         if (heap.size() > 1)
             for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
                 siftDown(i, heap[i]);
-        auto update = [&](int j, Key old) {
-            const Key k = curKey[j];
+        auto update = [&, ck, slot](int j, Key old) {
+            const Key k = ck[j];
             if (k == old)
                 return;
             const bool wasZero = old != kNoKey && (old >> 32) == 0;
@@ -668,14 +681,14 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 zeroClear(j);
             if (isZero)
                 zeroSet(j);
-            const int at = pos[size_t(j)];
+            const int at = slot[size_t(j)];
             if (at >= 0) {  // old was in the heap
                 if (k == kNoKey || isZero)
                     removeAt(size_t(at));
                 else
                     settle(size_t(at), k);
             } else if (k != kNoKey && !isZero) {
-                pos[size_t(j)] = int(heap.size());
+                slot[size_t(j)] = int(heap.size());
                 heap.push_back(k);
                 siftUp(heap.size() - 1, k);
             }
@@ -683,16 +696,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
             int idx;
             if (zeroCount > 0) {
-                while (zeroBits[size_t(zeroLow)] == 0)
+                while (zb[size_t(zeroLow)] == 0)
                     ++zeroLow;
-                const std::uint64_t word = zeroBits[size_t(zeroLow)];
+                const std::uint64_t word = zb[size_t(zeroLow)];
                 idx = zeroLow * 64 + __builtin_ctzll(word);
                 zeroClear(idx);
             } else {
                 idx = int(heap.front() & 0xffffffffu);
                 removeAt(0);
             }
-            curKey[idx] = kNoKey;
+            ck[idx] = kNoKey;
             take(idx, update);
         }
     } else {
@@ -711,16 +724,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         for (int i = 0; i < n; ++i) {
             float a, e;
             if (removable(i, &a, &e)) {
-                curKey[i] = heapKey[i] = makeKey(a, i);
-                candErr[i] = e;
-                heap.push_back(curKey[i]);
+                ck[i] = heapKey[i] = makeKey(a, i);
+                ce[i] = e;
+                heap.push_back(ck[i]);
             }
         }
         std::make_heap(heap.begin(), heap.end(), later);
         auto update = [&](int j, Key) {
-            if (curKey[j] < heapKey[j]) {
-                heapKey[j] = curKey[j];
-                push(curKey[j]);
+            if (ck[j] < heapKey[j]) {
+                heapKey[j] = ck[j];
+                push(ck[j]);
             }
         };
         while (!heap.empty() && count > minCount) {
@@ -728,14 +741,14 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             std::pop_heap(heap.begin(), heap.end(), later);
             heap.pop_back();
             const int idx = int(k & 0xffffffffu);
-            if (!alive[idx] || heapKey[idx] != k)
+            if (!live[idx] || heapKey[idx] != k)
                 continue;
             heapKey[idx] = kNoKey;
-            if (curKey[idx] == kNoKey)
+            if (ck[idx] == kNoKey)
                 continue;
-            if (curKey[idx] != k) {
-                heapKey[idx] = curKey[idx];
-                push(curKey[idx]);
+            if (ck[idx] != k) {
+                heapKey[idx] = ck[idx];
+                push(ck[idx]);
                 continue;
             }
             take(idx, update);
@@ -747,7 +760,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     QVector<float> nw;
     np.reserve(count);
     for (int i = 0; i < n; ++i) {
-        if (!alive[i])
+        if (!live[i])
             continue;
         np.append(p[i]);
         if (hasW)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 // The block-by-block rule, kept as the reference for the row version below.
@@ -110,9 +111,12 @@ Plane8 contourBlocksToExamine(const Plane8 &sum)
 namespace {
 
 const int kLabels = 127;
+// A block examined, once grouped; every other block is 0 by then.
+const uchar kGrouped = 1;
 
 // 8-connected flood fill of the 128 blocks into up to 127 lists; labels
-// wrap, so later groups share lists. Entries are by * 65536 + bx.
+// wrap, so later groups share lists. Entries are by * 65536 + bx. Leaves
+// examined blocks kGrouped and the others 0.
 std::vector<std::vector<int>> groupBlocks(Plane8 &work)
 {
     std::vector<std::vector<int>> groups(kLabels + 1);
@@ -138,7 +142,7 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
                 while (l > 0 && row[l - 1] == 128) --l;
                 while (r + 1 < bw && row[r + 1] == 128) ++r;
                 for (int i = l; i <= r; ++i) {
-                    row[i] = 1; // grouped: neither 128 nor 255
+                    row[i] = kGrouped;
                     list.push_back(sy * 65536 + i);
                 }
                 for (int ny = sy - 1; ny <= sy + 1; ny += 2) {
@@ -157,8 +161,9 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
 
 class Tracer {
 public:
-    Tracer(const Plane8 &src, Plane1 &visited, const PathParams &pp)
-        : m_src(src), m_w(src.width), m_h(src.height), m_visited(visited), m_pp(pp) {}
+    Tracer(const Plane8 &src, Plane1 &visited, const PathParams &pp, std::vector<PolyPoint> &pts, bool plain)
+        : m_src(src), m_w(src.width), m_h(src.height), m_visited(visited), m_visStride(visited.stride()), m_pp(pp),
+          m_pts(pts), m_plain(plain) {}
 
     bool inside(int x, int y) const { return m_src.data[y * m_w + x] >= 128; }
 
@@ -185,9 +190,10 @@ public:
         if (inside(x, y)) s = State{x, y, x + 1, y, 0, 1};
         else s = State{x + 1, y, x, y, 0, -1};
 
-        // The crossings gather in the tracer's own buffer (reused from line
-        // to line) and become the line's points once it is done.
-        m_pts.clear();
+        // The crossings gather in the thread's buffer (reused from line to
+        // line and from call to call; m_count of it in use) and become the
+        // line's points once it is done.
+        m_count = 0;
         const PolyPoint start = crossing(s);
         if (walk(s, true, false)) {
             // Back at the start edge: the loop is closed. Repeating the start
@@ -197,13 +203,13 @@ public:
         } else {
             // Ended at the plane's border: walk the other way from the start
             // edge, then turn the whole run so the inside is on the left.
-            std::reverse(m_pts.begin(), m_pts.end());
+            std::reverse(m_pts.begin(), m_pts.begin() + std::ptrdiff_t(m_count));
             walk(State{s.bx, s.by, s.ax, s.ay, -s.fx, -s.fy}, false, true);
-            std::reverse(m_pts.begin(), m_pts.end());
+            std::reverse(m_pts.begin(), m_pts.begin() + std::ptrdiff_t(m_count));
         }
         PolyLine pl;
-        pl.pts.resize(int(m_pts.size()));
-        std::copy(m_pts.begin(), m_pts.end(), pl.pts.begin());
+        pl.pts.resize(int(m_count));
+        std::copy(m_pts.begin(), m_pts.begin() + std::ptrdiff_t(m_count), pl.pts.begin());
         finish(pl, out);
     }
 
@@ -212,18 +218,175 @@ private:
         int ax, ay, bx, by, fx, fy;
     };
 
-    // Follows the iso-line edge by edge (marching squares on the squares of
-    // four pixel centres). aInside tells which side A stands for. Returns
-    // true when it reached an edge marked before, false at the border.
     // PolyLine::addPoint for a crossing, which is always finite (the level
     // lies strictly between the two pixels' values): repeats are dropped.
     void add(PolyPoint p)
     {
-        if (m_pts.empty() || !(m_pts.back() == p))
-            m_pts.push_back(p);
+        if (m_count > 0 && m_pts[m_count - 1] == p)
+            return;
+        if (m_count == m_pts.size())
+            grow();
+        m_pts[m_count++] = p;
+    }
+    // The buffer only grows: its size is its capacity.
+    void grow() { m_pts.resize(std::max<size_t>(1024, 2 * m_pts.size())); }
+
+    // Follows the iso-line edge by edge (marching squares on the squares of
+    // four pixel centres). aInside tells which side A stands for. Returns
+    // true when it reached an edge marked before, false at the border.
+    bool walk(State s, bool aInside, bool skipFirst)
+    {
+        if (m_plain)
+            return walkPlain(s, aInside, skipFirst);
+        return aInside ? walkByDirection<true>(s, skipFirst) : walkByDirection<false>(s, skipFirst);
     }
 
-    bool walk(State s, bool aInside, bool skipFirst)
+    // A walk's state between steps, kept in registers: pixel A as a
+    // pointer and as coordinates, the values of A and B, the row of the
+    // visited bits at A's row, the steps left, and the crossings' write
+    // position with the last one written (NaN for none: no crossing equals
+    // it).
+    struct Walk {
+        const uchar *a;
+        uchar *visRow;
+        int ax, ay, va, vb;
+        long long left;
+        PolyPoint *cur, *end;
+        float lastX, lastY;
+    };
+    // Outcomes of a step besides the next direction (0-3).
+    static constexpr int kClosed = 4, kBorder = 5;
+
+    // Steps of the walk heading in direction D (0 +x, 1 +y, 2 -x, 3 -y),
+    // walkPlain's steps with F, the left L = (-F.y, F.x) and B = A - L as
+    // constants, while it goes straight on; returns the direction it turns
+    // to, or how it ended. `record`: mark and record the first edge (the walk
+    // back from the start edge passes it).
+    template <int D, bool AIn>
+    __attribute__((always_inline)) int run(Walk &k, bool record)
+    {
+        constexpr int fx = D == 0 ? 1 : D == 2 ? -1 : 0, fy = D == 1 ? 1 : D == 3 ? -1 : 0;
+        constexpr int lx = -fy, ly = fx;
+        const int W = m_w;
+        const std::ptrdiff_t fo = std::ptrdiff_t(fy) * W + fx, lo = std::ptrdiff_t(ly) * W + lx;
+        for (;;) {
+            if (k.left-- == 0)
+                return kBorder;
+            if (record) {
+                if constexpr (fx == 0) {
+                    // A and B share a row: B is A's right neighbour heading +y.
+                    const int mx = D == 1 ? k.ax : k.ax - 1;
+                    uchar &bits = k.visRow[mx >> 3];
+                    const uchar bit = uchar(1u << (mx & 7));
+                    if (bits & bit)
+                        return kClosed;
+                    bits |= bit;
+                }
+                // walkPlain's crossing with t * 0 (t is finite and not
+                // negative: that adds +0), t * 1 and t * -1 written out.
+                const float va = float(k.va), vb = float(k.vb);
+                const float t = (va - 128.0f) / (va - vb);
+                float px = k.ax + 0.5f, py = k.ay + 0.5f;
+                if constexpr (lx == 1)
+                    px -= t;
+                else if constexpr (lx == -1)
+                    px += t;
+                if constexpr (ly == 1)
+                    py -= t;
+                else if constexpr (ly == -1)
+                    py += t;
+                if (!(px == k.lastX && py == k.lastY)) {
+                    if (k.cur == k.end) {
+                        const size_t count = size_t(k.cur - m_pts.data());
+                        grow();
+                        k.cur = m_pts.data() + count;
+                        k.end = m_pts.data() + m_pts.size();
+                    }
+                    *k.cur++ = PolyPoint(px, py);
+                    k.lastX = px;
+                    k.lastY = py;
+                }
+            }
+            record = true;
+            if constexpr (fy == 0) {
+                if (unsigned(k.ax + fx) >= unsigned(W))
+                    return kBorder;
+            } else {
+                if (unsigned(k.ay + fy) >= unsigned(m_h))
+                    return kBorder;
+            }
+            const uchar *c = k.a + fo, *d = k.a - lo + fo;
+            const int vc = *c, vd = *d;
+            const bool cIn = (vc >= 128) == AIn, dIn = (vd >= 128) == AIn;
+            if (cIn && !dIn) {
+                k.a = c;
+                k.ax += fx;
+                k.ay += fy;
+                if constexpr (fy != 0)
+                    k.visRow += fy * m_visStride;
+                k.va = vc;
+                k.vb = vd;
+                continue;
+            }
+            bool turnLeft;
+            if (!cIn && !dIn)
+                turnLeft = true;
+            else if (cIn && dIn)
+                turnLeft = false;
+            else
+                turnLeft = (k.va + k.vb + vc + vd >= 4 * 128) != AIn;
+            if (turnLeft) {  // B moves to C, F turns to L
+                k.vb = vc;
+                return (D + 1) & 3;
+            }
+            // A moves to D, F turns to -L
+            k.a = d;
+            k.ax += fx - lx;
+            k.ay += fy - ly;
+            if constexpr (fy - ly != 0)
+                k.visRow += (fy - ly) * m_visStride;
+            k.va = vd;
+            return (D + 3) & 3;
+        }
+    }
+
+    template <bool AIn>
+    bool walkByDirection(const State &s, bool skipFirst)
+    {
+        // Every edge is crossed at most once; the bound only guards the loop.
+        const float none = std::numeric_limits<float>::quiet_NaN();
+        Walk k;
+        k.a = m_src.data + std::ptrdiff_t(s.ay) * m_w + s.ax;
+        k.visRow = m_visited.data + std::ptrdiff_t(s.ay) * m_visStride;
+        k.ax = s.ax;
+        k.ay = s.ay;
+        k.va = *k.a;
+        k.vb = m_src.data[std::ptrdiff_t(s.by) * m_w + s.bx];
+        k.left = 2LL * m_w * m_h + 4;
+        k.cur = m_pts.data() + m_count;
+        k.end = m_pts.data() + m_pts.size();
+        k.lastX = m_count > 0 ? m_pts[m_count - 1].x : none;
+        k.lastY = m_count > 0 ? m_pts[m_count - 1].y : none;
+        int dir = s.fx == 1 ? 0 : s.fy == 1 ? 1 : s.fx == -1 ? 2 : 3;
+        bool record = !skipFirst;
+        for (;;) {
+            switch (dir) {
+            case 0: dir = run<0, AIn>(k, record); break;
+            case 1: dir = run<1, AIn>(k, record); break;
+            case 2: dir = run<2, AIn>(k, record); break;
+            default: dir = run<3, AIn>(k, record); break;
+            }
+            if (dir >= kClosed)
+                break;
+            record = true;
+        }
+        m_count = size_t(k.cur - m_pts.data());
+        return dir == kClosed;
+    }
+
+    // The walk as first written, one state for every direction: the twin
+    // the direction cases are checked against.
+    bool walkPlain(State s, bool aInside, bool skipFirst)
     {
         // Every edge is crossed at most once; the bound only guards the loop.
         const long long maxSteps = 2LL * m_w * m_h + 4;
@@ -313,8 +476,11 @@ private:
     const Plane8 &m_src;
     const int m_w, m_h;
     Plane1 &m_visited;
+    const int m_visStride;
     const PathParams &m_pp;
-    std::vector<PolyPoint> m_pts;
+    std::vector<PolyPoint> &m_pts;
+    size_t m_count = 0;
+    const bool m_plain;
 };
 
 // Start edges of one block: every horizontal pair of pixels on different
@@ -326,7 +492,7 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
     const int w = src.width;
     const int x0 = bx * 16;
     const bool lastInRow = x0 + 16 >= w;
-    const bool leftToo = bx > 0 && work.pixel(bx - 1, by) != 128;
+    const bool leftToo = bx > 0 && work.pixel(bx - 1, by) != kGrouped;
     for (int y = by * 16; y < by * 16 + 16; ++y) {
         const uchar *row = src.data + y * w;
         // Top bit set means inside, so one movemask gives 16 states.
@@ -346,22 +512,48 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
     }
 }
 
+// Clears the marks a trace can set: those of the examined blocks (128 in
+// `examined`) and of the last column before each, where a crossing from a
+// block not examined into one examined is marked. A contour crosses only
+// between pixels on different sides of the level, so, the summary's uniform
+// blocks being uniform, never anywhere else; the rest of the plane is not
+// read, and clearing all of it cost more than the tracing on large plates.
+void clearVisitable(Plane1 &visited, const Plane8 &examined)
+{
+    const int bw = examined.width, bh = examined.height;
+    for (int by = 0; by < bh; ++by) {
+        const uchar *e = examined.row(by);
+        for (int bx = 0; bx < bw; ++bx) {
+            if (e[bx] != 128)
+                continue;
+            const int first = bx;
+            while (bx + 1 < bw && e[bx + 1] == 128)
+                ++bx;
+            // Blocks first … bx: two bytes each, and the byte before.
+            const int b0 = std::max(2 * first - 1, 0), b1 = 2 * bx + 2;
+            for (int y = by * 16; y < by * 16 + 16; ++y)
+                std::memset(visited.row(y) + b0, 0, size_t(b1 - b0));
+        }
+    }
+}
+
 } // namespace
 
-PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
-                        const PathParams &pathParams)
+namespace {
+
+PathList detect(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited, const PathParams &pathParams,
+                bool plainWalk)
 {
     RasterPerf perf("contourDetect3");
     if (source.width % 16 || source.height % 16 || blockSummary.width != source.width / 16
         || blockSummary.height != source.height / 16)
         throw QString("contourDetect3() block summary does not match the source plane");
     visited.setSize(source.size());
-    visited.fill(0);
     if (source.width == 0 || source.height == 0)
         return {};
 
     Plane8 work = contourBlocksToExamine(blockSummary);
-    const Plane8 examined = work; // 128 where blocks are examined
+    clearVisitable(visited, work);
     const std::vector<std::vector<int>> groups = groupBlocks(work);
 
     std::vector<PathList> results;
@@ -378,11 +570,12 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
             const QVector<WorkRange> parts = paralell(nt, kLabels, [&](int i) {
                 return std::max(1, int(groups[i + 1].size()));
             });
-            Tracer tr(source, visited, pathParams);
+            static thread_local std::vector<PolyPoint> pts;
+            Tracer tr(source, visited, pathParams, pts, plainWalk);
             PathList &out = results[t];
             for (int g = parts[t].first; g < parts[t].end; ++g)
                 for (int e : groups[g + 1])
-                    traceBlock(tr, source, examined, e & 0xFFFF, e >> 16, out);
+                    traceBlock(tr, source, work, e & 0xFFFF, e >> 16, out);
         } catch (const QString &e) {
 #pragma omp critical
             error = e;
@@ -397,4 +590,18 @@ PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1
     for (PathList &r : results)
         all += r;
     return all;
+}
+
+} // namespace
+
+PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
+                        const PathParams &pathParams)
+{
+    return detect(source, blockSummary, visited, pathParams, false);
+}
+
+PathList contourDetect3Plain(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
+                             const PathParams &pathParams)
+{
+    return detect(source, blockSummary, visited, pathParams, true);
 }

@@ -18,12 +18,18 @@ class Plane1;
 // blockSummary: one byte per 16 x 16 block ((width / 16) x (height / 16)):
 // 0 all pixels below 128, 255 all at or above, 128 mixed (a block may be
 // called mixed when it is not). Only blocks marked mixed, and uniform blocks
-// touching a uniform block of the other value, are examined. visited is scratch (resized and cleared here).
+// touching a uniform block of the other value, are examined. visited is scratch
+// (resized here, and cleared only where a trace can mark it).
 // Source sizes must be multiples of 16; a mismatch throws a QString.
 // The result does not depend on the number of threads.
 // Profiling stage "contourDetect3".
 PathList contourDetect3(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
                         const PathParams &pathParams);
+// The same with the walk as first written, one state for all directions:
+// the twin the tracer's per-direction steps must match point for point
+// (exported for tests).
+PathList contourDetect3Plain(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visited,
+                             const PathParams &pathParams);
 
 // The blocks contourDetect3 examines: blockSummary with every block a
 // contour can pass through set to 128 (mixed blocks, and uniform blocks next

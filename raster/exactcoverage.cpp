@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -24,10 +25,8 @@ struct PixSeg {
 // (cover, the winding it adds to every pixel right of it) and the part of
 // that height's band inside this pixel right of the piece (area).
 struct Cell {
-    std::uint64_t key; // local row << 32 | column
-    int seq;           // insertion order: equal keys are summed in it
+    int column;
     float area, cover;
-    bool operator<(const Cell &o) const { return key != o.key ? key < o.key : seq < o.seq; }
 };
 
 class BandCells {
@@ -41,7 +40,24 @@ public:
     {
         m_row0 = firstRow;
         m_touched = touched;
-        m_cells.clear();
+        for (std::vector<Cell> &r : m_rows)
+            r.clear();
+    }
+
+    // The parts of g inside pixel rows ra .. rb when g runs along the rows
+    // (slope 0): what addRowPiece gives it, one piece a row in one column,
+    // without working out the column again in every row.
+    void addColumnPieces(const PixSeg &g, int ra, int rb)
+    {
+        const double x = g.x0; // x0 + (y - y0) * 0, and the mean of two such
+        if (x >= m_w)
+            return;
+        const int c = x < 0 ? -1 : int(x);
+        for (int r = ra; r <= rb; ++r) {
+            const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
+            if (yb > ya)
+                add(r - m_row0, c, (yb - ya) * g.dir, x);
+        }
     }
 
     // The part of g inside pixel row r between heights ya < yb.
@@ -80,45 +96,89 @@ public:
     // Rewrites the touched pixels of the band's rows.
     void resolve(Plane8 &raster, int rule)
     {
-        sortCells();
-        size_t i = 0;
-        while (i < m_cells.size()) {
-            const int local = int(m_cells[i].key >> 32);
+        std::vector<Cell> *last = nullptr; // the row resolved before, its cells kept until the next
+        bool levelsKept = false;           // m_levels are last's
+        for (int local = 0; local < (1 << kBandShift); ++local) {
+            std::vector<Cell> &cells = m_rows[size_t(local)];
+            if (cells.empty())
+                continue;
+            sortRow(cells);
             uchar *row = raster.row(m_row0 + local);
-            double running = 0;
-            while (i < m_cells.size() && int(m_cells[i].key >> 32) == local) {
-                const int x = int(m_cells[i].key & 0xFFFFFFFFu);
-                const std::uint64_t key = m_cells[i].key;
-                double area = 0, cover = 0;
-                for (; i < m_cells.size() && m_cells[i].key == key; ++i) {
-                    area += m_cells[i].area;
-                    cover += m_cells[i].cover;
+            auto apply = [&](const Levels &l) { putLevels(row, l, rule); };
+            // The levels are a function of the row's cells alone: a row with
+            // the cells of the row before (a wall along the rows gives the
+            // same cells row after row) takes that row's levels, kept from
+            // the second such row on.
+            bool again = last && last->size() == cells.size();
+            for (size_t k = 0; again && k < cells.size(); ++k) // most rows differ in their first cell
+                again = std::memcmp(&cells[k], &(*last)[k], sizeof(Cell)) == 0;
+            if (!again) {
+                levelsOf(cells, rule, apply);
+                levelsKept = false;
+            } else {
+                if (!levelsKept) {
+                    m_levels.clear();
+                    levelsOf(cells, rule, [&](const Levels &l) { m_levels.push_back(l); });
+                    levelsKept = true;
                 }
-                put(row, x, level(running + area, rule));
-                running += cover;
-                // Up to the next touched pixel the coverage is the running
-                // sum; it is fractional only beside a horizontal edge (a
-                // side that starts or ends inside this pixel row).
-                const int next = i < m_cells.size() && int(m_cells[i].key >> 32) == local
-                                     ? int(m_cells[i].key & 0xFFFFFFFFu) : m_w;
-                const int gap = level(running, rule);
-                if (gap != 0 && gap != 255) {
-                    for (int g = x + 1; g < next; ++g)
-                        put(row, g, gap);
-                } else if (gap == 255 && rule != 0 && rule != 1) {
-                    // The Odd fill tops out at 240 in the four-pixel groups
-                    // it resolves sample by sample, next to an edge.
-                    for (int g = x + 1; g < std::min(next, x + 5); ++g)
-                        put(row, g, gap);
-                    for (int g = std::max(x + 5, next - 4); g < next; ++g)
-                        put(row, g, gap);
-                }
+                for (const Levels &l : m_levels)
+                    apply(l);
             }
+            if (last)
+                last->clear();
+            last = &cells;
         }
-        m_cells.clear();
+        if (last)
+            last->clear();
     }
 
 private:
+    // A touched pixel's level, the level up to the next touched pixel of
+    // the row, and where that is.
+    struct Levels {
+        int x, exact, gap, next;
+    };
+
+    // The levels of a row's sorted cells, left to right, to emit.
+    template <typename Emit>
+    void levelsOf(const std::vector<Cell> &cells, int rule, Emit emit) const
+    {
+        const size_t n = cells.size();
+        double running = 0;
+        size_t i = 0;
+        while (i < n) {
+            const int x = cells[i].column;
+            double area = 0, cover = 0;
+            for (; i < n && cells[i].column == x; ++i) {
+                area += cells[i].area;
+                cover += cells[i].cover;
+            }
+            const int exact = level(running + area, rule);
+            running += cover;
+            // Up to the next touched pixel the coverage is the running sum;
+            // it is fractional only beside a horizontal edge (a side that
+            // starts or ends inside this pixel row).
+            emit(Levels{x, exact, level(running, rule), i < n ? cells[i].column : m_w});
+        }
+    }
+
+    void putLevels(uchar *row, const Levels &l, int rule)
+    {
+        put(row, l.x, l.exact);
+        const int x = l.x, next = l.next, gap = l.gap;
+        if (gap != 0 && gap != 255) {
+            for (int g = x + 1; g < next; ++g)
+                put(row, g, gap);
+        } else if (gap == 255 && rule != 0 && rule != 1) {
+            // The Odd fill tops out at 240 in the four-pixel groups it
+            // resolves sample by sample, next to an edge.
+            for (int g = x + 1; g < std::min(next, x + 5); ++g)
+                put(row, g, gap);
+            for (int g = std::max(x + 5, next - 4); g < next; ++g)
+                put(row, g, gap);
+        }
+    }
+
     static int level(double e, int rule)
     {
         double v;
@@ -160,65 +220,34 @@ private:
         } else {
             area = dy * std::clamp(double(c + 1) - xMid, 0.0, 1.0);
         }
-        m_cells.push_back(Cell{std::uint64_t(local) << 32 | std::uint32_t(c), int(m_cells.size()),
-                               float(area), float(dy)});
+        m_rows[size_t(local)].push_back(Cell{c, float(area), float(dy)});
     }
 
-    // The cells in (key, seq) order: by row first, keeping insertion order
-    // (a counting pass), then each row by column. A row holds few cells,
-    // placed in insertion order, so most rows need no move at all.
-    void sortCells()
+    // A row's cells by column, equal columns in the order they came (their
+    // sums are taken in it). A row holds few cells, placed in insertion
+    // order, so most rows need no move at all.
+    static void sortRow(std::vector<Cell> &cells)
     {
-        const size_t n = m_cells.size();
-        if (n < 2)
+        const size_t n = cells.size();
+        if (n > 24) {
+            std::stable_sort(cells.begin(), cells.end(), [](const Cell &x, const Cell &y) { return x.column < y.column; });
             return;
-        int counts[(1 << kBandShift) + 1] = {};
-        bool rowOrdered = true;
-        for (size_t i = 0; i < n; ++i) {
-            const int r = int(m_cells[i].key >> 32);
-            if (r < 0 || r >= (1 << kBandShift)) { // never from addRowPiece; keep the general road
-                std::sort(m_cells.begin(), m_cells.end());
-                return;
-            }
-            ++counts[r + 1];
-            rowOrdered = rowOrdered && (i == 0 || (m_cells[i - 1].key >> 32) <= (m_cells[i].key >> 32));
         }
-        if (!rowOrdered) {
-            for (int r = 0; r < (1 << kBandShift); ++r)
-                counts[r + 1] += counts[r];
-            m_sorted.resize(n);
-            for (size_t i = 0; i < n; ++i)
-                m_sorted[size_t(counts[m_cells[i].key >> 32]++)] = m_cells[i];
-            m_cells.swap(m_sorted);
-        }
-        // Within a row: stable by column (equal keys stay in insertion order).
-        size_t a = 0;
-        while (a < n) {
-            const std::uint64_t row = m_cells[a].key >> 32;
-            size_t b = a + 1;
-            while (b < n && (m_cells[b].key >> 32) == row)
-                ++b;
-            if (b - a > 24) {
-                std::stable_sort(m_cells.begin() + long(a), m_cells.begin() + long(b),
-                                 [](const Cell &x, const Cell &y) { return x.key < y.key; });
-            } else {
-                for (size_t i = a + 1; i < b; ++i) {
-                    const Cell c = m_cells[i];
-                    size_t j = i;
-                    while (j > a && m_cells[j - 1].key > c.key) {
-                        m_cells[j] = m_cells[j - 1];
-                        --j;
-                    }
-                    m_cells[j] = c;
-                }
+        for (size_t i = 1; i < n; ++i) {
+            const Cell c = cells[i];
+            size_t j = i;
+            while (j > 0 && cells[j - 1].column > c.column) {
+                cells[j] = cells[j - 1];
+                --j;
             }
-            a = b;
+            cells[j] = c;
         }
     }
 
     int m_w, m_row0;
     uchar *m_touched;
-    std::vector<Cell> m_cells, m_sorted;
+    std::vector<Cell> m_rows[1 << kBandShift]; // the band's cells, row by row
+    std::vector<Levels> m_levels; // a row's levels, kept for the rows after it with the same cells
 };
 
 } // namespace
@@ -294,6 +323,10 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
             const PixSeg &g = pix[size_t(items[size_t(k)])];
             const int ra = std::max(r0, floorInt(g.y0));
             const int rb = std::min(r1 - 1, ceilInt(g.y1) - 1);
+            if (g.slope == 0) {
+                cells.addColumnPieces(g, ra, rb);
+                continue;
+            }
             for (int r = ra; r <= rb; ++r) {
                 const double ya = std::max(g.y0, double(r)), yb = std::min(g.y1, double(r + 1));
                 if (yb > ya)

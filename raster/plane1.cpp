@@ -3,6 +3,7 @@
 #include "raster/rasterkernels.h"
 #include "raster/rasterperf.h"
 
+#include <emmintrin.h>
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -138,23 +139,63 @@ void Plane1::fromPlane8(const Plane8 &src, int threshold, bool invert, const Pla
     // What a block of all 0 or all 255 turns into, a byte of eight pixels.
     const uchar low = (0 >= threshold) != invert ? 0xFF : 0x00;
     const uchar high = (255 >= threshold) != invert ? 0xFF : 0x00;
+    const int bytes = 2 * bw; // a row's bytes of whole blocks
+    std::vector<uchar> pattern(static_cast<size_t>(bytes));
+    std::vector<quint64> mixedBits(size_t(bw + 63) / 64);
+    std::vector<int> mixed; // runs of mixed blocks: first, end
+    const __m128i lowV = _mm_set1_epi8(char(low)), highV = _mm_set1_epi8(char(high));
+    // src + (255 - threshold) saturates to 255 exactly where src >= threshold.
+    const __m128i add = _mm_set1_epi8(char(255 - threshold)), allSet = _mm_set1_epi8(char(-1));
+    const unsigned flip = invert ? 0xFFFFu : 0u;
     for (int by = 0; by < bh; ++by) {
+        // The uniform blocks' bytes of the block row, the same in its 16
+        // rows: one copy a row, then the mixed runs thresholded over it.
         const uchar *states = summary->data + size_t(by) * bw;
-        for (int bx = 0; bx < bw;) {
-            // A run of blocks of one kind: uniform ones are filled, mixed
-            // ones thresholded.
+        std::fill(mixedBits.begin(), mixedBits.end(), 0);
+        int bx = 0;
+        for (; bx + 16 <= bw; bx += 16) { // 16 blocks never straddle a word
+            const __m128i st = _mm_loadu_si128(reinterpret_cast<const __m128i *>(states + bx));
+            const __m128i zero = _mm_cmpeq_epi8(st, _mm_setzero_si128());
+            const __m128i full = _mm_cmpeq_epi8(st, _mm_set1_epi8(char(-1)));
+            const __m128i v = _mm_or_si128(_mm_and_si128(zero, lowV), _mm_andnot_si128(zero, highV));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pattern.data() + 2 * bx), _mm_unpacklo_epi8(v, v));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pattern.data() + 2 * bx + 16), _mm_unpackhi_epi8(v, v));
+            const unsigned uniform = unsigned(_mm_movemask_epi8(_mm_or_si128(zero, full)));
+            mixedBits[size_t(bx >> 6)] |= quint64(uniform ^ 0xFFFFu) << (bx & 63);
+        }
+        for (; bx < bw; ++bx) {
             const uchar st = states[bx];
-            const bool uniform = st == 0 || st == 255;
-            int end = bx + 1;
-            while (end < bw && (uniform ? states[end] == st : states[end] != 0 && states[end] != 255))
-                ++end;
-            for (int y = by * 16; y < by * 16 + 16; ++y) {
-                if (uniform)
-                    std::memset(row(y) + 2 * bx, st == 0 ? low : high, size_t(2 * (end - bx)));
-                else
-                    rk::thresholdRowSse2(src.row(y) + 16 * bx, 16 * (end - bx), threshold, invert, row(y) + 2 * bx);
+            pattern[size_t(2 * bx)] = pattern[size_t(2 * bx + 1)] = st == 0 ? low : high;
+            mixedBits[size_t(bx >> 6)] |= quint64(st != 0 && st != 255) << (bx & 63);
+        }
+        mixed.clear();
+        int first = 0, end = 0;
+        for (bx = 0; rk::nextSetRun(mixedBits.data(), bw, bx, first, end); bx = end) {
+            mixed.push_back(first);
+            mixed.push_back(end);
+        }
+        for (int y = by * 16; y < by * 16 + 16; ++y) {
+            uchar *out = row(y);
+            if (bytes >= 16) {
+                int i = 0;
+                for (; i + 16 <= bytes; i += 16)
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(pattern.data() + i)));
+                if (i < bytes) // the last 16 bytes again
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + bytes - 16),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(pattern.data() + bytes - 16)));
+            } else if (bytes > 0) {
+                std::memcpy(out, pattern.data(), size_t(bytes));
             }
-            bx = end;
+            // Mixed blocks, 16 pixels to two bytes as thresholdRowSse2 does
+            // it, without a call per run and row: most runs are a block or two.
+            const uchar *in = src.row(y);
+            for (size_t k = 0; k < mixed.size(); k += 2)
+                for (int b = mixed[k]; b < mixed[k + 1]; ++b) {
+                    const __m128i v = _mm_adds_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16 * b)), add);
+                    const quint16 bits = quint16(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, allSet))) ^ flip);
+                    std::memcpy(out + 2 * b, &bits, 2);
+                }
         }
         if (w > 16 * bw) // the columns right of the whole blocks
             for (int y = by * 16; y < by * 16 + 16; ++y)

@@ -5,6 +5,7 @@
 #include "raster/rasterperf.h"
 
 #include <emmintrin.h>
+#include <algorithm>
 #include <omp.h>
 #include <cmath>
 #include <cstring>
@@ -51,24 +52,40 @@ void Plane8::copyChangedBlocks(const Plane8 &src, const Plane8 &srcSummary, Plan
         dstSummary = srcSummary;
         return;
     }
-    const int w = src.width;
-    auto same = [](uchar a, uchar b) { return a == b && (a == 0 || a == 255); };
+    const size_t w = size_t(src.width);
+    std::vector<quint64> copy(size_t(bw + 63) / 64); // the block row's blocks to copy, one bit each
     for (int by = 0; by < bh; ++by) {
         const uchar *ss = srcSummary.data + size_t(by) * bw;
         const uchar *ds = dstSummary.data + size_t(by) * bw;
-        for (int bx = 0; bx < bw;) {
-            if (same(ss[bx], ds[bx])) {
-                ++bx;
-                continue;
+        // Equal already where both summaries say the same uniform value.
+        std::fill(copy.begin(), copy.end(), 0);
+        int bx = 0;
+        for (; bx + 16 <= bw; bx += 16) { // 16 blocks never straddle a word
+            const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ss + bx));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ds + bx));
+            const __m128i uniform = _mm_or_si128(_mm_cmpeq_epi8(s, _mm_setzero_si128()),
+                                                 _mm_cmpeq_epi8(s, _mm_set1_epi8(char(-1))));
+            const unsigned keep = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(s, d), uniform)));
+            copy[size_t(bx >> 6)] |= quint64(keep ^ 0xFFFFu) << (bx & 63);
+        }
+        for (; bx < bw; ++bx)
+            copy[size_t(bx >> 6)] |= quint64(!(ss[bx] == ds[bx] && (ss[bx] == 0 || ss[bx] == 255))) << (bx & 63);
+        // Each run of blocks to copy, 16 rows of it; short runs (most are a
+        // block or two) without a library call per row.
+        int a = 0, end = 0;
+        for (bx = 0; rk::nextSetRun(copy.data(), bw, bx, a, end); bx = end) {
+            const int n = end - a;
+            const uchar *from = src.data + size_t(by) * 16 * w + size_t(a) * 16;
+            uchar *to = dst.data + size_t(by) * 16 * w + size_t(a) * 16;
+            for (int r = 0; r < 16; ++r, from += w, to += w) {
+                if (n > 4) {
+                    std::memcpy(to, from, size_t(n) * 16);
+                    continue;
+                }
+                for (int k = 0; k < n; ++k)
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * k),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * k)));
             }
-            // A run of blocks to copy, 16 rows of it at a time.
-            int end = bx + 1;
-            while (end < bw && !same(ss[end], ds[end]))
-                ++end;
-            const size_t off = size_t(by) * 16 * w + size_t(bx) * 16, bytes = size_t(end - bx) * 16;
-            for (int r = 0; r < 16; ++r)
-                std::memcpy(dst.data + off + size_t(r) * w, src.data + off + size_t(r) * w, bytes);
-            bx = end;
         }
     }
     dstSummary = srcSummary;

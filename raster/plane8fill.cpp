@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -141,19 +142,35 @@ struct SegBands {
 
     int bandCount() const { return int(start.size()) - 1; }
 
-    // Calls mark(row, column, up) for every crossing in sample rows r0 .. r1 - 1.
+    // The same with every crossing through mark.
     template <typename Mark>
     void forEachCrossing(int band, int r0, int r1, Mark mark) const
+    {
+        forEachCrossing(
+            band, r0, r1, mark,
+            [&](int a, int b, int c, bool up) {
+                for (int r = a; r <= b; r++)
+                    mark(r, c, up);
+            },
+            [](int, int) {});
+    }
+
+    // Calls mark(row, column, up) for every crossing in sample rows r0 ..
+    // r1 - 1, in rows a .. b of one column (a wall along the rows) through
+    // markRun(a, b, column, up), which must do the same as mark row by row;
+    // slanted(a, b) before the crossings of any other side in rows a .. b.
+    template <typename Mark, typename MarkRun, typename Slanted>
+    void forEachCrossing(int band, int r0, int r1, Mark mark, MarkRun markRun, Slanted slanted) const
     {
         auto one = [&](const SampleSeg &g) {
             const int a = qMax(g.lo, r0), b = qMin(g.hi, r1 - 1);
             if (g.slope == 0 && a <= b) {
                 // A wall along the rows: x0 + (...) * 0 is x0 in every row.
-                const int c = g.column(a);
-                for (int r = a; r <= b; r++)
-                    mark(r, c, g.up);
+                markRun(a, b, g.column(a), g.up);
                 return;
             }
+            if (a <= b)
+                slanted(a, b);
             for (int r = a; r <= b; r++)
                 mark(r, g.column(r), g.up);
         };
@@ -200,10 +217,6 @@ struct BandStore {
     {
         dirty[size_t(localRow * dirtyWords + (pixel >> 10))] |= quint64(1) << ((pixel >> 4) & 63);
     }
-    bool isDirty(int localRow, int group) const
-    {
-        return (dirty[size_t(localRow * dirtyWords + (group >> 6))] >> (group & 63)) & 1;
-    }
     // The first dirty group of g .. groups - 1, or groups: a word of 64
     // groups at a time, so a long clean stretch of a row costs a few steps.
     int nextDirty(int localRow, int g, int groups) const
@@ -221,6 +234,45 @@ struct BandStore {
         return qMin(groups, wi * 64 + __builtin_ctzll(word));
     }
     void clearDirty(int localRow) { std::fill_n(dirty.begin() + localRow * dirtyWords, dirtyWords, 0); }
+    // Whether row l + 1 holds the same samples as row l: the same groups
+    // marked, with the same 64 bytes each (rows of whole groups only).
+    bool sameAsNext(int l) const
+    {
+        const quint64 *a = dirty.data() + size_t(l) * size_t(dirtyWords), *b = a + dirtyWords;
+        for (int wi = 0; wi < dirtyWords; ++wi)
+            if (a[wi] != b[wi])
+                return false;
+        const uchar *rowA = samples + rowBytes * l;
+        for (int wi = 0; wi < dirtyWords; ++wi)
+            for (quint64 word = a[wi]; word; word &= word - 1) {
+                const uchar *p = rowA + 64 * (wi * 64 + __builtin_ctzll(word)), *q = p + rowBytes;
+                __m128i eq = _mm_set1_epi8(char(-1));
+                for (int k = 0; k < 64; k += 16)
+                    eq = _mm_and_si128(eq, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + k)),
+                                                          _mm_loadu_si128(reinterpret_cast<const __m128i *>(q + k))));
+                if (_mm_movemask_epi8(eq) != 0xFFFF)
+                    return false;
+            }
+        return true;
+    }
+    // Row l's marked groups of pixels copied from `from` to `to`, and its
+    // samples and marks cleared (rows of whole groups).
+    void copyGroupsAndClear(int l, const uchar *from, uchar *to)
+    {
+        quint64 *d = dirty.data() + size_t(l) * size_t(dirtyWords);
+        uchar *rowL = samples + rowBytes * l;
+        for (int wi = 0; wi < dirtyWords; ++wi) {
+            for (quint64 word = d[wi]; word; word &= word - 1) {
+                const int g = wi * 64 + __builtin_ctzll(word);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * g),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * g)));
+                uchar *p = rowL + 64 * g;
+                for (int k = 0; k < 64; k += 16)
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(p + k), _mm_setzero_si128());
+            }
+            d[wi] = 0;
+        }
+    }
 };
 
 // ---- winding tables (NonZero, Positive) ----
@@ -301,46 +353,52 @@ struct BandHint {
     uchar *states = nullptr; // the band's groups; null: no hint wanted
     int groups = 0;
     bool first = true;
-    std::vector<int> cur, prev; // the row's clean runs: first group, end group, level
+    bool same = true; // the row's runs so far match the row before's
+    // The row's clean runs and the row before's: first group, end group,
+    // level, in two buffers of room for every run a row can have.
+    std::vector<int> bufA, bufB;
+    int *cur = nullptr, *prev = nullptr;
+    int nCur = 0, nPrev = 0;
 
+    explicit BandHint(int groupCount) : groups(groupCount)
+    {
+        bufA.resize(size_t(3 * (groups + 1)));
+        bufB.resize(size_t(3 * (groups + 1)));
+        cur = bufA.data();
+        prev = bufB.data();
+    }
     void beginBand(uchar *bandStates)
     {
         states = bandStates;
         first = true;
-        prev.clear();
-        cur.clear();
+        same = true;
+        nCur = nPrev = 0;
     }
     void run(int g, int g2, uchar level)
     {
         if (states) {
-            cur.push_back(g);
-            cur.push_back(g2);
-            cur.push_back(level);
+            const int i = nCur;
+            same = same && i + 3 <= nPrev && prev[i] == g && prev[i + 1] == g2 && prev[i + 2] == level;
+            cur[i] = g;
+            cur[i + 1] = g2;
+            cur[i + 2] = level;
+            nCur = i + 3;
         }
     }
-    // cur == prev, without a library call per row: a row has a few runs.
-    bool sameRuns() const
-    {
-        if (cur.size() != prev.size())
-            return false;
-        for (size_t i = 0; i < cur.size(); ++i)
-            if (cur[i] != prev[i])
-                return false;
-        return true;
-    }
+    bool sameRuns() const { return same && nCur == nPrev; }
     void endRow()
     {
         if (!states)
             return;
         if (first) {
             std::memset(states, 128, size_t(groups));
-            for (size_t i = 0; i < cur.size(); i += 3)
+            for (int i = 0; i < nCur; i += 3)
                 if (cur[i + 2] == 0 || cur[i + 2] == 255)
                     std::memset(states + cur[i], cur[i + 2], size_t(cur[i + 1] - cur[i]));
             first = false;
         } else if (!sameRuns()) {
             int g = 0;
-            for (size_t i = 0; i < cur.size(); i += 3) {
+            for (int i = 0; i < nCur; i += 3) {
                 for (; g < cur[i]; ++g) // resolved here
                     states[g] = 128;
                 const uchar level = uchar(cur[i + 2]);
@@ -351,8 +409,10 @@ struct BandHint {
             for (; g < groups; ++g)
                 states[g] = 128;
         }
-        prev.swap(cur);
-        cur.clear();
+        std::swap(cur, prev);
+        nPrev = nCur;
+        nCur = 0;
+        same = true;
     }
 };
 
@@ -368,50 +428,71 @@ void blockHintFromBands(const std::vector<uchar> &bandStates, int groups, Plane8
     }
 }
 
-// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
-// known, when given, is the row of the plane's exact block summary for this
-// pixel row (one byte a group): groups whose block is uniform at `level`
-// hold it already and are not written, so an unchanged area costs a scan of
-// its summary instead of a write of its pixels.
-inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const uchar *known)
+// The groups of one row of a plane's exact block summary (blockSummary)
+// that do not hold 0, and those that do not hold 255, one bit a group:
+// fillGroups finds the groups it must write 64 at a time. A band's eight
+// pixel rows share a block row, so it is made once per band.
+struct KnownBits {
+    std::vector<quint64> not0, not255;
+
+    void build(const uchar *known, int groups)
+    {
+        const size_t words = size_t(groups + 63) / 64;
+        not0.assign(words, 0);
+        not255.assign(words, 0);
+        int g = 0;
+        for (; g + 16 <= groups; g += 16) { // 16 groups never straddle a word
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(known + g));
+            const unsigned z = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) ^ 0xFFFFu;
+            const unsigned f = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(char(-1))))) ^ 0xFFFFu;
+            not0[size_t(g >> 6)] |= quint64(z) << (g & 63);
+            not255[size_t(g >> 6)] |= quint64(f) << (g & 63);
+        }
+        for (; g < groups; ++g) {
+            not0[size_t(g >> 6)] |= quint64(known[g] != 0) << (g & 63);
+            not255[size_t(g >> 6)] |= quint64(known[g] != 255) << (g & 63);
+        }
+    }
+    // Null for a level no block is summarised as.
+    const quint64 *notLevel(uchar level) const
+    {
+        return level == 0 ? not0.data() : level == 255 ? not255.data() : nullptr;
+    }
+};
+
+// The first group of g .. end - 1 whose bit is set (clear: is clear), or end.
+inline int nextBit(const quint64 *bits, int g, int end, bool clear)
 {
-    if (!known || (level != 0 && level != 255)) {
+    if (g >= end)
+        return end;
+    const quint64 flip = clear ? ~quint64(0) : 0;
+    int wi = g >> 6;
+    quint64 word = (bits[wi] ^ flip) & (~quint64(0) << (g & 63));
+    while (!word) {
+        if (++wi * 64 >= end)
+            return end;
+        word = bits[wi] ^ flip;
+    }
+    return qMin(end, wi * 64 + __builtin_ctzll(word));
+}
+
+// Writes `level` to groups g .. g2 - 1 of a pixel row (16 pixels a group).
+// known, when given, describes the plane's exact block summary for this
+// pixel row: groups whose block is uniform at `level` hold it already and
+// are not written, so an unchanged area costs a look at its bits instead of
+// a write of its pixels.
+inline void fillGroups(uchar *out, int w, int g, int g2, uchar level, const KnownBits *known)
+{
+    const quint64 *bits = known ? known->notLevel(level) : nullptr;
+    if (!bits) {
         std::memset(out + 16 * g, level, size_t(qMin(w, 16 * g2) - 16 * g));
         return;
     }
-    const __m128i lv = _mm_set1_epi8(char(level));
     while (g < g2) {
-        // The first group at or after g whose block does not hold level.
-        int a = g;
-        while (a + 16 <= g2) {
-            const unsigned same = unsigned(_mm_movemask_epi8(
-                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(known + a)), lv)));
-            if (same != 0xFFFF) {
-                a += __builtin_ctz(~same);
-                break;
-            }
-            a += 16;
-        }
-        if (a + 16 > g2) { // the run's last few groups, eight at a time
-            const quint64 lv8 = quint64(level) * 0x0101010101010101ull;
-            while (a + 8 <= g2) {
-                quint64 v;
-                std::memcpy(&v, known + a, 8);
-                if (v != lv8) {
-                    a += __builtin_ctzll(v ^ lv8) >> 3;
-                    break;
-                }
-                a += 8;
-            }
-        }
-        while (a < g2 && known[a] == level)
-            ++a;
+        const int a = nextBit(bits, g, g2, false);
         if (a >= g2)
             return;
-        // ... and the end of the groups that must be written.
-        int b = a + 1;
-        while (b < g2 && known[b] != level)
-            ++b;
+        const int b = nextBit(bits, a + 1, g2, true);
         std::memset(out + 16 * a, level, size_t(16 * (b - a)));
         g = b;
     }
@@ -443,8 +524,10 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
+        KnownBits knownBits;
+        std::vector<int> runs(size_t(3 * (groups + 1))); // the last resolved row's clean runs: first, end, level
+        int nRuns = 0;
         // Where a walk past taken samples ended, per lane (sample row and
         // direction) and column, plus two (0: no link; 1: past column 0): many coincident walls
         // put their crossings on one sample, and walking past all taken ones
@@ -458,67 +541,161 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
+            if (known)
+                knownBits.build(known->row(py0 >> 4), groups);
             for (int i : linked)
                 link[size_t(i)] = 0;
             linked.clear();
-            if (map.valid)
-                bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool up) {
-                    if (col >= map.cols)
-                        return;
-                    col = qMax(0, col);
-                    const int local = (r >> 2) - py0;
-                    uchar *words = store.row(local);
-                    const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
-                    auto taken = [&](int c) {
-                        return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
-                    };
-                    // A taken sample moves the crossing one sample left, until
-                    // a free one. The set of samples taken does not depend on
-                    // the order of the crossings, so neither does the result.
-                    // Every sample between a link's start and its target is
-                    // taken (samples are never freed within a band), so the
-                    // walk may jump along links and still finds the same one.
-                    if (taken(col)) {
-                        if (link.empty())
-                            link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
-                        const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
-                        const int first = col;
-                        while (col >= 0 && taken(col)) {
-                            const int l = link[size_t(lane + col)];
-                            col = l ? l - 2 : col - 1;
-                        }
-                        // Every sample walked now links to the end of the walk.
-                        for (int c = first; c > col;) {
-                            int &l = link[size_t(lane + c)];
-                            const int next = l ? l - 2 : c - 1;
-                            if (!l)
-                                linked.push_back(int(lane + c));
-                            l = col + 2;
-                            c = next;
-                        }
+            auto mark = [&](int r, int col, bool up) {
+                if (col >= map.cols)
+                    return;
+                col = qMax(0, col);
+                const int local = (r >> 2) - py0;
+                uchar *words = store.row(local);
+                const int bitRow = 8 * (r & 3) + (up ? 0 : 1);
+                auto taken = [&](int c) {
+                    return (load32(words + 4 * (c >> 2)) >> (bitRow + 2 * (c & 3))) & 1u;
+                };
+                // A taken sample moves the crossing one sample left, until
+                // a free one. The set of samples taken does not depend on
+                // the order of the crossings, so neither does the result.
+                // Every sample between a link's start and its target is
+                // taken (samples are never freed within a band), so the
+                // walk may jump along links and still finds the same one.
+                if (taken(col)) {
+                    if (link.empty())
+                        link.assign(size_t(cols) * 2 * 4 * kBandPixelRows, 0);
+                    const qint64 lane = (qint64(local) * 8 + 2 * (r & 3) + (up ? 0 : 1)) * cols;
+                    const int first = col;
+                    while (col >= 0 && taken(col)) {
+                        const int l = link[size_t(lane + col)];
+                        col = l ? l - 2 : col - 1;
                     }
-                    if (col < 0)
-                        return; // moved past column 0: dropped
-                    uchar *word = words + 4 * (col >> 2);
-                    store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
-                    store.markDirty(local, col >> 2);
-                });
+                    // Every sample walked now links to the end of the walk.
+                    for (int c = first; c > col;) {
+                        int &l = link[size_t(lane + c)];
+                        const int next = l ? l - 2 : c - 1;
+                        if (!l)
+                            linked.push_back(int(lane + c));
+                        l = col + 2;
+                        c = next;
+                    }
+                }
+                if (col < 0)
+                    return; // moved past column 0: dropped
+                uchar *word = words + 4 * (col >> 2);
+                store32(word, load32(word) | (1u << (bitRow + 2 * (col & 3))));
+                store.markDirty(local, col >> 2);
+            };
+            // A wall along the rows, as mark does it row by row: its crossings
+            // in one pixel row share a sample word, and each sample row's
+            // bits are a lane of their own (a crossing moves only along its
+            // lane), so they are set together unless one is taken; only
+            // then does each take mark's walk, in row order.
+            auto markRun = [&](int a, int b, int c, bool up) {
+                if (c >= map.cols)
+                    return;
+                const int col = qMax(0, c), wordOffset = 4 * (col >> 2);
+                const quint32 lanes = 0x01010101u << (2 * (col & 3) + (up ? 0 : 1));
+                for (int r = a; r <= b;) {
+                    const int last = qMin(b, r | 3), local = (r >> 2) - py0;
+                    uchar *word = store.row(local) + wordOffset;
+                    // The bytes of sample rows r & 3 .. last & 3.
+                    const quint32 rows = (~0u << (8 * (r & 3))) & (~0u >> (8 * (3 - (last & 3))));
+                    const quint32 bits = lanes & rows, v = load32(word);
+                    if (v & bits) {
+                        for (int k = r; k <= last; ++k)
+                            mark(k, c, up);
+                    } else {
+                        store32(word, v | bits);
+                        store.markDirty(local, col >> 2);
+                    }
+                    r = last + 1;
+                }
+            };
+            // Pixel rows crossed by a side that is not along the rows: bit
+            // local. Their samples differ from row to row, mostly, and are
+            // not compared.
+            unsigned slantedRows = 0;
+            auto slanted = [&](int a, int b) {
+                slantedRows |= (2u << ((b >> 2) - py0)) - (1u << ((a >> 2) - py0));
+            };
+            if (map.valid)
+                bands.forEachCrossing(band, 4 * py0, 4 * py1, mark, markRun, slanted);
 
+            // A row with the same samples as the row before (beside walls
+            // along the rows, most rows are) resolves to the same pixels,
+            // clean runs and winding: it takes the row before's clean runs
+            // and resolved groups, and its hint is left as the row before's.
+            bool repeat = false;
             for (int y = py0; y < py1; y++) {
                 const int local = y - py0;
-                uchar *words = store.row(local);
+                const bool nextRepeats = w % 16 == 0 && y + 1 < py1 && !((slantedRows >> local) & 3u)
+                                         && store.sameAsNext(local);
                 uchar *out = row(y);
+                if (repeat) {
+                    for (int i = 0; i < nRuns; i += 3)
+                        fillGroups(out, w, runs[i], runs[i + 1], uchar(runs[i + 2]), known ? &knownBits : nullptr);
+                    store.copyGroupsAndClear(local, row(y - 1), out);
+                    repeat = nextRepeats;
+                    continue;
+                }
+                repeat = nextRepeats;
+                nRuns = 0;
+                uchar *words = store.row(local);
                 int wind[4] = {0, 0, 0, 0};
                 uchar level = 0; // value of an edge-free pixel at the current winding
                 for (int g = 0; g < groups;) {
-                    if (!store.isDirty(local, g)) {
-                        const int g2 = store.nextDirty(local, g + 1, groups);
-                        fillGroups(out, w, g, g2, level, known ? known->row(y >> 4) : nullptr);
+                    const int g2 = store.nextDirty(local, g, groups);
+                    if (g2 > g) {
+                        fillGroups(out, w, g, g2, level, known ? &knownBits : nullptr);
                         hint.run(g, g2, level);
+                        runs[nRuns] = g;
+                        runs[nRuns + 1] = g2;
+                        runs[nRuns + 2] = level;
+                        nRuns += 3;
                         g = g2;
                         continue;
                     }
                     const int x1 = qMin(w, 16 * g + 16);
+                    if (x1 - 16 * g == 16) {
+                        // A whole group: the pixels with crossings from one
+                        // compare of its 64 bytes, the others take the level
+                        // left of them. The group is put together in a
+                        // buffer and stored once; its samples are cleared.
+                        uchar *gw = words + 64 * g;
+                        unsigned edges = 0;
+                        for (int q = 0; q < 4; q++) {
+                            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(gw + 16 * q));
+                            edges |= unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, _mm_setzero_si128()))) ^ 15)
+                                     << (4 * q);
+                        }
+                        alignas(16) uchar buf[32];
+                        _mm_store_si128(reinterpret_cast<__m128i *>(buf), _mm_set1_epi8(char(level)));
+                        while (edges) {
+                            const int i = __builtin_ctz(edges);
+                            edges &= edges - 1;
+                            const quint32 word = load32(gw + 4 * i);
+                            int covered = 0;
+                            for (int k = 0; k < 4; k++) {
+                                const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
+                                wind[k] += e >> 4;
+                                covered += e & 15;
+                            }
+                            buf[i] = uchar(qMin(255, covered * 16));
+                            const uchar next = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                            if (next != level) {
+                                level = next;
+                                _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + i + 1), _mm_set1_epi8(char(level)));
+                            }
+                        }
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * g),
+                                         _mm_load_si128(reinterpret_cast<const __m128i *>(buf)));
+                        for (int q = 0; q < 4; q++)
+                            _mm_storeu_si128(reinterpret_cast<__m128i *>(gw + 16 * q), _mm_setzero_si128());
+                        g++;
+                        continue;
+                    }
                     for (int x = 16 * g; x < x1; x++) {
                         // Four pixels without crossings at once.
                         if (x + 4 <= x1 && (x & 3) == 0) {
@@ -584,13 +761,15 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
         BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
-        BandHint hint;
-        hint.groups = groups;
+        BandHint hint(groups);
+        KnownBits knownBits;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
+            if (known)
+                knownBits.build(known->row(py0 >> 4), groups);
             if (map.valid)
                 bands.forEachCrossing(band, 4 * py0, 4 * py1, [&](int r, int col, bool) {
                     if (col >= map.cols)
@@ -609,9 +788,9 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
                 uchar *out = row(y);
                 int state = 0;
                 for (int g = 0; g < groups;) {
-                    if (!store.isDirty(local, g)) {
-                        const int g2 = store.nextDirty(local, g + 1, groups);
-                        fillGroups(out, w, g, g2, uniform[state], known ? known->row(y >> 4) : nullptr);
+                    const int g2 = store.nextDirty(local, g, groups);
+                    if (g2 > g) {
+                        fillGroups(out, w, g, g2, uniform[state], known ? &knownBits : nullptr);
                         hint.run(g, g2, uniform[state]);
                         g = g2;
                         continue;

@@ -179,7 +179,15 @@ void shellSplitSummarySse2(const uchar *below, const uchar *above, const uchar *
     for (int by = 0; by < rows / 16; by++) {
         const qint64 base = qint64(by) * 16 * stride;
         int x = 0;
-        for (; x + 16 <= stride; x += 16) {
+        for (; x < stride; x += 16) {
+            // The last few blocks of a block row at least 16 bytes wide: the
+            // last 16 bytes again, overlapping blocks already done (they get
+            // the same bytes and states), rather than a byte loop.
+            if (x + 16 > stride) {
+                if (stride < 16 || stride % 2)
+                    break;
+                x = stride - 16;
+            }
             __m128i anyS = _mm_setzero_si128(), allS = _mm_set1_epi32(-1), anyF = anyS, allF = allS;
             for (int y = 0; y < 16; y++) {
                 const qint64 o = base + qint64(y) * stride + x;

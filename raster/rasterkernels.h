@@ -21,6 +21,35 @@ inline int ceilInt(double v)
     return i + (v > double(i) ? 1 : 0);
 }
 
+// The next run of set bits in bits (one bit an item, n items) at or after
+// item `from`: true with its first item and end, false when there is none.
+// A word of 64 items at a time, so long clear or set stretches cost little.
+inline bool nextSetRun(const quint64 *bits, int n, int from, int &first, int &end)
+{
+    if (from >= n)
+        return false;
+    int wi = from >> 6;
+    quint64 word = bits[wi] & (~quint64(0) << (from & 63));
+    while (!word) {
+        if (++wi * 64 >= n)
+            return false;
+        word = bits[wi];
+    }
+    first = wi * 64 + __builtin_ctzll(word);
+    if (first >= n)
+        return false;
+    quint64 rest = ~bits[wi] & (~quint64(0) << (first & 63));
+    while (!rest) {
+        if (++wi * 64 >= n) {
+            end = n;
+            return true;
+        }
+        rest = ~bits[wi];
+    }
+    end = qMin(n, wi * 64 + __builtin_ctzll(rest));
+    return true;
+}
+
 // Packs `width` bytes into bits (bit i of the output = src[i] >= threshold,
 // negated when invert); dst gets (width + 7) / 8 bytes. threshold 0 .. 255.
 void thresholdRowScalar(const uchar *src, int width, int threshold, bool invert, uchar *dst);

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -227,19 +229,50 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
             sameY = q.y == a.y;
             loX = hiX = q.x;
             loY = hiY = q.y;
-        } else {
-            sameX = sameX && q.x == a.x;
-            sameY = sameY && q.y == a.y;
-            loX = std::min(loX, q.x);
-            hiX = std::max(hiX, q.x);
-            loY = std::min(loY, q.y);
-            hiY = std::max(hiY, q.y);
+        } else if (sameX || sameY) {
+            // A span is read only while its axis still holds (alongAxis
+            // looks at `same` first): off both axes, nothing to keep.
+            if (sameX) {
+                sameX = q.x == a.x;
+                loY = std::min(loY, q.y);
+                hiY = std::max(hiY, q.y);
+            }
+            if (sameY) {
+                sameY = q.y == a.y;
+                loX = std::min(loX, q.x);
+                hiX = std::max(hiX, q.x);
+            }
         }
-        if (i - kept < maxRun
-            && ((axisShortcut && (sameX || sameY)
-                 && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y)))
-                || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2)))
+        const bool onAxis = axisShortcut && (sameX || sameY)
+                            && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y));
+        if (i - kept < maxRun && (onAxis || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2))) {
+            if (onAxis && sameX != sameY) {
+                // Along the axis run the loop above only widens one span and
+                // asks alongAxis again: the next points pass here while
+                // they stay on the run's line and the chord to the point
+                // after each still covers the span. The first that does not
+                // goes round the loop above, its state not yet changed.
+                const bool vertical = sameX;
+                const float line = vertical ? a.x : a.y, a0 = vertical ? a.y : a.x;
+                float lo = vertical ? loY : loX, hi = vertical ? hiY : hiX;
+                while (i + 2 < n && i + 1 - kept < maxRun) {
+                    const PolyPoint q2 = p[i + 1], b2 = p[i + 2];
+                    const float qo = vertical ? q2.x : q2.y, qa = vertical ? q2.y : q2.x;
+                    const float bo = vertical ? b2.x : b2.y, ba = vertical ? b2.y : b2.x;
+                    if (!(qo == line))
+                        break;
+                    const float lo2 = std::min(lo, qa), hi2 = std::max(hi, qa);
+                    if (!alongAxis(true, lo2, hi2, a0, ba, line, bo))
+                        break;
+                    lo = lo2;
+                    hi = hi2;
+                    ++i;
+                }
+                (vertical ? loY : loX) = lo;
+                (vertical ? hiY : hiX) = hi;
+            }
             continue;
+        }
         out.append(p[i]);
         kept = i;
     }
@@ -406,6 +439,32 @@ std::vector<uchar> bandBlocks(const Plane8 &summary, bool borderIsEdge)
 
 namespace {
 
+// Floats a vector leaves as they come (its allocator constructs nothing),
+// for arrays filled right after by hand.
+template <typename T>
+struct NoInit : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = NoInit<U>;
+    };
+    NoInit() = default;
+    template <typename U>
+    NoInit(const NoInit<U> &) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U *p, A &&...a)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<A>(a)...);
+    }
+};
+using Floats = std::vector<float, NoInit<float>>;
+
 // The pixels within reach of a region's edges: blocks an edge runs through
 // (mixed, or uniform beside the other uniform value) and their neighbours.
 struct Band {
@@ -497,11 +556,20 @@ struct Band {
     // less `offset` (only their side matters: the level lies inside).
     // `depth` is dropThinParts' depth. Past the first forms this also
     // encodes the band (see finish()).
-    std::vector<float> insideDistance(Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
+    Floats insideDistance(Plane8 &cov, Plane8 &summary, const PathList &outline, float reach,
                                       float offset, float depth)
     {
         const float cap = reach * reach;
-        std::vector<float> d(size_t(tiles) * 256, cap);  // 16-byte aligned (malloc)
+        // 16-byte aligned (malloc), filled sixteen at a time (a tile is
+        // 256).
+        Floats d(size_t(tiles) * 256);
+        const __m128 capV = _mm_set1_ps(cap);
+        for (float *q = d.data(), *e = q + d.size(); q < e; q += 16) {
+            _mm_store_ps(q, capV);
+            _mm_store_ps(q + 4, capV);
+            _mm_store_ps(q + 8, capV);
+            _mm_store_ps(q + 12, capV);
+        }
         touched.assign(size_t(tiles), 0);
         for (const PolyLine &pl : outline) {
             const int n = pl.pts.size();
@@ -585,7 +653,7 @@ struct Band {
     // parts they drop and mend those pixels' levels (mendDropped()). Blocks
     // all 255 that no stamp reached leave the band (their summary says so),
     // as those trim() left out: their pixels keep the cap and their bytes.
-    void finish(Plane8 &cov, Plane8 &summary, std::vector<float> &d, float offset, float outsideValue, float depth)
+    void finish(Plane8 &cov, Plane8 &summary, Floats &d, float offset, float outsideValue, float depth)
     {
         const __m128 off = _mm_set1_ps(offset), outside = _mm_set1_ps(outsideValue), farV = _mm_set1_ps(far);
         const __m128 deepV = _mm_set1_ps(depth);
@@ -670,7 +738,7 @@ struct Band {
 
     // After the walks: the levels of the pixels whose s they lowered, and
     // the summaries of those pixels' blocks.
-    void mendDropped(Plane8 &cov, Plane8 &summary, const std::vector<float> &s, const Walk &walk) const
+    void mendDropped(Plane8 &cov, Plane8 &summary, const Floats &s, const Walk &walk) const
     {
         std::vector<int> blocks;
         for (int i : walk.dropped) {
@@ -706,7 +774,7 @@ struct Band {
     // whose nearest point lies on this segment is on that side (or on the
     // outline, a pixel centre the crossings were clamped to), and outside
     // pixels get no distance anyway.
-    void stampSegment(std::vector<float> &d, PolyPoint a, PolyPoint b, float reach, bool closed)
+    void stampSegment(Floats &d, PolyPoint a, PolyPoint b, float reach, bool closed)
     {
         // floor() for the small values here (above -2^31), without a call.
         auto ifloor = [](float v) {
@@ -923,13 +991,25 @@ struct Band {
     // stays, since its loop fills it better than a hair across it.
     // Past the first forms the levels are written already: the walks mend
     // those of the pixels they drop.
-    void dropThinParts(Plane8 &cov, Plane8 &summary, std::vector<float> &s, float depth) const
+    void dropThinParts(Plane8 &cov, Plane8 &summary, Floats &s, float depth) const
     {
         // 0 not reached yet, 1 reached, 2 in a deep part: a walk stops at
         // the first sign of depth, and a later walk that meets its pixels
-        // is in that same part.
-        std::vector<char> seen(s.size(), 0);
-        Walk walk{*this, cov, s, depth, seen, {}, {}, {}, {}};
+        // is in that same part. The marks are this thread's, kept from
+        // call to call all 0: the walks take back their own marks after
+        // them, so only the pixels walked are written, not the band's
+        // worth. (A walk that threw leaves them marked: cleared whole then.)
+        struct Marks {
+            std::vector<char> seen;
+            bool clean = true;
+        };
+        static thread_local Marks marks;
+        if (!marks.clean)
+            std::fill(marks.seen.begin(), marks.seen.end(), 0);
+        if (marks.seen.size() < s.size())
+            marks.seen.resize(s.size(), 0);
+        marks.clean = false;
+        Walk walk{*this, cov, s, depth, marks.seen, {}, {}, {}, {}, {}};
         // Pixels are walked by their index into the tile arrays
         // (tile * 256 + y * 16 + x); a step across a tile's side looks the
         // neighbouring block up.
@@ -940,6 +1020,9 @@ struct Band {
             walkUndecidedStarts(walk);
             mendDropped(cov, summary, s, walk);
         }
+        for (int i : walk.marked)
+            marks.seen[size_t(i)] = 0;
+        marks.clean = true;
     }
 
     // One walk over a part: the shallow pixels (kJoin <= s < depth, a strip
@@ -950,12 +1033,13 @@ struct Band {
         static constexpr float kJoin = -1.0f;
         const Band &band;
         const Plane8 &cov;
-        std::vector<float> &s;
+        Floats &s;
         const float depth;
         std::vector<char> &seen;
         std::vector<int> part, stack;
         std::vector<int> blockOf;
         std::vector<int> dropped;  // pixels whose s a walk lowered
+        std::vector<int> marked;   // pixels seen marks
 
         void from(int i0)
         {
@@ -1006,6 +1090,9 @@ struct Band {
                         }
                     }
             }
+            // Every pixel marked is in the part or still on the stack.
+            marked.insert(marked.end(), part.begin(), part.end());
+            marked.insert(marked.end(), stack.begin(), stack.end());
             if (deep) {
                 for (int i : part)
                     seen[size_t(i)] = 2;
@@ -1028,7 +1115,7 @@ struct Band {
     // index order.
     void walkEveryStart(Walk &walk) const
     {
-        const std::vector<float> &s = walk.s;
+        const Floats &s = walk.s;
         const float depth = walk.depth;
         const size_t count = s.size();
         const __m128 zero = _mm_setzero_ps(), deepV = _mm_set1_ps(depth);
@@ -1188,7 +1275,7 @@ struct Band {
 
     // Writes the level 128 + s * 255 / kDistanceRamp of every band pixel
     // (s > 0 inside; exactly 0 counts as inside) and summarises its blocks.
-    void encode(Plane8 &cov, Plane8 &summary, const std::vector<float> &s) const
+    void encode(Plane8 &cov, Plane8 &summary, const Floats &s) const
     {
         // Without farIsPlain every group goes the float road.
         const float k = 255.0f / kDistanceRamp;
@@ -1305,10 +1392,12 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
         edge.append(frame);
     }
     // Far enough for the ramp and for telling thin parts (kThinInset / 2
-    // beyond `distance`); anything further counts as that far.
-    const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + 0.5f;
+    // beyond `distance`); anything further counts as that far: deep, and
+    // 255. The margin only keeps the cap's root clear of that depth (the
+    // first forms stamped half a pixel further, to the same bytes).
+    const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + (firstForms ? 0.5f : 0.01f);
     band.trim(cov, edge, reach);
-    std::vector<float> s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
+    Floats s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, summary, s, kThinInset / 2);
     if (edgeOut)
         *edgeOut = edge;

@@ -683,6 +683,347 @@ void scanLineRunsScalar(const Plane1 &region, double ax, double ay, double bx, d
 
 namespace {
 
+// Where a run of a line crosses a boundary edge closer than this (pixels)
+// to the edge's corner or to the line's own ends, the walk decides: its
+// running crossing times stray from the exact line by far less (about
+// 1e-10 pixels over a few thousand steps), so every crossing further away
+// is the walk's own.
+constexpr double kEdgeHair = 1e-6;
+
+} // namespace
+
+LineFamilyRuns::LineFamilyRuns(const Plane1 &region, const Plane8 *summary, const BlockRuns *blocks, double ox,
+                               double oy, double ux, double uy, double R, std::vector<double> offsets, float minRun)
+    : m_region(region), m_summary(summary), m_blocks(blocks), m_minRun(minRun)
+{
+    const int W = region.width, H = region.height;
+    const double vx = -uy, vy = ux;
+    const int L = int(offsets.size());
+    m_lines.resize(size_t(L));
+    for (int i = 0; i < L; ++i) {
+        // As scanFamilyLine and scanLineRuns make them, bit for bit.
+        Line &l = m_lines[size_t(i)];
+        const double cx = ox + offsets[size_t(i)] * vx, cy = oy + offsets[size_t(i)] * vy;
+        l.ax = cx - R * ux;
+        l.ay = cy - R * uy;
+        l.bx = cx + R * ux;
+        l.by = cy + R * uy;
+        l.dx = l.bx - l.ax;
+        l.dy = l.by - l.ay;
+        l.len = std::hypot(l.dx, l.dy);
+        l.clipped = W > 0 && H > 0 && clipToRect(l.ax, l.ay, l.bx, l.by, W, H, l.t0, l.t1) && l.len > 0;
+    }
+    // Near an axis a line crosses grid lines of one direction at a glancing
+    // angle: those families are walked (the walk crosses them fast).
+    const bool byEdges = L > 0 && std::fabs(ux) >= 0.01 && std::fabs(uy) >= 0.01 && std::isfinite(ox)
+        && std::isfinite(oy) && std::isfinite(R) && std::is_sorted(offsets.begin(), offsets.end())
+        && std::isfinite(offsets.front()) && std::isfinite(offsets.back());
+    if (!byEdges) {
+        for (Line &l : m_lines)
+            l.walk = true;
+        return;
+    }
+    // Rows that can hold an edge: those of the summary's occupied blocks and
+    // the row below them.
+    int yLo = 0, yHi = H;
+    const bool haveSummary =
+        summary && W % 16 == 0 && H % 16 == 0 && summary->width == W / 16 && summary->height == H / 16;
+    if (haveSummary) {
+        int b0 = summary->height, b1 = -1;
+        for (int by = 0; by < summary->height; ++by) {
+            const uchar *r = summary->data + size_t(by) * size_t(summary->width);
+            if (std::any_of(r, r + summary->width, [](uchar v) { return v != 0; })) {
+                b0 = std::min(b0, by);
+                b1 = by;
+            }
+        }
+        if (b1 < 0)
+            return; // no pixel set: no line has runs
+        yLo = 16 * b0;
+        yHi = std::min(H, 16 * (b1 + 1) + 1);
+    }
+    std::vector<Event> found;
+    std::vector<int> lineOf;
+    // Whether line j crosses a run of n boundary edges in a row: vertical,
+    // x = X and rows y .. y + n - 1; horizontal, y = Y and columns
+    // x .. x + n - 1; the pixels on each side of the run all alike, so only
+    // the run's two ends are corners where the walk's way matters (it
+    // crosses one of two edges of the run at the same step otherwise).
+    // Checked in pixels: the offsets only pick the lines near the run.
+    auto check = [&](int j, int x, int y, bool vertical, int n) {
+        Line &l = m_lines[size_t(j)];
+        if (l.walk || !l.clipped)
+            return; // a line that misses the plane crosses no edge in it
+        double t, c;
+        int c0;
+        if (vertical) {
+            t = (x - l.ax) / l.dx;
+            c = l.ay + t * l.dy;
+            c0 = y;
+        } else {
+            t = (y - l.ay) / l.dy;
+            c = l.ax + t * l.dx;
+            c0 = x;
+        }
+        if (!(c > c0 - kEdgeHair && c < c0 + n + kEdgeHair))
+            return;
+        // The walk starts 1e-9 of the segment past t0: microns on a long
+        // line.
+        const double d0 = (t - l.t0) * l.len, d1 = (l.t1 - t) * l.len;
+        const double endHair = std::max(kEdgeHair, 4e-9 * l.len);
+        if (!(d0 > -endHair && d1 > -endHair))
+            return;
+        if (c < c0 + kEdgeHair || c > c0 + n - kEdgeHair || d0 < endHair || d1 < endHair) {
+            l.walk = true;
+            return;
+        }
+        const int k = std::min(int(c - c0), n - 1);
+        found.push_back({t, vertical ? x : x + k, vertical ? y + k : y, vertical});
+        lineOf.push_back(j);
+    };
+    // Offsets evenly spaced (a fill's lines): the lines near a run follow
+    // from its offsets in units of the spacing; others are searched.
+    const double first = offsets.front(), span = offsets.back() - first;
+    const double perOffset = L > 1 && span > 0 ? (L - 1) / span : 0;
+    double stray = 0;
+    for (int j = 0; j < L; ++j)
+        stray = std::max(stray, std::fabs(offsets[size_t(j)] - (first + j * (L > 1 ? span / (L - 1) : 0.0))));
+    const bool even = L == 1 || (perOffset > 0 && stray < 1e-6);
+    const double qx = vx * perOffset, qy = vy * perOffset, qMargin = (1e-3 + stray) * perOffset + 1e-9;
+    const double q0 = -(ox * qx + oy * qy + first * perOffset);
+    auto edges = [&](int x, int y, bool vertical, int n) {
+        if (even) {
+            // Line index units: line j lies at q = j.
+            const double qa = x * qx + y * qy + q0, qb = qa + n * (vertical ? qy : qx);
+            const double qhi = std::max(qa, qb) + qMargin;
+            if (!(qhi >= 0))
+                return;
+            const double qlo = std::min(qa, qb) - qMargin;
+            for (int j = qhi < L ? int(qhi) : L - 1; j >= 0 && j >= qlo; --j)
+                check(j, x, y, vertical, n);
+            return;
+        }
+        const double oa = (x - ox) * vx + (y - oy) * vy, ob = oa + n * (vertical ? vy : vx);
+        const double lo = std::min(oa, ob) - 1e-3, hi = std::max(oa, ob) + 1e-3;
+        for (int j = int(std::lower_bound(offsets.begin(), offsets.end(), lo) - offsets.begin());
+             j < L && offsets[size_t(j)] <= hi; ++j)
+            check(j, x, y, vertical, n);
+    };
+    // One pass over the rows, 64 pixels a word: vertical boundary edges (a
+    // pixel against its left neighbour) and horizontal ones (against the
+    // pixel above), each kind split by the state of the pixel right of or
+    // below it. Horizontal runs close within their row; a vertical run is
+    // handed over in the row where it stops.
+    const int words = (W + 63) / 64, stride = region.stride();
+    const quint64 lastMask = W % 64 ? ~quint64(0) >> (64 - W % 64) : ~quint64(0);
+    std::vector<quint64> rowsBuf(2 * static_cast<size_t>(words), 0);
+    quint64 *cur = rowsBuf.data(), *above = cur + words;
+    std::vector<quint64> runSet(static_cast<size_t>(words), 0), runClear(static_cast<size_t>(words), 0);
+    std::vector<int> runFrom(static_cast<size_t>(W), 0); // first row of a column's open vertical run
+    auto load = [&](int y, quint64 *w) {
+        w[words - 1] = 0;
+        std::memcpy(w, region.row(y), size_t(stride));
+        w[words - 1] &= lastMask;
+    };
+    auto rowRuns = [&](quint64 m, int i, int y, int &open) {
+        if (open >= 0) {
+            if (m == ~quint64(0))
+                return;
+            const int e = __builtin_ctzll(~m);
+            edges(open, y, false, 64 * i + e - open);
+            open = -1;
+            m &= ~quint64(0) << e;
+        }
+        while (m) {
+            const int b = __builtin_ctzll(m);
+            const quint64 gap = ~m & (~quint64(0) << b);
+            if (!gap) {
+                open = 64 * i + b;
+                return;
+            }
+            const int e = __builtin_ctzll(gap);
+            edges(64 * i + b, y, false, e - b);
+            m &= ~quint64(0) << e;
+        }
+    };
+    auto columnRuns = [&](quint64 ended, quint64 started, int i, int y) {
+        for (; ended; ended &= ended - 1) {
+            const int x = 64 * i + __builtin_ctzll(ended);
+            edges(x, runFrom[size_t(x)], true, y - runFrom[size_t(x)]);
+        }
+        for (; started; started &= started - 1)
+            runFrom[size_t(64 * i + __builtin_ctzll(started))] = y;
+    };
+    // Words whose pixels and left neighbour lie in blocks the summary calls
+    // uniform and alike hold no edge but where a block row meets the one
+    // above: per block row, the words to read (all without a summary).
+    const bool blockWords = haveSummary && words * 4 >= summary->width;
+    std::vector<char> busy, busyTop;
+    if (blockWords) {
+        const int bw = summary->width, bh = summary->height;
+        busy.assign(size_t(bh) * size_t(words), 0);
+        busyTop.assign(busy.size(), 0);
+        for (int by = 0; by < bh; ++by) {
+            const uchar *b = summary->data + size_t(by) * size_t(bw);
+            for (int i = 0; i < words; ++i) {
+                const int b0 = std::max(4 * i - 1, 0), b1 = std::min(4 * i + 4, bw);
+                bool mixed = b0 >= b1 ? false : (b[b0] != 0 && b[b0] != 255);
+                for (int k = b0 + 1; k < b1 && !mixed; ++k)
+                    mixed = b[k] != b[b0];
+                busy[size_t(by) * size_t(words) + size_t(i)] = mixed;
+            }
+        }
+        for (int by = 0; by < bh; ++by)
+            for (int i = 0; i < words; ++i) {
+                const size_t at = size_t(by) * size_t(words) + size_t(i);
+                bool top = busy[at] || (by > 0 && busy[at - size_t(words)]);
+                const uchar *b = summary->data + size_t(by) * size_t(bw);
+                for (int k = 4 * i; k < std::min(4 * i + 4, bw) && !top && by > 0; ++k)
+                    top = b[k] != b[k - bw];
+                busyTop[at] = top;
+            }
+    }
+    if (yLo > 0)
+        load(yLo - 1, above);
+    for (int y = yLo; y < yHi; ++y) {
+        load(y, cur);
+        quint64 carry = 0;
+        int openSet = -1, openClear = -1;
+        const char *rowBusy = nullptr;
+        if (blockWords && y < 16 * summary->height)
+            rowBusy = ((y & 15) ? busy.data() : busyTop.data()) + size_t(y >> 4) * size_t(words);
+        for (int i = 0; i < words; ++i) {
+            const quint64 w = cur[i];
+            if (rowBusy && !rowBusy[i]) {
+                // Nothing here: runs along the row end where it starts.
+                if (openSet >= 0)
+                    edges(openSet, y, false, 64 * i - openSet);
+                if (openClear >= 0)
+                    edges(openClear, y, false, 64 * i - openClear);
+                openSet = openClear = -1;
+                carry = w >> 63;
+                continue;
+            }
+            quint64 v = w ^ (w << 1 | carry);
+            carry = w >> 63;
+            if (i == 0)
+                v &= ~quint64(1); // pixel 0 has no left neighbour
+            if (i == words - 1)
+                v &= lastMask;
+            const quint64 h = y > 0 ? w ^ above[i] : 0;
+            const quint64 vs = v & w, vc = v & ~w, ps = runSet[size_t(i)], pc = runClear[size_t(i)];
+            if (!(v | h | ps | pc) && openSet < 0 && openClear < 0)
+                continue;
+            // Runs that stop before those that start: a column's edge may
+            // change sides from one row to the next.
+            if ((ps & ~vs) | (pc & ~vc))
+                columnRuns((ps & ~vs) | (pc & ~vc), 0, i, y);
+            if ((vs & ~ps) | (vc & ~pc))
+                columnRuns(0, (vs & ~ps) | (vc & ~pc), i, y);
+            runSet[size_t(i)] = vs;
+            runClear[size_t(i)] = vc;
+            if (h || openSet >= 0)
+                rowRuns(h & w, i, y, openSet);
+            if (h || openClear >= 0)
+                rowRuns(h & ~w, i, y, openClear);
+        }
+        if (openSet >= 0)
+            edges(openSet, y, false, W - openSet);
+        if (openClear >= 0)
+            edges(openClear, y, false, W - openClear);
+        std::swap(cur, above);
+    }
+    for (int i = 0; i < words; ++i)
+        columnRuns(runSet[size_t(i)] | runClear[size_t(i)], 0, i, yHi);
+    // By line, each line's in the order it meets them.
+    std::vector<int> start(size_t(L) + 1, 0);
+    for (const int j : lineOf)
+        ++start[size_t(j) + 1];
+    for (int j = 0; j < L; ++j)
+        start[size_t(j) + 1] += start[size_t(j)];
+    m_events.resize(found.size());
+    std::vector<int> fillAt(start.begin(), start.end() - 1);
+    for (size_t e = 0; e < found.size(); ++e)
+        m_events[size_t(fillAt[size_t(lineOf[e])]++)] = found[e];
+    for (int j = 0; j < L; ++j) {
+        Line &l = m_lines[size_t(j)];
+        l.first = start[size_t(j)];
+        l.count = start[size_t(j) + 1] - l.first;
+        std::sort(m_events.begin() + l.first, m_events.begin() + l.first + l.count,
+                  [](const Event &a, const Event &b) { return a.t < b.t; });
+    }
+}
+
+int LineFamilyRuns::walkedLines() const
+{
+    return int(std::count_if(m_lines.begin(), m_lines.end(), [](const Line &l) { return l.walk; }));
+}
+
+void LineFamilyRuns::walkLine(const Line &l, std::vector<ScanRun> &runs) const
+{
+    scanLineRuns(m_region, m_summary, l.ax, l.ay, l.bx, l.by, m_minRun, runs, m_blocks);
+}
+
+void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
+{
+    const Line &l = m_lines[size_t(i)];
+    if (l.walk) {
+        walkLine(l, runs);
+        return;
+    }
+    if (!l.clipped)
+        return;
+    // The walk's start and running crossing times, as scanLineRuns has them.
+    const int W = m_region.width, H = m_region.height;
+    const double ax = l.ax, ay = l.ay, dx = l.dx, dy = l.dy, len = l.len, t0 = l.t0, t1 = l.t1;
+    const double tm = t0 + std::min(1e-9, (t1 - t0) * 0.5);
+    const int x = std::clamp(int(std::floor(ax + tm * dx)), 0, W - 1);
+    const int y = std::clamp(int(std::floor(ay + tm * dy)), 0, H - 1);
+    bool in = m_region.pixel(x, y);
+    if (!in && l.count == 0)
+        return;
+    const int sx = dx > 0 ? 1 : -1, sy = dy > 0 ? 1 : -1; // neither is 0 here
+    const double tdx = 1.0 / std::fabs(dx), tdy = 1.0 / std::fabs(dy);
+    const double tnx = sx > 0 ? (x + 1 - ax) / dx : (x - ax) / dx;
+    const double tny = sy > 0 ? (y + 1 - ay) / dy : (y - ay) / dy;
+    RunningSum sumX(tnx, tdx), sumY(tny, tdy);
+    const size_t before = runs.size();
+    auto emit = [&](double ts, double te) {
+        if ((te - ts) * len > m_minRun)
+            runs.push_back({PolyPoint(float(ax + ts * dx), float(ay + ts * dy)),
+                            PolyPoint(float(ax + te * dx), float(ay + te * dy))});
+    };
+    double runStart = t0;
+    for (int k = 0; k < l.count; ++k) {
+        const Event &e = m_events[size_t(l.first + k)];
+        // The step that crosses the edge, and the pixel it enters.
+        long long step;
+        bool to;
+        if (e.vertical) {
+            step = sx > 0 ? e.x - x - 1 : x - e.x;
+            to = m_region.pixel(sx > 0 ? e.x : e.x - 1, e.y);
+        } else {
+            step = sy > 0 ? e.y - y - 1 : y - e.y;
+            to = m_region.pixel(e.x, sy > 0 ? e.y : e.y - 1);
+        }
+        if (step < 0 || to == in) { // not the walk's way: let it decide
+            runs.resize(before);
+            walkLine(l, runs);
+            return;
+        }
+        const double T = e.vertical ? sumX.at(step) : sumY.at(step);
+        if (to)
+            runStart = T;
+        else
+            emit(runStart, T);
+        in = to;
+    }
+    if (in) // the walk ends at t1 or where it leaves the plane
+        emit(runStart, std::min({t1, sumX.at(sx > 0 ? W - 1 - x : x), sumY.at(sy > 0 ? H - 1 - y : y)}));
+}
+
+namespace {
+
 // Line k of one family: O + k spacing v + offset v, from -R u to +R u.
 struct Family {
     double ox, oy, ux, uy, vx, vy, R;
@@ -936,6 +1277,18 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     };
     std::vector<FewEnd> fewEnds;
     std::vector<ScanRun> runs;
+    // The lines that can meet the region, all at once from its outline.
+    std::vector<double> offsets;
+    int kFirst = 0;
+    for (int k = -f.n; k <= f.n; ++k) {
+        const double off = k * double(spacing);
+        if (off >= lo && off <= hi) {
+            if (offsets.empty())
+                kFirst = k;
+            offsets.push_back(off);
+        }
+    }
+    const LineFamilyRuns lines(region, &summary, &blocks, f.ox, f.oy, f.ux, f.uy, f.R, offsets, minLen);
     for (int k = -f.n; k <= f.n; ++k) {
         const double off = k * double(spacing);
         if (!(off >= lo && off <= hi)) {
@@ -943,7 +1296,7 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
             continue;
         }
         runs.clear();
-        scanFamilyLine(region, summary, blocks, f, off, minLen, runs);
+        lines.lineRuns(k - kFirst, runs);
         if (k & 1) {
             std::reverse(runs.begin(), runs.end());
             for (ScanRun &r : runs)

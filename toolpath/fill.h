@@ -81,6 +81,48 @@ private:
     long long endI = 0; // the sum after endI steps is endV; later ones add from there
 };
 
+// The runs of a family of parallel lines, found together: line i is the
+// segment c - R u -> c + R u, u = (ux, uy), c = (ox, oy) + offsets[i] (-uy, ux),
+// and lineRuns(i) appends exactly what scanLineRuns (with the same summary
+// and blocks) appends for it. Rather than walking every line, the region's
+// boundary edges (a pixel side between a set and a clear pixel) are handed
+// to the lines that cross them, so the cost follows the outline and not the
+// lines' length; each run end is still the walk's own running crossing
+// time. A line that passes within a hair of the corner of a boundary edge
+// or of its own ends, and every line of a family within about half a degree
+// of an axis, is walked instead.
+class LineFamilyRuns {
+public:
+    LineFamilyRuns(const Plane1 &region, const Plane8 *summary, const BlockRuns *blocks, double ox, double oy,
+                   double ux, double uy, double R, std::vector<double> offsets, float minRun);
+    int lineCount() const { return int(m_lines.size()); }
+    void lineRuns(int i, std::vector<ScanRun> &runs) const;
+    // Lines that lineRuns walks (for tests).
+    int walkedLines() const;
+
+private:
+    struct Line {
+        double ax, ay, bx, by;
+        double dx, dy, len, t0, t1;
+        bool clipped = false; // meets the plane with a positive length
+        bool walk = false;
+        int first = 0, count = 0; // its events in m_events
+    };
+    struct Event {
+        double t;   // where the line crosses the edge (not the walk's exact time)
+        int x, y;   // the edge: x = X, rows y .. y + 1 (vertical) or y = Y, columns x .. x + 1
+        bool vertical;
+    };
+    void walkLine(const Line &l, std::vector<ScanRun> &runs) const;
+
+    const Plane1 &m_region;
+    const Plane8 *m_summary;
+    const BlockRuns *m_blocks;
+    float m_minRun;
+    std::vector<Line> m_lines;
+    std::vector<Event> m_events;
+};
+
 // Line directions of an InfillType: 0 Disabled, 1 lines, 2 square grid,
 // 3 triangle grid; anything else draws nothing.
 int infillDirections(int infillType);

@@ -164,9 +164,12 @@ void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint
 namespace {
 
 // levelLineBits, with the summary's states along the groups when the caller
-// has them already.
+// has them already. With `wordFrom` and `wordTo` (per group of 16 lines,
+// with a summary), only the words [wordFrom, wordTo) of a group's lines are
+// written: the caller reads no other (the rest may hold anything).
 void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
-                       int &words, const GroupStates *given)
+                       int &words, const GroupStates *given, const std::vector<int> *wordFrom = nullptr,
+                       const std::vector<int> *wordTo = nullptr)
 {
     const int W = plane.width, H = plane.height;
     const int bw = W / 16, bh = H / 16;
@@ -203,9 +206,17 @@ void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPa
         std::vector<quint64> full(static_cast<size_t>(words));
         std::vector<int> mixed;
         for (int g = 0; g < groups; ++g) {
-            std::fill(full.begin(), full.end(), quint64(0));
+            int w0 = 0, w1 = words;
+            if (wordFrom) {
+                w0 = (*wordFrom)[size_t(g)];
+                w1 = (*wordTo)[size_t(g)];
+                if (w0 >= w1)
+                    continue;
+            }
+            std::fill(full.begin() + w0, full.begin() + w1, quint64(0));
             mixed.clear();
-            for (int a0 = 0; a0 < across; a0 += 16) {
+            // (Blocks outside the range are all 0: nothing to set there.)
+            for (int a0 = (w0 * 4) & ~15; a0 < across && a0 < w1 * 4; a0 += 16) {
                 unsigned all0, all255;
                 st.masks(g, a0, all0, all255);
                 for (int q = 0; q < 4; ++q)
@@ -216,7 +227,7 @@ void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPa
                     mixed.push_back(a0 + __builtin_ctz(m));
             }
             for (int l = g * 16; l < g * 16 + 16; ++l)
-                std::copy(full.begin(), full.end(), bits.begin() + std::ptrdiff_t(size_t(l) * words));
+                std::copy(full.begin() + w0, full.begin() + w1, bits.begin() + std::ptrdiff_t(size_t(l) * words + w0));
             for (const int a : mixed) {
                 if (columnPass)
                     levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);
@@ -268,13 +279,13 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     std::optional<GroupStates> states;
     if (beforeSummary && beforeSummary->width == bw && beforeSummary->height == bh)
         states.emplace(*beforeSummary, columnPass);
-    levelLineBitsWith(before, beforeSummary, columnPass, bits, words, states ? &*states : nullptr);
     // With the summary, the words of a group of 16 lines that can hold set
     // bits: those from its first block not all 0 to its last (levelLineBits
-    // sets no bit elsewhere). Without it, or with pixels beyond whole
-    // blocks, every word.
+    // sets no bit elsewhere), and the only ones made and read. Without it,
+    // or with pixels beyond whole blocks, every word.
     const bool ranged = states && W % 16 == 0 && H % 16 == 0;
     const int groups = columnPass ? bw : bh, across = columnPass ? bh : bw;
+    words = (len + 63) / 64;
     std::vector<int> wordFrom, wordTo;  // per group; wordFrom >= wordTo: no bit
     if (ranged) {
         wordFrom.assign(size_t(groups), 0);
@@ -298,18 +309,21 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             }
         }
     }
+    levelLineBitsWith(before, beforeSummary, columnPass, bits, words, states ? &*states : nullptr,
+                      ranged ? &wordFrom : nullptr, ranged ? &wordTo : nullptr);
     // First pixel at or after i on the line that is (set) or is not (!set)
-    // at the level; len when there is none. Set bits are looked for up to
-    // word `end` only (none lie beyond it).
+    // at the level; len when there is none. Words from `end` on hold no set
+    // bit (and are not read): no set pixel lies there, and the first pixel
+    // there is not set.
     auto findFrom = [&](int line, int i, bool set, int end) -> int {
         const quint64 *b = bits.data() + size_t(line) * words;
         int w = i >> 6;
         if (w >= end)
-            return len;
+            return set ? len : std::min(len, i);
         quint64 x = (set ? b[w] : ~b[w]) & (~quint64(0) << (i & 63));
         while (!x) {
             if (++w >= end)
-                return len;
+                return set ? len : std::min(len, end * 64);
             x = set ? b[w] : ~b[w];
         }
         return std::min(len, w * 64 + __builtin_ctzll(x));
@@ -318,8 +332,10 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
         int i = 0, end = words;
         if (ranged) {
             const size_t g = size_t(line >> 4);
-            if (wordFrom[g] >= wordTo[g])
+            if (wordFrom[g] >= wordTo[g]) {
+                line |= 15;  // the group's other lines are as empty
                 continue;
+            }
             i = wordFrom[g] * 64;
             end = wordTo[g];
         }
@@ -328,7 +344,7 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             if (i >= len)
                 break;
             const int i0 = i;
-            i = findFrom(line, i, false, words);
+            i = findFrom(line, i, false, end);
             const int i1 = i;  // run [i0, i1)
             if (i1 - i0 > maxRun + 2)
                 continue;

@@ -1,6 +1,7 @@
 #include "toolpath/travelrouter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <queue>
@@ -157,6 +158,20 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
                 && maskAreas.run(b0 + i).x1 == maskAreas.run(b1 + i).x1;
         changed[size_t(y)] = changed[size_t(y - 1)] + (same ? 0 : 1);
     }
+    // countSteps[y]: how many of rows 1 .. y have another number of clear
+    // runs than the row above.
+    std::vector<int> countSteps(static_cast<size_t>(h), 0);
+    // The mask's runs (stored one after another) and row starts as plain
+    // arrays for the windows below.
+    const RunLabels::Run *const maskRuns = maskAreas.rowBegin(h) > 0 ? &maskAreas.run(0) : nullptr;
+    std::vector<int> maskRow(size_t(h) + 1);
+    for (int y = 0; y <= h; ++y)
+        maskRow[size_t(y)] = maskAreas.rowBegin(y);
+    for (int y = 1; y < h; ++y) {
+        const int c0 = maskAreas.rowBegin(y) - maskAreas.rowBegin(y - 1);
+        const int c1 = maskAreas.rowBegin(y + 1) - maskAreas.rowBegin(y);
+        countSteps[size_t(y)] = countSteps[size_t(y - 1)] + (c0 != c1 ? 1 : 0);
+    }
     for (int y = 0; y < h; ++y) {
         rowStart[size_t(y)] = int(runs.size());
         if (y >= 2 && y < h - 1
@@ -195,6 +210,68 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             spans.erase(spans.begin() + std::ptrdiff_t(k + 1), spans.begin() + std::ptrdiff_t(j));
         };
         add(0, std::min(n, w));
+        // A window whose rows have as many clear runs, the i-th runs of all
+        // of them, widened, sharing a pixel edge or more (an outline moves
+        // little from row to row): the union of the i-th runs is the one
+        // span from their least start to their greatest end.
+        constexpr int kAligned = 8;
+        const int ya = std::max(0, y - n), yb = std::min(h - 1, y + n);
+        const int k = maskRow[size_t(y) + 1] - maskRow[size_t(y)];
+        const bool sameCounts = countSteps[size_t(yb)] == countSteps[size_t(ya)];
+        bool done = false;
+        if (k == 1 && sameCounts) {
+            // The usual case on its own, in registers.
+            int lo = INT_MAX, hi = INT_MIN, common0 = INT_MIN, common1 = INT_MAX;
+            for (int yy = ya; yy <= yb; ++yy) {
+                const int r = n - std::abs(yy - y);
+                const RunLabels::Run &m = maskRuns[maskRow[size_t(yy)]];
+                const int a = std::max(0, m.x0 - r), b = std::min(w, m.x1 + r);
+                lo = std::min(lo, a);
+                hi = std::max(hi, b);
+                common0 = std::max(common0, a);
+                common1 = std::min(common1, b);
+            }
+            if (common0 <= common1) {
+                add(lo, hi);
+                done = true;
+            }
+        } else if (k >= 2 && k <= kAligned && sameCounts) {
+            int lo[kAligned], hi[kAligned], common0[kAligned], common1[kAligned];
+            for (int i = 0; i < k; ++i) {
+                lo[i] = common1[i] = INT_MAX;
+                hi[i] = common0[i] = INT_MIN;
+            }
+            for (int yy = ya; yy <= yb; ++yy) {
+                const int r = n - std::abs(yy - y);
+                const RunLabels::Run *row = maskRuns + maskRow[size_t(yy)];
+                for (int i = 0; i < k; ++i) {
+                    const RunLabels::Run &m = row[i];
+                    const int a = std::max(0, m.x0 - r), b = std::min(w, m.x1 + r);
+                    lo[i] = std::min(lo[i], a);
+                    hi[i] = std::max(hi[i], b);
+                    common0[i] = std::max(common0[i], a);
+                    common1[i] = std::min(common1[i], b);
+                }
+            }
+            bool aligned = true;
+            for (int i = 0; i < k && aligned; ++i)
+                aligned = common0[i] <= common1[i];
+            if (aligned) {
+                for (int i = 0; i < k; ++i)
+                    add(lo[i], hi[i]);
+                done = true;
+            }
+        }
+        if (done) {
+            add(std::max(0, w - n), w);
+            std::fill(row.begin(), row.end(), ~quint64(0));
+            for (const RunLabels::Run &m : spans) {
+                clearSpan(m.x0, m.x1);
+                runs.push_back(m);
+            }
+            std::memcpy(out.row(y), bits, size_t(stride));
+            continue;
+        }
         for (int d = -n; d <= n; ++d) {
             const int yy = y + d;
             if (yy < 0 || yy >= h)
@@ -341,6 +418,65 @@ QVector<unsigned char> freeBlocks4(const Plane1 &mask)
     return blocks;
 }
 
+namespace {
+
+// Whether pixels x0 .. x1 of a row are all clear.
+bool rowClear(const uchar *row, int x0, int x1)
+{
+    const int b0 = x0 >> 3, b1 = x1 >> 3;
+    const uchar first = uchar(0xFF << (x0 & 7)), last = uchar(0xFF >> (7 - (x1 & 7)));
+    if (b0 == b1)
+        return !(row[b0] & first & last);
+    if (row[b0] & first || row[b1] & last)
+        return false;
+    int b = b0 + 1;
+    for (; b + 8 <= b1; b += 8) {
+        quint64 w;
+        std::memcpy(&w, row + b, 8);
+        if (w)
+            return false;
+    }
+    for (; b < b1; ++b)
+        if (row[b])
+            return false;
+    return true;
+}
+
+// Whether every pixel within a hair of the segment a -> b is clear, row by
+// row over the columns the segment spans in each: then every half-pixel
+// sample of it is, whatever its float rounding. False also where the
+// segment comes near the plane's border (the samples decide there).
+bool nearPixelsClear(const Plane1 &mask, PolyPoint a, PolyPoint b)
+{
+    const double ax = a.x, ay = a.y, bx = b.x, by = b.y;
+    const double far = std::max({std::fabs(ax), std::fabs(ay), std::fabs(bx), std::fabs(by)});
+    // A sample a + t (b - a) in floats strays a few float units of the
+    // coordinates from the segment.
+    const double hair = 1e-3 + 2e-6 * far;
+    const double x0 = std::min(ax, bx) - hair, x1 = std::max(ax, bx) + hair;
+    const double y0 = std::min(ay, by) - hair, y1 = std::max(ay, by) + hair;
+    if (!(x0 >= 0 && y0 >= 0 && x1 < mask.width && y1 < mask.height))
+        return false;
+    const double dx = bx - ax, dy = by - ay;
+    const bool flat = !(std::fabs(dy) > 1e-9);
+    for (int y = int(y0); y <= int(y1); ++y) {
+        double xa = x0, xb = x1;
+        if (!flat) {
+            // Where the segment is within the row widened by the hair.
+            const double ta = std::clamp((y - hair - ay) / dy, 0.0, 1.0);
+            const double tb = std::clamp((y + 1 + hair - ay) / dy, 0.0, 1.0);
+            const double pa = ax + ta * dx, pb = ax + tb * dx;
+            xa = std::max(x0, std::min(pa, pb) - hair);
+            xb = std::min(x1, std::max(pa, pb) + hair);
+        }
+        if (!rowClear(mask.row(y), int(xa), int(xb)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 TravelRouter::TravelRouter(const Plane1 &mask) : m_mask(mask), m_areas(mask, false) {}
 
 TravelRouter::TravelRouter(const Plane1 &mask, const RunLabels &areas) : m_mask(mask), m_areas(areas) {}
@@ -351,6 +487,8 @@ bool TravelRouter::segmentFree(PolyPoint a, PolyPoint b) const
     const float len = std::sqrt(dx * dx + dy * dy);
     if (!std::isfinite(len))
         return false;
+    if (nearPixelsClear(m_mask, a, b))
+        return true;
     const int n = std::max(1, int(std::ceil(len * 2.0f)));
     // Within int range (any real point is) a sample is floored by
     // truncating it, which without SSE4.1 is cheaper than floor().

@@ -107,6 +107,16 @@ done
 # a pipe, which the limit does not touch.
 ( trap '' XFSZ; ulimit -f 0; "$CLI" layers "$D/cube.stl" --out "$T/full" 2>&1 >/dev/null ) | cat > "$T/e"; rc=${PIPESTATUS[0]}
 [ $rc -eq 1 ] && grep -q '^error: Cannot write file' "$T/e" || bad "layers onto a full disk: exit $rc $(cat "$T/e")"
+# G-code goes to the file while it is made: a write failing part way keeps
+# the old file whole, and says why.
+printf 'old\n' > "$T/old.gcode"
+( trap '' XFSZ; ulimit -f 64; "$CLI" slice "$D/pyramid.stl" -o "$T/old.gcode" 2>&1 >/dev/null ) | cat > "$T/e"; rc=${PIPESTATUS[0]}
+[ $rc -eq 1 ] && grep -q '^error: Cannot write file .*: File too large' "$T/e" && [ "$(cat "$T/old.gcode")" = old ] \
+  || bad "slice onto a size limit: exit $rc $(cat "$T/e") / $(head -c 40 "$T/old.gcode")"
+printf 'old\n' > "$T/old.stl"
+( trap '' XFSZ; ulimit -f 4; "$CLI" convert "$D/star_spikes.stl" "$T/old.stl" --ascii 2>&1 >/dev/null ) | cat > "$T/e"; rc=${PIPESTATUS[0]}
+[ $rc -eq 1 ] && grep -q '^error: Cannot write file .*: File too large' "$T/e" && [ "$(cat "$T/old.stl")" = old ] \
+  || bad "convert onto a size limit: exit $rc $(cat "$T/e") / $(head -c 40 "$T/old.stl")"
 
 # Usage: no arguments is a usage error on stderr; --help is output.
 "$CLI" >"$T/o" 2>"$T/e"; rc=$?

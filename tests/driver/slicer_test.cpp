@@ -215,6 +215,30 @@ TEST_F(DriverTest, ProgressChunksRebuildTheTextInOrder)
         EXPECT_LE(percents[k - 1], percents[k]);
 }
 
+// Streamed, every batch arrives on its own as soon as it is written: the
+// chunks are the whole text in order, and none is held back for the end.
+TEST_F(DriverTest, StreamingHandsOutEveryBatchAndKeepsNothing)
+{
+    Project prj;
+    addBox(prj, -20, -20, 20, 20, 30);
+    SlicerParams sp;
+    BuildVolume bv;
+    const QByteArray whole = slice(prj, sp);
+    QList<int> percents;
+    QList<QByteArray> chunks;
+    sliceSceneStreaming(&prj, &sp, &bv, [&](int p, const QByteArray &c) {
+        percents << p;
+        chunks << c;
+    });
+    EXPECT_EQ(chunks.join(), whole);
+    ASSERT_FALSE(percents.isEmpty());
+    EXPECT_EQ(percents.count(100), 1);
+    EXPECT_EQ(percents.last(), 100);
+    // 150 layers in batches of a few layers each.
+    EXPECT_GE(chunks.size(), 150 / 16);
+    EXPECT_FALSE(chunks.contains(QByteArray()));
+}
+
 // A preview shows the first layers while the rest is sliced: they are
 // reported as soon as they are written, whatever the machine's speed.
 TEST_F(DriverTest, FirstLayersAreReportedAtOnce)

@@ -2,10 +2,13 @@
 #include "raster/layergrid.h"
 #include "raster/plane1.h"
 #include "raster/plane8.h"
+#include "raster/meshlayers.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -216,4 +219,166 @@ TEST(ExactCoverage, SummaryFromTheFillIsTheRastersBlockSummary)
                 ASSERT_EQ(keptSummary, summary) << "case " << c << " rule " << rule << " " << size.width();
             }
         }
+}
+
+namespace {
+
+// The exact pass in its plainest form, the twin of the banded one: every
+// piece of every segment becomes a cell (row, column, order made), one
+// stable sort puts them in order, and each row is resolved left to right.
+// Same arithmetic, same order of sums, so the same bytes.
+void exactEdgeCoverageTwin(Plane8 &raster, const Segments &segs, const Extents &ext, int rule)
+{
+    const int w = raster.width, h = raster.height;
+    const double ew = double(ext.maxX) - ext.minX, eh = double(ext.maxY) - ext.minY;
+    if (w <= 0 || h <= 0 || !(ew > 0) || !(eh > 0) || !std::isfinite(ew) || !std::isfinite(eh))
+        return;
+    const double kx = w / ew, ky = h / eh, big = double(1 << 30);
+    auto floorI = [](double v) { return int(std::floor(v)); };
+    auto ceilI = [](double v) { return int(std::ceil(v)); };
+    struct Cell {
+        int row, column;
+        float area, cover;
+    };
+    std::vector<Cell> cells;
+    for (const Segment &s : segs) {
+        double x0 = (s.x0 - double(ext.minX)) * kx, y0 = (s.y0 - double(ext.minY)) * ky;
+        double x1 = (s.x1 - double(ext.minX)) * kx, y1 = (s.y1 - double(ext.minY)) * ky;
+        if (!(std::fabs(x0) < big && std::fabs(y0) < big && std::fabs(x1) < big && std::fabs(y1) < big) || y0 == y1)
+            continue;
+        const int dir = y1 > y0 ? 1 : -1;
+        if (dir < 0) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+        }
+        if (y1 <= 0 || y0 >= h)
+            continue;
+        const double slope = (x1 - x0) / (y1 - y0);
+        for (int r = std::max(0, floorI(y0)); r <= std::min(h - 1, ceilI(y1) - 1); ++r) {
+            const double ya = std::max(y0, double(r)), yb = std::min(y1, double(r + 1));
+            if (!(yb > ya))
+                continue;
+            const double xa = x0 + (ya - y0) * slope, xb = x0 + (yb - y0) * slope, dy = (yb - ya) * dir;
+            const double lo = std::min(xa, xb), hi = std::max(xa, xb), span = xb - xa;
+            if (lo >= w)
+                continue;
+            double tPrev = 0, xPrev = xa;
+            auto piece = [&](double t, double x) {
+                const double mid = 0.5 * (xPrev + x), d = dy * (t - tPrev);
+                int c = mid < 0 ? -1 : int(mid);
+                if (d != 0 && c < w) {
+                    const double area = c < 0 ? d : d * std::clamp(double(c + 1) - mid, 0.0, 1.0);
+                    cells.push_back(Cell{r, std::max(c, 0), float(area), float(d)});
+                }
+                tPrev = t;
+                xPrev = x;
+            };
+            const int k0 = std::max(0, floorI(lo) + 1), k1 = std::min(w, ceilI(hi) - 1);
+            if (k0 <= k1 && span != 0) {
+                for (int i = 0; i <= k1 - k0; ++i) {
+                    const int k = span > 0 ? k0 + i : k1 - i;
+                    piece((k - xa) / span, double(k));
+                }
+            } else if (lo < 0 && hi > 0 && span != 0) {
+                piece(-xa / span, 0.0);
+            }
+            piece(1.0, xb);
+        }
+    }
+    std::stable_sort(cells.begin(), cells.end(), [](const Cell &a, const Cell &b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    auto level = [rule](double e) {
+        double v;
+        if (rule == 0) {
+            v = std::min(std::fabs(e), 1.0);
+        } else if (rule == 1) {
+            v = std::clamp(e, 0.0, 1.0);
+        } else {
+            const double f = std::fmod(std::fabs(e), 2.0);
+            v = f <= 1 ? f : 2 - f;
+        }
+        return int(std::lround(v * 255));
+    };
+    auto put = [](uchar *row, int x, int exact) {
+        if (std::abs(exact - int(row[x])) <= kExactCoverageTolerance)
+            row[x] = uchar(exact);
+    };
+    for (size_t i = 0; i < cells.size();) {
+        const int r = cells[i].row;
+        uchar *row = raster.row(r);
+        double running = 0;
+        while (i < cells.size() && cells[i].row == r) {
+            const int x = cells[i].column;
+            double area = 0, cover = 0;
+            for (; i < cells.size() && cells[i].row == r && cells[i].column == x; ++i) {
+                area += cells[i].area;
+                cover += cells[i].cover;
+            }
+            put(row, x, level(running + area));
+            running += cover;
+            const int next = i < cells.size() && cells[i].row == r ? cells[i].column : w, gap = level(running);
+            for (int g = x + 1; g < next; ++g)
+                if ((gap != 0 && gap != 255) || (gap == 255 && rule == 2 && (g < x + 5 || g >= next - 4)))
+                    put(row, g, gap);
+        }
+    }
+}
+
+} // namespace
+
+// The banded pass against its twin, byte for byte: the layers of a real
+// part (spikes, so many slanted and steep sides) and random polygons with
+// overlaps and sides out of the plane, for every rule.
+TEST(ExactCoverage, MatchesItsPlainTwinOnRealAndRandomLayers)
+{
+    std::vector<std::pair<Segments, Extents>> cases;
+    std::vector<QSize> sizes;
+    const MeshLayers real = meshLayers(TESSAVO_TEST_DATA "/driver/star_spikes.stl", 0.6f);
+    ASSERT_GE(real.layers.size(), 8u);
+    for (const Segments &s : real.layers) {
+        cases.push_back({s, real.grid.extents});
+        sizes.push_back(QSize(real.grid.width, real.grid.height));
+    }
+    // Walls along the rows and columns, some out of the plane or on pixel borders.
+    for (const std::vector<Pt> &box : {std::vector<Pt>{{-3.5, 10.25}, {30.5, 10.25}, {30.5, 40.75}, {-3.5, 40.75}},
+                                       std::vector<Pt>{{12, 3.3}, {70.2, 3.3}, {70.2, 60.1}, {12, 60.1}},
+                                       std::vector<Pt>{{5.5, 5.5}, {5.75, 5.5}, {5.75, 50.5}, {5.5, 50.5}}}) {
+        cases.push_back({outline(box), Extents{0, 0, 64, 64}});
+        sizes.push_back(QSize(64, 64));
+    }
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<float> u(-8, 72);
+    for (int k = 0; k < 30; ++k) {
+        Segments segs;
+        for (int loop = 0; loop < 1 + k % 3; ++loop) {
+            const int n = 3 + int(rng() % 9);
+            std::vector<Pt> pts;
+            for (int i = 0; i < n; ++i)
+                pts.push_back({u(rng), u(rng)});
+            segs += outline(pts, k % 4 == 3);
+        }
+        cases.push_back({segs, Extents{0, 0, 64, 64}});
+        sizes.push_back(k % 2 ? QSize(64, 64) : QSize(80, 48));
+    }
+    int edgePixels = 0;
+    for (size_t c = 0; c < cases.size(); ++c)
+        for (int rule = 0; rule < 3; ++rule) {
+            Plane8 filled(sizes[c].width(), sizes[c].height());
+            Plane1 scratch;
+            if (rule == 2)
+                filled.fromSegs2(cases[c].first, cases[c].second, scratch, false);
+            else
+                filled.fromSegs3(cases[c].first, cases[c].second, scratch, rule == 0, false);
+            if (c < real.layers.size() && rule == 1) { // the real layers face the right way
+                ASSERT_NE(std::find(filled.data, filled.data + filled.byteSize, uchar(255)), filled.data + filled.byteSize);
+            }
+            Plane8 banded = filled, twin = filled;
+            exactEdgeCoverage(banded, cases[c].first, cases[c].second, rule);
+            exactEdgeCoverageTwin(twin, cases[c].first, cases[c].second, rule);
+            ASSERT_TRUE(banded == twin) << "case " << c << " rule " << rule;
+            for (int i = 0; i < banded.byteSize; ++i)
+                edgePixels += banded.data[i] != filled.data[i];
+        }
+    EXPECT_GT(edgePixels, 5000); // the pass did rewrite pixels
 }

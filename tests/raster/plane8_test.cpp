@@ -245,7 +245,8 @@ TEST(Plane8, CopyChangedBlocksGivesTheSource)
     std::mt19937 rng(31);
     struct Case { QSize src, dst; bool looseSummaries; };
     for (const Case &c : {Case{{160, 96}, {160, 96}, false}, Case{{160, 96}, {160, 96}, true},
-                          Case{{160, 96}, {64, 32}, false}, Case{{40, 24}, {40, 24}, false}}) {
+                          Case{{160, 96}, {64, 32}, false}, Case{{40, 24}, {40, 24}, false},
+                          Case{{1056, 48}, {1056, 48}, false}, Case{{1056, 48}, {1056, 48}, true}}) {
         const Plane8 src = blockyPlane(c.src.width(), c.src.height(), rng);
         Plane8 dst = blockyPlane(c.dst.width(), c.dst.height(), rng);
         if (c.src.width() % 16) { // partial blocks: pixels the summary does not see
@@ -271,7 +272,7 @@ TEST(Plane8, CopyChangedBlocksGivesTheSource)
 TEST(Plane8, ThresholdWithSummaryMatchesThePixelRoad)
 {
     std::mt19937 rng(41);
-    for (const QSize size : {QSize(160, 96), QSize(40, 24), QSize(100, 50), QSize(8, 8)}) {
+    for (const QSize size : {QSize(160, 96), QSize(256, 32), QSize(40, 24), QSize(100, 50), QSize(8, 8)}) {
         Plane8 p(size.width(), size.height());
         for (int y = 0; y < p.height; y++)
             for (int x = 0; x < p.width; x++)

@@ -1,5 +1,6 @@
 #include "raster/plane1.h"
 #include "raster/plane8.h"
+#include "raster/meshlayers.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -359,4 +360,38 @@ TEST(Fill, AnyHeightAndThreadCountGiveTheSameResult)
         }
     }
     omp_set_num_threads(saved);
+}
+
+// A real part's layers against the model, filled one after another into one
+// plane that keeps its pixels and block summary (as a thread's raster does:
+// blocks that keep their value are not written again), and the fill's
+// summary hint made exact against the pixels.
+TEST(Fill, RealLayersMatchTheSampleModelInAKeptPlane)
+{
+    const MeshLayers real = meshLayers(TESSAVO_TEST_DATA "/driver/star_spikes.stl", 0.45f);
+    ASSERT_GE(real.layers.size(), 10u);
+    const int w = real.grid.width, h = real.grid.height;
+    for (Rule rule : {NonZero, Positive, Odd}) {
+        Plane8 kept(w, h), summary;
+        Plane1 scratch;
+        kept.fill(7);
+        bool known = false;
+        for (size_t k = 0; k < real.layers.size(); ++k) {
+            const Segments &segs = real.layers[k];
+            Plane8 hint;
+            const Plane8 before = summary;
+            if (rule == Odd)
+                kept.fromSegs2(segs, real.grid.extents, scratch, false, &hint, known ? &before : nullptr);
+            else
+                kept.fromSegs3(segs, real.grid.extents, scratch, rule == NonZero, false, &hint, known ? &before : nullptr);
+            summary = kept.blockSummary();
+            known = true;
+            Plane8 refined = hint;
+            kept.refineBlockSummary(refined);
+            ASSERT_EQ(refined, summary) << "layer " << k << " rule " << rule;
+            if (k % 3 == 0) {
+                ASSERT_EQ(kept, modelFill(rule, segs, w, h, real.grid.extents)) << "layer " << k << " rule " << rule;
+            }
+        }
+    }
 }

@@ -295,3 +295,115 @@ TEST(BlockSkip, BlockRunsCountTheBlocksOfTheSameStateAhead)
 }
 
 } // namespace
+
+namespace {
+
+// A whole family of lines from the region's boundary edges against each line
+// walked pixel by pixel: run ends bit for bit, on random blobs, a large solid,
+// a chequerboard of blocks, a region that fills the plane (runs that start and
+// end on its border), planes of sizes that are not whole blocks (no summary),
+// lines through pixel corners, segments that end inside the plane, uneven and
+// unsorted offsets and families close to an axis.
+TEST(BlockSkip, LineFamilyRunsMatchThePixelWalk)
+{
+    std::vector<Plane1> regions;
+    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(37, 50)}) {
+        Plane1 r;
+        r.fromPlane8(blobs(size.width(), size.height(), 21), 128, false);
+        regions.push_back(r);
+    }
+    Plane1 solid = emptyMask(640, 480);
+    maskRect(solid, 37, 21, 603, 459);
+    for (int y = 200; y < 261; ++y)
+        for (int x = 300; x < 357; ++x)
+            solid.setPixel(x, y, false);
+    regions.push_back(solid);
+    Plane1 chequer(160, 160);
+    for (int y = 0; y < 160; ++y)
+        for (int x = 0; x < 160; ++x)
+            chequer.setPixel(x, y, ((x >> 4) + (y >> 4)) % 2 == 0);
+    regions.push_back(chequer);
+    Plane1 full = emptyMask(128, 96);
+    maskRect(full, 0, 0, 128, 96);
+    for (int y = 40; y < 50; ++y)
+        for (int x = 0; x < 128; ++x)
+            full.setPixel(x, y, (x / 8) % 2 == 0); // a row of notches across
+    regions.push_back(full);
+
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> ang(0, 6.2832);
+    int lines = 0, walked = 0, runs = 0;
+    for (const Plane1 &region : regions) {
+        const Plane8 summary = region.blockSummary();
+        const BlockRuns blocks = blockRuns(summary);
+        const int w = region.width, h = region.height;
+        const double halfDiag = std::hypot(double(w), double(h)) / 2;
+        std::vector<double> angles = {45, 135, 225, 315, 30, 100, 0.3, 89.7, 90, 0};
+        for (int i = 0; i < 6; ++i)
+            angles.push_back(ang(rng) * 57.29578);
+        for (const double deg : angles)
+            for (const int layout : {0, 1, 2, 3}) {
+                // 0: a fill's family; 1: short segments; 2: through pixel
+                // corners (whole-pixel centre, spacing a whole diagonal);
+                // 3: uneven offsets (bundles), 4 unsorted handled below.
+                const double t = deg * 0.017453292, ux = std::cos(t), uy = std::sin(t);
+                double ox = (w - 2) / 2.0, oy = (h - 2) / 2.0, R = halfDiag;
+                std::vector<double> offsets;
+                if (layout == 1)
+                    R = 23.5;
+                const double spacing = layout == 2 ? std::sqrt(2.0) : 3.003;
+                if (layout == 2) {
+                    ox = std::floor(ox);
+                    oy = std::floor(oy);
+                }
+                const int n = int(std::ceil(halfDiag / spacing));
+                for (int k = -n; k <= n; ++k) {
+                    if (layout == 3) {
+                        offsets.push_back(k * 9.0 - 1.1);
+                        offsets.push_back(k * 9.0 + 0.4);
+                        offsets.push_back(k * 9.0 + 1.9);
+                    } else {
+                        offsets.push_back(k * spacing);
+                    }
+                }
+                for (const float minRun : {0.0f, 2.1f}) {
+                    const LineFamilyRuns family(region, &summary, &blocks, ox, oy, ux, uy, R, offsets, minRun);
+                    ASSERT_EQ(family.lineCount(), int(offsets.size()));
+                    for (int i = 0; i < family.lineCount(); ++i) {
+                        const double cx = ox + offsets[size_t(i)] * -uy, cy = oy + offsets[size_t(i)] * ux;
+                        std::vector<ScanRun> ref, got;
+                        scanLineRunsScalar(region, cx - R * ux, cy - R * uy, cx + R * ux, cy + R * uy, minRun, ref);
+                        family.lineRuns(i, got);
+                        ASSERT_EQ(got.size(), ref.size()) << deg << " layout " << layout << " line " << i;
+                        for (size_t k = 0; k < ref.size(); ++k) {
+                            EXPECT_EQ(got[k].a, ref[k].a) << deg << " layout " << layout << " line " << i;
+                            EXPECT_EQ(got[k].b, ref[k].b) << deg << " layout " << layout << " line " << i;
+                        }
+                        runs += int(ref.size());
+                    }
+                    lines += family.lineCount();
+                    walked += family.walkedLines();
+                }
+            }
+        // Unsorted offsets are walked, and still right.
+        const std::vector<double> unsorted = {30, -12, 7.5, 0};
+        const LineFamilyRuns family(region, &summary, &blocks, w / 2.0, h / 2.0, 0.8, 0.6, halfDiag, unsorted, 0);
+        EXPECT_EQ(family.walkedLines(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const double cx = w / 2.0 - unsorted[size_t(i)] * 0.6, cy = h / 2.0 + unsorted[size_t(i)] * 0.8;
+            std::vector<ScanRun> ref, got;
+            scanLineRunsScalar(region, cx - halfDiag * 0.8, cy - halfDiag * 0.6, cx + halfDiag * 0.8,
+                               cy + halfDiag * 0.6, 0, ref);
+            family.lineRuns(i, got);
+            ASSERT_EQ(got.size(), ref.size());
+            for (size_t k = 0; k < ref.size(); ++k)
+                EXPECT_TRUE(got[k].a == ref[k].a && got[k].b == ref[k].b);
+        }
+    }
+    EXPECT_GT(runs, lines / 2);
+    // Lines near an axis and through corners are walked, most are not.
+    EXPECT_LT(walked, lines / 3);
+    EXPECT_GT(walked, 0);
+}
+
+} // namespace

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <limits>
 
 namespace {
@@ -266,6 +267,25 @@ TEST(DistanceStep, MergingStraightRunsMatchesItsScalarTwin)
         }
     }
     EXPECT_GT(merged, 10000);
+    // And what the distance step really feeds it: the area outline of a
+    // section with long axis runs (over maxRun), slants and a round part.
+    Plane8 cov = emptyCoverage(256, 160);
+    paintRect(cov, 10, 10, 200, 120.5f);
+    paintCircle(cov, 190, 110, 40);
+    const float vx[3] = {30, 120, 60}, vy[3] = {130, 150, 100};
+    paintTriangle(cov, vx, vy);
+    Plane8 summary;
+    blockSummary8(cov, summary);
+    Plane1 visited;
+    const PathList outline = areaOutline(cov, summary, visited);
+    ASSERT_FALSE(outline.isEmpty());
+    for (const PolyLine &pl : outline)
+        for (int maxRun : {64, 5}) {
+            PolyLine fast = pl, slow = pl;
+            mergeStraightRuns(fast, 0.005f, maxRun);
+            mergeStraightRunsScalar(slow, 0.005f, maxRun);
+            EXPECT_EQ(fast.pts, slow.pts) << pl.size() << " crossings, maxRun " << maxRun;
+        }
 }
 
 // The band's faster kernels against their first forms, byte for byte: random
@@ -371,4 +391,39 @@ TEST(DistanceStep, ThinBarsAlongBlockSidesMatchTheReferenceTwin)
                 ASSERT_EQ(0, std::memcmp(cov.data, covB.data, 80 * 64)) << where;
                 ASSERT_EQ(0, std::memcmp(sumA.data, sumB.data, size_t(sumA.width) * sumA.height)) << where;
             }
+}
+
+// The thin-part walks keep their marks from call to call on a thread: a
+// call after others (a larger plane with many walks, and the same scene
+// again) must give what it gives on a fresh thread.
+TEST(DistanceStep, ThinPartsDoNotDependOnEarlierCalls)
+{
+    auto scene = [](int w, int h, int bars) {
+        Plane8 cov = emptyCoverage(w, h);
+        paintRect(cov, w - 40.0f, h - 40.0f, w - 4.0f, h - 4.0f);  // a wide part, kept
+        for (int k = 0; k < bars; ++k) {
+            const float x = 6 + 9.0f * k + 0.3f * (k % 3);
+            paintRect(cov, x, 5, x + 4.6f - 0.4f * (k % 2), h - (k % 2 ? 20.0f : 6.0f));
+        }
+        return cov;
+    };
+    auto step = [](Plane8 cov) {
+        Plane8 summary;
+        blockSummary8(cov, summary);
+        Plane1 visited;
+        distanceOffset(cov, summary, kMinDistanceStep, visited, nullptr, true);
+        return cov;
+    };
+    const Plane8 big = scene(320, 160, 28), small = scene(96, 80, 6);
+    Plane8 fresh;
+    std::thread([&] { fresh = step(small); }).join();
+    int dropped = 0;
+    for (int i = 0; i < 96 * 80; ++i)
+        dropped += small.data[i] >= 128 && fresh.data[i] < 128;
+    EXPECT_GT(dropped, 100);  // the scene has thin parts to walk
+    step(big);
+    const Plane8 after = step(small);
+    EXPECT_EQ(0, std::memcmp(fresh.data, after.data, 96 * 80));
+    const Plane8 again = step(small);
+    EXPECT_EQ(0, std::memcmp(fresh.data, again.data, 96 * 80));
 }

@@ -221,12 +221,13 @@ TEST(HairDetect, FittingKeepsEveryBeadInsideTheEdge)
 }
 
 // Thin walls in the middle of a large empty plane: with the summary the run
-// scan passes over the groups of lines with no block inside and starts each
-// line at its first block inside; the markers must be the ones the full scan
-// finds, in both passes, whatever the gap before the first block.
+// scan passes over the groups of lines with no block inside and makes and
+// reads each line only from its first block inside to its last; the markers
+// must be the ones the full scan finds, in both passes, whatever the gap
+// before the first block and whatever the line bits hold beyond.
 TEST(HairDetect, RunScanSkipsEmptyLinesAndWords)
 {
-    for (const float x0 : {70.0f, 133.0f, 201.5f}) {
+    for (const float x0 : {70.0f, 125.8f, 133.0f, 201.5f}) {  // 125.8: the wall ends at a word's end
         Plane8 before = emptyCoverage(320, 256);
         paintRect(before, x0, 96, x0 + 2.2f, 170);             // a wall along y
         paintRect(before, x0 + 20, 120.3f, x0 + 90, 122.1f);   // one along x
@@ -236,9 +237,14 @@ TEST(HairDetect, RunScanSkipsEmptyLinesAndWords)
         afterSummary = summary;
         OffsetScratch s;
         offsetCoverage(after, afterSummary, 1.5f, 1.0f, s);
+        // A full plane scanned just before leaves its line bits behind in
+        // the words the summary's scan neither makes nor reads.
+        Plane8 full = emptyCoverage(320, 256), fullAfter = emptyCoverage(320, 256);
+        full.fill(255);
         for (bool columns : {false, true}) {
-            HairMarkers plain, fast;
+            HairMarkers plain, fast, unused;
             thinRunMarkers(before, after, columns, 12.0f, plain);
+            thinRunMarkers(full, fullAfter, columns, 12.0f, unused);
             thinRunMarkers(before, after, columns, 12.0f, fast, &summary);
             EXPECT_EQ(fast, plain) << x0 << (columns ? " columns" : " rows");
             int n = 0;

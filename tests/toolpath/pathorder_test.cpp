@@ -409,7 +409,8 @@ TEST(TravelRouter, FreeBlocksMatchTheirScalarTwin)
 
 // The one-pass shrink against offsetN's one-pixel steps, on layer-like masks
 // (set = outside: a part with holes and a thin slot, at times touching the
-// plane's edges and first and last rows) and on noise, at widths of whole
+// plane's edges and first and last rows), on parts of one run a row and on
+// noise, at widths of whole
 // and half 64-pixel words and plane heights down to three rows.
 TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
 {
@@ -419,7 +420,17 @@ TEST(TravelRouter, ShrinkManhattanMatchesOffsetSteps)
         std::uniform_int_distribution<int> ux(-8, w + 8), uy(-8, h + 8), ur(1, std::max(2, std::min(w, h) / 3));
         for (int trial = 0; trial < 8; ++trial) {
             Plane1 m(w, h);
-            if (trial == 7) {
+            if (trial == 5 || trial == 6) {
+                // One clear run a row: a steep thin bar (a window's runs
+                // share no pixel) and a wedge (they do).
+                m.fill(0xFF);
+                for (int y = 0; y < h; ++y) {
+                    const int x0 = trial == 5 ? (3 * y) % std::max(1, w - 3) : w / 2 - y / 2;
+                    const int x1 = trial == 5 ? x0 + 2 : w / 2 + y / 3 + 1;
+                    for (int x = std::max(0, x0); x < std::min(w, x1); ++x)
+                        m.setPixel(x, y, false);
+                }
+            } else if (trial == 7) {
                 std::bernoulli_distribution bit(0.85);
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x)
@@ -498,6 +509,37 @@ TEST(TravelRouter, SegmentFreeFloorsLikeFloor)
     }
     EXPECT_GT(free, 100);
     EXPECT_FALSE(router.segmentFree({-3e9f, 5}, {10, 10}));
+
+    // Long segments between sparse single pixels (many pass within a pixel
+    // of one without a sample landing on it), near-flat and near-upright
+    // ones, and ones along the plane's border.
+    Plane1 dots = emptyMask(256, 224);
+    std::uniform_int_distribution<int> px(0, 255), py(0, 223);
+    for (int i = 0; i < 60; ++i)
+        dots.setPixel(px(rng), py(rng), true);
+    const TravelRouter sparse(dots);
+    std::uniform_real_distribution<float> sx(-2, 258), sy(-2, 226), tiny(-0.01f, 0.01f);
+    int sparseFree = 0, sparseBlocked = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        PolyPoint a(sx(rng), sy(rng)), b(sx(rng), sy(rng));
+        if (trial % 4 == 1)
+            b.y = a.y + tiny(rng);
+        if (trial % 4 == 2)
+            b.x = a.x + tiny(rng);
+        if (trial % 16 == 3)
+            a.y = b.y = 0.0f;
+        const float dx = b.x - a.x, dy = b.y - a.y;
+        const int n = std::max(1, int(std::ceil(std::sqrt(dx * dx + dy * dy) * 2.0f)));
+        bool want = true;
+        for (int i = 0; i <= n && want; ++i) {
+            const float t = float(i) / float(n);
+            want = sparse.freeAt(int(std::floor(a.x + t * dx)), int(std::floor(a.y + t * dy)));
+        }
+        ASSERT_EQ(sparse.segmentFree(a, b), want) << a.x << "," << a.y << " " << b.x << "," << b.y;
+        (want ? sparseFree : sparseBlocked)++;
+    }
+    EXPECT_GT(sparseFree, 300);
+    EXPECT_GT(sparseBlocked, 300);
 }
 
 TEST(Islands, SplitShellsByDepth)
