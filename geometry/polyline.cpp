@@ -6,6 +6,7 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <vector>
 
@@ -418,14 +419,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     if (n <= minCount || !(params.smoothingArea > 0))
         return;
 
-    std::vector<int> prev(n), next(n);
+    // Links and candidate bounds are written before they are read: no
+    // clearing (new[] leaves them as they come).
+    const std::unique_ptr<int[]> prev(new int[size_t(n)]), next(new int[size_t(n)]);
     std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
     std::vector<int> alive(n, 1);
     // The vectors through plain pointers (here and below): a lambda
     // reaches a vector through its captured reference and would load the
     // data pointer again at every use. (alive is not char: a char store may
     // alias any pointer.)
-    int *const prv = prev.data(), *const nxt = next.data(), *const live = alive.data();
+    int *const prv = prev.get(), *const nxt = next.get(), *const live = alive.data();
     float *const er = err.data();
     for (int i = 0; i < n; ++i) {
         prv[i] = i - 1;
@@ -505,9 +508,9 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         return (Key(bits) << 32) | std::uint32_t(i);
     };
     std::vector<Key> curKey(n, kNoKey);
-    std::vector<float> candErr(n, 0.0f);
+    const std::unique_ptr<float[]> candErr(new float[size_t(n)]);
     Key *const ck = curKey.data();
-    float *const ce = candErr.data();
+    float *const ce = candErr.get();
     int count = n;
     // Takes vertex idx (its key current: neither neighbour nor the bounds of
     // the two segments changed since the test, so it still holds) and

@@ -79,7 +79,8 @@ public:
     // Polygon fills into this plane, whose size must already be set. Segments
     // in mm; ext maps onto the whole plane; 4 x 4 samples per pixel, taken at
     // the sample centres (an outline on pixel borders covers whole pixels);
-    // scratch is the sample store (resized here). Pixel value = 16 x covered samples
+    // scratch is not touched: the samples live in a store each thread keeps
+    // (all zero between fills). Pixel value = 16 x covered samples
     // (255 for 16). Returns whether a sample row did not close (always false
     // unless check). Every row is resolved even after an unclosed one, so the
     // plane never depends on the thread count. Segments with non-finite

@@ -181,36 +181,32 @@ struct SegBands {
     }
 };
 
+// A thread's sample store, all zero between fills: a fill clears every
+// sample it marks (with its group or row) before it ends, so only new room
+// is cleared. Kept for the thread's life (a band of the widest plane is
+// 256 KB) instead of a store per plane cleared at every fill.
+uchar *threadSamples(size_t bytes)
+{
+    thread_local std::vector<uchar> store;
+    if (store.size() < bytes)
+        store.assign(bytes, 0);
+    return store.data();
+}
+
 // Per-thread sample store of one band, kept clean between bands: the resolve
 // clears only the 16-pixel groups that marking touched (recorded in `dirty`),
 // so neither clearing nor resolving walks the empty parts of the plane.
 struct BandStore {
-    uchar *scratch;
-    uchar *samples = nullptr; // the current band's rows of rowBytes
-    qint64 bandBytes, rowBytes;
-    bool perThread;
+    uchar *samples = nullptr; // the band's rows of rowBytes
+    qint64 rowBytes;
     int dirtyWords; // 64-bit words of dirty group bits per pixel row
     std::vector<quint64> dirty;
 
-    BandStore(uchar *scratch, qint64 scratchBytes, qint64 rowBytes, int width)
-        : scratch(scratch), bandBytes(rowBytes * kBandPixelRows), rowBytes(rowBytes)
+    BandStore(qint64 rowBytes, int width) : rowBytes(rowBytes)
     {
-        // One region per thread when the store has room for all of them (it
-        // stays in cache and is cleared once), else each band its own rows.
-        perThread = omp_get_num_threads() * bandBytes <= scratchBytes;
-        if (perThread) {
-            samples = scratch + bandBytes * omp_get_thread_num();
-            std::memset(samples, 0, size_t(bandBytes));
-        }
+        samples = threadSamples(size_t(rowBytes * kBandPixelRows));
         dirtyWords = ((width + 15) / 16 + 63) / 64;
         dirty.assign(size_t(dirtyWords) * kBandPixelRows, 0);
-    }
-    void use(int band, int rows)
-    {
-        if (!perThread) {
-            samples = scratch + bandBytes * band;
-            std::memset(samples, 0, size_t(rowBytes * rows));
-        }
     }
     uchar *row(int localRow) { return samples + rowBytes * localRow; }
     void markDirty(int localRow, int pixel)
@@ -509,7 +505,6 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     // 32 bits per pixel: 4 x 4 samples, 2 bits each (low +1, high -1).
     if (qint64(w) * 32 > INT_MAX)
         throw QString("Plane8::fromSegs3() plane too wide");
-    scratch.setSize(QSize(w * 32, h));
     const SampleMap map(ext, w, h, 4);
     const SegBands bands(segs, map, kBandSampleShift);
     const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
@@ -523,7 +518,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
-        BandStore store(scratch.data, scratch.byteSize, qint64(4) * w, w);
+        BandStore store(qint64(4) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
         std::vector<int> runs(size_t(3 * (groups + 1))); // the last resolved row's clean runs: first, end, level
@@ -539,7 +534,6 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
-            store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
             if (known)
                 knownBits.build(known->row(py0 >> 4), groups);
@@ -746,7 +740,6 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
     // 16 bits per pixel: bit (x mod 4) + 4 (y mod 4).
     if (qint64(w) * 16 > INT_MAX)
         throw QString("Plane8::fromSegs2() plane too wide");
-    scratch.setSize(QSize(w * 16, h));
     const SampleMap map(ext, w, h, 4);
     const SegBands bands(segs, map, kBandSampleShift);
     const int bandCount = (h + kBandPixelRows - 1) / kBandPixelRows, groups = (w + 15) / 16;
@@ -760,13 +753,12 @@ bool Plane8::fromSegs2(const Segments &segs, const Extents &ext, Plane1 &scratch
 
 #pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
     {
-        BandStore store(scratch.data, scratch.byteSize, qint64(2) * w, w);
+        BandStore store(qint64(2) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
 #pragma omp for schedule(static)
         for (int band = 0; band < bandCount; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
-            store.use(band, py1 - py0);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
             if (known)
                 knownBits.build(known->row(py0 >> 4), groups);

@@ -500,7 +500,7 @@ struct Band {
     // cap, deeper than any thin part, and encode to 255). A walk that meets
     // such a block finds it deep or outside from its bytes, as it found it
     // from its distances. Blocks are renumbered in order.
-    void trim(const Plane8 &cov, const PathList &outline, float reach)
+    void trim(const Plane8 &cov, const Plane8 &summary, const PathList &outline, float reach)
     {
         // Blocks within a stamp's reach: each segment's box grown by reach,
         // and by the rows' rounding and the groups of four.
@@ -528,14 +528,22 @@ struct Band {
                 int &t = tile[size_t(by) * bw + bx];
                 if (t < 0)
                     continue;
-                __m128i any = zero, all = ones;
-                for (int y = 0; y < 16; ++y) {
-                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
-                    any = _mm_or_si128(any, v);
-                    all = _mm_and_si128(all, v);
+                bool all0, all255;
+                if (!firstForms) {
+                    // The summary is exact (Plane8::blockSummary's).
+                    const uchar state = summary.data[size_t(by) * bw + bx];
+                    all0 = state == 0;
+                    all255 = state == 255;
+                } else {
+                    __m128i any = zero, all = ones;
+                    for (int y = 0; y < 16; ++y) {
+                        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cov.row(by * 16 + y) + bx * 16));
+                        any = _mm_or_si128(any, v);
+                        all = _mm_and_si128(all, v);
+                    }
+                    all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
+                    all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 }
-                const bool all0 = _mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF;
-                const bool all255 = _mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) == 0xFFFF;
                 t = all0 || (all255 && !near[size_t(by) * bw + bx]) ? -1 : tiles++;
                 if (t >= 0)
                     blockOfTile.push_back(by * bw + bx);
@@ -1182,20 +1190,31 @@ struct Band {
             {
                 // Most tiles settle on their own bits: every start is
                 // beside a deep pixel of the tile, or beside a shallow one
-                // that is (two steps, no blocks around).
-                auto grown = [](const std::uint32_t *r, int y) {
-                    const std::uint32_t v = (y > 0 ? r[y - 1] : 0) | r[y] | (y < 15 ? r[y + 1] : 0);
-                    return (v | v << 1 | v >> 1) & 0xFFFF;
+                // that is (two steps, no blocks around). Rows 0-7 and 8-15
+                // of a mask are eight 16-bit lanes each.
+                struct Rows {
+                    __m128i lo, hi;
                 };
-                std::uint32_t deep[16], step1[16];
-                for (int y = 0; y < 16; ++y)
-                    deep[y] = m[kD + y];
-                for (int y = 0; y < 16; ++y)
-                    step1[y] = grown(deep, y) & m[kJ + y];
-                std::uint32_t open2 = 0;
-                for (int y = 0; y < 16; ++y)
-                    open2 |= m[kS + y] & ~(step1[y] | (grown(step1, y) & m[kJ + y]));
-                if (!open2)
+                auto load = [m](int at) {
+                    return Rows{_mm_loadu_si128(reinterpret_cast<const __m128i *>(m + at)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i *>(m + at + 8))};
+                };
+                // Each row or-ed with the rows either side and then with
+                // its pixels' neighbours along it (none beyond the tile).
+                auto grown = [](Rows r) {
+                    const __m128i upLo = _mm_slli_si128(r.lo, 2), upHi = _mm_or_si128(_mm_slli_si128(r.hi, 2), _mm_srli_si128(r.lo, 14));
+                    const __m128i dnLo = _mm_or_si128(_mm_srli_si128(r.lo, 2), _mm_slli_si128(r.hi, 14)), dnHi = _mm_srli_si128(r.hi, 2);
+                    const __m128i lo = _mm_or_si128(r.lo, _mm_or_si128(upLo, dnLo)), hi = _mm_or_si128(r.hi, _mm_or_si128(upHi, dnHi));
+                    return Rows{_mm_or_si128(lo, _mm_or_si128(_mm_slli_epi16(lo, 1), _mm_srli_epi16(lo, 1))),
+                                _mm_or_si128(hi, _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(hi, 1)))};
+                };
+                const Rows deep = load(kD), join = load(kJ), start = load(kS);
+                const Rows g1 = grown(deep);
+                const Rows step1{_mm_and_si128(g1.lo, join.lo), _mm_and_si128(g1.hi, join.hi)};
+                const Rows g2 = grown(step1);
+                const __m128i openLo = _mm_andnot_si128(_mm_or_si128(step1.lo, _mm_and_si128(g2.lo, join.lo)), start.lo);
+                const __m128i openHi = _mm_andnot_si128(_mm_or_si128(step1.hi, _mm_and_si128(g2.hi, join.hi)), start.hi);
+                if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(openLo, openHi), _mm_setzero_si128())) == 0xFFFF)
                     continue;
             }
             const int bx = blockOfTile[size_t(t)] % bw, by = blockOfTile[size_t(t)] / bw;
@@ -1396,7 +1415,7 @@ void offsetByDistance(Plane8 &cov, Plane8 &summary, float distance, Plane1 &visi
     // 255. The margin only keeps the cap's root clear of that depth (the
     // first forms stamped half a pixel further, to the same bytes).
     const float reach = std::fabs(distance) + std::max(kThinInset, kDistanceRamp) / 2 + (firstForms ? 0.5f : 0.01f);
-    band.trim(cov, edge, reach);
+    band.trim(cov, summary, edge, reach);
     Floats s = band.insideDistance(cov, summary, edge, reach, distance, kThinInset / 2);
     band.dropThinParts(cov, summary, s, kThinInset / 2);
     if (edgeOut)

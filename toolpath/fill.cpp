@@ -791,23 +791,33 @@ LineFamilyRuns::LineFamilyRuns(const Plane1 &region, const Plane8 *summary, cons
     const bool even = L == 1 || (perOffset > 0 && stray < 1e-6);
     const double qx = vx * perOffset, qy = vy * perOffset, qMargin = (1e-3 + stray) * perOffset + 1e-9;
     const double q0 = -(ox * qx + oy * qy + first * perOffset);
-    auto edges = [&](int x, int y, bool vertical, int n) {
-        if (even) {
-            // Line index units: line j lies at q = j.
-            const double qa = x * qx + y * qy + q0, qb = qa + n * (vertical ? qy : qx);
-            const double qhi = std::max(qa, qb) + qMargin;
-            if (!(qhi >= 0))
-                return;
-            const double qlo = std::min(qa, qb) - qMargin;
-            for (int j = qhi < L ? int(qhi) : L - 1; j >= 0 && j >= qlo; --j)
-                check(j, x, y, vertical, n);
-            return;
-        }
+    auto checkEven = [&](int j, double qlo, int x, int y, bool vertical, int n) __attribute__((noinline)) {
+        for (; j >= 0 && j >= qlo; --j)
+            check(j, x, y, vertical, n);
+    };
+    auto checkUneven = [&](int x, int y, bool vertical, int n) __attribute__((noinline)) {
         const double oa = (x - ox) * vx + (y - oy) * vy, ob = oa + n * (vertical ? vy : vx);
         const double lo = std::min(oa, ob) - 1e-3, hi = std::max(oa, ob) + 1e-3;
         for (int j = int(std::lower_bound(offsets.begin(), offsets.end(), lo) - offsets.begin());
              j < L && offsets[size_t(j)] <= hi; ++j)
             check(j, x, y, vertical, n);
+    };
+    // Most runs lie between two lines: that much is settled where they are
+    // found.
+    auto edges = [&](int x, int y, bool vertical, int n) __attribute__((always_inline)) {
+        if (!even) {
+            checkUneven(x, y, vertical, n);
+            return;
+        }
+        // Line index units: line j lies at q = j.
+        const double qa = x * qx + y * qy + q0, qb = qa + n * (vertical ? qy : qx);
+        const double qhi = std::max(qa, qb) + qMargin;
+        if (!(qhi >= 0))
+            return;
+        const double qlo = std::min(qa, qb) - qMargin;
+        const int j = qhi < L ? int(qhi) : L - 1;
+        if (j >= qlo)
+            checkEven(j, qlo, x, y, vertical, n);
     };
     // One pass over the rows, 64 pixels a word: vertical boundary edges (a
     // pixel against its left neighbour) and horizontal ones (against the
@@ -863,17 +873,22 @@ LineFamilyRuns::LineFamilyRuns(const Plane1 &region, const Plane8 *summary, cons
         const int bw = summary->width, bh = summary->height;
         busy.assign(size_t(bh) * size_t(words), 0);
         busyTop.assign(busy.size(), 0);
-        for (int by = 0; by < bh; ++by) {
+        // Only the block rows the rows below visit, and the one above them.
+        const int byLo = std::max(0, (yLo >> 4) - 1), byHi = std::min(bh, ((yHi - 1) >> 4) + 1);
+        std::vector<uchar> flags(static_cast<size_t>(bw) + 3, 0);
+        for (int by = byLo; by < byHi; ++by) {
             const uchar *b = summary->data + size_t(by) * size_t(bw);
+            // Per block: mixed, or unlike the block on its left.
+            for (int k = 0; k < bw; ++k)
+                flags[size_t(k)] = (b[k] != 0 && b[k] != 255) || (k > 0 && b[k] != b[k - 1]);
             for (int i = 0; i < words; ++i) {
-                const int b0 = std::max(4 * i - 1, 0), b1 = std::min(4 * i + 4, bw);
-                bool mixed = b0 >= b1 ? false : (b[b0] != 0 && b[b0] != 255);
-                for (int k = b0 + 1; k < b1 && !mixed; ++k)
-                    mixed = b[k] != b[b0];
+                bool mixed = i > 0 && b[4 * i - 1] != 0 && b[4 * i - 1] != 255;
+                for (int k = 4 * i; k < std::min(4 * i + 4, bw) && !mixed; ++k)
+                    mixed = flags[size_t(k)];
                 busy[size_t(by) * size_t(words) + size_t(i)] = mixed;
             }
         }
-        for (int by = 0; by < bh; ++by)
+        for (int by = std::max(byLo, yLo >> 4); by < byHi; ++by)
             for (int i = 0; i < words; ++i) {
                 const size_t at = size_t(by) * size_t(words) + size_t(i);
                 bool top = busy[at] || (by > 0 && busy[at - size_t(words)]);
@@ -986,7 +1001,20 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
     const double tdx = 1.0 / std::fabs(dx), tdy = 1.0 / std::fabs(dy);
     const double tnx = sx > 0 ? (x + 1 - ax) / dx : (x - ax) / dx;
     const double tny = sy > 0 ? (y + 1 - ay) / dy : (y - ay) / dy;
-    RunningSum sumX(tnx, tdx), sumY(tny, tdy);
+    // The running sums after a step, each taken on from the one before on
+    // its axis (the steps only grow along the line).
+    long long atX = 0, atY = 0;
+    double sumX = tnx, sumY = tny;
+    auto crossX = [&](long long step) {
+        sumX = repeatedSum(sumX, tdx, step - atX);
+        atX = step;
+        return sumX;
+    };
+    auto crossY = [&](long long step) {
+        sumY = repeatedSum(sumY, tdy, step - atY);
+        atY = step;
+        return sumY;
+    };
     const size_t before = runs.size();
     auto emit = [&](double ts, double te) {
         if ((te - ts) * len > m_minRun)
@@ -1006,12 +1034,12 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
             step = sy > 0 ? e.y - y - 1 : y - e.y;
             to = m_region.pixel(e.x, sy > 0 ? e.y : e.y - 1);
         }
-        if (step < 0 || to == in) { // not the walk's way: let it decide
+        if (step < 0 || to == in || step < (e.vertical ? atX : atY)) { // not the walk's way: let it decide
             runs.resize(before);
             walkLine(l, runs);
             return;
         }
-        const double T = e.vertical ? sumX.at(step) : sumY.at(step);
+        const double T = e.vertical ? crossX(step) : crossY(step);
         if (to)
             runStart = T;
         else
@@ -1019,7 +1047,7 @@ void LineFamilyRuns::lineRuns(int i, std::vector<ScanRun> &runs) const
         in = to;
     }
     if (in) // the walk ends at t1 or where it leaves the plane
-        emit(runStart, std::min({t1, sumX.at(sx > 0 ? W - 1 - x : x), sumY.at(sy > 0 ? H - 1 - y : y)}));
+        emit(runStart, std::min({t1, crossX(sx > 0 ? W - 1 - x : x), crossY(sy > 0 ? H - 1 - y : y)}));
 }
 
 namespace {
@@ -1264,7 +1292,6 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
     double lo, hi;
     if (!lineOffsetRange(occupiedBlocks(region, summary), f, lo, hi))
         return;
-    const BlockRuns &blocks = cachedBlockRuns(summary, 1, familyRuns(f));
     PathList built;
     // Paths that took a run of the previous line: the only ones a run may
     // join, so a run never bridges to a line further back or to its own line.
@@ -1288,7 +1315,9 @@ void shellLineFill(PathList &pool, const Plane1 &region, int type, float spacing
             offsets.push_back(off);
         }
     }
-    const LineFamilyRuns lines(region, &summary, &blocks, f.ox, f.oy, f.ux, f.uy, f.R, offsets, minLen);
+    LineFamilyRuns lines(region, &summary, nullptr, f.ox, f.oy, f.ux, f.uy, f.R, offsets, minLen);
+    if (lines.walkedLines() > 0) // the walk's block runs, made only for it
+        lines.setBlocks(&cachedBlockRuns(summary, 1, familyRuns(f)));
     for (int k = -f.n; k <= f.n; ++k) {
         const double off = k * double(spacing);
         if (!(off >= lo && off <= hi)) {

@@ -97,8 +97,10 @@ public:
                    double ux, double uy, double R, std::vector<double> offsets, float minRun);
     int lineCount() const { return int(m_lines.size()); }
     void lineRuns(int i, std::vector<ScanRun> &runs) const;
-    // Lines that lineRuns walks (for tests).
+    // Lines that lineRuns walks.
     int walkedLines() const;
+    // The block runs those walks read (scanLineRuns' blocks), when made later.
+    void setBlocks(const BlockRuns *blocks) { m_blocks = blocks; }
 
 private:
     struct Line {
