@@ -6,6 +6,7 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <functional>
+#include <memory>
 #include <queue>
 #include <vector>
 
@@ -418,14 +419,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
     if (n <= minCount || !(params.smoothingArea > 0))
         return;
 
-    std::vector<int> prev(n), next(n);
+    // Links and candidate bounds are written before they are read: no
+    // clearing (new[] leaves them as they come).
+    const std::unique_ptr<int[]> prev(new int[size_t(n)]), next(new int[size_t(n)]);
     std::vector<float> err(n, 0.0f);  // bound of how far segment i->next strays from the trace
     std::vector<int> alive(n, 1);
     // The vectors through plain pointers (here and below): a lambda
     // reaches a vector through its captured reference and would load the
     // data pointer again at every use. (alive is not char: a char store may
     // alias any pointer.)
-    int *const prv = prev.data(), *const nxt = next.data(), *const live = alive.data();
+    int *const prv = prev.get(), *const nxt = next.get(), *const live = alive.data();
     float *const er = err.data();
     for (int i = 0; i < n; ++i) {
         prv[i] = i - 1;
@@ -505,9 +508,9 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         return (Key(bits) << 32) | std::uint32_t(i);
     };
     std::vector<Key> curKey(n, kNoKey);
-    std::vector<float> candErr(n, 0.0f);
+    const std::unique_ptr<float[]> candErr(new float[size_t(n)]);
     Key *const ck = curKey.data();
-    float *const ce = candErr.data();
+    float *const ce = candErr.get();
     int count = n;
     // Takes vertex idx (its key current: neither neighbour nor the bounds of
     // the two segments changed since the test, so it still holds) and
@@ -551,15 +554,17 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             zb[size_t(i >> 6)] &= ~(std::uint64_t(1) << (i & 63));
             --zeroCount;
         };
-        std::vector<Key> heap;
-        heap.reserve(size_t(n));
+        // Each vertex is in the heap at most once: n entries never move.
+        const std::unique_ptr<Key[]> heapStore(new Key[size_t(n)]);
+        Key *const heap = heapStore.get();
+        size_t heapSize = 0;
         std::vector<int> pos(size_t(n), -1);
         int *const slot = pos.data();
-        auto place = [&, slot](size_t i, Key k) {
+        auto place = [&, slot, heap](size_t i, Key k) {
             heap[i] = k;
             slot[size_t(k & 0xffffffffu)] = int(i);
         };
-        auto siftUp = [&](size_t i, Key k) {
+        auto siftUp = [&, heap](size_t i, Key k) {
             while (i > 0) {
                 const size_t parent = (i - 1) / 4;
                 if (!(k < heap[parent]))
@@ -569,8 +574,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             }
             place(i, k);
         };
-        auto siftDown = [&](size_t i, Key k) {
-            const size_t size = heap.size();
+        auto siftDown = [&, heap](size_t i, Key k) {
+            const size_t size = heapSize;
             for (;;) {
                 const size_t c = 4 * i + 1;
                 if (c >= size)
@@ -596,17 +601,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             place(i, k);
         };
         // Puts k at slot i (a hole, or a key being changed) where it belongs.
-        auto settle = [&](size_t i, Key k) {
+        auto settle = [&, heap](size_t i, Key k) {
             if (i > 0 && k < heap[(i - 1) / 4])
                 siftUp(i, k);
             else
                 siftDown(i, k);
         };
-        auto removeAt = [&](size_t i) {
+        auto removeAt = [&, heap, slot](size_t i) {
             slot[size_t(heap[i] & 0xffffffffu)] = -1;
-            const Key last = heap.back();
-            heap.pop_back();
-            if (i < heap.size())
+            const Key last = heap[--heapSize];
+            if (i < heapSize)
                 settle(i, last);
         };
         auto file = [&, ck, ce](int i, float a, float e) {
@@ -615,8 +619,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             if ((ck[i] >> 32) == 0) {
                 zeroSet(i);
             } else {
-                slot[size_t(i)] = int(heap.size());
-                heap.push_back(ck[i]);
+                slot[size_t(i)] = int(heapSize);
+                heap[heapSize++] = ck[i];
             }
         };
         auto fileIfRemovable = [&](int i) {
@@ -668,8 +672,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         }
         for (; i < n; ++i)
             fileIfRemovable(i);
-        if (heap.size() > 1)
-            for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
+        if (heapSize > 1)
+            for (size_t i = (heapSize - 2) / 4 + 1; i-- > 0;)
                 siftDown(i, heap[i]);
         auto update = [&, ck, slot](int j, Key old) {
             const Key k = ck[j];
@@ -688,12 +692,12 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 else
                     settle(size_t(at), k);
             } else if (k != kNoKey && !isZero) {
-                slot[size_t(j)] = int(heap.size());
-                heap.push_back(k);
-                siftUp(heap.size() - 1, k);
+                slot[size_t(j)] = int(heapSize);
+                heap[heapSize++] = k;
+                siftUp(heapSize - 1, k);
             }
         };
-        while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
+        while ((zeroCount > 0 || heapSize > 0) && count > minCount) {
             int idx;
             if (zeroCount > 0) {
                 while (zb[size_t(zeroLow)] == 0)
@@ -702,7 +706,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 idx = zeroLow * 64 + __builtin_ctzll(word);
                 zeroClear(idx);
             } else {
-                idx = int(heap.front() & 0xffffffffu);
+                idx = int(heap[0] & 0xffffffffu);
                 removeAt(0);
             }
             ck[idx] = kNoKey;

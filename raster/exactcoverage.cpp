@@ -33,7 +33,11 @@ class BandCells {
 public:
     // touched: the band's row of 16-pixel block flags (null: not wanted);
     // a block whose pixel changes gets 1.
-    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched) {}
+    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched)
+    {
+        for (std::vector<Cell> &r : m_rows) // room for a row's usual few cells at once
+            r.reserve(16);
+    }
 
     // Starts another band with the same width; the cell stores keep their room.
     void reset(int firstRow, uchar *touched)
