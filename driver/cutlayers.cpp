@@ -34,10 +34,8 @@ void cutLayer(const LayerGrid &grid, int alg, Segments &segs, bool repairFirst, 
 
 } // namespace
 
-void beginCutRun(const LayerGrid &grid, QVector<SliceLayer> &layers, int first, int count, CutState &state,
-                 const CutFollowUp &followUp, QVector<CutLayer> recycled, CutRun &run)
+void prepareCutState(const LayerGrid &grid, CutState &state, int threads)
 {
-    const int threads = std::max(1, omp_get_max_threads());
     if (state.scratch.size() < threads)
         state.scratch.resize(threads);
     for (CutScratch &s : state.scratch) {
@@ -45,71 +43,61 @@ void beginCutRun(const LayerGrid &grid, QVector<SliceLayer> &layers, int first, 
             s.summaryValid = false; // a new plane: its pixels are undefined
         s.raster.setSize(QSize(grid.width, grid.height));
     }
-    // The recycled entries keep their planes' storage; everything else a
-    // cut sets, or clears here.
-    run.first = first;
-    run.cuts = std::move(recycled);
-    run.cuts.resize(count);
-    for (CutLayer &c : run.cuts) {
-        c.repaired = false;
-        c.outlines.clear();
-        c.hairs.clear();
-        if (!followUp) {
-            c.inner = Plane1();
-            c.innerId = 0;
-        }
-    }
-    run.errors.assign(size_t(count), QString());
-    run.failed.assign(size_t(count), 0);
-    // Raw pointers, taken here: no container may detach (copy itself) from
-    // inside a parallel region.
-    run.layers = layers.data() + first;
-    run.out = run.cuts.data();
-    run.scratch = state.scratch.data();
 }
 
-void cutRunLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, CutRun &run, int k)
+void cutOneLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, SliceLayer &layer,
+                 CutScratch &s, CutLayer &out)
 {
-    run.failed[size_t(k)] = !catchMessage(
-        [&] {
-            CutScratch &s = run.scratch[omp_get_thread_num()];
-            cutLayer(grid, sp.PolyFillerAlg, run.layers[k].segs, false, s, run.out[k]);
-            if (followUp)
-                followUp(run.layers[k], s, run.out[k]);
-        },
-        run.errors[size_t(k)]);
+    // `out` may be a recycled cut: it keeps its planes' storage; everything
+    // else the cut sets, or clears here.
+    out.outlines.clear();
+    out.hairs.clear();
+    if (!followUp) {
+        out.inner = Plane1();
+        out.innerId = 0;
+    }
+    cutLayer(grid, sp.PolyFillerAlg, layer.segs, false, s, out);
+    if (followUp)
+        followUp(layer, s, out);
 }
 
-QVector<CutLayer> finishCutRun(const LayerGrid &grid, const SlicerParams &sp, CutState &state,
-                               const CutFollowUp &followUp, CutRun &run)
+void settleCut(const LayerGrid &grid, const SlicerParams &sp, CutState &state, const CutFollowUp &followUp,
+               SliceLayer &layer, CutScratch &s, CutLayer &out)
 {
-    for (int k = 0; k < run.cuts.size(); ++k) {
-        if (run.failed[size_t(k)])
-            throw run.errors[size_t(k)];
-        if (state.repairCount > 20 && !run.out[k].repaired) {
-            cutLayer(grid, sp.PolyFillerAlg, run.layers[k].segs, true, state.scratch[0], run.out[k]);
-            if (followUp)
-                followUp(run.layers[k], state.scratch[0], run.out[k]);
-        }
-        if (run.out[k].repaired)
-            ++state.repairCount;
+    if (state.repairCount > 20 && !out.repaired) {
+        cutLayer(grid, sp.PolyFillerAlg, layer.segs, true, s, out);
+        if (followUp)
+            followUp(layer, s, out);
     }
-    run.layers = nullptr;
-    run.out = nullptr;
-    run.scratch = nullptr;
-    return std::move(run.cuts);
+    if (out.repaired)
+        ++state.repairCount;
 }
 
 QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVector<SliceLayer> &layers,
                             int first, int count, CutState &state, const CutFollowUp &followUp,
                             QVector<CutLayer> recycled)
 {
-    CutRun run;
-    beginCutRun(grid, layers, first, count, state, followUp, std::move(recycled), run);
+    prepareCutState(grid, state, std::max(1, omp_get_max_threads()));
+    QVector<CutLayer> cuts = std::move(recycled);
+    cuts.resize(count);
+    std::vector<QString> errors{size_t(count)};
+    std::vector<char> failed(size_t(count), 0);
+    // Raw pointers, taken here: no container may detach (copy itself) from
+    // inside a parallel region.
+    SliceLayer *const rec = layers.data() + first;
+    CutLayer *const out = cuts.data();
+    CutScratch *const scratch = state.scratch.data();
     // Dynamic hand-out: layers differ in cost, and each layer's result
     // depends on its own segments only.
 #pragma omp parallel for schedule(dynamic, 1)
     for (int k = 0; k < count; ++k)
-        cutRunLayer(grid, sp, followUp, run, k);
-    return finishCutRun(grid, sp, state, followUp, run);
+        failed[size_t(k)] = !catchMessage(
+            [&] { cutOneLayer(grid, sp, followUp, rec[k], scratch[omp_get_thread_num()], out[k]); },
+            errors[size_t(k)]);
+    for (int k = 0; k < count; ++k) {
+        if (failed[size_t(k)])
+            throw errors[size_t(k)];
+        settleCut(grid, sp, state, followUp, rec[k], scratch[0], out[k]);
+    }
+    return cuts;
 }

@@ -80,23 +80,15 @@ QVector<CutLayer> cutLayers(const LayerGrid &grid, const SlicerParams &sp, QVect
                             int first, int count, CutState &state, const CutFollowUp &followUp = {},
                             QVector<CutLayer> recycled = {});
 
-// The same in steps, for a driver that cuts a run beside other work: begin
-// (serial), cutRunLayer for each k = 0 … count - 1 once, on any threads of
-// one parallel region (each uses its own thread's scratch), then finish
-// (serial: the repair rule in layer order; throws the lowest failing
-// layer's message) returns the cuts. `layers` must not change size
-// between begin and finish.
-struct CutRun {
-    int first = 0;
-    QVector<CutLayer> cuts;
-    std::vector<QString> errors;
-    std::vector<char> failed;
-    SliceLayer *layers = nullptr; // the run's first layer
-    CutLayer *out = nullptr;
-    CutScratch *scratch = nullptr;
-};
-void beginCutRun(const LayerGrid &grid, QVector<SliceLayer> &layers, int first, int count, CutState &state,
-                 const CutFollowUp &followUp, QVector<CutLayer> recycled, CutRun &run);
-void cutRunLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, CutRun &run, int k);
-QVector<CutLayer> finishCutRun(const LayerGrid &grid, const SlicerParams &sp, CutState &state,
-                               const CutFollowUp &followUp, CutRun &run);
+// The same one layer at a time, for a driver that cuts beside other work:
+// prepareCutState (serial) sizes the scratch for `threads` threads and the
+// job's raster; cutOneLayer cuts a layer on the calling thread's scratch
+// (any thread, each with its own scratch; throws the layer's message); then
+// settleCut, called for the layers in order on any one thread at a time
+// with that thread's scratch, applies the repair rule (cutting the layer
+// again where the rule says so). `layers` entries must stay in place.
+void prepareCutState(const LayerGrid &grid, CutState &state, int threads);
+void cutOneLayer(const LayerGrid &grid, const SlicerParams &sp, const CutFollowUp &followUp, SliceLayer &layer,
+                 CutScratch &s, CutLayer &out);
+void settleCut(const LayerGrid &grid, const SlicerParams &sp, CutState &state, const CutFollowUp &followUp,
+               SliceLayer &layer, CutScratch &s, CutLayer &out);

@@ -1,7 +1,7 @@
 #pragma once
 // The driver's layer-indexed rings: each layer's planes and path lists stay
-// exactly as long as later stages look back at them (B = batch size,
-// H = lookahead).
+// exactly as long as later stages look back at them (B = the driver's
+// window of layers prepared ahead of the ordering, H = lookahead).
 #include "driver/fifo.h"
 #include "geometry/polyline.h"
 #include "raster/plane1.h"

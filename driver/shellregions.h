@@ -12,8 +12,8 @@ struct ShellRegionRings {
                               // empty planes for layers outside 0 … N - 1
     FIFO<Plane1> &pairs;      // D(k) = R(k) AND R(k + 1), k even, H > 2; capacity (H + 1) / 2
     FIFO<Plane1> &stacks;     // T(j) = R(j) AND … AND R(j + H - 1); capacity H + 2
-    FIFO<Plane1> &shell;      // S(i) output ring (batch size)
-    FIFO<Plane1> &infill;     // F(i) output ring (batch size)
+    FIFO<Plane1> &shell;      // S(i) output ring (the driver's window)
+    FIFO<Plane1> &infill;     // F(i) output ring (the driver's window)
     // Optional, slot for slot with shell and infill: S(i)'s and F(i)'s exact
     // block summaries (Plane1::blockSummary), made with them where the
     // planes are whole blocks, else left empty.

@@ -11,6 +11,7 @@
 #include "geometry/polyline.h"
 #include "raster/layergrid.h"
 #include "raster/plane1.h"
+#include "raster/plane8.h"
 #include "toolpath/runlabels.h"
 #include "toolpath/shellsteps.h"
 #include "toolpath/skirtbrimraft.h"
@@ -40,7 +41,7 @@ QVector<CutLayer> cutAndOffsetLayers(const LayerGrid &grid, const SlicerParams &
                                      QVector<CutLayer> recycled = {});
 
 // The offsetting cutAndOffsetLayers runs after each layer's cut (grid and
-// sp must outlive it), for a driver that cuts in steps (beginCutRun).
+// sp must outlive it), for a driver that cuts one layer at a time (cutOneLayer).
 CutFollowUp offsetFollowUp(const LayerGrid &grid, const SlicerParams &sp);
 
 // "firstLayerExtras": the skirt, brim or raft, made once from layer 0's
@@ -54,7 +55,7 @@ FirstLayerExtras firstLayerExtras(const LayerGrid &grid, const SlicerParams &sp,
 void concentricShellStep(const LayerGrid &grid, const SlicerParams &sp, const Plane1 &shellRegion,
                          PathList &fill, OffsetScratch &scratch);
 
-// What a layer's parallel work leaves for the sequential part of a batch.
+// What a layer's preparation leaves for its ordering and writing.
 struct LayerWork {
     QVector<PathList> shells; // shells[0] perimeters, shells[k] loops of shell k
     PathList fill;            // infill, shell lines and hairs
@@ -84,10 +85,21 @@ struct TravelCache {
     RunLabels maskAreas, travelAreas;
 };
 
+// A layer's entries of the driver's rings, looked up while nothing else
+// moves them: the stages below read them through these from any thread
+// while the driver fills other slots of the rings.
+struct LayerInputs {
+    const Plane1 *mask = nullptr;          // set bit = outside
+    const PathList *loops = nullptr;       // traced perimeters and loops
+    const PathList *fill = nullptr;        // hairs and concentric shells
+    const Plane1 *shellRegion = nullptr, *infillRegion = nullptr;
+    const Plane8 *shellSummary = nullptr, *infillSummary = nullptr; // null: none made
+};
+LayerInputs layerInputs(const LayerRings &rings, int layer);
+
 // "prepareLayer": a layer's infill and shell lines over its regions, its
-// support chains and its loops sorted into shell lists. Reads the layer's
-// entries of the mask, loop, fill and region rings.
-LayerWork prepareLayer(const LayerGrid &grid, const SlicerParams &sp, const LayerRings &rings,
+// support chains and its loops sorted into shell lists.
+LayerWork prepareLayer(const LayerGrid &grid, const SlicerParams &sp, const LayerInputs &in,
                        const SliceLayer &layer, float minBarWidth);
 
 // "orderAndWriteLayer": the layer's paths ordered from `head` (layer 0
@@ -98,8 +110,8 @@ QByteArray orderAndWriteLayer(const LayerGrid &grid, const SlicerParams &sp, con
                               const FirstLayerExtras &firstLayer, float minBarWidth,
                               const LayerWork &work, PolyPoint &head);
 // Its two halves: the ordering, which hands `head` on from layer to layer,
-// and the writing, which is the layer's own (a driver may write the layers
-// of a batch at once).
+// and the writing, which is the layer's own (any thread may write a layer
+// once it is ordered).
 PathList orderLayerPaths(const LayerGrid &grid, const SlicerParams &sp, const SliceLayer &layer,
                          const Plane1 &mask, const FirstLayerExtras &firstLayer, float minBarWidth,
                          const LayerWork &work, PolyPoint &head);
@@ -109,18 +121,9 @@ QByteArray writeOrderedLayer(const LayerGrid &grid, const SlicerParams &sp, cons
 // prepareLayer into `work`, with the travel area of the layer's mask and
 // its area labels (from `cache`, a thread's own, when the mask is the one
 // it holds; the cache then holds this layer's).
-void prepareLayerWork(const LayerGrid &grid, const SlicerParams &sp, const LayerRings &rings, const SliceLayer &layer,
+void prepareLayerWork(const LayerGrid &grid, const SlicerParams &sp, const LayerInputs &in, const SliceLayer &layer,
                       float minBarWidth, TravelCache *cache, LayerWork &work);
 
-// "paralellLayerProcessing": prepareLayer for layers first … last on OpenMP
-// threads, and with LayerStartPos > 0 also orderAndWriteLayer from each
-// layer's own start target (otherwise the driver orders and writes the
-// layers in turn). Throws the lowest failing layer's message. With
-// `travelCache` (kept by the caller from batch to batch), each thread reuses
-// its last layer's travel area and labels for an equal mask.
-QVector<LayerWork> paralellLayerProcessing(const LayerGrid &grid, const SlicerParams &sp,
-                                           const BuildVolume &volume, const LayerRings &rings,
-                                           const QVector<SliceLayer> &layers,
-                                           const FirstLayerExtras &firstLayer, float minBarWidth,
-                                           int first, int last,
-                                           std::vector<TravelCache> *travelCache = nullptr);
+// Where layer `layer`'s ordering starts for LayerStartPos 1 … 6: a point far
+// outside the bed in the chosen direction (whole raster units).
+PolyPoint layerStartHead(const LayerGrid &grid, int layerStartPos, int layer, const BuildVolume &volume);

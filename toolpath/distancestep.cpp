@@ -812,29 +812,39 @@ struct Band {
         std::uint64_t *const touchedBits = touched.data();
         const int *const tileOfBlock = tile.data();
         const int stride = bw;
+        const __m128 eight = _mm_set1_ps(8.0f), twelve = _mm_set1_ps(12.0f);
         auto stampRow = [=](int y, float py, int xs, int xe) {
             const __m128 vpy = _mm_set1_ps(py);
             const __m128 pyTerm = _mm_mul_ps(vpy, vdy);
             const int *tileRow = tileOfBlock + size_t(y >> 4) * stride;
             float *const rowBase = const_cast<float *>(base) + size_t(y & 15) * 16;
             const int rowBit = (y & 15) * 4;
-            __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(xs)), step), half);
+            // One group: its pixel centres cx (whole numbers and halves,
+            // exact however they are summed).
+            auto group = [&](float *p, __m128 cx) {
+                const __m128 px = _mm_sub_ps(cx, ax);
+                __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
+                u = _mm_min_ps(_mm_max_ps(u, zero), one);
+                const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
+                const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
+                _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
+            };
             for (int x = xs; x <= xe;) {
                 const int end = std::min(xe, x | 15);
                 const int t = tileRow[x >> 4];
-                const int n = ((end - x) >> 2) + 1;  // groups in this tile
-                if (t < 0) {
-                    cx = _mm_add_ps(cx, _mm_set1_ps(4.0f * float(n)));
-                } else {
+                if (t >= 0) {
+                    const int n = ((end - x) >> 2) + 1;  // groups in this tile
                     touchedBits[t] |= ((std::uint64_t(1) << n) - 1) << (rowBit + ((x & 15) >> 2));
                     float *p = rowBase + size_t(t) * 256 + (x & 15);
-                    for (int g = 0; g < n; ++g, p += 4, cx = _mm_add_ps(cx, four)) {
-                        const __m128 px = _mm_sub_ps(cx, ax);
-                        __m128 u = _mm_mul_ps(_mm_add_ps(_mm_mul_ps(px, vdx), pyTerm), vinv);
-                        u = _mm_min_ps(_mm_max_ps(u, zero), one);
-                        const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(u, vdx)), ey = _mm_sub_ps(vpy, _mm_mul_ps(u, vdy));
-                        const __m128 e2 = _mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey));
-                        _mm_store_ps(p, _mm_min_ps(e2, _mm_load_ps(p)));
+                    const __m128 cx = _mm_add_ps(_mm_add_ps(_mm_set1_ps(float(x)), step), half);
+                    group(p, cx);
+                    if (n > 1) {
+                        group(p + 4, _mm_add_ps(cx, four));
+                        if (n > 2) {
+                            group(p + 8, _mm_add_ps(cx, eight));
+                            if (n > 3)
+                                group(p + 12, _mm_add_ps(cx, twelve));
+                        }
                     }
                 }
                 x = end + 1;

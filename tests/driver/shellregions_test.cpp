@@ -15,7 +15,7 @@ struct Split {
 };
 
 // Runs the driver's loop for i = -2H … N - 1 with rings of the driver's
-// capacities (batch size B), storing R(i + H) before each step.
+// capacities (window B), storing R(i + H) before each step.
 Split runSteps(int H, int N, const std::function<Plane1(int)> &region, int B = 3)
 {
     FIFO<Plane1> inner(H + 1), pairs(std::max((H + 1) / 2, 1)), stacks(H + 2), shell(B), infill(B);

@@ -28,7 +28,7 @@ void addBox(Project &prj, float x0, float z0, float x1, float z1, float h, int o
 void useThreads(int n)
 {
     setCoresAndPriority(n, QThread::InheritPriority);
-    omp_set_num_threads(n); // more threads than cores still splits the batch
+    omp_set_num_threads(n); // more threads than cores still splits the work
 }
 
 QList<int> layerNumbers(const QByteArray &gcode)
@@ -134,8 +134,8 @@ TEST_F(DriverTest, SameBytesForAnyThreadCountAndEveryStartPosition)
 
 TEST_F(DriverTest, SameBytesForAnyThreadCountOnAWideFootprint)
 {
-    // Two small blocks 150 mm apart: the layer planes are large, so batches
-    // and cut runs are short (one layer per thread), unlike the small
+    // Two small blocks 150 mm apart: the layer planes are large, so the
+    // window of layers in flight is short (one layer per thread), unlike the small
     // footprints above; the bytes must not depend on it.
     Project prj;
     addBox(prj, -80, -80, -72, -72, 2.4f);
@@ -256,6 +256,33 @@ TEST_F(DriverTest, FirstLayersAreReportedAtOnce)
     EXPECT_LT(percents.first(), 50);
     EXPECT_TRUE(g.startsWith(chunks.first()));
     EXPECT_TRUE(chunks.first().contains(";segType:"));
+}
+
+// The window's cancel throws from the progress callback, which runs while
+// the other threads go on with later layers: the job ends with that
+// exception, whatever the thread count, and the next job runs as usual.
+TEST_F(DriverTest, AnExceptionFromTheProgressCallbackEndsTheJob)
+{
+    struct Stop {};
+    Project prj;
+    addBox(prj, -20, -20, 20, 20, 30);
+    SlicerParams sp;
+    const QByteArray whole = slice(prj, sp);
+    for (int threads : {1, 2, 4}) {
+        useThreads(threads);
+        int calls = 0;
+        try {
+            slice(prj, sp, [&](int, const QByteArray &) {
+                ++calls;
+                throw Stop();
+            });
+            ADD_FAILURE() << threads << " threads: no exception";
+        } catch (const Stop &) {
+        }
+        EXPECT_EQ(calls, 1) << threads << " threads";
+        EXPECT_EQ(Slicer::running(), nullptr);
+        EXPECT_TRUE(slice(prj, sp) == whole) << threads << " threads";
+    }
 }
 
 TEST_F(DriverTest, ThinSceneAndZeroShellLayersStillSlice)
