@@ -261,7 +261,7 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     out.resize((lines + 15) / 16);
     if (after.width != W || after.height != H || W <= 0 || H <= 0 || !(maxRun > 0))
         return;
-    auto at = [&](const Plane8 &pl, int along, int line) -> int {
+    auto at = [columnPass, W](const Plane8 &pl, int along, int line) -> int {
         return columnPass ? pl.data[along * W + line] : pl.data[line * W + along];
     };
     // Longest run across that still matters for the squareness test.
@@ -315,8 +315,9 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     // at the level; len when there is none. Words from `end` on hold no set
     // bit (and are not read): no set pixel lies there, and the first pixel
     // there is not set.
-    auto findFrom = [&](int line, int i, bool set, int end) -> int {
-        const quint64 *b = bits.data() + size_t(line) * words;
+    const quint64 *const lineBits = bits.data();
+    auto findFrom = [&, lineBits, words](int line, int i, bool set, int end) -> int {
+        const quint64 *b = lineBits + size_t(line) * size_t(words);
         int w = i >> 6;
         if (w >= end)
             return set ? len : std::min(len, i);
