@@ -554,15 +554,17 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             zb[size_t(i >> 6)] &= ~(std::uint64_t(1) << (i & 63));
             --zeroCount;
         };
-        std::vector<Key> heap;
-        heap.reserve(size_t(n));
+        // Each vertex is in the heap at most once: n entries never move.
+        const std::unique_ptr<Key[]> heapStore(new Key[size_t(n)]);
+        Key *const heap = heapStore.get();
+        size_t heapSize = 0;
         std::vector<int> pos(size_t(n), -1);
         int *const slot = pos.data();
-        auto place = [&, slot](size_t i, Key k) {
+        auto place = [&, slot, heap](size_t i, Key k) {
             heap[i] = k;
             slot[size_t(k & 0xffffffffu)] = int(i);
         };
-        auto siftUp = [&](size_t i, Key k) {
+        auto siftUp = [&, heap](size_t i, Key k) {
             while (i > 0) {
                 const size_t parent = (i - 1) / 4;
                 if (!(k < heap[parent]))
@@ -572,8 +574,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             }
             place(i, k);
         };
-        auto siftDown = [&](size_t i, Key k) {
-            const size_t size = heap.size();
+        auto siftDown = [&, heap](size_t i, Key k) {
+            const size_t size = heapSize;
             for (;;) {
                 const size_t c = 4 * i + 1;
                 if (c >= size)
@@ -599,17 +601,16 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             place(i, k);
         };
         // Puts k at slot i (a hole, or a key being changed) where it belongs.
-        auto settle = [&](size_t i, Key k) {
+        auto settle = [&, heap](size_t i, Key k) {
             if (i > 0 && k < heap[(i - 1) / 4])
                 siftUp(i, k);
             else
                 siftDown(i, k);
         };
-        auto removeAt = [&](size_t i) {
+        auto removeAt = [&, heap, slot](size_t i) {
             slot[size_t(heap[i] & 0xffffffffu)] = -1;
-            const Key last = heap.back();
-            heap.pop_back();
-            if (i < heap.size())
+            const Key last = heap[--heapSize];
+            if (i < heapSize)
                 settle(i, last);
         };
         auto file = [&, ck, ce](int i, float a, float e) {
@@ -618,8 +619,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
             if ((ck[i] >> 32) == 0) {
                 zeroSet(i);
             } else {
-                slot[size_t(i)] = int(heap.size());
-                heap.push_back(ck[i]);
+                slot[size_t(i)] = int(heapSize);
+                heap[heapSize++] = ck[i];
             }
         };
         auto fileIfRemovable = [&](int i) {
@@ -671,8 +672,8 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
         }
         for (; i < n; ++i)
             fileIfRemovable(i);
-        if (heap.size() > 1)
-            for (size_t i = (heap.size() - 2) / 4 + 1; i-- > 0;)
+        if (heapSize > 1)
+            for (size_t i = (heapSize - 2) / 4 + 1; i-- > 0;)
                 siftDown(i, heap[i]);
         auto update = [&, ck, slot](int j, Key old) {
             const Key k = ck[j];
@@ -691,12 +692,12 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 else
                     settle(size_t(at), k);
             } else if (k != kNoKey && !isZero) {
-                slot[size_t(j)] = int(heap.size());
-                heap.push_back(k);
-                siftUp(heap.size() - 1, k);
+                slot[size_t(j)] = int(heapSize);
+                heap[heapSize++] = k;
+                siftUp(heapSize - 1, k);
             }
         };
-        while ((zeroCount > 0 || !heap.empty()) && count > minCount) {
+        while ((zeroCount > 0 || heapSize > 0) && count > minCount) {
             int idx;
             if (zeroCount > 0) {
                 while (zb[size_t(zeroLow)] == 0)
@@ -705,7 +706,7 @@ void PolyLine::simplifyWith(const PathParams &params, bool zeroQueue)
                 idx = zeroLow * 64 + __builtin_ctzll(word);
                 zeroClear(idx);
             } else {
-                idx = int(heap.front() & 0xffffffffu);
+                idx = int(heap[0] & 0xffffffffu);
                 removeAt(0);
             }
             ck[idx] = kNoKey;

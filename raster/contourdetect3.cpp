@@ -111,25 +111,33 @@ Plane8 contourBlocksToExamine(const Plane8 &sum)
 namespace {
 
 const int kLabels = 127;
-// A block examined, once grouped; every other block is 0 by then.
+// A block examined, once grouped (no other block is 1 then).
 const uchar kGrouped = 1;
 
 // 8-connected flood fill of the 128 blocks into up to 127 lists; labels
 // wrap, so later groups share lists. Entries are by * 65536 + bx. Leaves
-// examined blocks kGrouped and the others 0.
-std::vector<std::vector<int>> groupBlocks(Plane8 &work)
+// examined blocks kGrouped.
+//
+// Clears, on the way, the marks a trace can set: those of each row's run of
+// examined blocks (a span below) and of the column before it, where a
+// crossing from a block not examined into one examined is marked. A contour
+// crosses only between pixels on different sides of the level, so, the
+// summary's uniform blocks being uniform, never anywhere else; the rest of
+// the plane is not read, and clearing all of it cost more than the tracing
+// on large plates.
+std::vector<std::vector<int>> groupBlocks(Plane8 &work, Plane1 &visited)
 {
     std::vector<std::vector<int>> groups(kLabels + 1);
     const int bw = work.width, bh = work.height;
     int label = 1;
     std::vector<int> stack;
-    for (int y = 0; y < bh; ++y)
+    for (int y = 0; y < bh; ++y) {
+        const uchar *scan = work.row(y);
         for (int x = 0; x < bw; ++x) {
-            uchar &v = work.row(y)[x];
-            if (v == 255)
-                v = 0;
-            if (v != 128)
-                continue;
+            const void *found = std::memchr(scan + x, 128, size_t(bw - x));
+            if (!found)
+                break;
+            x = int(static_cast<const uchar *>(found) - scan);
             std::vector<int> &list = groups[label];
             stack.assign(1, y * 65536 + x);
             while (!stack.empty()) {
@@ -145,6 +153,10 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
                     row[i] = kGrouped;
                     list.push_back(sy * 65536 + i);
                 }
+                // The run's marks: two bytes a block, and the byte before.
+                const int b0 = std::max(2 * l - 1, 0), b1 = 2 * r + 2;
+                for (int py = sy * 16; py < sy * 16 + 16; ++py)
+                    std::memset(visited.row(py) + b0, 0, size_t(b1 - b0));
                 for (int ny = sy - 1; ny <= sy + 1; ny += 2) {
                     if (ny < 0 || ny >= bh)
                         continue;
@@ -156,6 +168,7 @@ std::vector<std::vector<int>> groupBlocks(Plane8 &work)
             }
             label = label == kLabels ? 1 : label + 1;
         }
+    }
     return groups;
 }
 
@@ -512,31 +525,6 @@ void traceBlock(Tracer &tr, const Plane8 &src, const Plane8 &work, int bx, int b
     }
 }
 
-// Clears the marks a trace can set: those of the examined blocks (128 in
-// `examined`) and of the last column before each, where a crossing from a
-// block not examined into one examined is marked. A contour crosses only
-// between pixels on different sides of the level, so, the summary's uniform
-// blocks being uniform, never anywhere else; the rest of the plane is not
-// read, and clearing all of it cost more than the tracing on large plates.
-void clearVisitable(Plane1 &visited, const Plane8 &examined)
-{
-    const int bw = examined.width, bh = examined.height;
-    for (int by = 0; by < bh; ++by) {
-        const uchar *e = examined.row(by);
-        for (int bx = 0; bx < bw; ++bx) {
-            if (e[bx] != 128)
-                continue;
-            const int first = bx;
-            while (bx + 1 < bw && e[bx + 1] == 128)
-                ++bx;
-            // Blocks first … bx: two bytes each, and the byte before.
-            const int b0 = std::max(2 * first - 1, 0), b1 = 2 * bx + 2;
-            for (int y = by * 16; y < by * 16 + 16; ++y)
-                std::memset(visited.row(y) + b0, 0, size_t(b1 - b0));
-        }
-    }
-}
-
 } // namespace
 
 namespace {
@@ -553,8 +541,7 @@ PathList detect(const Plane8 &source, const Plane8 &blockSummary, Plane1 &visite
         return {};
 
     Plane8 work = contourBlocksToExamine(blockSummary);
-    clearVisitable(visited, work);
-    const std::vector<std::vector<int>> groups = groupBlocks(work);
+    const std::vector<std::vector<int>> groups = groupBlocks(work, visited);
 
     std::vector<PathList> results;
     QString error;

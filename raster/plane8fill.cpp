@@ -419,7 +419,14 @@ void blockHintFromBands(const std::vector<uchar> &bandStates, int groups, Plane8
     for (int by = 0; by < hint.height; ++by) {
         const uchar *a = bandStates.data() + size_t(2 * by) * groups, *b = a + groups;
         uchar *out = hint.row(by);
-        for (int bx = 0; bx < hint.width; ++bx)
+        int bx = 0;
+        for (; bx + 16 <= hint.width; bx += 16) { // sixteen blocks at a time
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + bx));
+            const __m128i eq = _mm_cmpeq_epi8(va, _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + bx)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + bx),
+                             _mm_or_si128(_mm_and_si128(eq, va), _mm_andnot_si128(eq, _mm_set1_epi8(char(128)))));
+        }
+        for (; bx < hint.width; ++bx)
             out[bx] = a[bx] == b[bx] ? a[bx] : 128;
     }
 }

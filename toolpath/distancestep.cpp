@@ -203,7 +203,9 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
     const int n = pl.pts.size();
     if (n < 3)
         return;
-    const QVector<PolyPoint> &p = pl.pts;
+    // A plain pointer: through the vector every read would load its data
+    // pointer again after each store to `out`.
+    const PolyPoint *const p = pl.pts.constData();
     QVector<PolyPoint> out;
     out.reserve(n);
     out.append(p[0]);
@@ -245,7 +247,7 @@ void mergeStraightRuns(PolyLine &pl, float tolerance, int maxRun)
         }
         const bool onAxis = axisShortcut && (sameX || sameY)
                             && (alongAxis(sameX, loY, hiY, a.y, b.y, a.x, b.x) || alongAxis(sameY, loX, hiX, a.x, b.x, a.y, b.y));
-        if (i - kept < maxRun && (onAxis || nearChord(p.constData() + kept + 1, i - kept, a, b, tol2))) {
+        if (i - kept < maxRun && (onAxis || nearChord(p + kept + 1, i - kept, a, b, tol2))) {
             if (onAxis && sameX != sameY) {
                 // Along the axis run the loop above only widens one span and
                 // asks alongAxis again: the next points pass here while

@@ -226,8 +226,13 @@ void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPa
                 for (unsigned m = valid & ~(all0 | all255); m; m &= m - 1)
                     mixed.push_back(a0 + __builtin_ctz(m));
             }
-            for (int l = g * 16; l < g * 16 + 16; ++l)
-                std::copy(full.begin() + w0, full.begin() + w1, bits.begin() + std::ptrdiff_t(size_t(l) * words + w0));
+            // Word by word down the group's lines: a range is a few words,
+            // too short to pay a copy call per line.
+            for (int w = w0; w < w1; ++w) {
+                quint64 *d = bits.data() + size_t(g) * 16 * size_t(words) + size_t(w);
+                for (int l = 0; l < 16; ++l)
+                    d[size_t(l) * size_t(words)] = full[size_t(w)];
+            }
             for (const int a : mixed) {
                 if (columnPass)
                     levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);
@@ -261,7 +266,7 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     out.resize((lines + 15) / 16);
     if (after.width != W || after.height != H || W <= 0 || H <= 0 || !(maxRun > 0))
         return;
-    auto at = [&](const Plane8 &pl, int along, int line) -> int {
+    auto at = [columnPass, W](const Plane8 &pl, int along, int line) -> int {
         return columnPass ? pl.data[along * W + line] : pl.data[line * W + along];
     };
     // Longest run across that still matters for the squareness test.
@@ -315,8 +320,9 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
     // at the level; len when there is none. Words from `end` on hold no set
     // bit (and are not read): no set pixel lies there, and the first pixel
     // there is not set.
-    auto findFrom = [&](int line, int i, bool set, int end) -> int {
-        const quint64 *b = bits.data() + size_t(line) * words;
+    const quint64 *const lineBits = bits.data();
+    auto findFrom = [&, lineBits, words](int line, int i, bool set, int end) -> int {
+        const quint64 *b = lineBits + size_t(line) * size_t(words);
         int w = i >> 6;
         if (w >= end)
             return set ? len : std::min(len, i);

@@ -9,7 +9,9 @@ NearestEnds::NearestEnds(const PathList &pool, float a, bool allowReverse)
     m_r = 1.5f * a;
     m_r2 = m_r * m_r;
     m_alive.assign(size_t(pool.size()), 1);
+    m_pathFirst.assign(size_t(pool.size()) + 1, 0);
     for (int i = 0; i < pool.size(); ++i) {
+        m_pathFirst[size_t(i)] = int(m_ends.size());
         const PolyLine &path = pool[i];
         const int n = path.pts.size();
         if (n == 0)
@@ -23,6 +25,7 @@ NearestEnds::NearestEnds(const PathList &pool, float a, bool allowReverse)
                 m_ends.push_back({path.pts[n - 1].x, path.pts[n - 1].y, i, n - 1});
         }
     }
+    m_pathFirst[size_t(pool.size())] = int(m_ends.size());
     if (m_ends.empty() || !std::isfinite(m_r2))
         return;
     float x0 = m_ends[0].x, x1 = x0, y0 = m_ends[0].y, y1 = y0;
@@ -44,19 +47,39 @@ NearestEnds::NearestEnds(const PathList &pool, float a, bool allowReverse)
     m_cw = int(w / cell) + 1;
     m_ch = int(h / cell) + 1;
     m_start.assign(size_t(m_cw) * m_ch + 1, 0);
-    std::vector<int> cellIndex(m_ends.size());
+    m_cellOf.resize(m_ends.size());
     for (size_t i = 0; i < m_ends.size(); ++i) {
         const int c = cellOf(m_ends[i].y, m_y0, m_ch) * m_cw + cellOf(m_ends[i].x, m_x0, m_cw);
-        cellIndex[i] = c;
+        m_cellOf[i] = c;
         ++m_start[size_t(c) + 1];
     }
+    m_count.resize(m_start.size() - 1);
+    for (size_t c = 0; c + 1 < m_start.size(); ++c)
+        m_count[c] = m_start[c + 1];
     for (size_t c = 1; c < m_start.size(); ++c)
         m_start[c] += m_start[c - 1];
     m_items.resize(m_ends.size());
     std::vector<int> fill(m_start.begin(), m_start.end() - 1);
     for (size_t i = 0; i < m_ends.size(); ++i)
-        m_items[size_t(fill[size_t(cellIndex[i])]++)] = int(i);
+        m_items[size_t(fill[size_t(m_cellOf[i])]++)] = int(i);
     m_valid = true;
+}
+
+void NearestEnds::remove(int path)
+{
+    m_alive[size_t(path)] = 0;
+    if (!m_valid)
+        return;
+    for (int e = m_pathFirst[size_t(path)]; e < m_pathFirst[size_t(path) + 1]; ++e) {
+        // Out of its cell, the others keeping their order.
+        const int c = m_cellOf[size_t(e)];
+        int *const first = m_items.data() + m_start[size_t(c)], *const last = first + m_count[size_t(c)];
+        int *const at = std::find(first, last, e);
+        if (at != last) {
+            std::copy(at + 1, last, at);
+            --m_count[size_t(c)];
+        }
+    }
 }
 
 int NearestEnds::cellOf(float v, float origin, int count) const
@@ -74,15 +97,16 @@ int NearestEnds::find(PolyPoint head, int *vertex) const
     int found = -1; // index into m_ends
     if (m_valid && std::isfinite(head.x) && std::isfinite(head.y)) {
         // 1. The first end in order within the radius: every end before it
-        // is farther, so findNearest stops there. Cells one wider than the
-        // radius take whatever rounding lets in.
-        const double reach = double(m_r) + m_cell;
+        // is farther, so findNearest stops there. The cells within the
+        // radius and a margin far above the float rounding of the distance
+        // and of the coordinates.
+        const double reach = double(m_r) * 1.001 + 1e-3 + 1e-5 * (std::fabs(double(head.x)) + std::fabs(double(head.y)));
         const int cx0 = cellOf(float(head.x - reach), m_x0, m_cw), cx1 = cellOf(float(head.x + reach), m_x0, m_cw);
         const int cy0 = cellOf(float(head.y - reach), m_y0, m_ch), cy1 = cellOf(float(head.y + reach), m_y0, m_ch);
         for (int cy = cy0; cy <= cy1; ++cy)
             for (int cx = cx0; cx <= cx1; ++cx) {
                 const int c = cy * m_cw + cx;
-                for (int k = m_start[size_t(c)]; k < m_start[size_t(c) + 1]; ++k) {
+                for (int k = m_start[size_t(c)], kEnd = k + m_count[size_t(c)]; k < kEnd; ++k) {
                     const int i = m_items[size_t(k)];
                     if (found >= 0 && i >= found)
                         break; // a cell's ends are in order
@@ -105,7 +129,7 @@ int NearestEnds::find(PolyPoint head, int *vertex) const
                 const int firstRing = std::max({0, -ix, ix - (m_cw - 1), -iy, iy - (m_ch - 1)});
                 float best = 1e30f;
                 auto visit = [&](int c) {
-                    for (int k = m_start[size_t(c)]; k < m_start[size_t(c) + 1]; ++k) {
+                    for (int k = m_start[size_t(c)], kEnd = k + m_count[size_t(c)]; k < kEnd; ++k) {
                         const int i = m_items[size_t(k)];
                         const End &e = m_ends[size_t(i)];
                         if (!m_alive[size_t(e.path)])

@@ -18,8 +18,8 @@ public:
     bool valid() const { return m_valid; }
     // The pool index the path had when the grid was made, or -1; *vertex as findNearest's.
     int find(PolyPoint head, int *vertex) const;
-    // The path of that index leaves the pool.
-    void remove(int path) { m_alive[size_t(path)] = 0; }
+    // The path of that index leaves the pool: its ends leave their cells.
+    void remove(int path);
 
 private:
     struct End {
@@ -32,6 +32,10 @@ private:
     float m_x0 = 0, m_y0 = 0, m_cell = 1;
     int m_cw = 0, m_ch = 0;
     std::vector<End> m_ends;
-    std::vector<int> m_start, m_items; // cell c: m_items[m_start[c] .. m_start[c + 1]), in order
+    // Cell c: m_items[m_start[c] .. m_start[c] + m_count[c]), in order; the
+    // ends of paths taken are dropped from it.
+    std::vector<int> m_start, m_count, m_items;
+    std::vector<int> m_cellOf;    // by end
+    std::vector<int> m_pathFirst; // by path: its first end (a path's ends follow each other)
     std::vector<char> m_alive;
 };

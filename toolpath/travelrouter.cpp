@@ -405,8 +405,17 @@ QVector<unsigned char> freeBlocks4(const Plane1 &mask)
             std::memcpy(&d, r3 + j, 8);
             const quint64 v = a | b | c | d;
             const quint64 any = (v | v >> 1 | v >> 2 | v >> 3) & 0x1111111111111111ULL; // per half byte
-            for (int k = 0; k < 16; ++k)
-                out[bx + k] = static_cast<unsigned char>(((any >> (4 * k)) & 1) ^ 1);
+            // Bit 4k to byte k, eight half bytes at a time: the upper four
+            // move up 16 bits, then the upper two of each four 8, then every
+            // second one 4.
+            for (int half = 0; half < 2; ++half) {
+                quint64 t = (any >> (32 * half)) & 0xFFFFFFFFULL;
+                t = (t & 0x0000FFFFULL) | ((t & 0xFFFF0000ULL) << 16);
+                t = (t & 0x000000FF000000FFULL) | ((t & 0x0000FF000000FF00ULL) << 8);
+                t = (t & 0x000F000F000F000FULL) | ((t & 0x00F000F000F000F0ULL) << 4);
+                t ^= 0x0101010101010101ULL;
+                std::memcpy(out + bx + 8 * half, &t, 8);
+            }
         }
         for (; bx < bw; ++bx) {
             const int j = bx >> 1, shift = (bx & 1) * 4;
