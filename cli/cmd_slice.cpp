@@ -96,23 +96,17 @@ public:
         m_sim.setKeepRecords(false); // only the totals are shown
     }
 
+    // The job hands out its text layer by layer: it is passed on in pieces of
+    // at least kPiece bytes, so the reading thread is woken (and the file
+    // written) once per piece rather than once per layer.
     void push(const QByteArray &chunk)
     {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(chunk);
-        }
-        m_ready.notify_one();
+        m_gathered += chunk;
+        if (m_gathered.size() >= kPiece)
+            hand(false);
     }
     // No more text: run() returns once it has taken what was pushed.
-    void close()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_closed = true;
-        }
-        m_ready.notify_one();
-    }
+    void close() { hand(true); }
 
     void run()
     {
@@ -146,6 +140,20 @@ public:
     QString statsText() const { return m_sim.statsText(false, QString::fromLatin1(kDefaultFilamentPrices)); }
 
 private:
+    static constexpr int kPiece = 256 << 10;
+
+    void hand(bool last)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_gathered.isEmpty())
+                m_queue.push_back(std::move(m_gathered));
+            m_closed = m_closed || last;
+        }
+        m_gathered = QByteArray();
+        m_ready.notify_one();
+    }
+
     void take()
     {
         for (;;) {
@@ -202,6 +210,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<QByteArray> m_queue;
+    QByteArray m_gathered; // on the slicing thread only
     bool m_closed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "gcode/gcodewriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -406,6 +407,12 @@ QByteArray LayerPass::run(const PathList &paths, float s)
 {
     static const char dashes[] = "; ------------------------------------\r\n";
     out.clear();
+    // A move line is some 35 characters: room for a line a vertex, made
+    // once instead of grown step by step.
+    qsizetype points = 0;
+    for (const PolyLine &path : paths)
+        points += path.pts.size();
+    out.reserve(int(std::min<qsizetype>(points * 36 + 1024, 1 << 30)));
     out += dashes;
     out += "; Layer #" + QByteArray::number(layer) + "\r\n";
     out += dashes;

@@ -244,6 +244,50 @@ void Plane1::offset1(Plane1 &dst, char op) const
         rk::offsetRowSse2(op, row(y - 1), row(y), row(y + 1), dst.row(y), words);
 }
 
+bool Plane1::bounds(int &y0, int &y1, int &x0, int &x1) const
+{
+    // Whole 32-pixel words, then the bytes of a width that is no multiple of
+    // 32 (the last one masked to the row's pixels), as one more word.
+    const int s = stride(), fullWords = (width % 8 ? s - 1 : s) / 4, tail = s - 4 * fullWords;
+    const quint32 tailMask = width % 8 ? (1u << (8 * (tail - 1) + width % 8)) - 1 : ~0u;
+    std::vector<quint32> any(size_t(fullWords) + (tail ? 1 : 0), 0);
+    int first = -1, last = -1;
+    for (int y = 0; y < height; y++) {
+        const uchar *r = row(y);
+        quint32 rowAny = 0;
+        for (int k = 0; k < fullWords; k++) {
+            quint32 v;
+            std::memcpy(&v, r + 4 * k, 4);
+            any[size_t(k)] |= v;
+            rowAny |= v;
+        }
+        if (tail) {
+            quint32 v = 0;
+            std::memcpy(&v, r + 4 * fullWords, size_t(tail));
+            v &= tailMask;
+            any[size_t(fullWords)] |= v;
+            rowAny |= v;
+        }
+        if (rowAny) {
+            if (first < 0)
+                first = y;
+            last = y;
+        }
+    }
+    if (first < 0)
+        return false;
+    y0 = first;
+    y1 = last;
+    int k0 = 0, k1 = int(any.size()) - 1;
+    while (!any[size_t(k0)])
+        k0++;
+    while (!any[size_t(k1)])
+        k1--;
+    x0 = 32 * k0 + __builtin_ctz(any[size_t(k0)]);
+    x1 = 32 * k1 + 31 - __builtin_clz(any[size_t(k1)]);
+    return true;
+}
+
 Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
 {
     Plane1 cur(*this);
@@ -251,8 +295,49 @@ Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
         return cur;
     Plane1 next;
     int unchanged = 0;
+    // The steps only touch the box of set pixels, grown by a pixel per
+    // growing step: a skirt's plane or a small part's keeps wide clear
+    // margins that a whole-plane step would pass over every time. Both
+    // planes stay clear outside the box (it never shrinks), and the first
+    // and last rows are copied as offset1 copies them.
+    int y0 = 0, y1 = 0, x0 = 0, x1 = 0;
+    const bool aligned = width % 32 == 0 && height > 0 && width > 0;
+    const bool boxed = aligned && cur.bounds(y0, y1, x0, x1);
+    auto checkOp = [](char op) {
+        if (op != 'a' && op != 'A' && op != 'o' && op != 'O')
+            throw QString("Plane1::offset1() invalid operation");
+    };
+    if (aligned && !boxed) { // clear, and every step keeps it clear
+        checkOp(opFirst);
+        if (n > 1)
+            checkOp(opSecond);
+        return cur;
+    }
+    if (boxed) {
+        next = Plane1(width, height);
+        next.fill(0);
+    }
     for (int i = 0; i < n; i++) {
-        cur.offset1(next, i % 2 == 0 ? opFirst : opSecond);
+        const char op = i % 2 == 0 ? opFirst : opSecond;
+        if (!boxed) {
+            cur.offset1(next, op);
+        } else {
+            checkOp(op);
+            if (op == 'o' || op == 'O') {
+                y0 = std::max(0, y0 - 1);
+                y1 = std::min(height - 1, y1 + 1);
+                x0 = std::max(0, x0 - 1);
+                x1 = std::min(width - 1, x1 + 1);
+            }
+            const int s = stride(), k0 = x0 / 32, k1 = x1 / 32;
+            std::memcpy(next.row(0), cur.row(0), size_t(s));
+            std::memcpy(next.row(height - 1), cur.row(height - 1), size_t(s));
+            const int ya = std::max(1, y0), yb = std::min(height - 2, y1);
+#pragma omp parallel for schedule(static) if (qint64(k1 - k0 + 1) * 32 * (yb - ya + 1) >= (1 << 20))
+            for (int y = ya; y <= yb; y++)
+                rk::offsetRowSse2(op, cur.row(y - 1) + 4 * k0, cur.row(y) + 4 * k0, cur.row(y + 1) + 4 * k0,
+                                  next.row(y) + 4 * k0, k1 - k0 + 1);
+        }
         // A user-sized n (LoopFillOverlap) can be in the millions. Once both
         // ops in turn change nothing the region has filled or emptied all it
         // can, and so would every later step: stop there. Small n, the

@@ -42,6 +42,9 @@ public:
     // Sets every byte of the pixel data (0x00 clear, 0xFF all set).
     void fill(uchar value);
     bool operator==(const Plane1 &o) const; // same size and pixels
+    // The box of the set pixels: rows y0 .. y1, columns x0 .. x1. False
+    // (arguments untouched) when no pixel is set.
+    bool bounds(int &y0, int &y1, int &x0, int &x1) const;
     bool operator!=(const Plane1 &o) const { return !(*this == o); }
 
     // Resizes to src's size; bit := src >= threshold (invert: src < threshold).

@@ -258,8 +258,13 @@ void levelLineBitsWith(const Pixels &plane, const Plane8 *summary, bool columnPa
                 for (unsigned m = valid & ~(all0 | all255); m; m &= m - 1)
                     mixed.push_back(a0 + __builtin_ctz(m));
             }
-            for (int l = g * 16; l < g * 16 + 16; ++l)
-                std::copy(full.begin() + w0, full.begin() + w1, bits.begin() + std::ptrdiff_t(size_t(l) * words + w0));
+            // Word by word down the group's lines: a range is a few words,
+            // too short to pay a copy call per line.
+            for (int w = w0; w < w1; ++w) {
+                quint64 *d = bits.data() + size_t(g) * 16 * size_t(words) + size_t(w);
+                for (int l = 0; l < 16; ++l)
+                    d[size_t(l) * size_t(words)] = full[size_t(w)];
+            }
             for (const int a : mixed) {
                 if (columnPass)
                     levelBitsBlockColumns(plane, g * 16, a * 16, bits, words);

@@ -97,9 +97,10 @@ int NearestEnds::find(PolyPoint head, int *vertex) const
     int found = -1; // index into m_ends
     if (m_valid && std::isfinite(head.x) && std::isfinite(head.y)) {
         // 1. The first end in order within the radius: every end before it
-        // is farther, so findNearest stops there. Cells one wider than the
-        // radius take whatever rounding lets in.
-        const double reach = double(m_r) + m_cell;
+        // is farther, so findNearest stops there. The cells within the
+        // radius and a margin far above the float rounding of the distance
+        // and of the coordinates.
+        const double reach = double(m_r) * 1.001 + 1e-3 + 1e-5 * (std::fabs(double(head.x)) + std::fabs(double(head.y)));
         const int cx0 = cellOf(float(head.x - reach), m_x0, m_cw), cx1 = cellOf(float(head.x + reach), m_x0, m_cw);
         const int cy0 = cellOf(float(head.y - reach), m_y0, m_ch), cy1 = cellOf(float(head.y + reach), m_y0, m_ch);
         for (int cy = cy0; cy <= cy1; ++cy)

@@ -3,10 +3,12 @@
 #include "common/perfdata.h"
 #include "raster/contourdetect3.h"
 #include "raster/plane8.h"
+#include "raster/rasterkernels.h"
 #include "toolpath/fill.h"
 #include "toolpath/pathorder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -47,24 +49,70 @@ Plane1 enlarged(const Plane1 &src, int margin)
     return dst;
 }
 
-// The outer outlines of a region as closed Skirt paths. Holes trace with a
-// negative area and fall below the minimum area with the specks.
-PathList traceOutlines(const Plane1 &region, float minArea, const PathParams &pp)
-{
-    Plane8 coverage;
-    coverage.fromPlane1(region);
-    const Plane8 summary = region.blockSummary();
-    Plane1 visited;
-    PathList traced = contourDetect3(coverage, summary, visited, pp);
-    PathList loops;
-    for (PolyLine &c : traced) {
-        if (!c.closed || c.area() < minArea)
-            continue;
-        c.type = Skirt;
-        loops.append(c);
+// Traces the outer outlines of a growing region, loop after loop, keeping
+// its planes: the region only grows, and outside the box of its set pixels
+// the coverage is clear, so each loop rewrites the coverage in that box
+// rather than over the whole enlarged plane with its wide clear margins.
+class OutlineTracer {
+public:
+    // The outer outlines of region as closed Skirt paths. Holes trace with a
+    // negative area and fall below the minimum area with the specks.
+    PathList trace(const Plane1 &region, float minArea, const PathParams &pp)
+    {
+        load(region);
+        const Plane8 summary = region.blockSummary();
+        PathList traced = contourDetect3(m_coverage, summary, m_visited, pp);
+        PathList loops;
+        for (PolyLine &c : traced) {
+            if (!c.closed || c.area() < minArea)
+                continue;
+            c.type = Skirt;
+            loops.append(c);
+        }
+        return loops;
     }
-    return loops;
-}
+
+private:
+    // m_coverage := region as 0 / 255 bytes (Plane8::fromPlane1).
+    void load(const Plane1 &region)
+    {
+        if (region.width % 32 != 0) {
+            m_coverage.fromPlane1(region);
+            m_kept = false;
+            return;
+        }
+        if (!m_kept || m_coverage.size() != region.size()) {
+            m_coverage.setSize(region.size());
+            m_coverage.fill(0);
+            m_kept = true;
+            m_y1 = -1;
+        }
+        // Rewritten: the rows and words the region or the coverage may have set.
+        int y0, y1, x0, x1, uy0 = INT_MAX, uy1 = -1, uk0 = INT_MAX, uk1 = -1;
+        auto add = [&](int a, int b, int c, int d) {
+            uy0 = std::min(uy0, a);
+            uy1 = std::max(uy1, b);
+            uk0 = std::min(uk0, c);
+            uk1 = std::max(uk1, d);
+        };
+        if (m_y0 <= m_y1)
+            add(m_y0, m_y1, m_k0, m_k1);
+        const bool any = region.bounds(y0, y1, x0, x1);
+        if (any)
+            add(y0, y1, x0 / 32, x1 / 32);
+        for (int y = uy0; y <= uy1; ++y)
+            rk::expandBitsSse2(region.row(y) + 4 * uk0, 4 * (uk1 - uk0 + 1), m_coverage.row(y) + 32 * uk0);
+        m_y0 = any ? y0 : 0;
+        m_y1 = any ? y1 : -1;
+        m_k0 = any ? x0 / 32 : 0;
+        m_k1 = any ? x1 / 32 : -1;
+    }
+
+    Plane8 m_coverage;
+    Plane1 m_visited;
+    bool m_kept = false; // m_coverage is clear outside the box below
+    int m_y0 = 0, m_y1 = -1, m_k0 = 0, m_k1 = -1; // rows, 32-pixel words; empty: m_y1 < m_y0
+};
 
 float chainLength(const PathList &chain)
 {
@@ -95,8 +143,9 @@ PathList skirtLoops(const Plane1 &footprint, float p, float offset, float minLen
     const int step = clampGrow(p);
 
     float target = minLength;
+    OutlineTracer tracer;
     for (int c = 0; c < 20; ++c) {
-        PathList loops = traceOutlines(region, 0.2f * p * p, pp);
+        PathList loops = tracer.trace(region, 0.2f * p * p, pp);
         if (loops.isEmpty() && chain.isEmpty())
             break; // nothing printed on layer 0: no skirt
         orderPaths(p, 2.5f, gap, loops, chain, false, h);

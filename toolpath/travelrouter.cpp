@@ -128,6 +128,7 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
     out.setSize(QSize(w, h));
     const int stride = mask.stride(), words = (w + 63) / 64;
     std::vector<RunLabels::Run> runs;
+    runs.reserve(size_t(maskAreas.rowBegin(h)) + 2 * size_t(h)); // the mask's and the border strips
     std::vector<int> rowStart(size_t(h) + 1);
     std::vector<quint64> row(static_cast<size_t>(words));
     std::vector<RunLabels::Run> spans;
@@ -210,6 +211,24 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             spans.erase(spans.begin() + std::ptrdiff_t(k + 1), spans.begin() + std::ptrdiff_t(j));
         };
         add(0, std::min(n, w));
+        // The row's spans from intervals sorted by start (the border
+        // strips placed among them), touching ones merged.
+        auto sweep = [&spans, n, w](RunLabels::Run *c, int count) {
+            c[count++] = {std::max(0, w - n), w, 0};
+            for (int i = count - 1; i > 0 && c[i - 1].x0 > c[i].x0; --i)
+                std::swap(c[i - 1], c[i]);
+            spans.clear();
+            RunLabels::Run cur = c[0];
+            for (int i = 1; i < count; ++i) {
+                if (c[i].x0 <= cur.x1) {
+                    cur.x1 = std::max(cur.x1, c[i].x1);
+                } else {
+                    spans.push_back(cur);
+                    cur = c[i];
+                }
+            }
+            spans.push_back(cur);
+        };
         // A window whose rows have as many clear runs, the i-th runs of all
         // of them, widened, sharing a pixel edge or more (an outline moves
         // little from row to row): the union of the i-th runs is the one
@@ -232,7 +251,8 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
                 common1 = std::min(common1, b);
             }
             if (common0 <= common1) {
-                add(lo, hi);
+                RunLabels::Run c[3] = {{0, std::min(n, w), 0}, {lo, hi, 0}};
+                sweep(c, 2);
                 done = true;
             }
         } else if (k >= 2 && k <= kAligned && sameCounts) {
@@ -257,13 +277,16 @@ void shrinkManhattanRuns(const Plane1 &mask, const RunLabels &maskAreas, int n, 
             for (int i = 0; i < k && aligned; ++i)
                 aligned = common0[i] <= common1[i];
             if (aligned) {
+                // The i-th unions start in order: so do the i-th runs of every row.
+                RunLabels::Run c[kAligned + 2];
+                c[0] = {0, std::min(n, w), 0};
                 for (int i = 0; i < k; ++i)
-                    add(lo[i], hi[i]);
+                    c[i + 1] = {lo[i], hi[i], 0};
+                sweep(c, k + 1);
                 done = true;
             }
         }
         if (done) {
-            add(std::max(0, w - n), w);
             std::fill(row.begin(), row.end(), ~quint64(0));
             for (const RunLabels::Run &m : spans) {
                 clearSpan(m.x0, m.x1);

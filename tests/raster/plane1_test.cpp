@@ -2,9 +2,11 @@
 #include "raster/plane8.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -215,6 +217,86 @@ TEST(Plane1, OffsetByHugeCountStopsOnceSettled)
     }
     EXPECT_NE(stepped, full);
     EXPECT_EQ(blob.offsetBy(20), stepped);
+}
+
+// offsetN steps only through the box of set pixels; its twin is offset1
+// over the whole plane, step after step. Blobs sit inside, against every
+// side and on the first and last rows (which the steps copy unchanged),
+// with box edges on and off word borders, in planes 32 and 160 wide.
+TEST(Plane1, BoxedStepsMatchWholePlaneSteps)
+{
+    std::mt19937 rng(23);
+    auto blob = [&](int w, int h, int x0, int y0, int x1, int y1, int density) {
+        Plane1 p(w, h);
+        p.fill(0);
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++)
+                p.setPixel(x, y, int(rng() % 100) < density);
+        return p;
+    };
+    std::vector<Plane1> planes;
+    for (const QSize size : {QSize(160, 70), QSize(32, 40)}) {
+        const int w = size.width(), h = size.height();
+        for (int density : {15, 60, 100}) {
+            planes.push_back(blob(w, h, w / 3, h / 3, w / 3 + 9, h / 3 + 7, density)); // inside
+            planes.push_back(blob(w, h, 0, 10, 5, 20, density));                         // left side
+            planes.push_back(blob(w, h, w - 4, 10, w - 1, 25, density));                 // right side
+            planes.push_back(blob(w, h, 5, 0, 20, 2, density));                          // first row
+            planes.push_back(blob(w, h, 3, h - 3, 29, h - 1, density));                  // last row
+            planes.push_back(blob(w, h, 31, 1, 32 < w ? 32 : 31, 1, density));          // a word border, row 1
+            planes.push_back(blob(w, h, 0, 0, w - 1, h - 1, density));                   // everywhere
+        }
+        planes.push_back(blob(w, h, 0, 0, 0, 0, 0)); // clear
+    }
+    const char ops[][2] = {{'O', 'o'}, {'o', 'O'}, {'A', 'a'}, {'a', 'A'}, {'O', 'a'}, {'A', 'o'}};
+    for (size_t i = 0; i < planes.size(); i++)
+        for (const auto &op : ops)
+            for (int n : {1, 2, 3, 7, 40}) {
+                Plane1 want = planes[i], next;
+                for (int k = 0; k < n; k++) {
+                    want.offset1(next, op[k % 2]);
+                    std::swap(want, next);
+                }
+                ASSERT_EQ(planes[i].offsetN(n, op[0], op[1]), want)
+                    << "plane " << i << " ops " << op[0] << op[1] << " n=" << n;
+            }
+    Plane1 ok(32, 8);
+    ok.fill(0);
+    EXPECT_EQ(thrown([&] { ok.offsetN(1, 'x', 'o'); }), "Plane1::offset1() invalid operation");
+    EXPECT_EQ(thrown([&] { ok.offsetN(2, 'o', 'x'); }), "Plane1::offset1() invalid operation");
+    ok.setPixel(3, 3, true);
+    EXPECT_EQ(thrown([&] { ok.offsetN(2, 'o', 'x'); }), "Plane1::offset1() invalid operation");
+}
+
+TEST(Plane1, BoundsOfSetPixels)
+{
+    std::mt19937 rng(5);
+    for (const QSize size : {QSize(64, 20), QSize(37, 9), QSize(31, 5), QSize(8, 3), QSize(100, 17)})
+        for (int trial = 0; trial < 40; trial++) {
+            const int w = size.width(), h = size.height();
+            Plane1 p(w, h);
+            p.fill(0xFF); // pixels beyond the width are set too: they must not count
+            for (int y = 0; y < h; y++)
+                for (int x = 0; x < w; x++)
+                    p.setPixel(x, y, false);
+            const int count = trial % 5; // 0: clear
+            int y0 = h, y1 = -1, x0 = w, x1 = -1;
+            for (int k = 0; k < count; k++) {
+                const int x = int(rng() % unsigned(w)), y = int(rng() % unsigned(h));
+                p.setPixel(x, y, true);
+                y0 = std::min(y0, y), y1 = std::max(y1, y), x0 = std::min(x0, x), x1 = std::max(x1, x);
+            }
+            int b[4] = {-7, -7, -7, -7};
+            ASSERT_EQ(p.bounds(b[0], b[1], b[2], b[3]), count > 0) << w;
+            if (count > 0) {
+                EXPECT_EQ(b[0], y0) << w;
+                EXPECT_EQ(b[1], y1) << w;
+                EXPECT_EQ(b[2], x0) << w;
+                EXPECT_EQ(b[3], x1) << w;
+            } else {
+                EXPECT_EQ(b[0], -7);
+            }
+        }
 }
 
 // The one-pass growth from row runs must give exactly what the one-pixel

@@ -814,6 +814,24 @@ TEST(PathOrder, NearestEndsGiveFindNearestsAnswer)
     int vertex = -1;
     ASSERT_EQ(findNearest(line, 2.0f, PolyPoint(0, 0), false, &vertex), 1);
     EXPECT_EQ(NearestEnds(line, 2.0f, false).find(PolyPoint(0, 0), &vertex), 1);
+    // The first end within the radius just inside it, a nearer later one:
+    // the first wins wherever the grid's cell borders fall around it.
+    for (int step = 0; step < 400; ++step) {
+        const float hx = 10.0f + 0.01f * float(step);
+        PathList pool;
+        std::vector<PolyPoint> ends = {PolyPoint(hx + 2.995f, 7), PolyPoint(hx + 0.9f, 7)};
+        for (int i = 0; i < 15; ++i) // far from the head; cells about the radius wide
+            for (int j = 0; j < 14; ++j)
+                ends.push_back(PolyPoint(2.1f * float(i), 15.0f + 2.1f * float(j)));
+        for (const PolyPoint e : ends) {
+            PolyLine pl(Infill);
+            pl.pts = {e, PolyPoint(200, 200)};
+            pool.append(pl);
+        }
+        const PolyPoint head(hx, 7);
+        ASSERT_EQ(findNearest(pool, 2.0f, head, false, &vertex), 0);
+        ASSERT_EQ(NearestEnds(pool, 2.0f, false).find(head, &vertex), 0) << hx;
+    }
     // Ends that are not finite: the grid declines.
     PathList bad;
     PolyLine pl(Infill);

@@ -1,5 +1,8 @@
 #include "toolpath/skirtbrimraft.h"
 #include "fixtures/rasterfixtures.h"
+#include "raster/contourdetect3.h"
+#include "raster/plane8.h"
+#include "toolpath/pathorder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 
 namespace {
 
@@ -140,4 +145,99 @@ TEST(BrimSkirtRaft, PrecedenceSkirtThenBrimThenRaft)
     sp.RaftEnable = false;
     ex = run(sp, head);
     EXPECT_TRUE(ex.skirt.isEmpty() && ex.raft.layers.isEmpty());
+}
+
+namespace {
+
+// The skirt as first written, the twin of skirtLoops: every loop's
+// coverage made afresh over the whole enlarged plane.
+PathList skirtLoopsTwin(const Plane1 &footprint, float p, float offset, float minLength, int minCount, bool brim,
+                        float gap, float smoothing, PolyPoint &head)
+{
+    auto clampGrow = [](float v) {
+        const float r = std::floor(v + 0.5f);
+        return r == r ? int(std::clamp(r, -4096.0f, 4096.0f)) : 0;
+    };
+    auto up32 = [](int v) { return (v + 31) / 32 * 32; };
+    const int grow = clampGrow(offset * p), margin = up32(std::max(grow, 0) + int(std::ceil(20 * p)));
+    Plane1 big(up32(footprint.width) + 2 * margin, up32(footprint.height) + 2 * margin);
+    big.fill(0);
+    for (int y = 0; y < footprint.height; ++y)
+        for (int x = 0; x < footprint.width; ++x)
+            if (footprint.pixel(x, y))
+                big.setPixel(x + margin, y + margin, true);
+    Plane1 region = big.offsetBy(grow);
+    const PathParams pp = PathParams::fromSmoothing(p, smoothing);
+    const float shift = float(margin);
+    PolyPoint h{head.x + shift, head.y + shift};
+    PathList chain;
+    float target = minLength;
+    for (int c = 0; c < 20; ++c) {
+        Plane8 coverage;
+        coverage.fromPlane1(region);
+        Plane1 visited;
+        PathList loops;
+        for (PolyLine &l : contourDetect3(coverage, region.blockSummary(), visited, pp))
+            if (l.closed && l.area() >= 0.2f * p * p) {
+                l.type = Skirt;
+                loops.append(l);
+            }
+        if (loops.isEmpty() && chain.isEmpty())
+            break;
+        orderPaths(p, 2.5f, gap, loops, chain, false, h);
+        if (c < minCount)
+            target = std::max(target, totalLength(chain));
+        else if (PolyLine::truncateChain(chain, target, 0))
+            break;
+        region = region.offsetBy(clampGrow(p));
+    }
+    if (brim) {
+        std::reverse(chain.begin(), chain.end());
+        for (PolyLine &path : chain)
+            path = path.reversed();
+    }
+    for (PolyLine &path : chain)
+        path.translate(-shift, -shift);
+    head = chain.isEmpty() ? PolyPoint{h.x - shift, h.y - shift} : chain.last().pts.last();
+    return chain;
+}
+
+bool samePaths(const PathList &a, const PathList &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i)
+        if (a[i].type != b[i].type || a[i].closed != b[i].closed || a[i].pts.size() != b[i].pts.size()
+            || std::memcmp(a[i].pts.constData(), b[i].pts.constData(), sizeof(PolyPoint) * size_t(a[i].pts.size())))
+            return false;
+    return true;
+}
+
+} // namespace
+
+// Footprints of scattered islands, some against the footprint's sides,
+// grown into many loops that merge and reach the enlarged plane's margin:
+// the skirt must come out exactly as its twin draws it.
+TEST(Skirt, SameLoopsAsTheTwin)
+{
+    std::mt19937 rng(11);
+    for (const QSize size : {QSize(64, 64), QSize(96, 40), QSize(50, 70)})
+        for (int trial = 0; trial < 4; ++trial) {
+            Plane1 fp = emptyMask(size.width(), size.height());
+            for (int k = 0; k < 1 + trial * 2; ++k) {
+                const int x0 = int(rng() % unsigned(size.width() - 4)), y0 = int(rng() % unsigned(size.height() - 4));
+                maskRect(fp, x0, y0, std::min(size.width(), x0 + 3 + int(rng() % 20)),
+                         std::min(size.height(), y0 + 3 + int(rng() % 20)));
+            }
+            for (const bool brim : {false, true}) {
+                const float offset = brim ? 0.3f : float(trial);
+                const int count = brim ? 4 : 8;
+                PolyPoint h1{3, 4}, h2{3, 4};
+                const PathList got = skirtLoops(fp, P, offset, 2000, count, brim, 0.5f, 0.2f, h1);
+                const PathList want = skirtLoopsTwin(fp, P, offset, 2000, count, brim, 0.5f, 0.2f, h2);
+                ASSERT_FALSE(want.isEmpty());
+                EXPECT_TRUE(samePaths(got, want)) << size.width() << " trial " << trial << " brim " << brim;
+                EXPECT_EQ(h1, h2);
+            }
+        }
 }
