@@ -66,26 +66,54 @@ inline void setLineBit(std::vector<quint64> &bits, int words, int along, int lin
     bits[size_t(line) * words + size_t(along >> 6)] |= quint64(1) << (along & 63);
 }
 
+// The pixels the run scan reads: a whole plane, or a block snapshot of one.
+struct PlanePixels {
+    const Plane8 &pl;
+    int width() const { return pl.width; }
+    int height() const { return pl.height; }
+    uchar at(int x, int y) const { return pl.data[size_t(y) * size_t(pl.width) + size_t(x)]; }
+    // The 16 x 16 block at (x0, y0), rows `stride` apart.
+    const uchar *block(int x0, int y0, size_t &stride) const
+    {
+        stride = size_t(pl.width);
+        return pl.data + size_t(y0) * stride + size_t(x0);
+    }
+};
+
+struct SnapshotPixels {
+    const BlockSnapshot &s;
+    int width() const { return s.width(); }
+    int height() const { return s.height(); }
+    uchar at(int x, int y) const { return s.at(x, y); }
+    const uchar *block(int x0, int y0, size_t &stride) const
+    {
+        stride = 16;
+        return s.block(x0 >> 4, y0 >> 4);
+    }
+};
+
 // Pixels [x0, x1) x [y0, y1) one by one.
-void levelBitsArea(const Plane8 &pl, bool columnPass, int x0, int x1, int y0, int y1,
+template <class Pixels>
+void levelBitsArea(const Pixels &pl, bool columnPass, int x0, int x1, int y0, int y1,
                    std::vector<quint64> &bits, int words)
 {
     if (x0 >= x1)
         return;  // (an empty strip beside whole blocks: no row to walk)
-    for (int y = y0; y < y1; ++y) {
-        const uchar *r = pl.data + size_t(y) * pl.width;
+    for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x)
-            if (r[x] >= 128)
+            if (pl.at(x, y) >= 128)
                 columnPass ? setLineBit(bits, words, y, x) : setLineBit(bits, words, x, y);
-    }
 }
 
 // The row pass of one 16 x 16 block at (x0, y0) whose pixels must be
 // looked at.
-void levelBitsBlock(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
+template <class Pixels>
+void levelBitsBlock(const Pixels &pl, int x0, int y0, std::vector<quint64> &bits, int words)
 {
-    for (int y = y0; y < y0 + 16; ++y) {
-        const unsigned m = levelMask16(pl.data + size_t(y) * pl.width + x0);
+    size_t stride = 0;
+    const uchar *p = pl.block(x0, y0, stride);
+    for (int y = y0; y < y0 + 16; ++y, p += stride) {
+        const unsigned m = levelMask16(p);
         // x0 is a multiple of 16: its 16 bits share one word.
         bits[size_t(y) * words + size_t(x0 >> 6)] |= quint64(m) << (x0 & 63);
     }
@@ -94,11 +122,14 @@ void levelBitsBlock(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits
 // The column pass of one mixed block: the 16 x 16 bytes are transposed
 // (four rounds of interleaving rows i and i + 8 put byte x of row k at
 // byte k of vector x), so one movemask gives a column's 16 level bits.
-void levelBitsBlockColumns(const Plane8 &pl, int x0, int y0, std::vector<quint64> &bits, int words)
+template <class Pixels>
+void levelBitsBlockColumns(const Pixels &pl, int x0, int y0, std::vector<quint64> &bits, int words)
 {
     __m128i v[16], t[16];
+    size_t stride = 0;
+    const uchar *p = pl.block(x0, y0, stride);
     for (int k = 0; k < 16; ++k)
-        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pl.data + size_t(y0 + k) * pl.width + x0));
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + size_t(k) * stride));
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 8; ++i) {
             t[2 * i] = _mm_unpacklo_epi8(v[i], v[i + 8]);
@@ -158,7 +189,7 @@ void levelLineBitsScalar(const Plane8 &plane, bool columnPass, std::vector<quint
     const int lines = columnPass ? plane.width : plane.height;
     words = (len + 63) / 64;
     bits.assign(size_t(lines) * size_t(words), 0);
-    levelBitsArea(plane, columnPass, 0, plane.width, 0, plane.height, bits, words);
+    levelBitsArea(PlanePixels{plane}, columnPass, 0, plane.width, 0, plane.height, bits, words);
 }
 
 namespace {
@@ -167,11 +198,12 @@ namespace {
 // has them already. With `wordFrom` and `wordTo` (per group of 16 lines,
 // with a summary), only the words [wordFrom, wordTo) of a group's lines are
 // written: the caller reads no other (the rest may hold anything).
-void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
+template <class Pixels>
+void levelLineBitsWith(const Pixels &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
                        int &words, const GroupStates *given, const std::vector<int> *wordFrom = nullptr,
                        const std::vector<int> *wordTo = nullptr)
 {
-    const int W = plane.width, H = plane.height;
+    const int W = plane.width(), H = plane.height();
     const int bw = W / 16, bh = H / 16;
     if (!summary || summary->width != bw || summary->height != bh) {
         // Without a summary every block is looked at.
@@ -252,13 +284,16 @@ void levelLineBitsWith(const Plane8 &plane, const Plane8 *summary, bool columnPa
 void levelLineBits(const Plane8 &plane, const Plane8 *summary, bool columnPass, std::vector<quint64> &bits,
                    int &words)
 {
-    levelLineBitsWith(plane, summary, columnPass, bits, words, nullptr);
+    levelLineBitsWith(PlanePixels{plane}, summary, columnPass, bits, words, nullptr);
 }
 
-void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
-                    HairMarkers &out, const Plane8 *beforeSummary)
+namespace {
+
+template <class Pixels>
+void thinRunMarkersWith(const Pixels &before, const Plane8 &after, bool columnPass, float maxRun,
+                        HairMarkers &out, const Plane8 *beforeSummary)
 {
-    const int W = before.width, H = before.height;
+    const int W = before.width(), H = before.height();
     // Along the pass: `len` pixels per line, `lines` lines.
     const int len = columnPass ? H : W;
     const int lines = columnPass ? W : H;
@@ -268,6 +303,9 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
         return;
     auto at = [columnPass, W](const Plane8 &pl, int along, int line) -> int {
         return columnPass ? pl.data[along * W + line] : pl.data[line * W + along];
+    };
+    auto was = [columnPass, &before](int along, int line) -> int {
+        return columnPass ? before.at(line, along) : before.at(along, line);
     };
     // Longest run across that still matters for the squareness test.
     const int crossCap = int(std::ceil(maxRun * 2)) + 2;
@@ -360,14 +398,14 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             // between pixel centres are not (an edge's ramp is one pixel
             // wide, not the two between centres).
             int l = i0, r = i1;  // [l, r)
-            while (l > 0 && l > i0 - 2 && at(before, l - 1, line) > 0 && at(before, l - 1, line) < 128)
+            while (l > 0 && l > i0 - 2 && was(l - 1, line) > 0 && was(l - 1, line) < 128)
                 --l;
-            while (r < len && r < i1 + 2 && at(before, r, line) > 0 && at(before, r, line) < 128)
+            while (r < len && r < i1 + 2 && was(r, line) > 0 && was(r, line) < 128)
                 ++r;
             float sum = 0, moment = 0, left = 0, right = 0;
             int f0 = -1, f1 = -1;  // the first and last fully covered pixel
             for (int k = l; k < r; ++k) {
-                const int v8 = at(before, k, line);
+                const int v8 = was(k, line);
                 const float v = float(v8) / 255;
                 sum += v;
                 moment += v * (float(k) + 0.5f);
@@ -401,9 +439,9 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             // Squareness: the run across the other axis through the middle.
             const int mid = std::clamp(int(std::floor((e0 + e1) * 0.5f)), i0, i1 - 1);
             int cross = 1;
-            for (int l = line - 1; l >= 0 && cross <= crossCap && at(before, mid, l) >= 128; --l)
+            for (int l = line - 1; l >= 0 && cross <= crossCap && was(mid, l) >= 128; --l)
                 ++cross;
-            for (int l = line + 1; l < lines && cross <= crossCap && at(before, mid, l) >= 128; ++l)
+            for (int l = line + 1; l < lines && cross <= crossCap && was(mid, l) >= 128; ++l)
                 ++cross;
             const int along = i1 - i0;
             // Ties go to the row pass so that a run is recorded once.
@@ -412,6 +450,117 @@ void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, 
             out[line >> 4].append(packThinRun(e1, width, line & 15));
         }
     }
+}
+
+} // namespace
+
+void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
+                    HairMarkers &out, const Plane8 *beforeSummary)
+{
+    thinRunMarkersWith(PlanePixels{before}, after, columnPass, maxRun, out, beforeSummary);
+}
+
+void thinRunMarkers(const BlockSnapshot &before, const Plane8 &after, bool columnPass, float maxRun,
+                    HairMarkers &out)
+{
+    thinRunMarkersWith(SnapshotPixels{before}, after, columnPass, maxRun, out, &before.summary());
+}
+
+// Uniform blocks' pixels, for BlockSnapshot::block.
+alignas(16) const uchar BlockSnapshot::kBlock0[256] = {};
+alignas(16) const uchar BlockSnapshot::kBlock255[256] = {
+#define TESSAVO_FF16 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+    TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16
+    TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16 TESSAVO_FF16
+#undef TESSAVO_FF16
+};
+
+void BlockSnapshot::take(const Plane8 &plane, const Plane8 &summary)
+{
+    m_width = plane.width;
+    m_height = plane.height;
+    const int bw = plane.width / 16, bh = plane.height / 16;
+    if (summary.width != bw || summary.height != bh)
+        m_summary = plane.blockSummary();
+    else
+        m_summary = summary;
+    // Blocks cut by the plane's right or bottom border have no summary:
+    // they are kept as pixels (zero beyond the border).
+    m_bw = (plane.width + 15) / 16;
+    const int bhAll = (plane.height + 15) / 16;
+    m_block.resize(size_t(m_bw) * size_t(bhAll));
+    // The blocks that keep pixels: the mixed ones, and those the border cuts.
+    size_t kept = size_t(m_bw - bw) * size_t(bh) + size_t(m_bw) * size_t(bhAll - bh);
+    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi8(char(0xFF));
+    // Bits k: whether block states[k] (k < n, at most 16) is all 0, all 255.
+    auto uniformMask = [&](const uchar *states, int n, unsigned &all0, unsigned &all255) {
+        const unsigned valid = n >= 16 ? 0xFFFFu : (1u << n) - 1;
+        if (n >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(states));
+            all0 = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+            all255 = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, full)));
+            return valid;
+        }
+        all0 = all255 = 0;
+        for (int k = 0; k < n; ++k) {
+            all0 |= unsigned(states[k] == 0) << k;
+            all255 |= unsigned(states[k] == 255) << k;
+        }
+        return valid;
+    };
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; bx += 16) {
+            unsigned all0, all255;
+            const unsigned valid = uniformMask(m_summary.data + size_t(by) * bw + bx, bw - bx, all0, all255);
+            kept += size_t(__builtin_popcount(valid & ~(all0 | all255)));
+        }
+    m_pixels.resize(kept * 256);
+    uchar *dst = m_pixels.data();
+    const size_t W = size_t(plane.width);
+    auto copyBlock = [&](int bx, int by) {
+        const uchar *out = dst;
+        const int x0 = bx * 16, y0 = by * 16;
+        const uchar *src = plane.data + size_t(y0) * W + size_t(x0);
+        if (bx < bw && by < bh) {
+            for (int y = 0; y < 16; ++y, src += W, dst += 16)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(src)));
+            return out;
+        }
+        const int w = std::min(16, plane.width - x0), h = std::min(16, plane.height - y0);
+        std::fill(dst, dst + 256, uchar(0));
+        for (int y = 0; y < h; ++y, src += W)
+            std::copy(src, src + w, dst + y * 16);
+        dst += 256;
+        return out;
+    };
+    for (int by = 0; by < bhAll; ++by) {
+        const uchar **block = m_block.data() + size_t(by) * m_bw;
+        int bx = 0;
+        if (by < bh)
+            for (; bx < bw; bx += 16) {
+                unsigned all0, all255;
+                const unsigned valid = uniformMask(m_summary.data + size_t(by) * bw + bx, bw - bx, all0, all255);
+                const int n = std::min(16, bw - bx);
+                if (all0 == valid || all255 == valid) { // sixteen blocks alike: the inside or outside
+                    std::fill(block + bx, block + bx + n, all0 == valid ? kBlock0 : kBlock255);
+                    continue;
+                }
+                for (int k = 0; k < n; ++k)
+                    block[bx + k] = all0 >> k & 1 ? kBlock0 : all255 >> k & 1 ? kBlock255 : copyBlock(bx + k, by);
+            }
+        for (bx = by < bh ? bw : 0; bx < m_bw; ++bx)
+            block[bx] = copyBlock(bx, by);
+    }
+}
+
+Plane8 BlockSnapshot::toPlane() const
+{
+    Plane8 out(m_width, m_height);
+    for (int y = 0; y < m_height; ++y)
+        for (int x = 0; x < m_width; ++x)
+            out.data[size_t(y) * m_width + x] = at(x, y);
+    return out;
 }
 
 void HairDetector::reset(int planeWidth, int planeHeight)
@@ -463,8 +612,9 @@ QVector<PolyLine> linkPoints(const HairDetector &det, int type, QVector<QVector<
 {
     const int nc = det.cellPts.size();
     QVector<QVector<char>> used(nc);
-    for (int c = 0; c < nc; ++c)
-        used[c].fill(0, det.cellPts[c].size());
+    for (int c = 0; c < nc; ++c)  // (most cells hold no point)
+        if (const int n = det.cellPts[c].size())
+            used[c].fill(0, n);
     auto takeNearest = [&](const PolyPoint &end, PolyPoint *pt, float *w, char *col) {
         const int cx0 = std::clamp(int(std::floor((end.x - kLinkReach) / kCell)), 0, det.cellsX - 1);
         const int cx1 = std::clamp(int(std::floor((end.x + kLinkReach) / kCell)), 0, det.cellsX - 1);

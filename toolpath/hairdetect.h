@@ -44,6 +44,37 @@ using HairMarkers = QVector<QVector<quint32>>;
 quint32 packThinRun(float farEdge, float width, int rowInGroup);
 PolyPoint thinRunPoint(quint32 marker, int group, float *width);
 
+// A plane kept by its 16 x 16 blocks: a uniform block (all 0 or all 255 by
+// the block summary) by its value alone, every other block's pixels copied.
+// The hair search's view of the region before a step: the steps change
+// pixels only near the outline, so this holds a band's worth of pixels where
+// a copy of the plane held all of them.
+class BlockSnapshot {
+public:
+    // plane's pixels; summary, plane's exact block summary (blockSummary8;
+    // another size is replaced by one made here).
+    void take(const Plane8 &plane, const Plane8 &summary);
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    const Plane8 &summary() const { return m_summary; }
+    uchar at(int x, int y) const
+    {
+        return m_block[size_t(y >> 4) * size_t(m_bw) + size_t(x >> 4)][(y & 15) * 16 + (x & 15)];
+    }
+    // Block (bx, by)'s 16 x 16 pixels, rows 16 bytes apart (past the plane's
+    // border: 0).
+    const uchar *block(int bx, int by) const { return m_block[size_t(by) * size_t(m_bw) + size_t(bx)]; }
+    Plane8 toPlane() const; // the plane again (for tests)
+
+private:
+    static const uchar kBlock0[256], kBlock255[256];
+    int m_width = 0, m_height = 0, m_bw = 0;
+    Plane8 m_summary;
+    // Per block (partial ones included): its pixels, kBlock0 or kBlock255.
+    std::vector<const uchar *> m_block;
+    std::vector<uchar> m_pixels; // the other blocks' pixels
+};
+
 // Runs of the region `before` (coverage >= 128) that disappear in `after`
 // (no pixel >= 128 left), along rows (columnPass false) or columns. A run's
 // width and centre are the covered area of its pixels (with the partly
@@ -57,6 +88,9 @@ PolyPoint thinRunPoint(quint32 marker, int group, float *width);
 // (blockSummary8): uniform blocks are then not looked at pixel by pixel.
 void thinRunMarkers(const Plane8 &before, const Plane8 &after, bool columnPass, float maxRun,
                     HairMarkers &out, const Plane8 *beforeSummary = nullptr);
+// The same with `before` kept as a block snapshot (its summary read).
+void thinRunMarkers(const BlockSnapshot &before, const Plane8 &after, bool columnPass, float maxRun,
+                    HairMarkers &out);
 
 // The pixels of `plane` at or above the 128 level as bits along lines: rows
 // (columnPass false) or columns, 64 pixels per word, `words` words per line,

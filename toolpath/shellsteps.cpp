@@ -461,8 +461,14 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         // stop, so that an absurd VShellCnt cannot stall the layer.
         if (!anyInside(cov, summary))
             break;
-        if (detect) // the scratch keeps the last step's pixels: most blocks are still the same
-            Plane8::copyChangedBlocks(cov, summary, s.before, s.beforeSummary);
+        // The first step starts from the section (cov is a copy of it); a
+        // later one's region is kept by its blocks: only those near the
+        // outline hold pixels.
+        Plane8 sectionSummary;
+        if (detect && k == 0)
+            sectionSummary = summary;
+        else if (detect)
+            s.beforeBlocks.take(cov, summary);
         const float factor = half ? 1.0f : 0.5f;
         if (exact) {
             distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0, shareTrace ? &traced : nullptr);
@@ -489,21 +495,27 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");
-        thinRunMarkers(s.before, cov, true, maxRun, markers, &s.beforeSummary);
+        if (k == 0)
+            thinRunMarkers(coverage, cov, true, maxRun, markers, &sectionSummary);
+        else
+            thinRunMarkers(s.beforeBlocks, cov, true, maxRun, markers);
         hairDetect0(det, cov.width, cov.height, markers);
         perfEnd("hairDetect0");
         // Hairs are built on every detecting step, full steps included: a
         // wall that vanishes between two loops needs its middle filled.
         PathList found;
         perfBegin("hairDetect1");
-        thinRunMarkers(s.before, cov, false, maxRun, markers, &s.beforeSummary);
+        if (k == 0)
+            thinRunMarkers(coverage, cov, false, maxRun, markers, &sectionSummary);
+        else
+            thinRunMarkers(s.beforeBlocks, cov, false, maxRun, markers);
         hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
         // Outer hairs are fitted to the section's edge the distance step
         // measured to (an island's dot is inscribed in it already).
         if (k == 0 && exact)
-            fitHairsToEdge(found, s.edge, s.before);
+            fitHairsToEdge(found, s.edge, coverage);
         if (k == 0)
-            islandDots(det, s.before, cov, found, OuterHair);
+            islandDots(det, coverage, cov, found, OuterHair);
         perfEnd("hairDetect1");
         if (!found.isEmpty()) {
             perfBegin("hairMasking");

@@ -8,6 +8,7 @@
 #include "raster/plane1.h"
 #include "raster/plane8.h"
 #include "geometry/polyline.h"
+#include "toolpath/hairdetect.h"
 
 #include <functional>
 
@@ -17,6 +18,9 @@ struct SlicerParams;
 // Scratch planes reused from layer to layer (one set per calling thread).
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
+    // shellSteps' region before a later step, for the hair search (the
+    // first step's is the section itself).
+    BlockSnapshot beforeBlocks;
     // shellSteps' working plane, kept between layers with the summary that
     // describes it (empty when it does not).
     Plane8 cov, covSummary;

@@ -56,24 +56,47 @@ TEST(BlockSkip, LevelBitsMatchThePixelWalk)
         }
 }
 
-TEST(BlockSkip, ThinRunMarkersSameWithSummary)
+// The run scan over the plane pixel by pixel, over uniform blocks by the
+// summary, and over a block snapshot of the plane (uniform blocks kept by
+// value only; blocks cut by the border kept as pixels) finds the same runs.
+TEST(BlockSkip, ThinRunMarkersSameWithSummaryAndSnapshot)
 {
-    Plane8 before = blobs(256, 192, 7), summary;
-    blockSummary8(before, summary);
-    Plane8 after = before;
-    Plane8 afterSummary = summary;
-    OffsetScratch s;
-    offsetCoverage(after, afterSummary, 1.5f, 1.0f, s);
-    for (bool columns : {false, true}) {
-        HairMarkers plain, fast;
-        thinRunMarkers(before, after, columns, 12.0f, plain);
-        thinRunMarkers(before, after, columns, 12.0f, fast, &summary);
-        EXPECT_EQ(fast, plain);
-        int n = 0;
-        for (const auto &l : plain)
-            n += l.size();
-        EXPECT_GT(n, 0) << "the fixture's thin wall must give markers";
-    }
+    for (const QSize size : {QSize(256, 192), QSize(200, 176), QSize(200, 150)})
+        for (unsigned seed : {7u, 8u}) {
+            const int w = size.width(), h = size.height();
+            Plane8 before = blobs(w, h, seed), summary;
+            blockSummary8(before, summary);
+            Plane8 after = before;
+            if (w % 16 == 0 && h % 16 == 0) {
+                Plane8 afterSummary = summary;
+                OffsetScratch s;
+                offsetCoverage(after, afterSummary, 1.5f, 1.0f, s);
+            } else {
+                after = emptyCoverage(w, h); // every run vanishes
+            }
+            BlockSnapshot snap;
+            snap.take(before, summary);
+            EXPECT_EQ(snap.toPlane(), before);
+            EXPECT_EQ(snap.summary(), before.blockSummary());
+            for (bool columns : {false, true}) {
+                HairMarkers plain, fast, kept;
+                thinRunMarkers(before, after, columns, 12.0f, plain);
+                thinRunMarkers(before, after, columns, 12.0f, fast, &summary);
+                thinRunMarkers(snap, after, columns, 12.0f, kept);
+                EXPECT_EQ(fast, plain) << w << "x" << h << " seed " << seed;
+                EXPECT_EQ(kept, plain) << w << "x" << h << " seed " << seed;
+                int n = 0;
+                for (const auto &l : plain)
+                    n += l.size();
+                EXPECT_GT(n, 0) << w << "x" << h << " seed " << seed << ": the fixture's thin wall must give markers";
+            }
+        }
+    // A summary of another size is not trusted: the snapshot makes its own.
+    const Plane8 plane = blobs(64, 48, 3);
+    BlockSnapshot snap;
+    snap.take(plane, Plane8(1, 1));
+    EXPECT_EQ(snap.toPlane(), plane);
+    EXPECT_EQ(snap.summary(), plane.blockSummary());
 }
 
 // Bit-exact run ends: the fast walk must cross the same pixels at the same
