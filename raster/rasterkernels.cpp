@@ -203,7 +203,51 @@ void shellSplitSummarySse2(const uchar *below, const uchar *above, const uchar *
             blockStates8(anyS, allS, shellSummary + by * blocks + x / 2);
             blockStates8(anyF, allF, infillSummary + by * blocks + x / 2);
         }
-        if (x < stride) { // the last few blocks of the block row
+        if (x < stride && stride < 16 && stride % 4 == 0) {
+            // A plane narrower than 128 pixels (a small part's): its rows of
+            // 4, 8 or 12 bytes in the low lanes, the others clear, rather
+            // than byte by byte.
+            auto load4 = [](const uchar *p) {
+                int v;
+                std::memcpy(&v, p, 4);
+                return _mm_cvtsi32_si128(v);
+            };
+            auto store4 = [](uchar *p, __m128i v) {
+                const int w = _mm_cvtsi128_si32(v);
+                std::memcpy(p, &w, 4);
+            };
+            auto part = [stride, load4](const uchar *p) {
+                const __m128i lo = stride >= 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))
+                                               : load4(p);
+                return stride == 12 ? _mm_unpacklo_epi64(lo, load4(p + 8)) : lo;
+            };
+            auto put = [stride, store4](uchar *p, __m128i v) {
+                if (stride >= 8)
+                    _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+                else
+                    store4(p, v);
+                if (stride == 12)
+                    store4(p + 8, _mm_srli_si128(v, 8));
+            };
+            __m128i anyS = _mm_setzero_si128(), allS = _mm_set1_epi32(-1), anyF = anyS, allF = allS;
+            for (int y = 0; y < 16; y++) {
+                const qint64 o = base + qint64(y) * stride;
+                const __m128i buried = _mm_and_si128(part(below + o), part(above + o)), rr = part(r + o);
+                const __m128i sv = _mm_andnot_si128(buried, rr), fv = _mm_and_si128(buried, rr);
+                put(shell + o, sv);
+                put(infill + o, fv);
+                anyS = _mm_or_si128(anyS, sv);
+                allS = _mm_and_si128(allS, sv);
+                anyF = _mm_or_si128(anyF, fv);
+                allF = _mm_and_si128(allF, fv);
+            }
+            // The states of the row's blocks; the clear lanes after them are no blocks.
+            uchar states[8];
+            blockStates8(anyS, allS, states);
+            std::memcpy(shellSummary + by * blocks, states, size_t(blocks));
+            blockStates8(anyF, allF, states);
+            std::memcpy(infillSummary + by * blocks, states, size_t(blocks));
+        } else if (x < stride) { // the last few blocks of the block row
             for (int y = 0; y < 16; y++) {
                 const qint64 o = base + qint64(y) * stride + x;
                 shellSplitScalar(below + o, above + o, r + o, shell + o, infill + o, stride - x);
