@@ -139,7 +139,12 @@ CutFollowUp offsetFollowUp(const LayerGrid &grid, const SlicerParams &sp)
             return;
         }
         last.valid = false;  // until the result below is complete
-        shellSteps(grid, s.raster, sp, s.shells, s.offset, &summary);
+        // The steps work on the raster itself (no second full plane): the
+        // section is kept first, and the summary follows the raster.
+        keepSection(s.raster, summary, last);
+        s.summaryValid = false;
+        shellStepsInPlace(grid, s.raster, s.summary, sp, s.shells, s.offset);
+        s.summaryValid = true;
         out.outlines = std::move(s.shells.outlines);
         out.hairs = std::move(s.shells.hairs);
         std::swap(out.inner, s.shells.infill);
@@ -147,7 +152,6 @@ CutFollowUp offsetFollowUp(const LayerGrid &grid, const SlicerParams &sp)
         out.innerId = nextInnerId++;
         s.shells.outlines.clear();
         s.shells.hairs.clear();
-        keepSection(s.raster, summary, last);
         last.outlines = out.outlines;
         last.hairs = out.hairs;
         last.inner = out.inner;

@@ -765,9 +765,12 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
     }
 }
 
-void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type)
+namespace {
+
+template <class Pixels>
+void islandDotsWith(const HairDetector &det, const Pixels &before, const Plane8 &after, PathList &hairs, int type)
 {
-    const int W = before.width, H = before.height;
+    const int W = before.width(), H = before.height();
     if (W <= 0 || H <= 0 || after.width != W || after.height != H)
         return;
     // Seeds: the chains that gave no hair, then a point of every hair.
@@ -785,7 +788,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
     for (const PolyPoint &seed : seeds) {
         const int sx = std::clamp(int(std::floor(seed.x)), 0, W - 1);
         const int sy = std::clamp(int(std::floor(seed.y)), 0, H - 1);
-        if (before.data[sy * W + sx] == 0 || std::binary_search(done.begin(), done.end(), sy * W + sx))
+        if (before.at(sx, sy) == 0 || std::binary_search(done.begin(), done.end(), sy * W + sx))
             continue;
         part.clear();
         stack.assign(1, sy * W + sx);
@@ -798,7 +801,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             for (int dy = -1; dy <= 1 && ok; ++dy)
                 for (int dx = -1; dx <= 1 && ok; ++dx) {
                     const int nx = x + dx, ny = y + dy;
-                    if (nx < 0 || ny < 0 || nx >= W || ny >= H || before.data[ny * W + nx] == 0)
+                    if (nx < 0 || ny < 0 || nx >= W || ny >= H || before.at(nx, ny) == 0)
                         continue;
                     const int i = ny * W + nx;
                     if (std::find(part.begin(), part.end(), i) != part.end())
@@ -828,7 +831,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             y0 = std::min(y0, i / W);
             y1 = std::max(y1, i / W);
             survivors += after.data[i] >= 128;
-            const double v = before.data[i] / 255.0;
+            const double v = before.at(i % W, i / W) / 255.0;
             a += v;
             mx += v * (i % W + 0.5);
             my += v * (i / W + 0.5);
@@ -839,7 +842,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
         my /= a;
         double sxx = 0, syy = 0, sxy = 0;
         for (int i : part) {
-            const double v = before.data[i] / 255.0;
+            const double v = before.at(i % W, i / W) / 255.0;
             const double ex = i % W + 0.5 - mx, ey = i / W + 0.5 - my;
             sxx += v * ex * ex;
             syy += v * ey * ey;
@@ -904,6 +907,18 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
             kept.append(hairs[k]);
     kept.append(dots);
     hairs = kept;
+}
+
+} // namespace
+
+void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type)
+{
+    islandDotsWith(det, PlanePixels{before}, after, hairs, type);
+}
+
+void islandDots(const HairDetector &det, const BlockSnapshot &before, const Plane8 &after, PathList &hairs, int type)
+{
+    islandDotsWith(det, SnapshotPixels{before}, after, hairs, type);
 }
 
 void hairMasking(Plane8 &cov, const PathList &hairs, float maskFactor)
@@ -1028,7 +1043,10 @@ void fitEnds(PolyLine &h, const Reach &reach)
 
 } // namespace
 
-void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
+namespace {
+
+template <class Pixels>
+void fitHairsToEdgeWith(PathList &hairs, const PathList &edge, const Pixels &cov)
 {
     struct Seg {
         PolyPoint a, b;
@@ -1083,7 +1101,7 @@ void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
         for (int i = from; i < to; ++i) {
             const PolyPoint q = pts[i];
             const int px = int(std::floor(q.x)), py = int(std::floor(q.y));
-            if (px < 0 || py < 0 || px >= cov.width || py >= cov.height || cov.row(py)[px] < 128)
+            if (px < 0 || py < 0 || px >= cov.width() || py >= cov.height() || cov.at(px, py) < 128)
                 continue;
             // Across the hair: the normal of its direction at the vertex.
             const PolyPoint d = pts[std::min(i + 1, n - 1)] - pts[std::max(i - 1, 0)];
@@ -1101,4 +1119,16 @@ void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
         if (n > 2)
             fitEnds(h, reach);
     }
+}
+
+} // namespace
+
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov)
+{
+    fitHairsToEdgeWith(hairs, edge, PlanePixels{cov});
+}
+
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const BlockSnapshot &cov)
+{
+    fitHairsToEdgeWith(hairs, edge, SnapshotPixels{cov});
 }

@@ -148,6 +148,7 @@ void hairDetect1(HairDetector &det, const HairMarkers &rowMarkers, PathList &hai
 // inscribed in the ellipse of the island's area and second moments (a pin
 // gets a square within its circle, no material outside it).
 void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &after, PathList &hairs, int type);
+void islandDots(const HairDetector &det, const BlockSnapshot &before, const Plane8 &after, PathList &hairs, int type);
 
 // Fits every hair vertex whose bead would reach past `edge` (the section's
 // outline, closed loops) into the gap across the hair there: the vertex
@@ -162,6 +163,7 @@ void islandDots(const HairDetector &det, const Plane8 &before, const Plane8 &aft
 // spike's blunt traced tip) is pulled back along that segment until its
 // bead fits, or dropped while three vertices remain.
 void fitHairsToEdge(PathList &hairs, const PathList &edge, const Plane8 &cov);
+void fitHairsToEdge(PathList &hairs, const PathList &edge, const BlockSnapshot &cov);
 
 // Clears the coverage of `cov` within (w + maskFactor) / 2 of every hair
 // vertex and segment, w the local hair width: with maskFactor = p the next

@@ -333,6 +333,29 @@ void straightenOffset(PolyLine &outline, int win, float threshold, float reach)
 void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &s, const Plane8 *coverageSummary)
 {
+    if (&coverage == &s.cov) { // the section must stay as it is
+        const Plane8 section = coverage;
+        shellSteps(grid, section, sp, out, s, coverageSummary);
+        return;
+    }
+    // The working plane is the scratch's, which holds the last layer's end
+    // state: only blocks that differ from the section are copied (its
+    // summary is dropped until the steps are done, so a step that throws
+    // leaves the next layer a whole copy).
+    Plane8 summary;
+    if (coverageSummary && coverageSummary->size() == QSize(coverage.width / 16, coverage.height / 16))
+        summary = *coverageSummary;
+    else
+        blockSummary8(coverage, summary);
+    Plane8::copyChangedBlocks(coverage, summary, s.cov, s.covSummary);
+    s.covSummary = Plane8();
+    shellStepsInPlace(grid, s.cov, summary, sp, out, s);
+    s.covSummary = std::move(summary);
+}
+
+void shellStepsInPlace(const LayerGrid &grid, Plane8 &cov, Plane8 &summary, const SlicerParams &sp,
+                       ShellStepsResult &out, OffsetScratch &s)
+{
     out.outlines.clear();
     out.shells.clear();
     out.hairs.clear();
@@ -344,23 +367,12 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     PathParams ppPerimeter = pp;
     ppPerimeter.maxDeviation = 0.03f;
     const float minArea = minOutlineArea(p);
-    if (&coverage == &s.cov) { // the section must stay as it is
-        const Plane8 section = coverage;
-        shellSteps(grid, section, sp, out, s, coverageSummary);
-        return;
-    }
-    // The working plane is the scratch's, which holds the last layer's end
-    // state: only blocks that differ from the section are copied (its
-    // summary is dropped until the steps are done, so a step that throws
-    // leaves the next layer a whole copy).
-    Plane8 &cov = s.cov;
-    Plane8 summary;
-    if (coverageSummary && coverageSummary->size() == QSize(coverage.width / 16, coverage.height / 16))
-        summary = *coverageSummary;
-    else
-        blockSummary8(coverage, summary);
-    Plane8::copyChangedBlocks(coverage, summary, cov, s.covSummary);
-    s.covSummary = Plane8();
+    if (summary.size() != QSize(cov.width / 16, cov.height / 16))
+        blockSummary8(cov, summary);
+    // The section itself, for the first step's hairs and the corners'
+    // test, kept by its blocks: the steps overwrite the plane.
+    BlockSnapshot &coverage = s.section;
+    coverage.take(cov, summary);
     const int last = std::max(sp.VShellCnt, 0);
     HairDetector det;
     det.p = p;
@@ -373,8 +385,7 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
     // A restored corner never leaves the section, whatever its shape.
     auto insideSection = [&coverage](PolyPoint q) {
         const int x = int(std::floor(q.x)), y = int(std::floor(q.y));
-        return x >= 0 && y >= 0 && x < coverage.width && y < coverage.height
-               && coverage.data[y * coverage.width + x] >= 128;
+        return x >= 0 && y >= 0 && x < coverage.width() && y < coverage.height() && coverage.at(x, y) >= 128;
     };
     for (int k = 0; k <= last; ++k) {
         const bool half = k == 0 || k == last;
@@ -461,14 +472,11 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         // stop, so that an absurd VShellCnt cannot stall the layer.
         if (!anyInside(cov, summary))
             break;
-        // The first step starts from the section (cov is a copy of it); a
-        // later one's region is kept by its blocks: only those near the
-        // outline hold pixels.
-        Plane8 sectionSummary;
-        if (detect && k == 0)
-            sectionSummary = summary;
-        else if (detect)
+        // The first step starts from the section; a later one's region is
+        // kept by its blocks as well.
+        if (detect && k >= 1)
             s.beforeBlocks.take(cov, summary);
+        const BlockSnapshot &before = k == 0 ? coverage : s.beforeBlocks;
         const float factor = half ? 1.0f : 0.5f;
         if (exact) {
             distanceOffset(cov, summary, d, s.visited, &s.edge, k == 0, shareTrace ? &traced : nullptr);
@@ -495,20 +503,14 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         const float maxRun = (det.widestRun > 0 ? det.widestRun : det.consts.maxWidth - p) * 1.4143f;
         HairMarkers markers;
         perfBegin("hairDetect0");
-        if (k == 0)
-            thinRunMarkers(coverage, cov, true, maxRun, markers, &sectionSummary);
-        else
-            thinRunMarkers(s.beforeBlocks, cov, true, maxRun, markers);
+        thinRunMarkers(before, cov, true, maxRun, markers);
         hairDetect0(det, cov.width, cov.height, markers);
         perfEnd("hairDetect0");
         // Hairs are built on every detecting step, full steps included: a
         // wall that vanishes between two loops needs its middle filled.
         PathList found;
         perfBegin("hairDetect1");
-        if (k == 0)
-            thinRunMarkers(coverage, cov, false, maxRun, markers, &sectionSummary);
-        else
-            thinRunMarkers(s.beforeBlocks, cov, false, maxRun, markers);
+        thinRunMarkers(before, cov, false, maxRun, markers);
         hairDetect1(det, markers, found, k == 0 ? OuterHair : InnerHair);
         // Outer hairs are fitted to the section's edge the distance step
         // measured to (an island's dot is inscribed in it already).
@@ -526,7 +528,6 @@ void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParam
         }
     }
     out.infill.fromPlane8(cov, 128, false, &summary);
-    s.covSummary = summary;
     if (sp.LoopFillOverlap != 0)
         out.infill = out.infill.offsetBy(sp.LoopFillOverlap);
 }

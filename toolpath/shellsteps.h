@@ -18,9 +18,9 @@ struct SlicerParams;
 // Scratch planes reused from layer to layer (one set per calling thread).
 struct OffsetScratch {
     Plane8 tmp, tmpSummary, before, beforeSummary;
-    // shellSteps' region before a later step, for the hair search (the
-    // first step's is the section itself).
-    BlockSnapshot beforeBlocks;
+    // shellSteps' section, and its region before a later step, for the
+    // hair search and the corners' test.
+    BlockSnapshot section, beforeBlocks;
     // shellSteps' working plane, kept between layers with the summary that
     // describes it (empty when it does not).
     Plane8 cov, covSummary;
@@ -116,3 +116,10 @@ struct ShellStepsResult {
 // (Plane8::blockSummary); otherwise it is made here.
 void shellSteps(const LayerGrid &grid, const Plane8 &coverage, const SlicerParams &sp, ShellStepsResult &out,
                 OffsetScratch &scratch, const Plane8 *coverageSummary = nullptr);
+// The same steps on the section in place: `cov` is the section on entry and
+// `summary` its exact block summary (another size is replaced); on return
+// cov holds the region inside the innermost loop (what out.infill is made
+// from, before LoopFillOverlap) and summary describes it. A step that throws
+// leaves both undefined. Saves the working plane's copy of the section.
+void shellStepsInPlace(const LayerGrid &grid, Plane8 &cov, Plane8 &summary, const SlicerParams &sp,
+                       ShellStepsResult &out, OffsetScratch &scratch);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -218,6 +219,56 @@ TEST(HairDetect, FittingKeepsEveryBeadInsideTheEdge)
     const PolyPoint across = PolyPoint(-d.y, d.x) * (0.5f * (hairs[0].w[3] - kSlack) / std::sqrt(dot(d, d)));
     for (const PolyPoint &q : {e + across, e - across})
         EXPECT_LE(std::fabs(q.y - tip.y), (q.x - tip.x) * std::tan(15 * 0.0174533f) + 1e-3f) << q.x << "," << q.y;
+}
+
+// Islands and the fit read the region before a step as its block snapshot
+// exactly as the plane itself: pins of random sizes (some cut by block
+// borders, one by the plane's), a thin wall, hairs across them.
+TEST(HairDetect, IslandsAndFitReadASnapshotAsThePlane)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> ux(4, 150), uy(4, 118), ur(0.5f * P, 1.6f * P);
+    for (int round = 0; round < 4; ++round) {
+        Plane8 before = emptyCoverage(160, 128), summary;
+        HairDetector det;
+        det.p = P;
+        det.reset(before.width, before.height);
+        PathList edge, hairs;
+        for (int i = 0; i < 6; ++i) {
+            const float cx = i == 0 ? 158.5f : ux(rng), cy = uy(rng), r = ur(rng);
+            paintCircle(before, cx, cy, r);
+            det.unlinked.append(PolyPoint(cx, cy));
+            PolyLine ring;
+            ring.closed = true;
+            for (int k = 0; k < 24; ++k)
+                ring.pts.append(PolyPoint(cx + r * std::cos(k * 0.2618f), cy + r * std::sin(k * 0.2618f)));
+            edge.append(ring);
+            PolyLine h(OuterHair);
+            h.pts = {PolyPoint(cx - r, cy), PolyPoint(cx + r, cy + 0.3f)};
+            h.w = {1.3f * r, 1.3f * r};
+            if (i % 2 == 0) // the others' pins got no hair
+                hairs.append(h);
+        }
+        paintRect(before, 40.4f, 10, 42.1f, 100);
+        blockSummary8(before, summary);
+        BlockSnapshot snap;
+        snap.take(before, summary);
+        const Plane8 after = emptyCoverage(160, 128);
+        PathList fromPlane = hairs, fromSnap = hairs;
+        islandDots(det, before, after, fromPlane, OuterHair);
+        islandDots(det, snap, after, fromSnap, OuterHair);
+        fitHairsToEdge(fromPlane, edge, before);
+        fitHairsToEdge(fromSnap, edge, snap);
+        ASSERT_EQ(fromSnap.size(), fromPlane.size()) << round;
+        for (int i = 0; i < fromPlane.size(); ++i) {
+            EXPECT_EQ(fromSnap[i].pts, fromPlane[i].pts) << round;
+            EXPECT_EQ(fromSnap[i].w, fromPlane[i].w) << round;
+        }
+        int changed = 0;
+        for (int i = 0; i < fromPlane.size(); ++i)
+            changed += i >= hairs.size() || fromPlane[i].pts != hairs[i].pts;
+        EXPECT_GT(changed, 0) << round << ": some pin must become a dot or its hair be fitted";
+    }
 }
 
 // Thin walls in the middle of a large empty plane: with the summary the run

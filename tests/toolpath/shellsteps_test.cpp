@@ -524,6 +524,45 @@ TEST(ShellSteps, ReusedScratchGivesTheFreshResult)
     }
 }
 
+// On the section in place: the same result as on a copy, and the plane
+// left holding the region inside the innermost loop, described by the
+// summary (the next layer's fill trusts it); one scratch for all, as a
+// driver thread keeps it, and a summary of another size is made anew.
+TEST(ShellSteps, InPlaceGivesTheSameResultAndLeavesTheInnerRegion)
+{
+    Plane8 big = emptyCoverage(256, 192), small = emptyCoverage(256, 192), other = emptyCoverage(128, 64);
+    paintRect(big, 20, 20, 230, 170);
+    paintCircle(small, 100, 90, 40);
+    paintRect(small, 150, 30, 150 + P, 160);
+    paintCircle(small, 200, 60, 0.7f * P);
+    paintCircle(other, 60, 30, 20);
+    SlicerParams sp;
+    for (int overlap : {0, 1}) {
+        sp.LoopFillOverlap = overlap;
+        OffsetScratch s;
+        for (const Plane8 *cov : {&big, &small, &other, &small}) {
+            const ShellStepsResult copy = runShells(*cov, sp);
+            Plane8 work = *cov, summary = cov == &other ? Plane8() : cov->blockSummary();
+            ShellStepsResult r;
+            shellStepsInPlace(testGrid(), work, summary, sp, r, s);
+            ASSERT_EQ(r.outlines.size(), copy.outlines.size());
+            for (int i = 0; i < copy.outlines.size(); ++i)
+                EXPECT_EQ(r.outlines[i].pts, copy.outlines[i].pts);
+            ASSERT_EQ(r.hairs.size(), copy.hairs.size());
+            for (int i = 0; i < copy.hairs.size(); ++i)
+                EXPECT_EQ(r.hairs[i].pts, copy.hairs[i].pts);
+            EXPECT_TRUE(r.infill == copy.infill);
+            EXPECT_EQ(summary, work.blockSummary());
+            Plane1 inner;
+            inner.fromPlane8(work, 128, false);
+            if (overlap != 0)
+                inner = inner.offsetBy(overlap);
+            EXPECT_TRUE(inner == r.infill);
+            EXPECT_FALSE(r.hairs.isEmpty() && cov == &small) << "the thin wall and the pin make hairs";
+        }
+    }
+}
+
 TEST(ShellSteps, ShellOffsetMovesThePerimeter)
 {
     Plane8 cov = emptyCoverage(128, 128);
