@@ -35,10 +35,15 @@ class BandCells {
 public:
     // touched: the band's row of 16-pixel block flags (null: not wanted);
     // a block whose pixel changes gets 1.
-    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched)
+    // The cell stores are the thread's, kept from layer to layer: a store
+    // per row and call cost small layers an allocation per row.
+    BandCells(int width, int firstRow, uchar *touched = nullptr)
+        : m_w(width), m_row0(firstRow), m_touched(touched), m_rows(stores().rows), m_levels(stores().levels)
     {
-        for (std::vector<Cell> &r : m_rows) // room for a row's usual few cells at once
-            r.reserve(16);
+        for (int i = 0; i < (1 << kBandShift); ++i) {
+            m_rows[i].clear();
+            m_rows[i].reserve(16); // room for a row's usual few cells at once
+        }
     }
 
     // Starts another band with the same width; the cell stores keep their room.
@@ -46,8 +51,8 @@ public:
     {
         m_row0 = firstRow;
         m_touched = touched;
-        for (std::vector<Cell> &r : m_rows)
-            r.clear();
+        for (int i = 0; i < (1 << kBandShift); ++i)
+            m_rows[i].clear();
     }
 
     // The parts of g inside pixel rows ra .. rb when g runs along the rows
@@ -105,7 +110,7 @@ public:
         std::vector<Cell> *last = nullptr; // the row resolved before, its cells kept until the next
         bool levelsKept = false;           // m_levels are last's
         for (int local = 0; local < (1 << kBandShift); ++local) {
-            std::vector<Cell> &cells = m_rows[size_t(local)];
+            std::vector<Cell> &cells = m_rows[local];
             if (cells.empty())
                 continue;
             sortRow(cells);
@@ -226,7 +231,7 @@ private:
         } else {
             area = dy * std::clamp(double(c + 1) - xMid, 0.0, 1.0);
         }
-        m_rows[size_t(local)].push_back(Cell{c, float(area), float(dy)});
+        m_rows[local].push_back(Cell{c, float(area), float(dy)});
     }
 
     // A row's cells by column, equal columns in the order they came (their
@@ -250,10 +255,20 @@ private:
         }
     }
 
+    struct Stores {
+        std::vector<Cell> rows[1 << kBandShift];
+        std::vector<Levels> levels;
+    };
+    static Stores &stores()
+    {
+        thread_local Stores s;
+        return s;
+    }
+
     int m_w, m_row0;
     uchar *m_touched;
-    std::vector<Cell> m_rows[1 << kBandShift]; // the band's cells, row by row
-    std::vector<Levels> m_levels; // a row's levels, kept for the rows after it with the same cells
+    std::vector<Cell> *m_rows;       // the band's cells, row by row
+    std::vector<Levels> &m_levels; // a row's levels, kept for the rows after it with the same cells
 };
 
 } // namespace
@@ -272,7 +287,11 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         return;
     const double kx = w / ew, ky = h / eh;
     const double big = double(1 << 30);
-    std::vector<PixSeg> pix;
+    // The calling thread's lists, kept from layer to layer.
+    thread_local std::vector<PixSeg> pixStore;
+    thread_local std::vector<int> startStore, itemsStore, fillStore;
+    std::vector<PixSeg> &pix = pixStore;
+    pix.clear();
     pix.reserve(size_t(segs.size()));
     for (const Segment &s : segs) {
         const double x0 = (s.x0 - double(ext.minX)) * kx, y0 = (s.y0 - double(ext.minY)) * ky;
@@ -294,7 +313,8 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
     }
     const int bands = ((h - 1) >> kBandShift) + 1;
     // Segments by band; a long one is listed in every band it crosses.
-    std::vector<int> start(size_t(bands) + 1, 0), items;
+    std::vector<int> &start = startStore, &items = itemsStore;
+    start.assign(size_t(bands) + 1, 0);
     auto bandRange = [&](const PixSeg &g, int &b0, int &b1) {
         b0 = floorInt(std::max(g.y0, 0.0)) >> kBandShift;
         b1 = std::min(h - 1, ceilInt(std::min(g.y1, double(h))) - 1) >> kBandShift;
@@ -309,7 +329,8 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         start[size_t(b) + 1] += start[size_t(b)];
     items.resize(size_t(start[size_t(bands)]));
     {
-        std::vector<int> fill(start.begin(), start.end() - 1);
+        std::vector<int> &fill = fillStore;
+        fill.assign(start.begin(), start.end() - 1);
         for (int i = 0; i < int(pix.size()); ++i) {
             int b0, b1;
             bandRange(pix[size_t(i)], b0, b1);
