@@ -2,6 +2,8 @@
 #include "raster/rasterkernels.h"
 #include "raster/rasterperf.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -316,11 +318,9 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         }
     }
 
-#pragma omp parallel if (bands >= 8)
-    {
+    auto coverBands = [&, w, h, blocks, rule](int firstBand, int endBand) {
     BandCells cells(w, 0);
-#pragma omp for schedule(static)
-    for (int b = 0; b < bands; ++b) {
+    for (int b = firstBand; b < endBand; ++b) {
         const int r0 = b << kBandShift, r1 = std::min(h, r0 + (1 << kBandShift));
         cells.reset(r0, blocks ? touched->row(b) : nullptr);
         for (int k = start[size_t(b)]; k < start[size_t(b) + 1]; ++k) {
@@ -339,5 +339,16 @@ void exactEdgeCoverage(Plane8 &raster, const Segments &segs, const Extents &ext,
         }
         cells.resolve(raster, rule);
     }
+    };
+    // As in the fill: within the layer threads' region the bands run here
+    // directly, a nested region would get a single thread anyway.
+    if (bands >= 8 && omp_get_max_threads() > 1 && !omp_in_parallel()) {
+#pragma omp parallel
+        {
+            const qint64 t = omp_get_thread_num(), nt = omp_get_num_threads();
+            coverBands(int(bands * t / nt), int(bands * (t + 1) / nt));
+        }
+    } else {
+        coverBands(0, bands);
     }
 }

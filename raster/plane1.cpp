@@ -333,10 +333,20 @@ Plane1 Plane1::offsetN(int n, char opFirst, char opSecond) const
             std::memcpy(next.row(0), cur.row(0), size_t(s));
             std::memcpy(next.row(height - 1), cur.row(height - 1), size_t(s));
             const int ya = std::max(1, y0), yb = std::min(height - 2, y1);
-#pragma omp parallel for schedule(static) if (qint64(k1 - k0 + 1) * 32 * (yb - ya + 1) >= (1 << 20))
-            for (int y = ya; y <= yb; y++)
+            auto step = [&](int y) {
                 rk::offsetRowSse2(op, cur.row(y - 1) + 4 * k0, cur.row(y) + 4 * k0, cur.row(y + 1) + 4 * k0,
                                   next.row(y) + 4 * k0, k1 - k0 + 1);
+            };
+            // A small box (every skirt step, most of a small part's) stays
+            // out of OpenMP altogether.
+            if (qint64(k1 - k0 + 1) * 32 * (yb - ya + 1) >= (1 << 20)) {
+#pragma omp parallel for schedule(static)
+                for (int y = ya; y <= yb; y++)
+                    step(y);
+            } else {
+                for (int y = ya; y <= yb; y++)
+                    step(y);
+            }
         }
         // A user-sized n (LoopFillOverlap) can be in the millions. Once both
         // ops in turn change nothing the region has filled or emptied all it

@@ -521,8 +521,9 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
     if (known && (w % 16 || h % 16 || known->size() != QSize(w / 16, h / 16)))
         known = nullptr;
 
-#pragma omp parallel reduction(| : unclosed) if (bandCount >= 8)
-    {
+    // Bands firstBand .. endBand - 1 with one thread's stores; a row that
+    // does not close sets rowOpen.
+    auto fillBands = [&, w, h, groups, table, inside, hinted, known, map](int firstBand, int endBand, int &rowOpen) {
         BandStore store(qint64(4) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
@@ -536,8 +537,7 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
         // the usual crossing on a free sample costs nothing more.
         std::vector<int> link, linked;
         const qint64 cols = map.cols;
-#pragma omp for schedule(static)
-        for (int band = 0; band < bandCount; band++) {
+        for (int band = firstBand; band < endBand; band++) {
             const int py0 = band * kBandPixelRows, py1 = qMin(h, py0 + kBandPixelRows);
             hint.beginBand(hinted ? bandStates.data() + size_t(band) * groups : nullptr);
             if (known)
@@ -725,9 +725,22 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                 store.clearDirty(local);
                 hint.endRow();
                 if (wind[0] | wind[1] | wind[2] | wind[3])
-                    unclosed = 1;
+                    rowOpen = 1;
             }
         }
+    };
+    // Within the layer threads' region a nested one gets a single thread:
+    // the bands then run here directly, not through the OpenMP runtime (a
+    // cost per layer that small layers felt). Each band is filled the same
+    // whichever thread takes it.
+    if (bandCount >= 8 && omp_get_max_threads() > 1 && !omp_in_parallel()) {
+#pragma omp parallel reduction(| : unclosed)
+        {
+            const qint64 t = omp_get_thread_num(), nt = omp_get_num_threads();
+            fillBands(int(bandCount * t / nt), int(bandCount * (t + 1) / nt), unclosed);
+        }
+    } else {
+        fillBands(0, bandCount, unclosed);
     }
     if (summaryHint)
         summaryHint->setSize(hinted ? QSize(w / 16, h / 16) : QSize());

@@ -384,13 +384,38 @@ struct RowVec {
     int words;
     __m128i load(int group) const // words 4 group .. 4 group + 3, or what exists of them
     {
-        if (group < 0)
+        const int n = words - 4 * group;
+        if (group < 0 || n <= 0)
             return _mm_setzero_si128();
-        if (4 * group + 4 <= words)
-            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + 16 * group));
-        return 4 * group < words ? _mm_cvtsi32_si128(int(word32(row + 16 * group))) : _mm_setzero_si128();
+        const uchar *p = row + 16 * group;
+        if (n >= 4)
+            return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if (n == 1)
+            return _mm_cvtsi32_si128(int(word32(p)));
+        const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+        return n == 2 ? lo : _mm_unpacklo_epi64(lo, _mm_cvtsi32_si128(int(word32(p + 8))));
     }
 };
+// Stores the words of v that row out has from word 4 group on (at most four).
+inline void storeGroup(uchar *out, int words, int group, __m128i v)
+{
+    const int n = words - 4 * group;
+    uchar *p = out + 16 * group;
+    if (n >= 4) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+        return;
+    }
+    if (n == 1) {
+        const quint32 w = quint32(_mm_cvtsi128_si32(v));
+        std::memcpy(p, &w, 4);
+        return;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+    if (n == 3) {
+        const quint32 w = quint32(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+        std::memcpy(p + 8, &w, 4);
+    }
+}
 // Pixel x - 1 moved to bit x (the left neighbour), carrying from prev.
 inline __m128i leftOf(__m128i v, __m128i prev)
 {
@@ -408,7 +433,10 @@ inline __m128i rightOf(__m128i v, __m128i next)
 void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down, uchar *out, int words)
 {
     const RowVec ru{up, words}, rm{mid, words}, rd{down, words};
-    const int groups = words / 4;
+    // The last group may be partial (a row of 1 to 3 words, as on small
+    // planes): its missing words load as clear pixels, which is what the
+    // pixels beyond the right edge count as, and are not stored.
+    const int groups = (words + 3) / 4;
     __m128i pu = _mm_setzero_si128(), pm = pu, pd = pu;
     __m128i u = groups ? ru.load(0) : pu, m = groups ? rm.load(0) : pu, d = groups ? rd.load(0) : pu;
     for (int g = 0; g < groups; g++) {
@@ -436,12 +464,10 @@ void offsetRowSse2(char op, const uchar *up, const uchar *mid, const uchar *down
             break;
         }
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * g), r);
+        storeGroup(out, words, g, r);
         pu = u; pm = m; pd = d;
         u = nu; m = nm; d = nd;
     }
-    if (4 * groups < words)
-        offsetRowRange(op, up, mid, down, out, 4 * groups, words);
 }
 
 // ---- row prefix sum -------------------------------------------------------
