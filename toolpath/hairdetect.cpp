@@ -78,6 +78,17 @@ struct PlanePixels {
         stride = size_t(pl.width);
         return pl.data + size_t(y0) * stride + size_t(x0);
     }
+    // Pixel k along row `line` (or column, with columnPass) as rd(k).
+    struct Line {
+        const uchar *p;
+        size_t step;
+        int operator()(int k) const { return p[size_t(k) * step]; }
+    };
+    Line line(bool columnPass, int line) const
+    {
+        const size_t W = size_t(pl.width);
+        return columnPass ? Line{pl.data + size_t(line), W} : Line{pl.data + size_t(line) * W, 1};
+    }
 };
 
 struct SnapshotPixels {
@@ -89,6 +100,19 @@ struct SnapshotPixels {
     {
         stride = 16;
         return s.block(x0 >> 4, y0 >> 4);
+    }
+    // A line's blocks and its place within them, found once.
+    struct Line {
+        const uchar *const *blocks;
+        size_t blockStep;
+        int offset, pixelStep;
+        int operator()(int k) const { return blocks[size_t(k >> 4) * blockStep][offset + (k & 15) * pixelStep]; }
+    };
+    Line line(bool columnPass, int line) const
+    {
+        const size_t bw = size_t(s.blocksPerRow());
+        return columnPass ? Line{s.blocks() + (line >> 4), bw, line & 15, 16}
+                          : Line{s.blocks() + size_t(line >> 4) * bw, 1, (line & 15) * 16, 1};
     }
 };
 
@@ -304,9 +328,6 @@ void thinRunMarkersWith(const Pixels &before, const Plane8 &after, bool columnPa
     auto at = [columnPass, W](const Plane8 &pl, int along, int line) -> int {
         return columnPass ? pl.data[along * W + line] : pl.data[line * W + along];
     };
-    auto was = [columnPass, &before](int along, int line) -> int {
-        return columnPass ? before.at(line, along) : before.at(along, line);
-    };
     // Longest run across that still matters for the squareness test.
     const int crossCap = int(std::ceil(maxRun * 2)) + 2;
     const float maxPos = 8191.0f;
@@ -397,15 +418,16 @@ void thinRunMarkersWith(const Pixels &before, const Plane8 &after, bool columnPa
             // Exact for a straight wall at any slant; the 128 crossings
             // between pixel centres are not (an edge's ramp is one pixel
             // wide, not the two between centres).
+            const auto was = before.line(columnPass, line);
             int l = i0, r = i1;  // [l, r)
-            while (l > 0 && l > i0 - 2 && was(l - 1, line) > 0 && was(l - 1, line) < 128)
+            while (l > 0 && l > i0 - 2 && was(l - 1) > 0 && was(l - 1) < 128)
                 --l;
-            while (r < len && r < i1 + 2 && was(r, line) > 0 && was(r, line) < 128)
+            while (r < len && r < i1 + 2 && was(r) > 0 && was(r) < 128)
                 ++r;
             float sum = 0, moment = 0, left = 0, right = 0;
             int f0 = -1, f1 = -1;  // the first and last fully covered pixel
             for (int k = l; k < r; ++k) {
-                const int v8 = was(k, line);
+                const int v8 = was(k);
                 const float v = float(v8) / 255;
                 sum += v;
                 moment += v * (float(k) + 0.5f);
@@ -439,9 +461,10 @@ void thinRunMarkersWith(const Pixels &before, const Plane8 &after, bool columnPa
             // Squareness: the run across the other axis through the middle.
             const int mid = std::clamp(int(std::floor((e0 + e1) * 0.5f)), i0, i1 - 1);
             int cross = 1;
-            for (int l = line - 1; l >= 0 && cross <= crossCap && was(mid, l) >= 128; --l)
+            const auto wasAcross = before.line(!columnPass, mid);
+            for (int l = line - 1; l >= 0 && cross <= crossCap && wasAcross(l) >= 128; --l)
                 ++cross;
-            for (int l = line + 1; l < lines && cross <= crossCap && was(mid, l) >= 128; ++l)
+            for (int l = line + 1; l < lines && cross <= crossCap && wasAcross(l) >= 128; ++l)
                 ++cross;
             const int along = i1 - i0;
             // Ties go to the row pass so that a run is recorded once.
@@ -512,7 +535,8 @@ void BlockSnapshot::take(const Plane8 &plane, const Plane8 &summary)
         for (int bx = 0; bx < bw; bx += 16) {
             unsigned all0, all255;
             const unsigned valid = uniformMask(m_summary.data + size_t(by) * bw + bx, bw - bx, all0, all255);
-            kept += size_t(__builtin_popcount(valid & ~(all0 | all255)));
+            for (unsigned m = valid & ~(all0 | all255); m; m &= m - 1)
+                ++kept;
         }
     m_pixels.resize(kept * 256);
     uchar *dst = m_pixels.data();

@@ -64,6 +64,9 @@ public:
     // Block (bx, by)'s 16 x 16 pixels, rows 16 bytes apart (past the plane's
     // border: 0).
     const uchar *block(int bx, int by) const { return m_block[size_t(by) * size_t(m_bw) + size_t(bx)]; }
+    // Every block's pixels, row by row of blocks, blocksPerRow() a row.
+    const uchar *const *blocks() const { return m_block.data(); }
+    int blocksPerRow() const { return m_bw; }
     Plane8 toPlane() const; // the plane again (for tests)
 
 private:
