@@ -3,18 +3,31 @@
 // batches (PerfData keeps per-thread records there).
 #include "common/perfdata.h"
 
+#include <unordered_map>
+
+// The stage name as a QString, made once per name and thread: making it at
+// every bracket cost small layers more than the timing itself.
+inline const QString &rasterPerfName(const char *name)
+{
+    thread_local std::unordered_map<const char *, QString> names;
+    auto it = names.find(name);
+    if (it == names.end())
+        it = names.emplace(name, QString::fromLatin1(name)).first;
+    return it->second;
+}
+
 class RasterPerf {
 public:
     RasterPerf(const char *name, bool enabled = true)
         : m_name(enabled ? name : nullptr)
     {
         if (m_name)
-            perfBegin(QString::fromLatin1(m_name));
+            perfBegin(rasterPerfName(m_name));
     }
     ~RasterPerf()
     {
         if (m_name)
-            perfEnd(QString::fromLatin1(m_name));
+            perfEnd(rasterPerfName(m_name));
     }
     RasterPerf(const RasterPerf &) = delete;
     RasterPerf &operator=(const RasterPerf &) = delete;
