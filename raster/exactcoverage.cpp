@@ -35,16 +35,28 @@ class BandCells {
 public:
     // touched: the band's row of 16-pixel block flags (null: not wanted);
     // a block whose pixel changes gets 1.
-    // The cell stores are the thread's, kept from layer to layer: a store
-    // per row and call cost small layers an allocation per row.
-    BandCells(int width, int firstRow, uchar *touched = nullptr)
-        : m_w(width), m_row0(firstRow), m_touched(touched), m_rows(stores().rows), m_levels(stores().levels)
+    // The cell stores are the thread's, kept from layer to layer (taken on
+    // construction, given back on destruction): a store per row and call
+    // cost small layers an allocation per row.
+    BandCells(int width, int firstRow, uchar *touched = nullptr) : m_w(width), m_row0(firstRow), m_touched(touched)
     {
+        Stores &s = stores();
         for (int i = 0; i < (1 << kBandShift); ++i) {
+            m_rows[i].swap(s.rows[i]);
             m_rows[i].clear();
             m_rows[i].reserve(16); // room for a row's usual few cells at once
         }
+        m_levels.swap(s.levels);
     }
+    ~BandCells()
+    {
+        Stores &s = stores();
+        for (int i = 0; i < (1 << kBandShift); ++i)
+            m_rows[i].swap(s.rows[i]);
+        m_levels.swap(s.levels);
+    }
+    BandCells(const BandCells &) = delete;
+    BandCells &operator=(const BandCells &) = delete;
 
     // Starts another band with the same width; the cell stores keep their room.
     void reset(int firstRow, uchar *touched)
@@ -267,8 +279,8 @@ private:
 
     int m_w, m_row0;
     uchar *m_touched;
-    std::vector<Cell> *m_rows;       // the band's cells, row by row
-    std::vector<Levels> &m_levels; // a row's levels, kept for the rows after it with the same cells
+    std::vector<Cell> m_rows[1 << kBandShift]; // the band's cells, row by row
+    std::vector<Levels> m_levels; // a row's levels, kept for the rows after it with the same cells
 };
 
 } // namespace
