@@ -523,7 +523,16 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
 
     // Bands firstBand .. endBand - 1 with one thread's stores; a row that
     // does not close sets rowOpen.
-    auto fillBands = [&, w, h, groups, table, inside, hinted, known, map](int firstBand, int endBand, int &rowOpen) {
+    auto fillBands = [&, w_ = w, h_ = h, groups_ = groups, table_ = table, hinted_ = hinted, known_ = known,
+                      map_ = map, inside_ = inside](int firstBand, int endBand, int &rowOpen) {
+        // Locals, not the closure's members: the pixel writes below would
+        // make the compiler reload those at every turn.
+        const int w = w_, h = h_, groups = groups_;
+        const qint8(*const table)[256] = table_;
+        const bool hinted = hinted_;
+        const Plane8 *const known = known_;
+        const SampleMap map = map_;
+        const auto inside = inside_;
         BandStore store(qint64(4) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
