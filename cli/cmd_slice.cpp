@@ -75,7 +75,7 @@ void dropDebugOutput(QtMsgType type, const QMessageLogContext &, const QString &
 }
 
 // Where the G-code goes while it is made: a file is written into its
-// replacement as the batches come (an old file stays until commit), and the
+// replacement as the text comes (an old file stays until commit), and the
 // statistics are read from the same text. Pipes and devices cannot be
 // replaced: they get the whole text at commit, so a failed job writes
 // nothing to them. push() is called on the slicing thread, run() on a
@@ -88,7 +88,7 @@ public:
         m_direct = info.exists() && !info.isFile() && !info.isDir();
         if (!m_direct) {
             m_file = std::make_unique<QSaveFile>(path);
-            // Unbuffered: each batch goes straight to the file, and the kernel
+            // Unbuffered: each piece goes straight to the file, and the kernel
             // can start putting it on disk while the job goes on.
             if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
                 throw QString("Cannot write file \"%1\"").arg(path);
@@ -191,7 +191,7 @@ private:
             }
             done += n;
         }
-        // Start writing this batch to disk now rather than all at commit.
+        // Start writing this piece to disk now rather than all at commit.
         const int fd = m_file->handle();
         if (fd >= 0)
             ::sync_file_range(fd, m_written, chunk.size(), SYNC_FILE_RANGE_WRITE);
