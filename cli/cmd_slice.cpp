@@ -297,8 +297,8 @@ int run(const QStringList &argsIn)
         ? qInstallMessageHandler(nullptr)
         : qInstallMessageHandler(dropDebugOutput);
 
-    // The text is written and read batch by batch while the job slices, so
-    // at its end only the last batch and making the file safe are left.
+    // The text is written and read piece by piece while the job slices, so
+    // at its end only the last piece and making the file safe are left.
     GCodeSink sink(out);
     const bool tty = isatty(fileno(stderr));
     int shown = -1;
