@@ -180,16 +180,10 @@ private:
         }
         if (m_writeFailed)
             return;
-        // A short write is retried: the retry fails with the reason (a full
-        // disk, a size limit) where the short count gave none.
-        for (qint64 done = 0; done < chunk.size();) {
-            const qint64 n = m_file->write(chunk.constData() + done, chunk.size() - done);
-            if (n <= 0) {
-                m_writeFailed = true;
-                m_why = m_file->errorString();
-                return;
-            }
-            done += n;
+        if (!writeAll(*m_file, chunk)) {
+            m_writeFailed = true;
+            m_why = m_file->errorString();
+            return;
         }
         // Start writing this piece to disk now rather than all at commit.
         const int fd = m_file->handle();

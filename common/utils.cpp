@@ -19,6 +19,17 @@ QByteArray readFile(const QString &path)
     return f.readAll();
 }
 
+bool writeAll(QIODevice &device, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     // A file is replaced only once the new bytes are safely on disk, so a full
@@ -38,16 +49,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
         throw QString("Cannot write file \"%1\"").arg(path);
     // QSaveFile::commit() replaces the file even when a write had failed
     // (a full disk gave empty files with success): check the error first.
-    // A short write is retried: the retry fails with the reason (a full disk,
-    // a size limit) where the short count gave none.
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = f.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    if (done < bytes.size() || !f.flush() || f.error() != QFileDevice::NoError) {
+    if (!writeAll(f, bytes) || !f.flush() || f.error() != QFileDevice::NoError) {
         const QString why = f.errorString();
         f.cancelWriting();
         throw QString("Cannot write file \"%1\": %2").arg(path, why);

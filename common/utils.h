@@ -2,11 +2,16 @@
 // Small shared helpers of the application shell: whole-file I/O, per-user
 // folders, built-in resource lookup and the duration text.
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 // All bytes of a file. Throws QString "File not found \"<path>\"" when it does
 // not exist, or "Cannot read file \"<path>\"" when it cannot be opened.
 QByteArray readFile(const QString &path);
+// Writes all of `bytes` to an open device. A short write is retried: the
+// retry fails with the reason (a full disk, a size limit; errorString())
+// where the short count gave none. False when not all were written.
+bool writeAll(QIODevice &device, const QByteArray &bytes);
 // Replaces the file's content. Throws QString "Cannot write file \"<path>\""
 // when it cannot be opened or not all bytes were written.
 void writeFile(const QString &path, const QByteArray &bytes);

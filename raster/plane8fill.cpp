@@ -533,6 +533,21 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
         const Plane8 *const known = known_;
         const SampleMap map = map_;
         const auto inside = inside_;
+        // A pixel with crossings: each sample row's winding moves on by its
+        // samples; gives the pixel's coverage.
+        auto resolve = [table](int *wind, quint32 word) {
+            int covered = 0;
+            for (int k = 0; k < 4; k++) {
+                const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
+                wind[k] += e >> 4;
+                covered += e & 15;
+            }
+            return uchar(qMin(255, covered * 16));
+        };
+        // An edge-free pixel's value at the current winding.
+        auto levelAt = [inside](const int *wind) {
+            return uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+        };
         BandStore store(qint64(4) * w, w);
         BandHint hint(groups);
         KnownBits knownBits;
@@ -683,15 +698,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                         while (edges) {
                             const int i = __builtin_ctz(edges);
                             edges &= edges - 1;
-                            const quint32 word = load32(gw + 4 * i);
-                            int covered = 0;
-                            for (int k = 0; k < 4; k++) {
-                                const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
-                                wind[k] += e >> 4;
-                                covered += e & 15;
-                            }
-                            buf[i] = uchar(qMin(255, covered * 16));
-                            const uchar next = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                            buf[i] = resolve(wind, load32(gw + 4 * i));
+                            const uchar next = levelAt(wind);
                             if (next != level) {
                                 level = next;
                                 _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + i + 1), _mm_set1_epi8(char(level)));
@@ -719,14 +727,8 @@ bool Plane8::fromSegs3(const Segments &segs, const Extents &ext, Plane1 &scratch
                             out[x] = level;
                             continue;
                         }
-                        int covered = 0;
-                        for (int k = 0; k < 4; k++) {
-                            const qint8 e = table[qBound(-8, wind[k], 7) + 8][(word >> (8 * k)) & 0xFF];
-                            wind[k] += e >> 4;
-                            covered += e & 15;
-                        }
-                        out[x] = uchar(qMin(255, covered * 16));
-                        level = uniformLevel(inside(wind[0]) + inside(wind[1]) + inside(wind[2]) + inside(wind[3]));
+                        out[x] = resolve(wind, word);
+                        level = levelAt(wind);
                     }
                     std::memset(words + 64 * g, 0, size_t(4 * (x1 - 16 * g)));
                     g++;
